@@ -1,0 +1,9 @@
+#include "lookup/QuestionSubmission.h"
+
+void OnQueryButtonClick()
+{
+}
+
+void NavigateToLookupPage(const AnsiText&)
+{
+}

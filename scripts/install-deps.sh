@@ -1,0 +1,30 @@
+#!/bin/bash
+# Installs what building and testing Kelvora needs on Debian 12, only what is missing.
+set -euo pipefail
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    rm -f /var/lib/apt/lists/lock
+    fresh_arch=1
+fi
+
+for p in wine wine32 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+         cmake make xvfb xauth fonts-wqy-microhei locales imagemagick x11-apps x11-utils googletest; do
+    have "$p" || need+=("$p")
+done
+
+if [ ${#need[@]} -gt 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
+
+# Wine's ANSI code page follows the locale: zh_CN.UTF-8 gives code page 936.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+    sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null
+fi

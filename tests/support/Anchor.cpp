@@ -1,0 +1,1 @@
+int KelvoraTestSupportAnchor = 0;

@@ -1,0 +1,29 @@
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "text/AnsiText.h"
+
+// What the window loader passes when it creates a web view control.
+struct WebViewCreateParams {
+    HWND parent = nullptr;
+    DWORD style = 0;                  // the form's style bits for the control
+    UINT controlId = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+    const void* propertyBlock = nullptr;  // stored properties; may be empty
+    size_t cbPropertyBlock = 0;
+    uint32_t formId = 0;
+    uint32_t unitId = 0;
+    bool design = false;
+};
+
+// Creates the control and its host window; returns the host window, or
+// nullptr when the control could not be created.
+HWND CreateWebViewControl(const WebViewCreateParams& params);
+
+// The control's operations, addressed by (window id, control id, kind code).
+// A control without a view does nothing and gives the empty text.
+void WebViewNavigate(uint32_t windowId, uint32_t controlId, uint32_t kindCode, const AnsiText& url);
+AnsiText WebViewGetPageSource(uint32_t windowId, uint32_t controlId, uint32_t kindCode);
