@@ -67,7 +67,7 @@ private:
     bool ReadString(std::u16string* decoded);
     bool ReadNumber(bool allowSign);
     bool ReadWord();
-    bool ReadName();
+    bool ReadMemberName();
     bool ReadScalar(bool& isString, std::u16string* decoded);
 
     std::u16string_view text_;
@@ -167,17 +167,27 @@ bool LiteralReader::ReadWord()
     return false;
 }
 
-bool LiteralReader::ReadName()
+// A member name and the colon behind it.
+bool LiteralReader::ReadMemberName()
 {
+    SkipSpace();
     char16_t c = Peek();
-    if (c == u'"' || c == u'\'')
-        return ReadString(nullptr);
-    if (IsDigit(c) || c == u'.')
-        return ReadNumber(false);
-    if (!IsNameStart(c))
+    if (c == u'"' || c == u'\'') {
+        if (!ReadString(nullptr))
+            return false;
+    } else if (IsDigit(c) || c == u'.') {
+        if (!ReadNumber(false))
+            return false;
+    } else if (IsNameStart(c)) {
+        while (IsNamePart(Peek()))
+            ++at_;
+    } else {
         return false;
-    while (IsNamePart(Peek()))
-        ++at_;
+    }
+    SkipSpace();
+    if (Peek() != u':')
+        return false;
+    ++at_;
     return true;
 }
 
@@ -208,32 +218,23 @@ bool LiteralReader::ReadWhole(bool& isString, std::u16string& content)
             if (open.size() >= kMaxLiteralDepth)
                 return false;
             ++at_;
-            open.push_back(c == u'{' ? Container::Object : Container::Array);
+            topLevel = false;
+            bool isObject = c == u'{';
             SkipSpace();
-            char16_t close = c == u'{' ? u'}' : u']';
-            if (Peek() == close) {
-                ++at_;
-                open.pop_back();
-            } else if (c == u'{') {
-                if (!ReadName())
+            if (Peek() != (isObject ? u'}' : u']')) {
+                open.push_back(isObject ? Container::Object : Container::Array);
+                if (isObject && !ReadMemberName())
                     return false;
-                SkipSpace();
-                if (Peek() != u':')
-                    return false;
-                ++at_;
-                topLevel = false;
-                continue;
-            } else {
-                topLevel = false;
                 continue;
             }
+            ++at_; // an empty container is a finished value
         } else {
             bool scalarIsString = false;
             if (!ReadScalar(scalarIsString, topLevel ? &content : nullptr))
                 return false;
             isString = topLevel && scalarIsString;
+            topLevel = false;
         }
-        topLevel = false;
 
         // Behind a finished value: close containers or move to the next item.
         for (;;) {
@@ -251,15 +252,8 @@ bool LiteralReader::ReadWhole(bool& isString, std::u16string& content)
             if (next != u',')
                 return false;
             ++at_;
-            if (inner == Container::Object) {
-                SkipSpace();
-                if (!ReadName())
-                    return false;
-                SkipSpace();
-                if (Peek() != u':')
-                    return false;
-                ++at_;
-            }
+            if (inner == Container::Object && !ReadMemberName())
+                return false;
             break;
         }
     }
