@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/LoopbackClient.h"
+
 // An HTTP server inside the test process, for tests that must see what goes
 // on the wire. It listens on 127.0.0.1 only, on a port the system picks.
 //
@@ -126,23 +128,10 @@ private:
     std::shared_ptr<State> state_;
 };
 
-// A loopback port with nothing listening: connecting to it is refused. The
-// port stays bound (not listening) for the object's life, so nothing else
-// can take it meanwhile.
-class ClosedPort {
-public:
-    ClosedPort();
-    ~ClosedPort();
-    ClosedPort(const ClosedPort&) = delete;
-    ClosedPort& operator=(const ClosedPort&) = delete;
-    uint16_t Port() const { return port_; }
-    std::string Url(std::string_view target) const;
-
-private:
-    uintptr_t socket_;
-    uint16_t port_ = 0;
-    bool winsock_ = false;
-};
-
 // Parses the request line, headers and body out of raw request bytes.
 RecordedRequest ParseRecordedRequest(std::string raw);
+
+// The status line and headers of a reply as the server sends them, ending
+// with the blank line: Content-Length (unless the reply sets its own) when
+// `withLength`, and "Connection: close" unless the reply says otherwise.
+std::string FormatReplyHead(const Reply& reply, bool withLength, uint64_t length);
