@@ -2,31 +2,34 @@
 
 #include "http/ReadSize.h"
 
+namespace {
+
+struct ReadSizeCase {
+    std::string_view contentLength;
+    uint32_t expected;
+};
+
+void ExpectReadSizes(std::initializer_list<ReadSizeCase> cases)
+{
+    for (const ReadSizeCase& c : cases)
+        EXPECT_EQ(c.expected, ReadSizeForContentLength(c.contentLength)) << "Content-Length \"" << c.contentLength << "\"";
+}
+
+} // namespace
+
 TEST(ReadSize, FollowsTheAnnouncedLength)
 {
-    EXPECT_EQ(2u, ReadSizeForContentLength("1"));
-    EXPECT_EQ(501u, ReadSizeForContentLength("500"));
-    EXPECT_EQ(102400u, ReadSizeForContentLength("102399"));
-    EXPECT_EQ(102400u, ReadSizeForContentLength("102400"));
-    EXPECT_EQ(102400u, ReadSizeForContentLength("500000"));
-    EXPECT_EQ(102400u, ReadSizeForContentLength("99999999999999999999999999999"));
+    ExpectReadSizes({{"1", 2}, {"500", 501}, {"102399", 102400}, {"102400", 102400}, {"500000", 102400},
+                     {"99999999999999999999999999999", 102400}});
 }
 
 TEST(ReadSize, FallsBackWithoutAPositiveLength)
 {
     EXPECT_EQ(10240u, ReadSizeForContentLength(std::nullopt));
-    EXPECT_EQ(10240u, ReadSizeForContentLength(""));
-    EXPECT_EQ(10240u, ReadSizeForContentLength("0"));
-    EXPECT_EQ(10240u, ReadSizeForContentLength("-5"));
-    EXPECT_EQ(10240u, ReadSizeForContentLength("abc"));
-    EXPECT_EQ(10240u, ReadSizeForContentLength("   "));
+    ExpectReadSizes({{"", 10240}, {"0", 10240}, {"-5", 10240}, {"abc", 10240}, {"   ", 10240}});
 }
 
 TEST(ReadSize, ReadsLeadingDigitsAfterBlanks)
 {
-    EXPECT_EQ(43u, ReadSizeForContentLength("  42"));
-    EXPECT_EQ(43u, ReadSizeForContentLength("42abc"));
-    EXPECT_EQ(13u, ReadSizeForContentLength("12 34"));
-    EXPECT_EQ(8u, ReadSizeForContentLength("+7"));
-    EXPECT_EQ(8u, ReadSizeForContentLength(std::string_view("7\0" "99", 4)));
+    ExpectReadSizes({{"  42", 43}, {"42abc", 43}, {"12 34", 13}, {"+7", 8}, {std::string_view("7\0" "99", 4), 8}});
 }
