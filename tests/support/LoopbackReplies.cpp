@@ -219,3 +219,9 @@ Reply Reply::HoldOpen(std::string bytesFirst)
     reply.mode = ReplyMode::HoldOpen;
     return reply;
 }
+
+Reply Reply::Delayed(Reply reply, int delayMs)
+{
+    reply.delayFirstMs = delayMs;
+    return reply;
+}

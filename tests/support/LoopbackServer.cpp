@@ -136,6 +136,8 @@ struct LoopbackServer::State {
 
     void WriteReply(SOCKET s, const Reply& reply, bool headOnly)
     {
+        if (reply.delayFirstMs > 0 && !Pause(std::chrono::milliseconds(reply.delayFirstMs)))
+            return;
         std::string_view body = headOnly ? std::string_view() : std::string_view(reply.body);
         switch (reply.mode) {
         case ReplyMode::Normal:

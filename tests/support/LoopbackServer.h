@@ -66,6 +66,7 @@ struct Reply {
     size_t sendBytes = 0;          // EarlyClose
     size_t chunkBytes = 1;         // Trickle
     int delayMs = 10;              // Trickle
+    int delayFirstMs = 0;          // any mode: wait this long before the first byte
 
     static Reply Ok(std::string body, std::string contentType = "text/html");
     static Reply Status(int status, std::string body, std::string contentType = "text/html");
@@ -76,6 +77,8 @@ struct Reply {
     static Reply Trickle(std::string body, size_t chunkBytes, int delayMs);
     static Reply Raw(std::string bytes);
     static Reply HoldOpen(std::string bytesFirst = {});
+    // The reply, sent only after `delayMs` (cut short when the server stops).
+    static Reply Delayed(Reply reply, int delayMs);
 };
 
 // Builds the reply from the request; runs on the connection's thread.
