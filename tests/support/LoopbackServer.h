@@ -26,6 +26,11 @@
 // and read from the test's thread while the server runs. Stop (or the
 // destructor) ends every connection, held-open ones included, and returns
 // within its time-out.
+//
+// A connection whose first bytes are a TLS record (16 03) is counted as a
+// handshake attempt and closed; it is not a request. A request whose head
+// never ended (the client closed first) is recorded but gets no reply. A
+// HEAD request gets the reply's head only.
 
 // One request as the server received it.
 struct RecordedRequest {
