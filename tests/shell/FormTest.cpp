@@ -228,4 +228,28 @@ TEST_F(FormLifetimeTest, FocusReturnsToTheRememberedControlOnActivation)
     EXPECT_EQ(Child(FirstEditId), GetFocus());
 }
 
+TEST_F(FormLifetimeTest, ControlThatReportsItsEndIsForgotten)
+{
+    // What the web view's host does when its window goes.
+    HWND result = Child(SecondEditId);
+    NotifyControlDestroyed(TestFormId, SecondEditId);
+    DestroyWindow(result);
+    EXPECT_EQ(nullptr, Child(SecondEditId));
+    EXPECT_EQ("", GetControlProperty(TestFormId, SecondEditId, TextProperty));
+    SetControlProperty(TestFormId, SecondEditId, TextProperty, "nowhere");
+
+    // The focus cycle goes around the gap.
+    SetFocus(Child(FirstEditId));
+    KeyDown(Child(FirstEditId), VK_TAB);
+    KeyDown(GetFocus(), VK_TAB);
+    EXPECT_EQ(Child(LowButtonId), GetFocus());
+    KeyDown(GetFocus(), VK_TAB);
+    EXPECT_EQ(Child(FirstEditId), GetFocus());
+
+    // Reports for unknown windows or controls change nothing.
+    NotifyControlDestroyed(TestFormId + 1, FirstEditId);
+    NotifyControlDestroyed(TestFormId, 0x16019999);
+    EXPECT_NE(nullptr, Child(FirstEditId));
+}
+
 } // namespace
