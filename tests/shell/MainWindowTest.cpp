@@ -52,9 +52,7 @@ class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(app_.Start());
-        ASSERT_NE(nullptr, app_.WaitForMainWindow());
-        ASSERT_TRUE(app_.BringToFront());
+        ASSERT_TRUE(app_.StartInFront());
         question_ = app_.Control(QuestionBoxId);
         ASSERT_NE(nullptr, question_);
     }
