@@ -188,6 +188,15 @@ TEST_F(MainWindowTest, EnterInTheResultBoxBreaksTheLineThere)
     EXPECT_EQ(result, app_.FocusedWindow()) << "Enter moves no focus";
 }
 
+TEST_F(MainWindowTest, MouseClickOnTheQueryButtonReachesIt)
+{
+    HWND button = app_.Control(QueryButtonId);
+    app_.Click(button);
+    EXPECT_TRUE(app_.WaitForFocus(button)) << "a pressed button takes the focus";
+    EXPECT_TRUE(app_.IsRunning());
+    EXPECT_EQ("", AppDriver::ReadText(question_));
+}
+
 TEST_F(MainWindowTest, FocusComesBackAfterSwitchingToAnotherWindow)
 {
     ASSERT_TRUE(app_.WaitForFocus(question_));
