@@ -113,23 +113,6 @@ protected:
     HWND window_ = nullptr;
 };
 
-TEST_F(FormTest, WindowAndLabelClassesPaintTheirOwnBackground)
-{
-    for (const wchar_t* className : {L"WTWindow", L"WTTransparentLabel"}) {
-        SCOPED_TRACE(testing::Message() << "class " << AnsiFromWide(className));
-        WNDCLASSEXW info{};
-        info.cbSize = sizeof(info);
-        ASSERT_TRUE(GetClassInfoExW(GetModuleHandleW(nullptr), className, &info));
-        EXPECT_EQ(static_cast<UINT>(CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS), info.style);
-        EXPECT_EQ(nullptr, info.hbrBackground);
-        EXPECT_EQ(LoadCursorW(nullptr, IDC_ARROW), info.hCursor);
-    }
-    HWND label = Child(LabelId);
-    EXPECT_NE(0, GetWindowLongW(label, GWL_EXSTYLE) & WS_EX_TRANSPARENT);
-    EXPECT_NE(0, GetWindowLongW(label, GWL_STYLE) & WS_CLIPSIBLINGS);
-    EXPECT_EQ(0, GetWindowLongW(label, GWL_STYLE) & WS_TABSTOP);
-}
-
 TEST_F(FormTest, EditBoxTextIsReadLiveInCodePage936)
 {
     // What the user typed, as the edit box holds it: "中文" and a line break.
@@ -207,12 +190,14 @@ TEST_F(FormTest, TabRunsFromTheLastCreatedControlToTheFirst)
     }
 }
 
-TEST_F(FormTest, EnterBelongsToTheEditBoxButNotToTheButton)
+TEST_F(FormTest, EnterBelongsToTheEditBoxAndF1ToNobody)
 {
     SetFocus(Child(FirstEditId));
     EXPECT_FALSE(KeyDown(Child(FirstEditId), VK_RETURN));
     SetFocus(Child(LowButtonId));
     EXPECT_TRUE(KeyDown(Child(LowButtonId), VK_RETURN));
+    EXPECT_EQ(Child(LowButtonId), GetFocus());
+    EXPECT_TRUE(KeyDown(Child(LowButtonId), VK_F1)) << "F1 is the window's, and does nothing";
     EXPECT_EQ(Child(LowButtonId), GetFocus());
     EXPECT_FALSE(KeyDown(Child(LowButtonId), 'A'));
 }
