@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/FileHandle.h"
 #include "app/ProgramFiles.h"
 #include "tests/support/AppDriver.h"
 #include "tests/support/ScratchDirectory.h"
@@ -28,24 +29,6 @@ BOOL CALLBACK CountOtherWindow(HWND window, LPARAM lParam)
         ++count->others;
     return TRUE;
 }
-
-// A file handle that the test holds open; closed on every path.
-class HeldFile {
-public:
-    explicit HeldFile(HANDLE handle) : handle_(handle) {}
-    HeldFile(const HeldFile&) = delete;
-    HeldFile& operator=(const HeldFile&) = delete;
-    ~HeldFile()
-    {
-        if (IsOpen())
-            CloseHandle(handle_);
-    }
-    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 int OtherVisibleWindows(const AppDriver& app)
 {
@@ -121,8 +104,8 @@ TEST_F(StartupTest, EngineFileThatCannotBeWrittenIsLeftAndTheWindowStillOpens)
     held.insert(held.end(), 16, 0x5A);
     std::wstring path = programDir_ / L"node.dll";
     ASSERT_TRUE(WriteWholeFile(path, held.data(), held.size()));
-    HeldFile lock(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(lock.IsOpen());
+    FileHandle lock(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock.IsValid());
 
     ASSERT_TRUE(StartFromElsewhere());
     EXPECT_EQ(0, OtherVisibleWindows(app_)) << "start-up showed something of its own";
@@ -138,9 +121,9 @@ TEST_F(StartupTest, EveryStartWritesTheFileAgain)
     // Back-date the identical copy: a new start must still write it.
     FILETIME old{0x00000000, 0x01D00000};  // some day in 2014
     {
-        HeldFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+        FileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                                   nullptr));
-        ASSERT_TRUE(file.IsOpen());
+        ASSERT_TRUE(file.IsValid());
         ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &old));
     }
 
