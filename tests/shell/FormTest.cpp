@@ -254,4 +254,37 @@ TEST_F(FormLifetimeTest, ControlThatReportsItsEndIsForgotten)
     EXPECT_NE(nullptr, Child(FirstEditId));
 }
 
+// A modal load keeps its owner disabled until the window closes, then returns.
+HWND modalOwner = nullptr;
+bool ownerWasDisabled = false;
+
+void CALLBACK CloseModalWindow(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND modal = FindControlWindow(TestFormId, TestFormUnitId);
+    if (!modal)
+        return;
+    KillTimer(nullptr, timer);
+    ownerWasDisabled = !IsWindowEnabled(modalOwner);
+    SendMessageW(modal, WM_CLOSE, 0, 0);
+    if (IsWindow(modal))
+        DestroyWindow(modal);  // the check below fails, but the modal loop still ends
+}
+
+TEST(FormModalTest, ModalLoadDisablesTheOwnerUntilTheWindowCloses)
+{
+    InitWindowFramework();
+    modalOwner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(nullptr, modalOwner);
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseModalWindow);
+    ASSERT_NE(0u, timer);
+    EXPECT_TRUE(LoadWindow(TestForm, modalOwner, true));
+    EXPECT_TRUE(ownerWasDisabled);
+    EXPECT_TRUE(IsWindowEnabled(modalOwner));
+    EXPECT_EQ(nullptr, FindControlWindow(TestFormId, TestFormUnitId));
+    DestroyWindow(modalOwner);
+    // The owner is a window of the test, not of the framework: its end posts no quit.
+    DrainQuit();
+}
+
 } // namespace
