@@ -279,27 +279,30 @@ TEST_F(LookupTest, HostileRepliesRunNothingAndTheWindowKeepsAnswering)
     }
 }
 
+struct WarningBoxSearch {
+    DWORD processId;
+    HWND box;
+};
+
+BOOL CALLBACK FindWarningBoxProc(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<WarningBoxSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t className[32] = {};
+    GetClassNameW(window, className, 32);
+    if (pid == search->processId && IsWindowVisible(window) && lstrcmpW(className, L"#32770") == 0) {
+        search->box = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The warning box of the process, if one is open.
 HWND FindWarningBox(DWORD processId)
 {
-    struct Search {
-        DWORD processId;
-        HWND box;
-    } search{processId, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            wchar_t className[32] = {};
-            GetClassNameW(window, className, 32);
-            if (pid == s->processId && IsWindowVisible(window) && lstrcmpW(className, L"#32770") == 0) {
-                s->box = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WarningBoxSearch search{processId, nullptr};
+    EnumWindows(FindWarningBoxProc, reinterpret_cast<LPARAM>(&search));
     return search.box;
 }
 
