@@ -113,6 +113,9 @@ void WebView::StartLoad(uint32_t id)
         Commit(id, active_->url, std::string(), "text/html");
         return;
     }
+    // A bare host name ("example.com/page") is taken as http, as browsers do.
+    if (UrlScheme(active_->url).empty() && !active_->url.empty() && active_->url.front() != '/')
+        active_->url.insert(0, "http://");
     const auto url = ParseUrl(active_->url);
     if (!url) {
         ShowFailure(active_->url, "The address is not valid");

@@ -5,6 +5,7 @@
 namespace {
 
 constexpr int kMargin = 8;
+constexpr size_t kMaxPieceChars = 256;
 constexpr COLORREF kPaper = RGB(255, 255, 255);
 constexpr COLORREF kInk = RGB(0, 0, 0);
 constexpr COLORREF kLinkInk = RGB(0, 0, 238);
@@ -157,6 +158,8 @@ void Renderer::DrawText(const TextItem& item, Cursor& cursor)
             while (end < text.size() && !IsBreakSpace(text[end]) && !BreaksAnywhere(text[end]))
                 ++end;
         }
+        // A word longer than any line is measured in slices, not whole.
+        end = std::min(end, pos + kMaxPieceChars);
         if (IsHighSurrogate(text[end - 1]) && end < text.size())
             ++end;
         DrawPiece(text.substr(pos, end - pos), item, cursor);

@@ -122,6 +122,11 @@ LRESULT WebView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_ERASEBKGND:
         return 1;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+        // A click gives the page the keyboard, as in a browser.
+        SetFocus(window);
+        return 0;
     case WM_SIZE:
         OnSize(LOWORD(lParam), HIWORD(lParam));
         return 0;

@@ -81,6 +81,19 @@ TEST_F(EngineLoading, ClosedPortFailsOnceWithAReason)
     EXPECT_FALSE(view.wrongThread);
 }
 
+TEST_F(EngineLoading, TlsFailureFailsOnceWithAReason)
+{
+    // A plain HTTP server cannot complete a TLS handshake.
+    ViewHarness view;
+    view.Load("https://127.0.0.1:" + std::to_string(server.Port()) + "/secure");
+    ASSERT_TRUE(view.WaitForFinishes(1, 60000));
+    view.PumpFor(200);
+    ASSERT_EQ(1u, view.finishes.size());
+    EXPECT_EQ(WKE_LOADING_FAILED, view.finishes[0].result);
+    EXPECT_FALSE(view.finishes[0].reason.empty());
+    EXPECT_EQ(0u, server.RequestCount()) << "nothing went out in clear text";
+}
+
 TEST_F(EngineLoading, FailedLoadDoesNotLeaveThePreviousPageAsSource)
 {
     server.AddRoute("/page", Reply::Ok(kPage));
@@ -250,9 +263,12 @@ TEST_F(EngineLoading, UnsupportedAddressFailsQuietly)
     view.Load("");
     ASSERT_TRUE(view.WaitForFinishes(2));
     EXPECT_EQ(WKE_LOADING_FAILED, view.finishes[1].result);
+    view.Load("http://127.0.0.1:" + std::to_string(server.Port()) + "\x01/\xFF");
+    ASSERT_TRUE(view.WaitForFinishes(3));
+    EXPECT_EQ(WKE_LOADING_FAILED, view.finishes[2].result);
     view.Api().loadUrl(view.View(), nullptr);
     view.Api().loadUrl(nullptr, "http://127.0.0.1/");
-    ASSERT_TRUE(view.WaitForFinishes(3));
+    ASSERT_TRUE(view.WaitForFinishes(4));
     EXPECT_EQ(nullptr, view.Api().getSource(nullptr));
 }
 
