@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -217,8 +218,13 @@ FetchResult Fetch(const FetchRequest& request)
             const size_t room = kMaxBodyBytes - result.body.size();
             result.body.append(chunk.data(), std::min<size_t>(cbRead, room));
             if (result.body.size() >= kMaxBodyBytes)
-                break;
+                return result;
         }
+        // A reply cut short is a failed load, not a shorter page: a page's
+        // meaning (the host reads keys out of it) may sit in the missing part.
+        const auto announced = QueryHeader(httpRequest.Get(), HTTP_QUERY_CONTENT_LENGTH);
+        if (announced && std::strtoull(announced->c_str(), nullptr, 10) > result.body.size())
+            return Failed(std::move(result), "The connection closed before the whole page arrived");
         return result;
     }
     return Failed(std::move(result), "Too many redirects");
