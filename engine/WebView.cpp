@@ -114,8 +114,10 @@ LRESULT WebView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         RunResults();
         return 0;
     case WM_TIMER:
-        if (wParam == 1)
+        if (wParam == kRefreshTimer)
             OnRefreshTimer();
+        else if (wParam == kWatchdogTimer)
+            OnWatchdogTimer();
         return 0;
     case WM_PAINT:
         OnPaint();
@@ -182,7 +184,8 @@ void WebView::OnNcDestroy()
         std::lock_guard lock(LiveViewsMutex());
         LiveViews().erase(this);
     }
-    KillTimer(window_, 1);
+    KillTimer(window_, kRefreshTimer);
+    KillTimer(window_, kWatchdogTimer);
     SetWindowLongPtrW(window_, kViewSlot, 0);
     if (active_)
         active_->cancelled->store(true);

@@ -77,6 +77,10 @@ public:
     void Deliver(FetchResult result);
 
 private:
+    // Timer ids on the view window: the meta refresh and the load watchdog.
+    static constexpr UINT_PTR kRefreshTimer = 0x4B52;
+    static constexpr UINT_PTR kWatchdogTimer = 0x4B53;
+
     struct Load {
         uint32_t id = 0;
         std::string url;             // as requested
@@ -104,6 +108,7 @@ private:
     bool IsCurrent(uint32_t id) const { return window_ && active_ && active_->id == id; }
     void ScheduleRefresh();
     void OnRefreshTimer();
+    void OnWatchdogTimer();
     void Repaint();
 
     HWND window_ = nullptr;
