@@ -254,6 +254,34 @@ TEST_F(EngineLoading, DestroyingTheViewMidLoadIsQuiet)
     EXPECT_TRUE(second.finishes.empty());
 }
 
+TEST_F(EngineLoading, FinishCallbackMayLoadAgainAndThenDestroyTheView)
+{
+    server.AddRoute("/first", Reply::Ok("<body>first</body>"));
+    server.AddRoute("/second", Reply::Ok("<body>second</body>"));
+    ViewHarness view;
+    struct Host {
+        ViewHarness* view;
+        std::string secondUrl;
+        std::vector<std::string> sources;  // read inside the callback, as the program does
+    } host{&view, server.Url("/second"), {}};
+    view.Api().onLoadingFinish(view.View(), [](wkeWebView webView, void* param, const wkeString, wkeLoadingResult, const wkeString) {
+        auto* h = static_cast<Host*>(param);
+        const char* source = h->view->Api().getSource(webView);
+        h->sources.push_back(source ? source : "<null>");
+        if (h->sources.size() == 1)
+            h->view->Api().loadUrl(webView, h->secondUrl.c_str());
+        else
+            h->view->DestroyParent();
+    }, &host);
+    view.Load(server.Url("/first"));
+    ASSERT_TRUE(view.PumpUntil([&] { return host.sources.size() >= 2; }));
+    view.PumpFor(300);
+    ASSERT_EQ(2u, host.sources.size());
+    EXPECT_EQ("<body>first</body>", host.sources[0]);
+    EXPECT_EQ("<body>second</body>", host.sources[1]);
+    EXPECT_EQ(nullptr, view.Api().getWindowHandle(view.View()));
+}
+
 TEST_F(EngineLoading, UnsupportedAddressFailsQuietly)
 {
     ViewHarness view;

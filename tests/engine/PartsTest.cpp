@@ -159,6 +159,10 @@ TEST_F(EngineCookieJar, FollowsDomainPathSecureAndExpiryRules)
     EXPECT_EQ("", jar.CookieHeaderFor(At("http://other.com/")));
     EXPECT_EQ("", jar.CookieHeaderFor(At("http://notexample.com/dir/")));
 
+    jar.StoreFromResponse(At("http://10.0.0.1/"), {"ip=1; Domain=0.0.1", "same=2; Domain=10.0.0.1"});
+    EXPECT_EQ("same=2", jar.CookieHeaderFor(At("http://10.0.0.1/")));
+    EXPECT_EQ("", jar.CookieHeaderFor(At("http://0.0.1/")));
+
     jar.StoreFromResponse(At("http://www.example.com/dir/page"), {"host=changed", "wide=; Domain=example.com; Path=/; Max-Age=0"});
     EXPECT_EQ("host=changed; future=8", jar.CookieHeaderFor(At("http://www.example.com/dir/x")));
 }
