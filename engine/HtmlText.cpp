@@ -247,6 +247,7 @@ public:
         item.text = Utf8ToWide(pending_);
         item.link = link_;
         item.bold = bold_ > 0;
+        item.preformatted = pre_ > 0;
         page_.items.push_back(std::move(item));
         pending_.clear();
     }

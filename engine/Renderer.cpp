@@ -170,7 +170,7 @@ void Renderer::DrawText(const TextItem& item, Cursor& cursor)
 void Renderer::DrawPiece(std::wstring_view piece, const TextItem& item, Cursor& cursor)
 {
     const bool space = piece.size() == 1 && IsBreakSpace(piece[0]);
-    if (space && !cursor.lineHasText)
+    if (space && !cursor.lineHasText && !item.preformatted)
         return;
     if (cursor.gapPending && !space) {
         cursor.y += lineHeight_ / 2;

@@ -109,6 +109,10 @@ TEST(EngineHtml, BrokenMarkupEndsQuietly)
     EXPECT_EQ(L"a < b > c", VisibleText(ExtractPageText("a < b > c", false)));
     EXPECT_EQ(L"\uFFFD\uFFFD", Utf8ToWide(DecodeEntities("&#xFFFFFFFF;&#0;")));
     EXPECT_EQ(L"<b>&amp;|x", VisibleText(ExtractPageText("<b>&amp;\nx", true)));
+    const PageText pre = ExtractPageText("<pre>a\n  b</pre>c  d", false);
+    EXPECT_EQ(L"|a|  b|c d", VisibleText(pre));
+    EXPECT_TRUE(pre.items[3].preformatted);
+    EXPECT_FALSE(pre.items.back().preformatted);
 }
 
 TEST(EngineCharset, FindsTheDeclaredCharset)
