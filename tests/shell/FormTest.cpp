@@ -10,7 +10,7 @@
 #include "app/ControlProperties.h"
 #include "app/EventTable.h"
 #include "app/Form.h"
-#include "app/WideText.h"
+#include "app/WindowText.h"
 
 namespace {
 

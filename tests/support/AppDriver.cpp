@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/WideText.h"
+#include "app/WindowText.h"
 
 namespace {
 
