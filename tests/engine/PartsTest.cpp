@@ -8,6 +8,7 @@
 #include "engine/CookieJar.h"
 #include "engine/HtmlText.h"
 #include "engine/Url.h"
+#include "tests/support/ScratchDirectory.h"
 
 namespace {
 
@@ -138,15 +139,9 @@ TEST(EngineCharset, ConvertsOnlyWhatIsNotUtf8)
 
 class EngineCookieJar : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        path = std::wstring(temp) + L"kelvora_jar_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount()) + L".dat";
-    }
-    void TearDown() override { DeleteFileW(path.c_str()); }
     static Url At(const char* text) { return *ParseUrl(text); }
-    std::wstring path;
+    const ScratchDirectory scratch;
+    const std::wstring path = scratch / L"cookies.dat";
 };
 
 TEST_F(EngineCookieJar, FollowsDomainPathSecureAndExpiryRules)
