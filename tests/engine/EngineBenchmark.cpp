@@ -1,6 +1,7 @@
 // Prints how long loads take on loopback, from wkeLoadURL to the
 // loading-finished callback. Figures only; nothing is asserted.
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -42,6 +43,17 @@ void Measure(ViewHarness& view, LoopbackServer& server, const char* label, const
                 times[times.size() / 2], sum / static_cast<double>(times.size()), times.front(), times.back());
 }
 
+// Memory and threads after a run of loads: growth between two prints would
+// show a leak (a worker or a session not ending).
+void PrintResources(const char* label)
+{
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    std::printf("%-28s working set %7.1f MB  committed %7.1f MB\n", label, static_cast<double>(memory.WorkingSetSize) / (1024.0 * 1024.0),
+                static_cast<double>(memory.PagefileUsage) / (1024.0 * 1024.0));
+}
+
 }  // namespace
 
 int main()
@@ -66,6 +78,9 @@ int main()
         return 1;
     ViewHarness view;
     Measure(view, server, "small page (60 B)", "/small", 50);
+    PrintResources("after 50 loads");
+    Measure(view, server, "small page again", "/small", 300);
+    PrintResources("after 350 loads");
     Measure(view, server, "GBK page (1 MB)", "/gbk", 5);
     Measure(view, server, "large page (10 MB)", "/large", 3);
     return 0;
