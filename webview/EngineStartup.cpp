@@ -15,6 +15,12 @@ EngineApi& MutableEngine()
     return api;
 }
 
+template <typename Function>
+Function ProcAddress(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 struct EngineSlot {
     const char* name;
     void** slot;
@@ -44,13 +50,13 @@ void BindEntryPoints(HMODULE module, EngineApi& api)
                   "every slot of EngineApi is in the table");
 
     for (const EngineSlot& entry : slots) {
-        FARPROC proc = GetProcAddress(module, entry.name);
-        *entry.slot = reinterpret_cast<void*>(proc);
+        void* proc = ProcAddress<void*>(module, entry.name);
+        *entry.slot = proc;
         if (proc)
             continue;
         // The name is ASCII; the rest of the text is code page 936 bytes.
-        AnsiText text = "\"" + std::string(entry.name) + "\"" +
-                        WideToCp936(L"命令未找到,请使用发布时配套或更高版本的node.dll");
+        AnsiText text = "\"";
+        text.append(entry.name).append("\"").append(WideToCp936(L"命令未找到,请使用发布时配套或更高版本的node.dll"));
         MessageBoxA(nullptr, text.c_str(), WideToCp936(L"请使用配套的node.dll").c_str(), MB_OK);
     }
 }
@@ -77,7 +83,7 @@ PathFileExistsProc PathFileExistsFunction()
         ShowStartupError(L"获取Shlwapi.dll句柄失败");
         return nullptr;
     }
-    pathFileExists = reinterpret_cast<PathFileExistsProc>(GetProcAddress(shlwapi, "PathFileExistsW"));
+    pathFileExists = ProcAddress<PathFileExistsProc>(shlwapi, "PathFileExistsW");
     if (!pathFileExists)
         ShowStartupError(L"PathFileExistsW函数获取失败");
     return pathFileExists;
@@ -139,7 +145,7 @@ bool EngineStartup()
 
     wkeSettings settings{};
     settings.mask = 4;
-    if (auto initialize = reinterpret_cast<decltype(&::wkeInitializeEx)>(GetProcAddress(engine, "wkeInitializeEx")))
+    if (auto initialize = ProcAddress<decltype(&::wkeInitializeEx)>(engine, "wkeInitializeEx"))
         initialize(&settings);
 
     BindEntryPoints(engine, api);
