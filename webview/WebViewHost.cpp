@@ -4,13 +4,11 @@
 #include <utility>
 #include <string>
 
+#include "app/Form.h"
 #include "webview/EngineApi.h"
 #include "webview/EngineText.h"
 #include "webview/ProgramDirectory.h"
 #include "webview/WebViewInstance.h"
-
-// The window framework forgets a control whose window has gone (app/).
-void NotifyControlDestroyed(uint32_t formId, uint32_t unitId);
 
 namespace {
 

@@ -9,6 +9,7 @@
 
 #include "app/ControlIds.h"
 #include "app/EventTable.h"
+#include "app/Form.h"
 #include "engine/include/wke.h"
 #include "tests/webview/WebViewTestSupport.h"
 
@@ -149,12 +150,8 @@ TEST_F(FakeEngine, HostAndEngineWindowsAreSetUp)
     MoveWindow(host, 10, 20, 200, 100, TRUE);
     EXPECT_NE(std::string::npos, Calls().find("wkeResize 200 100", mark));
 
-    // On destruction the engine's procedure is back before it sees WM_DESTROY,
-    // and the framework hears of it.
-    size_t destroyedBefore = DestroyedControls().size();
+    // On destruction the engine's procedure is back before it sees WM_DESTROY.
     form.Destroy();
-    ASSERT_EQ(destroyedBefore + 1, DestroyedControls().size());
-    EXPECT_EQ(std::make_pair(TestFormId, TestUnitId), DestroyedControls().back());
     auto ownProcedure = FakeExport<bool (*)()>("fakeEngineDestroyedWithOwnProcedure");
     ASSERT_TRUE(ownProcedure);
     EXPECT_TRUE(ownProcedure());
@@ -386,6 +383,31 @@ TEST_F(FakeEngine, PropertiesReadAndWriteByIndex)
     std::string calls = Calls().substr(mark);
     EXPECT_NE(std::string::npos, calls.find("wkeSetUserAgent KelvoraTest/1.0\n"));
     EXPECT_NE(std::string::npos, calls.find("wkeLoadURL http://127.0.0.1/by-property\n"));
+}
+
+TEST(FakeEngineInForm, TheWindowFrameworkForgetsADestroyedHost)
+{
+    constexpr uint32_t formId = TestFormId + 5;
+    constexpr uint32_t unitId = TestUnitId + 5;
+    static const ControlLayout controls[] = {{unitId, ControlKind::WebView, 10, 10, 200, 100, "", true}};
+    FormLayout layout;
+    layout.formId = formId;
+    layout.unitId = 0x06017777;
+    layout.caption = "web view form";
+    layout.width = 400;
+    layout.height = 300;
+    layout.controls = controls;
+    InitWindowFramework();
+    ASSERT_TRUE(LoadWindow(layout, nullptr, false));
+    HWND host = FindControlWindow(formId, unitId);
+    ASSERT_TRUE(host);
+    wchar_t className[64] = {};
+    GetClassNameW(host, className, 64);
+    EXPECT_STREQ(L"UlowkeCtrl", className);
+
+    DestroyWindow(host);
+    EXPECT_EQ(nullptr, FindControlWindow(formId, unitId));
+    DestroyWindow(FindControlWindow(formId, layout.unitId));
 }
 
 std::string BlockRecord(int index, const std::string& text)

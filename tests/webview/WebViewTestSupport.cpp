@@ -309,21 +309,6 @@ int RunChildTests(const ProgramFolder& folder, const std::wstring& filter, std::
     return static_cast<int>(exitCode);
 }
 
-namespace {
-std::vector<std::pair<uint32_t, uint32_t>> destroyedControls;
-}
-
-// Stands in for the window framework's notice.
-void NotifyControlDestroyed(uint32_t formId, uint32_t unitId)
-{
-    destroyedControls.emplace_back(formId, unitId);
-}
-
-std::vector<std::pair<uint32_t, uint32_t>> DestroyedControls()
-{
-    return destroyedControls;
-}
-
 void ExpectChildPasses(const ProgramFolder& folder, const std::wstring& filter, const std::wstring& workingDir)
 {
     std::string output;

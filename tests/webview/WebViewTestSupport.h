@@ -125,9 +125,6 @@ private:
 int RunChildTests(const ProgramFolder& folder, const std::wstring& filter, std::string& output,
                   const std::wstring& workingDir = {}, std::chrono::seconds timeout = std::chrono::seconds(120));
 
-// The (form id, unit id) of every control that reported its destruction.
-std::vector<std::pair<uint32_t, uint32_t>> DestroyedControls();
-
 // Runs the child and expects it to pass at least one test.
 void ExpectChildPasses(const ProgramFolder& folder, const std::wstring& filter, const std::wstring& workingDir = {});
 
