@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "app/WideText.h"
 #include "webview/EngineText.h"
-#include "webview/ProgramDirectory.h"
 
 namespace {
 
@@ -56,8 +56,8 @@ void BindEntryPoints(HMODULE module, EngineApi& api)
             continue;
         // The name is ASCII; the rest of the text is code page 936 bytes.
         AnsiText text = "\"";
-        text.append(entry.name).append("\"").append(WideToCp936(L"命令未找到,请使用发布时配套或更高版本的node.dll"));
-        MessageBoxA(nullptr, text.c_str(), WideToCp936(L"请使用配套的node.dll").c_str(), MB_OK);
+        text.append(entry.name).append("\"").append(AnsiFromWide(L"命令未找到,请使用发布时配套或更高版本的node.dll"));
+        MessageBoxA(nullptr, text.c_str(), AnsiFromWide(L"请使用配套的node.dll").c_str(), MB_OK);
     }
 }
 
@@ -99,7 +99,7 @@ std::wstring FindEnginePath(bool& lookupFailed)
         lookupFailed = true;
         return {};
     }
-    std::wstring path = ProgramDirectoryW() + L"node.dll";
+    std::wstring path = ProgramDirectoryWithSlash() + L"node.dll";
     if (pathFileExists(path.c_str()))
         return path;
     ShowStartupError(L"请把node.dll放在[" + path + L"]位置");

@@ -188,7 +188,7 @@ bool WKE_CALL OnLoadUrlBegin(wkeWebView, void* param, const char* url, void* job
     WebViewControl* control = EventSource(param);
     if (!control)
         return false;
-    EventText urlText(url ? Utf8ToCp936(url) : AnsiText());
+    EventText urlText(EngineUtf8ToCp936(url));
     return Answer(Raise(*control, LoadUrlBeginEvent, {urlText.Ref(), MakeIntArg(AsInt(job))}), false);
 }
 
@@ -197,7 +197,7 @@ void WKE_CALL OnLoadUrlEnd(wkeWebView, void* param, const char* url, void* job, 
     WebViewControl* control = EventSource(param);
     if (!control)
         return;
-    EventText urlText(url ? Utf8ToCp936(url) : AnsiText());
+    EventText urlText(EngineUtf8ToCp936(url));
     Raise(*control, LoadUrlEndEvent, {urlText.Ref(), MakeIntArg(AsInt(job)), MakeIntArg(AsInt(buf)), MakeIntArg(len)});
 }
 

@@ -1,13 +1,13 @@
 #include "webview/WebViewControl.h"
 
 #include <memory>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "app/Form.h"
+#include "app/WideText.h"
 #include "webview/EngineApi.h"
 #include "webview/EngineText.h"
-#include "webview/ProgramDirectory.h"
 #include "webview/WebViewInstance.h"
 
 namespace {
@@ -120,11 +120,11 @@ struct HostWindowGuard {
 
 void SetDefaults(WebViewControl& control)
 {
-    control.programDirectory = WideToCp936(ProgramDirectoryW());
+    control.programDirectory = AnsiFromWide(ProgramDirectoryWithSlash());
     if (control.programDirectory.empty())
         return;
-    control.localStorageDir = control.programDirectory + WideToCp936(L"缓存目录");
-    control.cookieDir = control.programDirectory + WideToCp936(L"cookie目录");
+    control.localStorageDir = control.programDirectory + AnsiFromWide(L"缓存目录");
+    control.cookieDir = control.programDirectory + AnsiFromWide(L"cookie目录");
 }
 
 // Hands the engine window to our procedure; the one it had waits in the
@@ -142,9 +142,9 @@ void ApplyStoredProperties(WebViewControl& control)
     if (!control.userAgent.empty() && api.wkeSetUserAgent)
         api.wkeSetUserAgent(control.view, control.userAgent.c_str());
     if (!control.localStorageDir.empty() && api.wkeSetLocalStorageFullPath)
-        api.wkeSetLocalStorageFullPath(control.view, Cp936ToWide(control.localStorageDir).c_str());
+        api.wkeSetLocalStorageFullPath(control.view, WideFromAnsi(control.localStorageDir).c_str());
     if (!control.cookieDir.empty() && api.wkeSetCookieJarPath)
-        api.wkeSetCookieJarPath(control.view, Cp936ToWide(control.cookieDir).c_str());
+        api.wkeSetCookieJarPath(control.view, WideFromAnsi(control.cookieDir).c_str());
     if (control.design)
         return;
     if (!control.url.empty() && api.wkeLoadURL)

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/ControlIds.h"
+#include "app/WideText.h"
 #include "webview/EngineApi.h"
 #include "webview/EngineText.h"
 #include "webview/WebViewInstance.h"
@@ -83,11 +84,11 @@ void ApplyToView(WebViewControl& control, int index)
         break;
     case LocalStorageDirProperty:
         if (!control.localStorageDir.empty() && api.wkeSetLocalStorageFullPath)
-            api.wkeSetLocalStorageFullPath(control.view, Cp936ToWide(control.localStorageDir).c_str());
+            api.wkeSetLocalStorageFullPath(control.view, WideFromAnsi(control.localStorageDir).c_str());
         break;
     case CookieDirProperty:
         if (!control.cookieDir.empty() && api.wkeSetCookieJarPath)
-            api.wkeSetCookieJarPath(control.view, Cp936ToWide(control.cookieDir).c_str());
+            api.wkeSetCookieJarPath(control.view, WideFromAnsi(control.cookieDir).c_str());
         break;
     case UserAgentProperty:
         if (api.wkeSetUserAgent)
@@ -127,7 +128,7 @@ WebViewPropertyValue WebViewGetProperty(uint32_t windowId, uint32_t controlId, u
         if (!control->view || !Engine().wkeGetTitle)
             return AnsiText();
         const char* title = Engine().wkeGetTitle(control->view);
-        return title ? Utf8ToCp936(title) : AnsiText();
+        return EngineUtf8ToCp936(title);
     }
     if (AnsiText* text = TextField(*control, index))
         return *text;

@@ -12,15 +12,6 @@ namespace {
 
 constexpr auto LoadTimeout = 15s;
 
-std::string Utf8(const std::wstring& text)
-{
-    int cb = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), cb, nullptr, nullptr);
-    utf8.resize(static_cast<size_t>(cb) - 1);
-    return utf8;
-}
-
 void Navigate(uint32_t unitId, const std::string& url)
 {
     WebViewNavigate(TestFormId, unitId, WebViewKindCode, url);

@@ -9,12 +9,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::wstring ProgramFolderPath()
-{
-    std::wstring path = ThisProgramPath();
-    return path.substr(0, path.find_last_of(L'\\') + 1);
-}
-
 // The boxes once `expected` have come, or after a short wait when fewer
 // come (the check is then that no more appear).
 std::vector<MessageBoxWatcher::Box> SettledBoxes(const MessageBoxWatcher& watcher, size_t expected)

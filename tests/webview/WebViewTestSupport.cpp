@@ -80,6 +80,21 @@ AnsiText Cp936(const std::wstring& text)
     return ansi;
 }
 
+std::wstring ProgramFolderPath()
+{
+    std::wstring path = ThisProgramPath();
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    int cb = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(cb), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), cb, nullptr, nullptr);
+    utf8.resize(static_cast<size_t>(cb) - 1);
+    return utf8;
+}
+
 bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
 {
     auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -25,8 +25,12 @@ std::wstring WindowsPathOf(const std::string& linuxPath);
 std::wstring EnvironmentText(const wchar_t* name);
 std::wstring ThisProgramPath();
 
-// Code page 936 bytes of a UTF-16 text, for expected values.
+// The folder of this program, ending with a backslash.
+std::wstring ProgramFolderPath();
+
+// Code page 936 and UTF-8 bytes of a UTF-16 text, for expected values.
 AnsiText Cp936(const std::wstring& text);
+std::string Utf8(const std::wstring& text);
 
 // Processes messages until the condition holds or the time is up.
 bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
