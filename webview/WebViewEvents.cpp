@@ -74,6 +74,17 @@ struct EventText {
     const char* pointer;
 };
 
+// Raises an event whose one argument is an engine text, by reference. With
+// no control to raise it for, nothing runs.
+DispatchResult RaiseWithText(void* param, int32_t eventNumber, wkeString text)
+{
+    WebViewControl* control = EventSource(param);
+    if (!control)
+        return {};
+    EventText argument(EngineStringToCp936(text));
+    return Raise(*control, eventNumber, {argument.Ref()});
+}
+
 void WKE_CALL OnLoadingFinish(wkeWebView, void* param, const wkeString url, wkeLoadingResult result,
                               const wkeString failedReason)
 {
@@ -93,11 +104,7 @@ void WKE_CALL OnDocumentReady(wkeWebView, void* param, wkeWebFrameHandle frameId
 
 void WKE_CALL OnTitleChanged(wkeWebView, void* param, const wkeString title)
 {
-    WebViewControl* control = EventSource(param);
-    if (!control)
-        return;
-    EventText titleText(EngineStringToCp936(title));
-    Raise(*control, TitleChangedEvent, {titleText.Ref()});
+    RaiseWithText(param, TitleChangedEvent, title);
 }
 
 void WKE_CALL OnUrlChanged(wkeWebView, void* param, wkeWebFrameHandle frameId, const wkeString url)
@@ -146,20 +153,12 @@ void WKE_CALL OnConsole(wkeWebView, void* param, wkeConsoleLevel level, const wk
 
 void WKE_CALL OnAlertBox(wkeWebView, void* param, const wkeString message)
 {
-    WebViewControl* control = EventSource(param);
-    if (!control)
-        return;
-    EventText messageText(EngineStringToCp936(message));
-    Raise(*control, AlertEvent, {messageText.Ref()});
+    RaiseWithText(param, AlertEvent, message);
 }
 
 bool WKE_CALL OnConfirmBox(wkeWebView, void* param, const wkeString message)
 {
-    WebViewControl* control = EventSource(param);
-    if (!control)
-        return true;
-    EventText messageText(EngineStringToCp936(message));
-    return Answer(Raise(*control, ConfirmEvent, {messageText.Ref()}), true);
+    return Answer(RaiseWithText(param, ConfirmEvent, message), true);
 }
 
 bool WKE_CALL OnPromptBox(wkeWebView, void* param, const wkeString message, const wkeString defaultResult,
@@ -203,11 +202,7 @@ void WKE_CALL OnLoadUrlEnd(wkeWebView, void* param, const char* url, void* job, 
 
 void WKE_CALL OnMouseOverUrlChanged(wkeWebView, void* param, const wkeString url)
 {
-    WebViewControl* control = EventSource(param);
-    if (!control)
-        return;
-    EventText urlText(EngineStringToCp936(url));
-    Raise(*control, HoveredUrlEvent, {urlText.Ref()});
+    RaiseWithText(param, HoveredUrlEvent, url);
 }
 
 template <typename Registration, typename Callback>

@@ -17,26 +17,6 @@ struct ChildRunFlag {
     ChildRunFlag() { childRun = !EnvironmentText(L"KELVORA_WEBVIEW_CHILD").empty(); }
 } childRunFlag;
 
-void RemoveTree(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring path = folder + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path + L"\\");
-            else
-                DeleteFileW(path.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
 BOOL CALLBACK CountHosts(HWND window, LPARAM count)
 {
     wchar_t className[64] = {};
@@ -242,24 +222,7 @@ void MessageBoxWatcher::Run()
     }
 }
 
-ProgramFolder::ProgramFolder()
-{
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    static int serial = 0;
-    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-        std::wstring candidate = std::wstring(temp) + L"kelvora-webview-" + std::to_wstring(GetCurrentProcessId()) +
-                                 L"-" + std::to_wstring(++serial) + L"\\";
-        if (CreateDirectoryW(candidate.c_str(), nullptr))
-            path_ = candidate;
-    }
-}
-
-ProgramFolder::~ProgramFolder()
-{
-    if (!path_.empty())
-        RemoveTree(path_);
-}
+ProgramFolder::ProgramFolder() : path_(scratch_.Path().empty() ? std::wstring() : scratch_.Path() + L"\\") {}
 
 bool ProgramFolder::CopyIn(const std::wstring& source, const std::wstring& name) const
 {

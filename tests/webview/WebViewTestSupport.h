@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/ScratchDirectory.h"
 #include "text/AnsiText.h"
 #include "webview/WebViewControl.h"
 
@@ -110,7 +111,6 @@ private:
 class ProgramFolder {
 public:
     ProgramFolder();
-    ~ProgramFolder();
     ProgramFolder(const ProgramFolder&) = delete;
     ProgramFolder& operator=(const ProgramFolder&) = delete;
 
@@ -119,6 +119,7 @@ public:
     bool Exists(const std::wstring& name) const;
 
 private:
+    ScratchDirectory scratch_;
     std::wstring path_;
 };
 
