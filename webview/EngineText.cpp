@@ -1,6 +1,7 @@
 #include "webview/EngineText.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "app/ProgramFiles.h"
 #include "app/WideText.h"
@@ -25,6 +26,16 @@ AnsiText EngineUtf8ToCp936(const char* utf8)
     std::wstring wide(static_cast<size_t>(cchWide), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8, cbUtf8, wide.data(), cchWide);
     return AnsiFromWide(wide);
+}
+
+std::wstring DirectoryForEngine(const AnsiText& directory)
+{
+    std::wstring program = ProgramDirectoryWithSlash();
+    for (const wchar_t* name : {LocalStorageDirName, CookieDirName}) {
+        if (!program.empty() && directory == AnsiFromWide(program + name))
+            return program + name;
+    }
+    return WideFromAnsi(directory);
 }
 
 std::wstring ProgramDirectoryWithSlash()

@@ -1,5 +1,6 @@
 #include "webview/WebViewControl.h"
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -123,8 +124,8 @@ void SetDefaults(WebViewControl& control)
     control.programDirectory = AnsiFromWide(ProgramDirectoryWithSlash());
     if (control.programDirectory.empty())
         return;
-    control.localStorageDir = control.programDirectory + AnsiFromWide(L"缓存目录");
-    control.cookieDir = control.programDirectory + AnsiFromWide(L"cookie目录");
+    control.localStorageDir = control.programDirectory + AnsiFromWide(LocalStorageDirName);
+    control.cookieDir = control.programDirectory + AnsiFromWide(CookieDirName);
 }
 
 // Hands the engine window to our procedure; the one it had waits in the
@@ -138,19 +139,12 @@ void SubclassEngineWindow(HWND engineWindow)
 
 void ApplyStoredProperties(WebViewControl& control)
 {
-    const EngineApi& api = Engine();
-    if (!control.userAgent.empty() && api.wkeSetUserAgent)
-        api.wkeSetUserAgent(control.view, control.userAgent.c_str());
-    if (!control.localStorageDir.empty() && api.wkeSetLocalStorageFullPath)
-        api.wkeSetLocalStorageFullPath(control.view, WideFromAnsi(control.localStorageDir).c_str());
-    if (!control.cookieDir.empty() && api.wkeSetCookieJarPath)
-        api.wkeSetCookieJarPath(control.view, WideFromAnsi(control.cookieDir).c_str());
+    for (int index : {UserAgentProperty, LocalStorageDirProperty, CookieDirProperty})
+        ApplyProperty(control, index);
     if (control.design)
         return;
-    if (!control.url.empty() && api.wkeLoadURL)
-        api.wkeLoadURL(control.view, control.url.c_str());
-    if (api.wkeSetNavigationToNewWindowEnable)
-        api.wkeSetNavigationToNewWindowEnable(control.view, control.newWindowEnabled != 0);
+    ApplyProperty(control, UrlProperty);
+    ApplyProperty(control, NewWindowEnabledProperty);
     RegisterEngineCallbacks(control);
 }
 

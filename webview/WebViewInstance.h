@@ -53,6 +53,10 @@ enum WebViewProperty : int {
     NewWindowEnabledProperty = 8,
 };
 
+// Hands a stored property to the view, as creation and a run-time write do:
+// texts only when not empty, the start page only outside design mode.
+void ApplyProperty(WebViewControl& control, int index);
+
 // Reads a stored property block into the control's properties; false when
 // the block cannot be read.
 bool ReadPropertyBlock(WebViewControl& control, const void* block, size_t cbBlock);

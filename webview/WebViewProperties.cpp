@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "app/ControlIds.h"
-#include "app/WideText.h"
 #include "webview/EngineApi.h"
 #include "webview/EngineText.h"
 #include "webview/WebViewInstance.h"
@@ -71,38 +70,6 @@ bool StoreProperty(WebViewControl& control, int index, const WebViewPropertyValu
     return false;
 }
 
-// A run-time write reaches a live view the way creation applies the value.
-void ApplyToView(WebViewControl& control, int index)
-{
-    const EngineApi& api = Engine();
-    if (!control.view)
-        return;
-    switch (index) {
-    case UrlProperty:
-        if (!control.design && !control.url.empty() && api.wkeLoadURL)
-            api.wkeLoadURL(control.view, control.url.c_str());
-        break;
-    case LocalStorageDirProperty:
-        if (!control.localStorageDir.empty() && api.wkeSetLocalStorageFullPath)
-            api.wkeSetLocalStorageFullPath(control.view, WideFromAnsi(control.localStorageDir).c_str());
-        break;
-    case CookieDirProperty:
-        if (!control.cookieDir.empty() && api.wkeSetCookieJarPath)
-            api.wkeSetCookieJarPath(control.view, WideFromAnsi(control.cookieDir).c_str());
-        break;
-    case UserAgentProperty:
-        if (api.wkeSetUserAgent)
-            api.wkeSetUserAgent(control.view, control.userAgent.c_str());
-        break;
-    case NewWindowEnabledProperty:
-        if (api.wkeSetNavigationToNewWindowEnable)
-            api.wkeSetNavigationToNewWindowEnable(control.view, control.newWindowEnabled != 0);
-        break;
-    default:
-        break;
-    }
-}
-
 WebViewControl* Addressed(uint32_t windowId, uint32_t controlId, uint32_t kindCode)
 {
     return kindCode == WebViewKindCode ? FindWebView(windowId, controlId) : nullptr;
@@ -118,6 +85,37 @@ bool ReadUint32(const unsigned char*& at, const unsigned char* end, uint32_t& va
 }
 
 } // namespace
+
+void ApplyProperty(WebViewControl& control, int index)
+{
+    const EngineApi& api = Engine();
+    if (!control.view)
+        return;
+    switch (index) {
+    case UrlProperty:
+        if (!control.design && !control.url.empty() && api.wkeLoadURL)
+            api.wkeLoadURL(control.view, control.url.c_str());
+        break;
+    case LocalStorageDirProperty:
+        if (!control.localStorageDir.empty() && api.wkeSetLocalStorageFullPath)
+            api.wkeSetLocalStorageFullPath(control.view, DirectoryForEngine(control.localStorageDir).c_str());
+        break;
+    case CookieDirProperty:
+        if (!control.cookieDir.empty() && api.wkeSetCookieJarPath)
+            api.wkeSetCookieJarPath(control.view, DirectoryForEngine(control.cookieDir).c_str());
+        break;
+    case UserAgentProperty:
+        if (!control.userAgent.empty() && api.wkeSetUserAgent)
+            api.wkeSetUserAgent(control.view, control.userAgent.c_str());
+        break;
+    case NewWindowEnabledProperty:
+        if (api.wkeSetNavigationToNewWindowEnable)
+            api.wkeSetNavigationToNewWindowEnable(control.view, control.newWindowEnabled != 0);
+        break;
+    default:
+        break;
+    }
+}
 
 WebViewPropertyValue WebViewGetProperty(uint32_t windowId, uint32_t controlId, uint32_t kindCode, int index)
 {
@@ -143,7 +141,7 @@ bool WebViewSetProperty(uint32_t windowId, uint32_t controlId, uint32_t kindCode
     WebViewControl* control = Addressed(windowId, controlId, kindCode);
     if (!control || !StoreProperty(*control, index, value))
         return false;
-    ApplyToView(*control, index);
+    ApplyProperty(*control, index);
     return true;
 }
 

@@ -395,6 +395,18 @@ TEST(FakeEngineInForm, TheWindowFrameworkForgetsADestroyedHost)
     DestroyWindow(FindControlWindow(formId, layout.unitId));
 }
 
+TEST(WidePath, TheEngineGetsTheDefaultDirectoriesUnmangled)
+{
+    TestForm form;
+    size_t mark = Calls().size();
+    ASSERT_TRUE(form.AddWebView(TestUnitId));
+    std::string calls = Calls().substr(mark);
+    std::wstring folder = ProgramFolderPath();
+    ASSERT_NE(std::wstring::npos, folder.find(L"한글")) << "the child runs from the odd folder";
+    EXPECT_NE(std::string::npos, calls.find("wkeSetLocalStorageFullPath " + Utf8(folder + L"缓存目录") + "\n")) << calls;
+    EXPECT_NE(std::string::npos, calls.find("wkeSetCookieJarPath " + Utf8(folder + L"cookie目录") + "\n")) << calls;
+}
+
 std::string BlockRecord(int index, const std::string& text)
 {
     std::string record{static_cast<char>(index), 1};

@@ -15,6 +15,15 @@ TEST(WebViewProcess, StandInEngineBesideTheProgram)
     ExpectChildPasses(folder, L"FakeEngine*");
 }
 
+// A program folder whose name code page 936 cannot hold: the engine still
+// gets the real directories.
+TEST(WebViewProcess, ProgramFolderNameOutsideCodePage936)
+{
+    ProgramFolder folder(L"한글 程序");
+    ASSERT_TRUE(folder.CopyIn(WindowsPathOf(KELVORA_FAKE_ENGINE), L"node.dll"));
+    ExpectChildPasses(folder, L"WidePath.*");
+}
+
 TEST(WebViewProcess, EngineLackingAnEntryPoint)
 {
     ProgramFolder folder;

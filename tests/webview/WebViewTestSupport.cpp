@@ -222,7 +222,14 @@ void MessageBoxWatcher::Run()
     }
 }
 
-ProgramFolder::ProgramFolder() : path_(scratch_.Path().empty() ? std::wstring() : scratch_.Path() + L"\\") {}
+ProgramFolder::ProgramFolder(const std::wstring& name)
+{
+    if (scratch_.Path().empty())
+        return;
+    std::wstring path = name.empty() ? scratch_.Path() : scratch_.Path() + L"\\" + name;
+    if (name.empty() || CreateDirectoryW(path.c_str(), nullptr))
+        path_ = path + L"\\";
+}
 
 bool ProgramFolder::CopyIn(const std::wstring& source, const std::wstring& name) const
 {

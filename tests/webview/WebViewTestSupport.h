@@ -110,7 +110,8 @@ private:
 // A throw-away folder that plays the program directory of a child run.
 class ProgramFolder {
 public:
-    ProgramFolder();
+    // The folder itself, or a folder of that name inside it.
+    explicit ProgramFolder(const std::wstring& name = {});
     ProgramFolder(const ProgramFolder&) = delete;
     ProgramFolder& operator=(const ProgramFolder&) = delete;
 
