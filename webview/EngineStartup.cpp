@@ -99,8 +99,11 @@ std::wstring FindEnginePath(bool& lookupFailed)
         lookupFailed = true;
         return {};
     }
-    std::wstring path = ProgramDirectoryWithSlash() + L"node.dll";
-    if (pathFileExists(path.c_str()))
+    // Without a program directory the bare name would be tested against the
+    // working directory; such a path counts as not found.
+    std::wstring directory = ProgramDirectoryWithSlash();
+    std::wstring path = directory + L"node.dll";
+    if (!directory.empty() && pathFileExists(path.c_str()))
         return path;
     ShowStartupError(L"请把node.dll放在[" + path + L"]位置");
     return {};
