@@ -35,8 +35,6 @@ struct wkeWebViewImpl {
     void* loadUrlBeginParam = nullptr;
     wkeCreateViewCallback createView = nullptr;
     void* createViewParam = nullptr;
-    wkeTitleChangedCallback titleChanged = nullptr;
-    void* titleChangedParam = nullptr;
     std::string pendingUrl;
 };
 
@@ -88,7 +86,6 @@ std::string Ptr(const void* p)
 int initializeCount = 0;
 std::vector<wkeWebViewImpl*> views;
 bool destroyedWithOwnProcedure = false;
-LONG_PTR userDataAtDestroy = 0;
 
 void FinishLoad(wkeWebViewImpl* view, const std::wstring& url, wkeLoadingResult result, const std::wstring& reason)
 {
@@ -115,7 +112,6 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
         destroyedWithOwnProcedure =
             GetWindowLongPtrW(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(ViewWindowProc);
-        userDataAtDestroy = GetWindowLongPtrW(window, GWLP_USERDATA);
         RemovePropW(window, L"FakeEngineView");
         return 0;
     default:
@@ -233,7 +229,7 @@ void WKE_CALL wkeSetCookieJarPath(wkeWebView, const wchar_t* path) { Log("wkeSet
 
 FAKE_REGISTRATION(wkeOnPaintUpdated, wkePaintUpdatedCallback, paint)
 FAKE_REGISTRATION(wkeOnLoadingFinish, wkeLoadingFinishCallback, finish)
-FAKE_REGISTRATION(wkeOnTitleChanged, wkeTitleChangedCallback, titleChanged)
+FAKE_REGISTRATION_IGNORED(wkeOnTitleChanged, wkeTitleChangedCallback)
 FAKE_REGISTRATION_IGNORED(wkeOnMouseOverUrlChanged, wkeMouseOverUrlChangedCallback)
 FAKE_REGISTRATION_IGNORED(wkeOnURLChanged2, wkeURLChangedCallback2)
 FAKE_REGISTRATION_IGNORED(wkeOnAlertBox, wkeAlertBoxCallback)
@@ -272,16 +268,10 @@ int fakeEngineInitializeCount()
     return initializeCount;
 }
 
-// Whether the last view window destroyed had its own procedure back, and what
-// its user data slot held then.
+// Whether the last view window destroyed had its own procedure back.
 bool fakeEngineDestroyedWithOwnProcedure()
 {
     return destroyedWithOwnProcedure;
-}
-
-LONG_PTR fakeEngineUserDataAtDestroy()
-{
-    return userDataAtDestroy;
 }
 
 WNDPROC fakeEngineViewProcedure()
@@ -341,13 +331,6 @@ int fakeEngineCreateView(wkeWebView view, const wchar_t* url)
     if (!view->createView)
         return -1;
     return view->createView(view, view->createViewParam, WKE_NAVIGATION_TYPE_LINKCLICK, &text, &features) ? 1 : 0;
-}
-
-void fakeEngineTitle(wkeWebView view, const wchar_t* title)
-{
-    wkeStringImpl text{title};
-    if (view->titleChanged)
-        view->titleChanged(view, view->titleChangedParam, &text);
 }
 
 // Paints the rectangle in one colour through the paint callback.
