@@ -3,7 +3,7 @@
 #include "app/ControlIds.h"
 #include "app/FormWindow.h"
 #include "app/TransparentLabel.h"
-#include "app/WideText.h"
+#include "app/WindowText.h"
 
 namespace {
 

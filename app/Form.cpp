@@ -9,7 +9,7 @@
 #include "app/EventTable.h"
 #include "app/FormWindow.h"
 #include "app/TransparentLabel.h"
-#include "app/WideText.h"
+#include "app/WindowText.h"
 #include "webview/WebViewControl.h"
 
 namespace {

@@ -2,26 +2,7 @@
 
 #include <windows.h>
 
-namespace {
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle()
-    {
-        if (IsValid())
-            CloseHandle(handle_);
-    }
-    bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
-} // namespace
+#include "app/FileHandle.h"
 
 std::wstring ExecutableDirectory()
 {

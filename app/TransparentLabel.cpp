@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/WideText.h"
+#include "app/WindowText.h"
 
 namespace {
 

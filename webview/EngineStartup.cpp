@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/WideText.h"
+#include "text/WideText.h"
 #include "webview/EngineText.h"
 
 namespace {

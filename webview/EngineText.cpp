@@ -4,7 +4,8 @@
 #include <initializer_list>
 
 #include "app/ProgramFiles.h"
-#include "app/WideText.h"
+#include "text/Utf8Conversion.h"
+#include "text/WideText.h"
 #include "webview/EngineApi.h"
 
 AnsiText EngineStringToCp936(wkeString text)
@@ -19,13 +20,8 @@ AnsiText EngineUtf8ToCp936(const char* utf8)
 {
     if (!utf8)
         return {};
-    int cbUtf8 = static_cast<int>(std::strlen(utf8));
-    int cchWide = MultiByteToWideChar(CP_UTF8, 0, utf8, cbUtf8, nullptr, 0);
-    if (cchWide <= 0)
-        return {};
-    std::wstring wide(static_cast<size_t>(cchWide), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8, cbUtf8, wide.data(), cchWide);
-    return AnsiFromWide(wide);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(utf8);
+    return Utf8ToAnsi(ByteBuffer(bytes, bytes + std::strlen(utf8)));
 }
 
 std::wstring DirectoryForEngine(const AnsiText& directory)

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "app/Form.h"
-#include "app/WideText.h"
+#include "text/WideText.h"
 #include "webview/EngineApi.h"
 #include "webview/EngineText.h"
 #include "webview/WebViewInstance.h"

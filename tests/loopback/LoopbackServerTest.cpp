@@ -1,80 +1,26 @@
-// The loopback test server checked with a plain socket client, so that the
+// The loopback test server checked with a bare socket client, so that the
 // tests built on it can trust what it records and sends.
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
 
+#include "tests/support/LoopbackClient.h"
 #include "tests/support/LoopbackServer.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
-struct ClientResult {
-    bool connected = false;
-    std::string received;
-    bool closedByPeer = false;
-};
-
-// Sends the bytes and reads until the server closes or `wait` passes.
-ClientResult Exchange(uint16_t port, const std::string& bytes, std::chrono::milliseconds wait = 5s)
-{
-    ClientResult result;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
-        return result;
-    DWORD timeoutMs = static_cast<DWORD>(wait.count());
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    result.connected = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    if (result.connected) {
-        send(s, bytes.data(), static_cast<int>(bytes.size()), 0);
-        char buffer[65536];
-        for (;;) {
-            int got = recv(s, buffer, sizeof buffer, 0);
-            if (got <= 0) {
-                result.closedByPeer = got == 0;
-                break;
-            }
-            result.received.append(buffer, got);
-        }
-    }
-    closesocket(s);
-    return result;
-}
-
 std::string Get(const std::string& target)
 {
-    return "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\nUser-Agent: probe\r\n\r\n";
+    return PlainGetRequest(target, "User-Agent: probe\r\n");
 }
-
-std::string BodyOf(const std::string& reply)
-{
-    size_t end = reply.find("\r\n\r\n");
-    return end == std::string::npos ? std::string() : reply.substr(end + 4);
-}
-
-class LoopbackServerTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        WSADATA data;
-        ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &data));
-    }
-    void TearDown() override { WSACleanup(); }
-};
 
 } // namespace
 
-TEST_F(LoopbackServerTest, RecordsRequestsAndServesRoutes)
+TEST(LoopbackServer, RecordsRequestsAndServesRoutes)
 {
     LoopbackServer server;
     server.AddRoute("/a", Reply::Ok("alpha"));
@@ -85,15 +31,15 @@ TEST_F(LoopbackServerTest, RecordsRequestsAndServesRoutes)
     ASSERT_TRUE(server.Start());
     ASSERT_NE(0, server.Port());
 
-    ClientResult a = Exchange(server.Port(), Get("/a?k=v"));
+    ExchangeResult a = ExchangeBytes(server.Port(), Get("/a?k=v"));
     EXPECT_TRUE(a.closedByPeer);
     EXPECT_EQ(0u, a.received.find("HTTP/1.1 200 OK\r\n"));
     EXPECT_NE(std::string::npos, a.received.find("Content-Length: 5\r\n"));
-    EXPECT_EQ("alpha", BodyOf(a.received));
-    EXPECT_EQ("prefix", BodyOf(Exchange(server.Port(), Get("/p/deep/er")).received));
-    EXPECT_EQ("query one", BodyOf(Exchange(server.Port(), Get("/q?x=1")).received));
-    EXPECT_EQ(0u, Exchange(server.Port(), Get("/q?x=2")).received.find("HTTP/1.1 404"));
-    EXPECT_EQ(zeros, BodyOf(Exchange(server.Port(), Get("/bin")).received));
+    EXPECT_EQ("alpha", ReplyBody(a.received));
+    EXPECT_EQ("prefix", ReplyBody(ExchangeBytes(server.Port(), Get("/p/deep/er")).received));
+    EXPECT_EQ("query one", ReplyBody(ExchangeBytes(server.Port(), Get("/q?x=1")).received));
+    EXPECT_EQ(0u, ExchangeBytes(server.Port(), Get("/q?x=2")).received.find("HTTP/1.1 404"));
+    EXPECT_EQ(zeros, ReplyBody(ExchangeBytes(server.Port(), Get("/bin")).received));
 
     ASSERT_TRUE(server.WaitForRequests(5, 5s));
     std::vector<RecordedRequest> requests = server.Requests();
@@ -110,21 +56,21 @@ TEST_F(LoopbackServerTest, RecordsRequestsAndServesRoutes)
     EXPECT_TRUE(server.Stop(5s));
 }
 
-TEST_F(LoopbackServerTest, LaterRoutesAndHandlersWin)
+TEST(LoopbackServer, LaterRoutesAndHandlersWin)
 {
     LoopbackServer server;
     server.AddRoute("/", Reply::Ok("any"), Match::PathPrefix);
     server.AddHandler("/echo", [](const RecordedRequest& r) { return Reply::Ok("echo " + r.Query()); });
     server.AddRoute("/r", Reply::Redirect("/echo?from=r"));
     ASSERT_TRUE(server.Start());
-    EXPECT_EQ("echo a=b", BodyOf(Exchange(server.Port(), Get("/echo?a=b")).received));
-    EXPECT_EQ("any", BodyOf(Exchange(server.Port(), Get("/other")).received));
-    std::string redirect = Exchange(server.Port(), Get("/r")).received;
+    EXPECT_EQ("echo a=b", ReplyBody(ExchangeBytes(server.Port(), Get("/echo?a=b")).received));
+    EXPECT_EQ("any", ReplyBody(ExchangeBytes(server.Port(), Get("/other")).received));
+    std::string redirect = ExchangeBytes(server.Port(), Get("/r")).received;
     EXPECT_EQ(0u, redirect.find("HTTP/1.1 302 Found\r\n"));
     EXPECT_NE(std::string::npos, redirect.find("Location: /echo?from=r\r\n"));
 }
 
-TEST_F(LoopbackServerTest, BrokenRepliesGoOutAsConfigured)
+TEST(LoopbackServer, BrokenRepliesGoOutAsConfigured)
 {
     LoopbackServer server;
     server.AddRoute("/nolength", Reply::WithoutLength("until close"));
@@ -132,58 +78,62 @@ TEST_F(LoopbackServerTest, BrokenRepliesGoOutAsConfigured)
     server.AddRoute("/early", Reply::EarlyClose("0123456789", 4));
     server.AddRoute("/raw", Reply::Raw(std::string("HTTP/1.0 200 OK\r\n\r\n\0x", 21)));
     server.AddRoute("/trickle", Reply::Trickle("slowly", 3, 20));
+    server.AddRoute("/late", Reply::Delayed(Reply::Ok("late"), 300));
     ASSERT_TRUE(server.Start());
 
-    std::string noLength = Exchange(server.Port(), Get("/nolength")).received;
+    std::string noLength = ExchangeBytes(server.Port(), Get("/nolength")).received;
     EXPECT_EQ(std::string::npos, noLength.find("Content-Length"));
-    EXPECT_EQ("until close", BodyOf(noLength));
-    std::string longer = Exchange(server.Port(), Get("/longer")).received;
+    EXPECT_EQ("until close", ReplyBody(noLength));
+    std::string longer = ExchangeBytes(server.Port(), Get("/longer")).received;
     EXPECT_NE(std::string::npos, longer.find("Content-Length: 100\r\n"));
-    EXPECT_EQ("short", BodyOf(longer));
-    std::string early = Exchange(server.Port(), Get("/early")).received;
+    EXPECT_EQ("short", ReplyBody(longer));
+    std::string early = ExchangeBytes(server.Port(), Get("/early")).received;
     EXPECT_NE(std::string::npos, early.find("Content-Length: 10\r\n"));
-    EXPECT_EQ("0123", BodyOf(early));
-    EXPECT_EQ(std::string("HTTP/1.0 200 OK\r\n\r\n\0x", 21), Exchange(server.Port(), Get("/raw")).received);
+    EXPECT_EQ("0123", ReplyBody(early));
+    EXPECT_EQ(std::string("HTTP/1.0 200 OK\r\n\r\n\0x", 21), ExchangeBytes(server.Port(), Get("/raw")).received);
 
     auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ("slowly", BodyOf(Exchange(server.Port(), Get("/trickle")).received));
+    EXPECT_EQ("slowly", ReplyBody(ExchangeBytes(server.Port(), Get("/trickle")).received));
     EXPECT_GT(std::chrono::steady_clock::now() - started, 100ms);
+    started = std::chrono::steady_clock::now();
+    EXPECT_EQ("late", ReplyBody(ExchangeBytes(server.Port(), Get("/late")).received));
+    EXPECT_GT(std::chrono::steady_clock::now() - started, 250ms);
 }
 
-TEST_F(LoopbackServerTest, StopEndsHeldConnectionsInTime)
+TEST(LoopbackServer, StopEndsHeldConnectionsInTime)
 {
     LoopbackServer server;
     server.AddRoute("/hold", Reply::HoldOpen("HTTP/1.0 200 OK\r\n\r\npartial"));
     ASSERT_TRUE(server.Start());
-    ClientResult held;
-    std::thread client([&] { held = Exchange(server.Port(), Get("/hold"), 20s); });
+    ExchangeResult held;
+    std::thread client([&] { held = ExchangeBytes(server.Port(), Get("/hold"), 20s); });
     ASSERT_TRUE(server.WaitForRequests(1, 5s));
     auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(server.Stop(5s));
     client.join();
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
-    EXPECT_EQ("partial", BodyOf(held.received));
+    EXPECT_EQ("partial", ReplyBody(held.received));
 }
 
-TEST_F(LoopbackServerTest, CountsTlsHandshakesApart)
+TEST(LoopbackServer, CountsTlsHandshakesApart)
 {
     LoopbackServer server;
     ASSERT_TRUE(server.Start());
     std::string hello("\x16\x03\x01\x00\x05\x01\x00\x00\x01\x00", 10);
-    Exchange(server.Port(), hello);
+    ExchangeBytes(server.Port(), hello);
     ASSERT_TRUE(server.WaitForConnections(1, 5s));
     EXPECT_EQ(1u, server.TlsHandshakeCount());
     EXPECT_EQ(0u, server.RequestCount());
 }
 
-TEST_F(LoopbackServerTest, ClosedPortRefuses)
+TEST(LoopbackServer, ClosedPortRefuses)
 {
     ClosedPort closed;
     ASSERT_NE(0, closed.Port());
-    EXPECT_FALSE(Exchange(closed.Port(), Get("/")).connected);
+    EXPECT_FALSE(ExchangeBytes(closed.Port(), Get("/")).connected);
 }
 
-TEST_F(LoopbackServerTest, ServesConcurrentAndRepeatedConnections)
+TEST(LoopbackServer, ServesConcurrentAndRepeatedConnections)
 {
     LoopbackServer server;
     server.AddHandler("/n", [](const RecordedRequest& r) { return Reply::Ok(r.Query()); });
@@ -193,11 +143,11 @@ TEST_F(LoopbackServerTest, ServesConcurrentAndRepeatedConnections)
     // A slow reply must not hold up the others.
     std::atomic<int> good = 0;
     std::vector<std::thread> clients;
-    clients.emplace_back([&] { good += BodyOf(Exchange(server.Port(), Get("/slow")).received).size() == 20; });
+    clients.emplace_back([&] { good += ReplyBody(ExchangeBytes(server.Port(), Get("/slow")).received).size() == 20; });
     for (int i = 0; i < 8; ++i) {
         clients.emplace_back([&, i] {
             std::string id = std::to_string(i);
-            good += BodyOf(Exchange(server.Port(), Get("/n?" + id)).received) == id;
+            good += ReplyBody(ExchangeBytes(server.Port(), Get("/n?" + id)).received) == id;
         });
     }
     for (auto& client : clients)
@@ -206,7 +156,7 @@ TEST_F(LoopbackServerTest, ServesConcurrentAndRepeatedConnections)
 
     int inARow = 0;
     for (int i = 0; i < 300; ++i)
-        inARow += BodyOf(Exchange(server.Port(), Get("/n?" + std::to_string(i))).received) == std::to_string(i);
+        inARow += ReplyBody(ExchangeBytes(server.Port(), Get("/n?" + std::to_string(i))).received) == std::to_string(i);
     EXPECT_EQ(300, inARow);
     EXPECT_EQ(309u, server.RequestCount());
 }

@@ -10,7 +10,7 @@
 #include "app/ControlProperties.h"
 #include "app/EventTable.h"
 #include "app/Form.h"
-#include "app/WideText.h"
+#include "app/WindowText.h"
 
 namespace {
 
@@ -190,12 +190,14 @@ TEST_F(FormTest, TabRunsFromTheLastCreatedControlToTheFirst)
     }
 }
 
-TEST_F(FormTest, EnterBelongsToTheEditBoxButNotToTheButton)
+TEST_F(FormTest, EnterBelongsToTheEditBoxAndF1ToNobody)
 {
     SetFocus(Child(FirstEditId));
     EXPECT_FALSE(KeyDown(Child(FirstEditId), VK_RETURN));
     SetFocus(Child(LowButtonId));
     EXPECT_TRUE(KeyDown(Child(LowButtonId), VK_RETURN));
+    EXPECT_EQ(Child(LowButtonId), GetFocus());
+    EXPECT_TRUE(KeyDown(Child(LowButtonId), VK_F1)) << "F1 is the window's, and does nothing";
     EXPECT_EQ(Child(LowButtonId), GetFocus());
     EXPECT_FALSE(KeyDown(Child(LowButtonId), 'A'));
 }
@@ -226,6 +228,63 @@ TEST_F(FormLifetimeTest, FocusReturnsToTheRememberedControlOnActivation)
     SetFocus(nullptr);
     SendMessageW(window_, WM_SETFOCUS, 0, 0);
     EXPECT_EQ(Child(FirstEditId), GetFocus());
+}
+
+TEST_F(FormLifetimeTest, ControlThatReportsItsEndIsForgotten)
+{
+    // What the web view's host does when its window goes.
+    HWND result = Child(SecondEditId);
+    NotifyControlDestroyed(TestFormId, SecondEditId);
+    DestroyWindow(result);
+    EXPECT_EQ(nullptr, Child(SecondEditId));
+    EXPECT_EQ("", GetControlProperty(TestFormId, SecondEditId, TextProperty));
+    SetControlProperty(TestFormId, SecondEditId, TextProperty, "nowhere");
+
+    // The focus cycle goes around the gap.
+    SetFocus(Child(FirstEditId));
+    KeyDown(Child(FirstEditId), VK_TAB);
+    KeyDown(GetFocus(), VK_TAB);
+    EXPECT_EQ(Child(LowButtonId), GetFocus());
+    KeyDown(GetFocus(), VK_TAB);
+    EXPECT_EQ(Child(FirstEditId), GetFocus());
+
+    // Reports for unknown windows or controls change nothing.
+    NotifyControlDestroyed(TestFormId + 1, FirstEditId);
+    NotifyControlDestroyed(TestFormId, 0x16019999);
+    EXPECT_NE(nullptr, Child(FirstEditId));
+}
+
+// A modal load keeps its owner disabled until the window closes, then returns.
+HWND modalOwner = nullptr;
+bool ownerWasDisabled = false;
+
+void CALLBACK CloseModalWindow(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND modal = FindControlWindow(TestFormId, TestFormUnitId);
+    if (!modal)
+        return;
+    KillTimer(nullptr, timer);
+    ownerWasDisabled = !IsWindowEnabled(modalOwner);
+    SendMessageW(modal, WM_CLOSE, 0, 0);
+    if (IsWindow(modal))
+        DestroyWindow(modal);  // the check below fails, but the modal loop still ends
+}
+
+TEST(FormModalTest, ModalLoadDisablesTheOwnerUntilTheWindowCloses)
+{
+    InitWindowFramework();
+    modalOwner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(nullptr, modalOwner);
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseModalWindow);
+    ASSERT_NE(0u, timer);
+    EXPECT_TRUE(LoadWindow(TestForm, modalOwner, true));
+    EXPECT_TRUE(ownerWasDisabled);
+    EXPECT_TRUE(IsWindowEnabled(modalOwner));
+    EXPECT_EQ(nullptr, FindControlWindow(TestFormId, TestFormUnitId));
+    DestroyWindow(modalOwner);
+    // The owner is a window of the test, not of the framework: its end posts no quit.
+    DrainQuit();
 }
 
 } // namespace

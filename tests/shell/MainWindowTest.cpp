@@ -52,9 +52,7 @@ class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(app_.Start());
-        ASSERT_NE(nullptr, app_.WaitForMainWindow());
-        ASSERT_TRUE(app_.BringToFront());
+        ASSERT_TRUE(app_.StartInFront());
         question_ = app_.Control(QuestionBoxId);
         ASSERT_NE(nullptr, question_);
     }
@@ -188,6 +186,15 @@ TEST_F(MainWindowTest, EnterInTheResultBoxBreaksTheLineThere)
     app_.TypeText(L"a\nb");
     EXPECT_TRUE(app_.WaitForText(result, "a\r\nb"));
     EXPECT_EQ(result, app_.FocusedWindow()) << "Enter moves no focus";
+}
+
+TEST_F(MainWindowTest, MouseClickOnTheQueryButtonReachesIt)
+{
+    HWND button = app_.Control(QueryButtonId);
+    app_.Click(button);
+    EXPECT_TRUE(app_.WaitForFocus(button)) << "a pressed button takes the focus";
+    EXPECT_TRUE(app_.IsRunning());
+    EXPECT_EQ("", AppDriver::ReadText(question_));
 }
 
 TEST_F(MainWindowTest, FocusComesBackAfterSwitchingToAnotherWindow)

@@ -117,9 +117,7 @@ class NoticeLabelPaintTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(app_.Start());
-        ASSERT_NE(nullptr, app_.WaitForMainWindow());
-        ASSERT_TRUE(app_.BringToFront());
+        ASSERT_TRUE(app_.StartInFront());
         notice_ = app_.Control(NoticeLabelId);
         ASSERT_NE(nullptr, notice_);
     }

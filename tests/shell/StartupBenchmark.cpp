@@ -34,6 +34,10 @@ void PrintFigures(const char* what, std::vector<double> figures)
         std::printf("%-44s no figures\n", what);
         return;
     }
+    std::printf("%-44s", what);
+    for (double figure : figures)
+        std::printf(" %.1f", figure);
+    std::printf(" ms\n");
     std::sort(figures.begin(), figures.end());
     std::printf("%-44s min %8.1f ms  median %8.1f ms  max %8.1f ms  (%zu runs)\n", what, figures.front(),
                 figures[figures.size() / 2], figures.back(), figures.size());

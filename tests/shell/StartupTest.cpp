@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/FileHandle.h"
 #include "app/ProgramFiles.h"
 #include "tests/support/AppDriver.h"
 #include "tests/support/ScratchDirectory.h"
@@ -51,18 +52,17 @@ protected:
     }
 
     // Starts the copy from the other directory and waits for its window.
-    void StartFromElsewhere()
-    {
-        ASSERT_TRUE(app_.Start(exe_, workingDir_.Path()));
-        ASSERT_NE(nullptr, app_.WaitForMainWindow()) << "the window did not open";
-    }
+    testing::AssertionResult StartFromElsewhere() { return app_.StartInFront(exe_, workingDir_.Path()); }
 
-    void CloseAndExpectExitZero()
+    testing::AssertionResult CloseAndExitZero()
     {
         PostMessageW(app_.MainWindow(), WM_CLOSE, 0, 0);
         DWORD exitCode = 0xdeadbeef;
-        ASSERT_TRUE(app_.WaitForExit(DefaultWaitMs, &exitCode));
-        EXPECT_EQ(0u, exitCode);
+        if (!app_.WaitForExit(DefaultWaitMs, &exitCode))
+            return testing::AssertionFailure() << "Kelvora did not end after WM_CLOSE";
+        if (exitCode != 0)
+            return testing::AssertionFailure() << "Kelvora ended with exit code " << exitCode;
+        return testing::AssertionSuccess();
     }
 
     ScratchDirectory programDir_;
@@ -74,13 +74,13 @@ protected:
 
 TEST_F(StartupTest, EngineGoesNextToTheExecutableNotIntoTheWorkingDirectory)
 {
-    StartFromElsewhere();
+    ASSERT_TRUE(StartFromElsewhere());
     ByteBuffer written = ReadFileBytes(programDir_ / L"node.dll");
     EXPECT_EQ(engine_.size(), written.size());
     EXPECT_TRUE(written == engine_) << "node.dll differs from the embedded image";
     EXPECT_FALSE(FileExists(workingDir_ / L"node.dll"));
 
-    CloseAndExpectExitZero();
+    EXPECT_TRUE(CloseAndExitZero());
     EXPECT_TRUE(ReadFileBytes(programDir_ / L"node.dll") == engine_) << "node.dll stays after the end";
 }
 
@@ -88,9 +88,9 @@ TEST_F(StartupTest, DifferentLongerEngineFileIsTruncatedAndRewritten)
 {
     ByteBuffer stale(engine_.size() + 4096, 'x');
     ASSERT_TRUE(WriteWholeFile(programDir_ / L"node.dll", stale.data(), stale.size()));
-    StartFromElsewhere();
+    ASSERT_TRUE(StartFromElsewhere());
     EXPECT_TRUE(ReadFileBytes(programDir_ / L"node.dll") == engine_);
-    CloseAndExpectExitZero();
+    EXPECT_TRUE(CloseAndExitZero());
 }
 
 TEST_F(StartupTest, EngineFileThatCannotBeWrittenIsLeftAndTheWindowStillOpens)
@@ -104,33 +104,34 @@ TEST_F(StartupTest, EngineFileThatCannotBeWrittenIsLeftAndTheWindowStillOpens)
     held.insert(held.end(), 16, 0x5A);
     std::wstring path = programDir_ / L"node.dll";
     ASSERT_TRUE(WriteWholeFile(path, held.data(), held.size()));
-    HANDLE lock = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    FileHandle lock(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock.IsValid());
 
-    StartFromElsewhere();
+    ASSERT_TRUE(StartFromElsewhere());
     EXPECT_EQ(0, OtherVisibleWindows(app_)) << "start-up showed something of its own";
     EXPECT_TRUE(ReadFileBytes(path) == held) << "the held file was changed";
-    CloseAndExpectExitZero();
-    CloseHandle(lock);
+    EXPECT_TRUE(CloseAndExitZero());
 }
 
 TEST_F(StartupTest, EveryStartWritesTheFileAgain)
 {
-    StartFromElsewhere();
-    CloseAndExpectExitZero();
+    ASSERT_TRUE(StartFromElsewhere());
+    ASSERT_TRUE(CloseAndExitZero());
     std::wstring path = programDir_ / L"node.dll";
     // Back-date the identical copy: a new start must still write it.
-    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
     FILETIME old{0x00000000, 0x01D00000};  // some day in 2014
-    ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &old));
-    CloseHandle(file);
+    {
+        FileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+        ASSERT_TRUE(file.IsValid());
+        ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &old));
+    }
 
-    StartFromElsewhere();
+    ASSERT_TRUE(StartFromElsewhere());
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
     ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes));
     EXPECT_GT(CompareFileTime(&attributes.ftLastWriteTime, &old), 0) << "the file was not rewritten";
-    CloseAndExpectExitZero();
+    EXPECT_TRUE(CloseAndExitZero());
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/WideText.h"
+#include "app/WindowText.h"
 
 namespace {
 
@@ -125,6 +125,21 @@ HWND AppDriver::WaitForMainWindow(DWORD timeoutMs)
     return mainWindow_;
 }
 
+testing::AssertionResult AppDriver::StartInFront(const std::wstring& exePath, const std::wstring& workingDirectory)
+{
+    if (!Start(exePath, workingDirectory))
+        return testing::AssertionFailure() << "Kelvora.exe could not be started (error " << GetLastError() << ")";
+    if (!WaitForMainWindow()) {
+        if (IsRunning())
+            return testing::AssertionFailure() << "Kelvora's window did not appear";
+        return testing::AssertionFailure() << "Kelvora ended before its window appeared, exit code 0x" << std::hex
+                                           << ExitCode();
+    }
+    if (!BringToFront())
+        return testing::AssertionFailure() << "Kelvora's window did not come to the front";
+    return testing::AssertionSuccess();
+}
+
 HWND AppDriver::Control(uint32_t controlId) const
 {
     return mainWindow_ ? GetDlgItem(mainWindow_, static_cast<int>(controlId)) : nullptr;
@@ -143,14 +158,21 @@ bool AppDriver::IsRunning() const
     return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
 }
 
+DWORD AppDriver::ExitCode() const
+{
+    DWORD exitCode = STILL_ACTIVE;
+    if (process_)
+        GetExitCodeProcess(process_, &exitCode);
+    return exitCode;
+}
+
 bool AppDriver::WaitForExit(DWORD timeoutMs, DWORD* exitCode)
 {
     if (!process_)
         return false;
-    bool ended = false;
-    WaitFor([&] { return ended = !IsRunning(); }, timeoutMs);
+    bool ended = WaitFor([this] { return !IsRunning(); }, timeoutMs);
     if (ended && exitCode)
-        GetExitCodeProcess(process_, exitCode);
+        *exitCode = ExitCode();
     return ended;
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include <gtest/gtest.h>
+
 #include "text/AnsiText.h"
 
 // Drives the real Kelvora.exe from a test process: starts it, finds its main
@@ -14,8 +16,7 @@
 // terminated when the driver goes away.
 //
 //   AppDriver app;
-//   ASSERT_TRUE(app.Start());                       // KELVORA_EXE, test's working directory
-//   ASSERT_TRUE(app.WaitForMainWindow());
+//   ASSERT_TRUE(app.StartInFront());                // KELVORA_EXE, test's working directory
 //   HWND question = app.Control(QuestionBoxId);
 //   ASSERT_TRUE(app.WaitForFocus(question));
 //   app.TypeText(L"abc\n");                         // "\n" presses Enter
@@ -23,6 +24,10 @@
 //
 // Every wait takes a time-out in milliseconds and pumps the test thread's own
 // messages meanwhile, so windows that the test made stay responsive.
+// Code page 936 texts are typed as TypeText(WideFromAnsi(text)) (app/WindowText.h).
+// Under Wine without a window manager, closing a top-level window takes about
+// two seconds; a test that need not see the close ends the process instead
+// (the destructor does).
 
 inline constexpr DWORD DefaultWaitMs = 10000;
 
@@ -45,6 +50,9 @@ public:
     // Waits for the process's visible "WTWindow" window; nullptr on time-out
     // or when the process ends first.
     HWND WaitForMainWindow(DWORD timeoutMs = DefaultWaitMs);
+    // Start, WaitForMainWindow and BringToFront in one; the failure says which
+    // step failed and, when the process ended, its exit code.
+    testing::AssertionResult StartInFront(const std::wstring& exePath = {}, const std::wstring& workingDirectory = {});
 
     HWND MainWindow() const { return mainWindow_; }
     DWORD ProcessId() const { return processId_; }
@@ -55,6 +63,8 @@ public:
     RECT ControlRect(HWND control) const;
 
     bool IsRunning() const;
+    // The exit code, or STILL_ACTIVE while the process runs.
+    DWORD ExitCode() const;
     // True when the process ended within the time-out; its exit code goes to *exitCode.
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
     // Ends the process if it still runs and waits for it to go.

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "app/FileHandle.h"
+
 namespace {
 
 void RemoveTree(const std::wstring& directory)
@@ -55,19 +57,18 @@ ScratchDirectory::~ScratchDirectory()
 ByteBuffer ReadFileBytes(const std::wstring& path)
 {
     ByteBuffer bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.IsValid())
         return bytes;
     LARGE_INTEGER size{};
-    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+    if (GetFileSizeEx(file.Get(), &size) && size.QuadPart > 0) {
         bytes.resize(static_cast<size_t>(size.QuadPart));
         DWORD cbRead = 0;
-        if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &cbRead, nullptr))
+        if (!ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &cbRead, nullptr))
             cbRead = 0;
         bytes.resize(cbRead);
     }
-    CloseHandle(file);
     return bytes;
 }
 

@@ -1,0 +1,178 @@
+#include "http/HttpFetch.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <new>
+#include <string_view>
+
+#include "http/HttpSession.h"
+#include "http/InternetHandle.h"
+#include "http/ReadSize.h"
+
+namespace {
+
+constexpr DWORD CanonicalUrlBufferSize = 2084;
+constexpr DWORD HostNameSize = 256;
+constexpr DWORD UrlPathSize = 2048;
+constexpr DWORD UserNameSize = 128;
+constexpr DWORD PasswordSize = 128;
+constexpr DWORD ContentLengthBufferSize = 32;
+
+constexpr char AcceptTypeEntry[] = "Accept: */* \r\n";
+constexpr char ExtraHeaders[] = "Accept: */*\r\n\r\n";
+constexpr DWORD ExtraHeadersLength = 15;
+static_assert(sizeof ExtraHeaders - 1 == ExtraHeadersLength);
+
+// Fresh from the server every time and never written to the cache.
+constexpr DWORD HttpFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+constexpr DWORD HttpsFlags = HttpFlags | INTERNET_FLAG_SECURE;
+
+// A control character in a URL would reach the request line and let part of
+// a URL built from a reply write header lines of its own.
+bool HasControlByte(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
+// The URL with dot segments resolved and nothing escaped; empty on failure.
+std::string CanonicalizeUrl(const AnsiText& url)
+{
+    std::string canonical(CanonicalUrlBufferSize, '\0');
+    DWORD length = CanonicalUrlBufferSize;
+    if (!InternetCanonicalizeUrlA(url.c_str(), canonical.data(), &length, ICU_NO_ENCODE)) {
+        // Too small: the platform has written the size it needs.
+        if (length <= canonical.size())
+            return {};
+        canonical.assign(length + 1, '\0');
+        length = static_cast<DWORD>(canonical.size());
+        if (!InternetCanonicalizeUrlA(url.c_str(), canonical.data(), &length, ICU_NO_ENCODE))
+            return {};
+    }
+    canonical.resize(std::min<size_t>(length, canonical.size()));
+    return canonical.substr(0, canonical.find('\0'));
+}
+
+struct CrackedUrl {
+    INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
+    INTERNET_PORT port = 0;
+    char host[HostNameSize] = {};
+    char path[UrlPathSize] = {};  // with the query and the fragment
+    char userName[UserNameSize] = {};
+    char password[PasswordSize] = {};
+};
+
+bool CrackUrl(const std::string& canonical, CrackedUrl& out)
+{
+    URL_COMPONENTSA parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = out.host;
+    parts.dwHostNameLength = HostNameSize;
+    parts.lpszUrlPath = out.path;
+    parts.dwUrlPathLength = UrlPathSize;
+    parts.lpszUserName = out.userName;
+    parts.dwUserNameLength = UserNameSize;
+    parts.lpszPassword = out.password;
+    parts.dwPasswordLength = PasswordSize;
+    if (!InternetCrackUrlA(canonical.c_str(), 0, 0, &parts))
+        return false;
+    // A component that filled its whole buffer was cut short.
+    if (parts.dwHostNameLength >= HostNameSize || parts.dwUrlPathLength >= UrlPathSize ||
+        parts.dwUserNameLength >= UserNameSize || parts.dwPasswordLength >= PasswordSize)
+        return false;
+    out.scheme = parts.nScheme;
+    out.port = parts.nPort;
+    return true;
+}
+
+DWORD ChooseReadSize(HINTERNET request)
+{
+    char text[ContentLengthBufferSize] = {};
+    DWORD size = sizeof text;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
+        return DefaultReadSize;
+    return ReadSizeForContentLength(std::string_view(text, std::min<size_t>(size, sizeof text)));
+}
+
+void ApplyProxySettings(HINTERNET sessionHandle, HINTERNET connection)
+{
+    const HttpSessionSettings& proxy = HttpSessionProxy();
+    INTERNET_PROXY_INFO info{};
+    if (proxy.proxyServer.empty()) {
+        info.dwAccessType = INTERNET_OPEN_TYPE_PRECONFIG;
+    } else {
+        info.dwAccessType = INTERNET_OPEN_TYPE_PROXY;
+        // The structure is declared with TCHAR texts; the A function reads them as ANSI.
+        info.lpszProxy = reinterpret_cast<LPCTSTR>(proxy.proxyServer.c_str());
+    }
+    InternetSetOptionA(sessionHandle, INTERNET_OPTION_PROXY, &info, sizeof info);
+    InternetSetOptionA(connection, INTERNET_OPTION_PROXY_USERNAME,
+        const_cast<char*>(proxy.proxyUserName.c_str()), static_cast<DWORD>(proxy.proxyUserName.size() + 1));
+    InternetSetOptionA(connection, INTERNET_OPTION_PROXY_PASSWORD,
+        const_cast<char*>(proxy.proxyPassword.c_str()), static_cast<DWORD>(proxy.proxyPassword.size() + 1));
+}
+
+ByteBuffer ReadBody(HINTERNET request)
+{
+    ByteBuffer body;
+    const DWORD readSize = ChooseReadSize(request);
+    ByteBuffer buffer;
+    try {
+        buffer.resize(readSize);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    for (;;) {
+        DWORD got = 0;
+        if (!InternetReadFile(request, buffer.data(), readSize, &got) || got == 0)
+            break;
+        body.insert(body.end(), buffer.begin(), buffer.begin() + got);
+    }
+    return body;
+}
+
+} // namespace
+
+ByteBuffer HttpFetch(const AnsiText& url)
+{
+    if (url.empty() || HasControlByte(url))
+        return {};
+    const std::string canonical = CanonicalizeUrl(url);
+    CrackedUrl parts;
+    if (canonical.empty() || HasControlByte(canonical) || !CrackUrl(canonical, parts))
+        return {};
+
+    DWORD flags = 0;
+    if (parts.scheme == INTERNET_SCHEME_HTTP)
+        flags = HttpFlags;
+    else if (parts.scheme == INTERNET_SCHEME_HTTPS)
+        flags = HttpsFlags;
+    else
+        return {};
+
+    HINTERNET sessionHandle = HttpSessionHandleTemp();
+    if (!sessionHandle)
+        return {};
+    InternetHandle connection(InternetConnectA(sessionHandle, parts.host, parts.port, parts.userName,
+        parts.password, INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection)
+        return {};
+    ApplyProxySettings(sessionHandle, connection.Get());
+
+    std::string_view object(parts.path);
+    object = object.substr(0, object.find('#'));
+    const std::string objectText(object);
+    const char* acceptTypes[] = {AcceptTypeEntry, nullptr};
+    // Declared after the connection, so it is closed first.
+    InternetHandle request(HttpOpenRequestA(connection.Get(), "GET", objectText.c_str(), "HTTP/1.0", nullptr,
+        acceptTypes, flags, 0));
+    if (!request)
+        return {};
+    if (!HttpSendRequestA(request.Get(), ExtraHeaders, ExtraHeadersLength, nullptr, 0))
+        return {};
+    return ReadBody(request.Get());
+}

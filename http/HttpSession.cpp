@@ -1,0 +1,47 @@
+#include "http/HttpSession.h"
+
+#include <mutex>
+
+#include "http/InternetHandle.h"
+
+namespace {
+
+constexpr char UserAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+
+struct HttpSession {
+    HttpSessionSettings settings;
+    InternetHandle handle;
+    int openCount = 0;
+    std::mutex mutex;
+};
+
+// Built before the program's own start-up code; its destructor closes the
+// handle at process exit.
+HttpSession session;
+
+} // namespace
+
+const HttpSessionSettings& HttpSessionProxy()
+{
+    return session.settings;
+}
+
+HINTERNET HttpSessionHandleTemp()
+{
+    std::lock_guard lock(session.mutex);
+    if (!session.handle) {
+        const bool proxied = !session.settings.proxyServer.empty();
+        session.handle = InternetHandle(InternetOpenA(UserAgent,
+            proxied ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_DIRECT,
+            proxied ? session.settings.proxyServer.c_str() : nullptr, nullptr, 0));
+        if (session.handle)
+            ++session.openCount;
+    }
+    return session.handle.Get();
+}
+
+int HttpSessionOpenCount()
+{
+    std::lock_guard lock(session.mutex);
+    return session.openCount;
+}
