@@ -45,10 +45,18 @@ std::string_view Trim(std::string_view text)
     return text;
 }
 
+bool IsIpAddress(const std::string& host)
+{
+    return host.find_first_not_of("0123456789.") == std::string::npos || host.front() == '[';
+}
+
 bool DomainMatches(const std::string& host, const std::string& domain)
 {
     if (host == domain)
         return true;
+    // An address has no parent domains: "0.0.1" is no domain of 127.0.0.1.
+    if (IsIpAddress(host))
+        return false;
     return host.size() > domain.size() && host.compare(host.size() - domain.size(), domain.size(), domain) == 0 &&
            host[host.size() - domain.size() - 1] == '.';
 }

@@ -13,10 +13,8 @@ std::atomic<bool> g_initialized{false};
 
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH)
-        DisableThreadLibraryCalls(instance);
     return TRUE;
 }
 

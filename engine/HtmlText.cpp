@@ -207,6 +207,10 @@ public:
 
     void Break(TextItem::Kind kind)
     {
+        // Breaks count too: a page of nothing but <br> must not grow without bound.
+        if (Full())
+            return;
+        ++shownBytes_;
         Flush();
         TextItem item;
         item.kind = kind;
@@ -217,6 +221,9 @@ public:
     void StartLink(std::string href)
     {
         Flush();
+        if (Full())
+            return;
+        shownBytes_ += href.size();
         link_ = static_cast<int>(page_.links.size());
         page_.links.push_back(std::move(href));
     }
@@ -240,6 +247,7 @@ public:
         item.text = Utf8ToWide(pending_);
         item.link = link_;
         item.bold = bold_ > 0;
+        item.preformatted = pre_ > 0;
         page_.items.push_back(std::move(item));
         pending_.clear();
     }

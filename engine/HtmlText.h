@@ -16,6 +16,7 @@ struct TextItem {
     std::wstring text;  // Kind::Text only; whitespace already collapsed outside <pre>
     int link = -1;      // index into PageText::links, or -1
     bool bold = false;
+    bool preformatted = false;  // spaces at a line's start are kept
 };
 
 struct MetaRefresh {

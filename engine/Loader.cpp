@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -16,7 +17,6 @@ namespace {
 
 constexpr DWORD kConnectTimeoutMs = 15000;
 constexpr DWORD kReceiveTimeoutMs = 30000;
-constexpr auto kOverallTimeout = std::chrono::seconds(120);
 constexpr int kMaxRedirects = 20;
 constexpr DWORD kReadChunk = 64 * 1024;
 
@@ -132,14 +132,29 @@ FetchResult Failed(FetchResult result, std::string failure)
     return result;
 }
 
+// A replaced load's worker may hold its connection until a time-out ends it;
+// a roomier per-server limit keeps such stragglers from stalling the next
+// load. The setting is the process's, so it is made once.
+void RaiseConnectionLimits()
+{
+    static const bool raised = [] {
+        DWORD connections = 16;
+        InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections, sizeof connections);
+        InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections, sizeof connections);
+        return true;
+    }();
+    (void)raised;
+}
+
 }  // namespace
 
 FetchResult Fetch(const FetchRequest& request)
 {
+    RaiseConnectionLimits();
     FetchResult result;
     result.loadId = request.loadId;
     result.finalUrl = request.url;
-    const auto deadline = std::chrono::steady_clock::now() + kOverallTimeout;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLoadTimeoutMs);
     auto cancelled = [&] { return request.cancelled && request.cancelled->load(); };
 
     const InternetHandle session(InternetOpenA(request.userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -170,6 +185,8 @@ FetchResult Fetch(const FetchRequest& request)
             HttpOpenRequestA(connection.Get(), "GET", url->pathAndQuery.c_str(), "HTTP/1.1", nullptr, acceptTypes, flags, 0));
         if (!httpRequest)
             return Failed(std::move(result), FailureText(GetLastError()));
+        // Set on the request too: not every WinInet passes the session's down.
+        SetTimeouts(httpRequest.Get());
 
         std::string headers = "Accept: text/html,application/xhtml+xml,*/*;q=0.8\r\nAccept-Language: zh-CN,zh;q=0.9\r\n";
         const std::string cookieHeader = request.cookies ? request.cookies->CookieHeaderFor(*url) : std::string();
@@ -217,8 +234,13 @@ FetchResult Fetch(const FetchRequest& request)
             const size_t room = kMaxBodyBytes - result.body.size();
             result.body.append(chunk.data(), std::min<size_t>(cbRead, room));
             if (result.body.size() >= kMaxBodyBytes)
-                break;
+                return result;
         }
+        // A reply cut short is a failed load, not a shorter page: a page's
+        // meaning (the host reads keys out of it) may sit in the missing part.
+        const auto announced = QueryHeader(httpRequest.Get(), HTTP_QUERY_CONTENT_LENGTH);
+        if (announced && std::strtoull(announced->c_str(), nullptr, 10) > result.body.size())
+            return Failed(std::move(result), "The connection closed before the whole page arrived");
         return result;
     }
     return Failed(std::move(result), "Too many redirects");

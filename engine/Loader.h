@@ -28,6 +28,9 @@ struct FetchResult {
 };
 
 constexpr size_t kMaxBodyBytes = 32u * 1024 * 1024;
+// No load takes longer than this, whatever the server does; the view enforces
+// it on its own thread too, for a worker stuck inside WinInet.
+constexpr unsigned kLoadTimeoutMs = 90 * 1000;
 
 // Blocks until the fetch ends: a response, a failure, the overall time-out or
 // cancellation. Redirects are followed and cookies sent and stored.

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr UINT_PTR kRefreshTimer = 1;
 // Even a zero-second refresh waits this long, so a page that refreshes itself
 // forever costs a few loads a second, not the whole thread.
 constexpr unsigned kMinRefreshMs = 200;
@@ -113,6 +112,9 @@ void WebView::StartLoad(uint32_t id)
         Commit(id, active_->url, std::string(), "text/html");
         return;
     }
+    // A bare host name ("example.com/page") is taken as http, as browsers do.
+    if (UrlScheme(active_->url).empty() && !active_->url.empty() && active_->url.front() != '/')
+        active_->url.insert(0, "http://");
     const auto url = ParseUrl(active_->url);
     if (!url) {
         ShowFailure(active_->url, "The address is not valid");
@@ -134,8 +136,12 @@ void WebView::StartLoad(uint32_t id)
     request.userAgent = userAgent_.empty() ? kDefaultUserAgent : userAgent_;
     request.cookies = cookies_;
     request.cancelled = active_->cancelled;
-    if (!StartFetch(std::move(request), [self = shared_from_this()](FetchResult result) { self->Deliver(std::move(result)); }))
+    if (!StartFetch(std::move(request), [self = shared_from_this()](FetchResult result) { self->Deliver(std::move(result)); })) {
         Finish(id, WKE_LOADING_FAILED, "No worker thread for the load");
+        return;
+    }
+    // A little after the worker's own deadline, so that one normally speaks first.
+    SetTimer(window_, kWatchdogTimer, kLoadTimeoutMs + 5000, nullptr);
 }
 
 void WebView::OnFetched(FetchResult result)
@@ -225,6 +231,18 @@ void WebView::OnRefreshTimer()
         LoadUrl(refreshUrl_, refreshUrl_ == url_ ? WKE_NAVIGATION_TYPE_RELOAD : WKE_NAVIGATION_TYPE_OTHER);
 }
 
+void WebView::OnWatchdogTimer()
+{
+    KillTimer(window_, kWatchdogTimer);
+    if (!active_)
+        return;
+    // The worker is stuck in a call that ignores its time-outs: give up on it.
+    const uint32_t id = active_->id;
+    active_->cancelled->store(true);
+    ShowFailure(active_->url, "The server did not answer in time");
+    Finish(id, WKE_LOADING_FAILED, "The server did not answer in time");
+}
+
 void WebView::ShowFailure(const std::string& url, const std::string& reason)
 {
     // The failed page has no source: nothing of the previous page may pass as it.
@@ -246,6 +264,7 @@ void WebView::Finish(uint32_t id, wkeLoadingResult result, const std::string& re
         return;
     const std::string url = active_->url;
     active_.reset();
+    KillTimer(window_, kWatchdogTimer);
     if (callbacks_.loadingFinish) {
         wkeStringImpl urlText{Utf8ToWide(result == WKE_LOADING_SUCCEEDED ? url_ : url)};
         wkeStringImpl reasonText{Utf8ToWide(reason)};

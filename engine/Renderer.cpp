@@ -5,6 +5,7 @@
 namespace {
 
 constexpr int kMargin = 8;
+constexpr size_t kMaxPieceChars = 256;
 constexpr COLORREF kPaper = RGB(255, 255, 255);
 constexpr COLORREF kInk = RGB(0, 0, 0);
 constexpr COLORREF kLinkInk = RGB(0, 0, 238);
@@ -157,6 +158,8 @@ void Renderer::DrawText(const TextItem& item, Cursor& cursor)
             while (end < text.size() && !IsBreakSpace(text[end]) && !BreaksAnywhere(text[end]))
                 ++end;
         }
+        // A word longer than any line is measured in slices, not whole.
+        end = std::min(end, pos + kMaxPieceChars);
         if (IsHighSurrogate(text[end - 1]) && end < text.size())
             ++end;
         DrawPiece(text.substr(pos, end - pos), item, cursor);
@@ -167,7 +170,7 @@ void Renderer::DrawText(const TextItem& item, Cursor& cursor)
 void Renderer::DrawPiece(std::wstring_view piece, const TextItem& item, Cursor& cursor)
 {
     const bool space = piece.size() == 1 && IsBreakSpace(piece[0]);
-    if (space && !cursor.lineHasText)
+    if (space && !cursor.lineHasText && !item.preformatted)
         return;
     if (cursor.gapPending && !space) {
         cursor.y += lineHeight_ / 2;

@@ -114,14 +114,21 @@ LRESULT WebView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         RunResults();
         return 0;
     case WM_TIMER:
-        if (wParam == 1)
+        if (wParam == kRefreshTimer)
             OnRefreshTimer();
+        else if (wParam == kWatchdogTimer)
+            OnWatchdogTimer();
         return 0;
     case WM_PAINT:
         OnPaint();
         return 0;
     case WM_ERASEBKGND:
         return 1;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+        // A click gives the page the keyboard, as in a browser.
+        SetFocus(window);
+        return 0;
     case WM_SIZE:
         OnSize(LOWORD(lParam), HIWORD(lParam));
         return 0;
@@ -177,7 +184,8 @@ void WebView::OnNcDestroy()
         std::lock_guard lock(LiveViewsMutex());
         LiveViews().erase(this);
     }
-    KillTimer(window_, 1);
+    KillTimer(window_, kRefreshTimer);
+    KillTimer(window_, kWatchdogTimer);
     SetWindowLongPtrW(window_, kViewSlot, 0);
     if (active_)
         active_->cancelled->store(true);

@@ -13,35 +13,8 @@
 #include "HtmlText.h"
 #include "Loader.h"
 #include "Renderer.h"
+#include "ViewCallbacks.h"
 #include "wke.h"
-
-// A callback registration: the function and the host's parameter.
-template <typename Callback>
-struct CallbackSlot {
-    Callback callback = nullptr;
-    void* param = nullptr;
-    explicit operator bool() const { return callback != nullptr; }
-};
-
-struct ViewCallbacks {
-    CallbackSlot<wkePaintUpdatedCallback> paintUpdated;
-    CallbackSlot<wkeLoadingFinishCallback> loadingFinish;
-    CallbackSlot<wkeTitleChangedCallback> titleChanged;
-    CallbackSlot<wkeMouseOverUrlChangedCallback> mouseOverUrlChanged;
-    CallbackSlot<wkeURLChangedCallback2> urlChanged;
-    CallbackSlot<wkeAlertBoxCallback> alertBox;
-    CallbackSlot<wkeConfirmBoxCallback> confirmBox;
-    CallbackSlot<wkePromptBoxCallback> promptBox;
-    CallbackSlot<wkeNavigationCallback> navigation;
-    CallbackSlot<wkeCreateViewCallback> createView;
-    CallbackSlot<wkeDocumentReady2Callback> documentReady;
-    CallbackSlot<wkeDownloadCallback> download;
-    CallbackSlot<wkeConsoleCallback> console;
-    CallbackSlot<wkeLoadUrlBeginCallback> loadUrlBegin;
-    CallbackSlot<wkeLoadUrlEndCallback> loadUrlEnd;
-    CallbackSlot<wkeWindowClosingCallback> windowClosing;
-    CallbackSlot<wkeWindowDestroyCallback> windowDestroy;
-};
 
 // One view: its window, its current document and its loads. Everything but
 // Deliver runs on the thread that created the view. The window keeps the
@@ -77,6 +50,10 @@ public:
     void Deliver(FetchResult result);
 
 private:
+    // Timer ids on the view window: the meta refresh and the load watchdog.
+    static constexpr UINT_PTR kRefreshTimer = 0x4B52;
+    static constexpr UINT_PTR kWatchdogTimer = 0x4B53;
+
     struct Load {
         uint32_t id = 0;
         std::string url;             // as requested
@@ -104,6 +81,7 @@ private:
     bool IsCurrent(uint32_t id) const { return window_ && active_ && active_->id == id; }
     void ScheduleRefresh();
     void OnRefreshTimer();
+    void OnWatchdogTimer();
     void Repaint();
 
     HWND window_ = nullptr;

@@ -38,10 +38,14 @@ typedef struct wkeWebViewImpl* wkeWebView;
 typedef struct wkeStringImpl* wkeString;
 typedef void* wkeWebFrameHandle;
 
+/* How a load ended. The failure reason is "" for a success and a short
+ * English text otherwise. */
 typedef enum {
     WKE_LOADING_SUCCEEDED = 0, /* any HTTP response, a 404 page too */
-    WKE_LOADING_FAILED = 1,    /* no response: name, connection or TLS failure; the reason says which */
-    WKE_LOADING_CANCELED = 2   /* replaced by a newer load, or refused by the navigation callback */
+    WKE_LOADING_FAILED = 1,    /* no whole response: bad address, name, connection, TLS, time-out,
+                                  redirect loop, reply cut short; the source becomes "" */
+    WKE_LOADING_CANCELED = 2   /* replaced by a newer load, refused by the navigation callback, taken
+                                  by the load-URL-begin callback, or a download; the page stays */
 } wkeLoadingResult;
 
 typedef enum {
@@ -87,7 +91,11 @@ _Static_assert(sizeof(wkeSettings) == 212, "the settings record is 212 bytes");
 #endif
 
 /* Callbacks. The first two parameters are always the view and the user
- * parameter given at registration. */
+ * parameter given at registration. A frame id is that of the main frame (the
+ * engine has no others); a job is an opaque token naming one load.
+ * A document's callbacks come in this order: navigation, load-URL-begin,
+ * (fetch), load-URL-end, URL changed, title changed (when it did), paint
+ * updated, document ready, loading finished. */
 typedef void(WKE_CALL* wkePaintUpdatedCallback)(wkeWebView webView, void* param, const HDC hdc, int x, int y, int cx, int cy);
 typedef void(WKE_CALL* wkeLoadingFinishCallback)(wkeWebView webView, void* param, const wkeString url, wkeLoadingResult result, const wkeString failedReason);
 typedef void(WKE_CALL* wkeTitleChangedCallback)(wkeWebView webView, void* param, const wkeString title);
@@ -116,21 +124,31 @@ typedef void(WKE_CALL* wkeWindowDestroyCallback)(wkeWebView webView, void* param
 void WKE_CALL wkeInitializeEx(const wkeSettings* settings);
 bool WKE_CALL wkeIsInitialize(void);
 
-/* Views. A view lives as long as its window; destroying the window (or its
- * parent) ends the view, also while a load runs. Returns null on failure. */
+/* Views. WKE_WINDOW_TYPE_CONTROL makes a visible child window of parent at
+ * (x, y, width, height); the other types a hidden top-level window owned by
+ * parent (may be null). The window's GWLP_USERDATA slot is left to the host.
+ * A view lives as long as its window; destroying the window (or its parent)
+ * ends the view, also while a load runs: no callback comes after that, and
+ * calls with its handle are ignored. Returns null on failure. */
 wkeWebView WKE_CALL wkeCreateWebWindow(wkeWindowType type, HWND parent, int x, int y, int width, int height);
 HWND WKE_CALL wkeGetWindowHandle(wkeWebView webView);
 void WKE_CALL wkeShowWindow(wkeWebView webView, bool show);
 void WKE_CALL wkeResize(wkeWebView webView, int width, int height);
 void WKE_CALL wkeSetWindowTitleW(wkeWebView webView, const wchar_t* title);
 
-/* Loading. Each returns at once; the loading-finished callback follows exactly
- * once per load. A new load cancels the one still running. */
+/* Loading. Each returns at once; the load runs while the view's thread pumps
+ * messages, and its loading-finished callback follows exactly once. A new
+ * load cancels the one still running (whose callback comes first). HTTP and
+ * HTTPS only (a bare "host/path" is taken as http); redirects are followed;
+ * a page's charset is converted to UTF-8; a <meta http-equiv="refresh"> loads
+ * again after its delay. wkeReload repeats the last load. */
 void WKE_CALL wkeLoadURL(wkeWebView webView, const char* utf8Url);
 void WKE_CALL wkeLoadHTML(wkeWebView webView, const char* utf8Html);
 void WKE_CALL wkeReload(wkeWebView webView);
 
-/* UTF-8 HTML of the current page; null for a view that has loaded nothing. */
+/* UTF-8 HTML of the current page, byte for byte as served when the page is
+ * UTF-8 (or declares nothing); null for a view that has loaded nothing; ""
+ * after a failed load. */
 const char* WKE_CALL wkeGetSource(wkeWebView webView);
 /* UTF-8 title of the current page; "" when it has none. */
 const char* WKE_CALL wkeGetTitle(wkeWebView webView);
@@ -148,7 +166,11 @@ void WKE_CALL wkeSetLocalStorageFullPath(wkeWebView webView, const wchar_t* path
 /* A directory: the cookie jar is a file inside it and survives a restart. */
 void WKE_CALL wkeSetCookieJarPath(wkeWebView webView, const wchar_t* path);
 
-/* Registrations: one callback per kind and view; a later one replaces it, null removes it. */
+/* Registrations: one callback per kind and view; a later one replaces it, null
+ * removes it. Paint updated passes the engine's memory DC holding the whole
+ * view and the updated rectangle (today always the whole view). Window
+ * closing is asked on WM_CLOSE; window destroy comes with WM_DESTROY. Alert,
+ * confirm, prompt, console and create-view are kept for pages with scripts. */
 void WKE_CALL wkeOnPaintUpdated(wkeWebView webView, wkePaintUpdatedCallback callback, void* param);
 void WKE_CALL wkeOnLoadingFinish(wkeWebView webView, wkeLoadingFinishCallback callback, void* param);
 void WKE_CALL wkeOnTitleChanged(wkeWebView webView, wkeTitleChangedCallback callback, void* param);

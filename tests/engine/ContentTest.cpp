@@ -82,6 +82,17 @@ TEST_F(EngineContent, ServerErrorAndOddRepliesStillFinishOnce)
     EXPECT_EQ("<body>oops</body>", SourceOf("/500"));
     EXPECT_EQ("<body>until close</body>", SourceOf("/nolength"));
     EXPECT_EQ("", SourceOf("/empty"));
+    server.AddRoute("/chunked", Reply::Raw("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n"
+                                          "Connection: close\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"));
+    EXPECT_EQ("hello world", SourceOf("/chunked"));
+    {
+        // Cut short after 100 of its bytes: a failure, never a shorter page.
+        ViewHarness view;
+        view.Load(server.Url("/cut"));
+        ASSERT_TRUE(view.WaitForFinishes(1, 40000));
+        EXPECT_EQ(WKE_LOADING_FAILED, view.finishes[0].result);
+        EXPECT_EQ("", view.Source());
+    }
     for (const char* target : {"/garbage", "/cut"}) {
         SCOPED_TRACE(target);
         ViewHarness view;

@@ -6,24 +6,12 @@
 
 #include "tests/engine/EngineHarness.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ScratchDirectory.h"
 
 namespace {
 
 constexpr wchar_t kChildDirVar[] = L"KELVORA_ENGINE_CHILD_COOKIE_DIR";
 constexpr char kChildUrlVar[] = "KELVORA_ENGINE_CHILD_URL";
-
-std::wstring FreshDirectory(const wchar_t* name)
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring dir = std::wstring(temp) + name + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount());
-    return dir;
-}
-
-bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // Runs this test program again with a filter and extra environment; its exit
 // code, or -1 when it could not start or did not end in time (it is killed).
@@ -72,8 +60,9 @@ protected:
 
 TEST_F(EngineCookies, CookiesSetByOnePageAreSentWithTheNext)
 {
-    const std::wstring cookieDir = FreshDirectory(L"kelvora_cookies_");
-    const std::wstring storageDir = FreshDirectory(L"kelvora_storage_") + L"\\nested";
+    const ScratchDirectory scratch;
+    const std::wstring cookieDir = scratch / L"cookie\u76ee\u5f55";
+    const std::wstring storageDir = scratch / L"\u7f13\u5b58\\nested";
     ViewHarness view;
     view.Api().setCookieJarPath(view.View(), cookieDir.c_str());
     view.Api().setLocalStorageFullPath(view.View(), storageDir.c_str());
@@ -96,7 +85,8 @@ TEST_F(EngineCookies, CookiesSetByOnePageAreSentWithTheNext)
 
 TEST_F(EngineCookies, CookiesSurviveForAViewInANewProcess)
 {
-    const std::wstring cookieDir = FreshDirectory(L"kelvora_cookies_");
+    const ScratchDirectory scratch;
+    const std::wstring cookieDir = scratch / L"cookie\u76ee\u5f55";
     {
         ViewHarness view;
         view.Api().setCookieJarPath(view.View(), cookieDir.c_str());

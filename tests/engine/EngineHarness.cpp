@@ -35,7 +35,10 @@ EngineApi LoadEngine()
                      Bind(api.module, "wkeOnPaintUpdated", api.onPaintUpdated) && Bind(api.module, "wkeOnNavigation", api.onNavigation) &&
                      Bind(api.module, "wkeOnDownload", api.onDownload) && Bind(api.module, "wkeOnURLChanged2", api.onUrlChanged) &&
                      Bind(api.module, "wkeOnDocumentReady2", api.onDocumentReady) &&
-                     Bind(api.module, "wkeOnLoadUrlBegin", api.onLoadUrlBegin) && Bind(api.module, "wkeOnLoadUrlEnd", api.onLoadUrlEnd);
+                     Bind(api.module, "wkeOnLoadUrlBegin", api.onLoadUrlBegin) && Bind(api.module, "wkeOnLoadUrlEnd", api.onLoadUrlEnd) &&
+                     Bind(api.module, "wkeSetWindowTitleW", api.setWindowTitleW) &&
+                     Bind(api.module, "wkeOnWindowClosing", api.onWindowClosing) &&
+                     Bind(api.module, "wkeOnWindowDestroy", api.onWindowDestroy);
     if (!all) {
         api.module = nullptr;
         return api;

@@ -34,6 +34,9 @@ struct EngineApi {
     decltype(&wkeOnDocumentReady2) onDocumentReady = nullptr;
     decltype(&wkeOnLoadUrlBegin) onLoadUrlBegin = nullptr;
     decltype(&wkeOnLoadUrlEnd) onLoadUrlEnd = nullptr;
+    decltype(&wkeSetWindowTitleW) setWindowTitleW = nullptr;
+    decltype(&wkeOnWindowClosing) onWindowClosing = nullptr;
+    decltype(&wkeOnWindowDestroy) onWindowDestroy = nullptr;
 
     // The process's engine, loaded, bound and initialised once; null when it
     // cannot be loaded or lacks an entry point.

@@ -81,6 +81,19 @@ TEST_F(EngineLoading, ClosedPortFailsOnceWithAReason)
     EXPECT_FALSE(view.wrongThread);
 }
 
+TEST_F(EngineLoading, TlsFailureFailsOnceWithAReason)
+{
+    // A plain HTTP server cannot complete a TLS handshake.
+    ViewHarness view;
+    view.Load("https://127.0.0.1:" + std::to_string(server.Port()) + "/secure");
+    ASSERT_TRUE(view.WaitForFinishes(1, 60000));
+    view.PumpFor(200);
+    ASSERT_EQ(1u, view.finishes.size());
+    EXPECT_EQ(WKE_LOADING_FAILED, view.finishes[0].result);
+    EXPECT_FALSE(view.finishes[0].reason.empty());
+    EXPECT_EQ(0u, server.RequestCount()) << "nothing went out in clear text";
+}
+
 TEST_F(EngineLoading, FailedLoadDoesNotLeaveThePreviousPageAsSource)
 {
     server.AddRoute("/page", Reply::Ok(kPage));
@@ -241,6 +254,34 @@ TEST_F(EngineLoading, DestroyingTheViewMidLoadIsQuiet)
     EXPECT_TRUE(second.finishes.empty());
 }
 
+TEST_F(EngineLoading, FinishCallbackMayLoadAgainAndThenDestroyTheView)
+{
+    server.AddRoute("/first", Reply::Ok("<body>first</body>"));
+    server.AddRoute("/second", Reply::Ok("<body>second</body>"));
+    ViewHarness view;
+    struct Host {
+        ViewHarness* view;
+        std::string secondUrl;
+        std::vector<std::string> sources;  // read inside the callback, as the program does
+    } host{&view, server.Url("/second"), {}};
+    view.Api().onLoadingFinish(view.View(), [](wkeWebView webView, void* param, const wkeString, wkeLoadingResult, const wkeString) {
+        auto* h = static_cast<Host*>(param);
+        const char* source = h->view->Api().getSource(webView);
+        h->sources.push_back(source ? source : "<null>");
+        if (h->sources.size() == 1)
+            h->view->Api().loadUrl(webView, h->secondUrl.c_str());
+        else
+            h->view->DestroyParent();
+    }, &host);
+    view.Load(server.Url("/first"));
+    ASSERT_TRUE(view.PumpUntil([&] { return host.sources.size() >= 2; }));
+    view.PumpFor(300);
+    ASSERT_EQ(2u, host.sources.size());
+    EXPECT_EQ("<body>first</body>", host.sources[0]);
+    EXPECT_EQ("<body>second</body>", host.sources[1]);
+    EXPECT_EQ(nullptr, view.Api().getWindowHandle(view.View()));
+}
+
 TEST_F(EngineLoading, UnsupportedAddressFailsQuietly)
 {
     ViewHarness view;
@@ -250,9 +291,12 @@ TEST_F(EngineLoading, UnsupportedAddressFailsQuietly)
     view.Load("");
     ASSERT_TRUE(view.WaitForFinishes(2));
     EXPECT_EQ(WKE_LOADING_FAILED, view.finishes[1].result);
+    view.Load("http://127.0.0.1:" + std::to_string(server.Port()) + "\x01/\xFF");
+    ASSERT_TRUE(view.WaitForFinishes(3));
+    EXPECT_EQ(WKE_LOADING_FAILED, view.finishes[2].result);
     view.Api().loadUrl(view.View(), nullptr);
     view.Api().loadUrl(nullptr, "http://127.0.0.1/");
-    ASSERT_TRUE(view.WaitForFinishes(3));
+    ASSERT_TRUE(view.WaitForFinishes(4));
     EXPECT_EQ(nullptr, view.Api().getSource(nullptr));
 }
 

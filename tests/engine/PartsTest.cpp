@@ -8,6 +8,7 @@
 #include "engine/CookieJar.h"
 #include "engine/HtmlText.h"
 #include "engine/Url.h"
+#include "tests/support/ScratchDirectory.h"
 
 namespace {
 
@@ -109,6 +110,10 @@ TEST(EngineHtml, BrokenMarkupEndsQuietly)
     EXPECT_EQ(L"a < b > c", VisibleText(ExtractPageText("a < b > c", false)));
     EXPECT_EQ(L"\uFFFD\uFFFD", Utf8ToWide(DecodeEntities("&#xFFFFFFFF;&#0;")));
     EXPECT_EQ(L"<b>&amp;|x", VisibleText(ExtractPageText("<b>&amp;\nx", true)));
+    const PageText pre = ExtractPageText("<pre>a\n  b</pre>c  d", false);
+    EXPECT_EQ(L"|a|  b|c d", VisibleText(pre));
+    EXPECT_TRUE(pre.items[3].preformatted);
+    EXPECT_FALSE(pre.items.back().preformatted);
 }
 
 TEST(EngineCharset, FindsTheDeclaredCharset)
@@ -134,15 +139,9 @@ TEST(EngineCharset, ConvertsOnlyWhatIsNotUtf8)
 
 class EngineCookieJar : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        path = std::wstring(temp) + L"kelvora_jar_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount()) + L".dat";
-    }
-    void TearDown() override { DeleteFileW(path.c_str()); }
     static Url At(const char* text) { return *ParseUrl(text); }
-    std::wstring path;
+    const ScratchDirectory scratch;
+    const std::wstring path = scratch / L"cookies.dat";
 };
 
 TEST_F(EngineCookieJar, FollowsDomainPathSecureAndExpiryRules)
@@ -158,6 +157,10 @@ TEST_F(EngineCookieJar, FollowsDomainPathSecureAndExpiryRules)
     EXPECT_EQ("deep=3; host=1; safe=4; future=8; wide=2", jar.CookieHeaderFor(At("https://www.example.com/dir/sub/y")));
     EXPECT_EQ("", jar.CookieHeaderFor(At("http://other.com/")));
     EXPECT_EQ("", jar.CookieHeaderFor(At("http://notexample.com/dir/")));
+
+    jar.StoreFromResponse(At("http://10.0.0.1/"), {"ip=1; Domain=0.0.1", "same=2; Domain=10.0.0.1"});
+    EXPECT_EQ("same=2", jar.CookieHeaderFor(At("http://10.0.0.1/")));
+    EXPECT_EQ("", jar.CookieHeaderFor(At("http://0.0.1/")));
 
     jar.StoreFromResponse(At("http://www.example.com/dir/page"), {"host=changed", "wide=; Domain=example.com; Path=/; Max-Age=0"});
     EXPECT_EQ("host=changed; future=8", jar.CookieHeaderFor(At("http://www.example.com/dir/x")));
