@@ -17,6 +17,7 @@ constexpr size_t kTrigramsSampled = 48;
 constexpr size_t kTrigramsQueried = 12;
 constexpr int64_t kTrigramCandidates = 40;
 constexpr int64_t kShortQuestionLength = 6;
+constexpr size_t kLongestFuzzyQuestion = 500;
 
 struct Candidates {
     std::u32string_view norm;
@@ -26,9 +27,9 @@ struct Candidates {
     void Consider(int64_t id, std::string_view candidateNorm) {
         auto candidate = DecodeUtf8(candidateNorm);
         if (!candidate) return;
-        double score = QuestionSimilarity(norm, *candidate);
-        if (score > bestScore) {
-            bestScore = score;
+        Closeness closeness = CompareQuestions(norm, *candidate);
+        if (closeness.acceptable && closeness.score > bestScore) {
+            bestScore = closeness.score;
             bestId = id;
         }
     }
@@ -169,10 +170,12 @@ BankMatch FindBestMatch(Connection& db, std::string_view question) {
         return match;
     }
 
+    // Beyond any real question's length only the exact form is looked for.
+    if (norm.size() > kLongestFuzzyQuestion) return match;
     Candidates candidates{norm};
     if (norm.size() >= 3) AddTrigramCandidates(db, norm, candidates);
     if (static_cast<int64_t>(norm.size()) <= kShortQuestionLength) AddShortCandidates(db, norm, candidates);
-    if (candidates.bestScore < kMatchThreshold) return match;
+    if (candidates.bestId == 0) return match;
 
     Statement& byId = db.Cached("SELECT question, answer, kind, options FROM questions WHERE id = ?1");
     byId.Bind(1, candidates.bestId);

@@ -16,10 +16,6 @@ struct BankEntry {
     std::string options;   // choices separated by "|" or line breaks, may be empty
 };
 
-// A typed question matches a bank entry when their normalised forms score at
-// least this much (1 is equal).
-inline constexpr double kMatchThreshold = 0.72;
-
 enum class UpsertOutcome { Added, Updated, Unchanged, Failed };
 
 // Stores entry under its normalised question: an entry already there is
@@ -33,7 +29,8 @@ struct BankMatch {
 };
 
 // The best entry for question (UTF-8): the exact normalised form first, then
-// trigram candidates ranked by similarity. Not found below kMatchThreshold.
+// trigram candidates within a few typing mistakes (see CompareQuestions),
+// the closest first.
 BankMatch FindBestMatch(Connection& db, std::string_view question);
 
 // The answer as the tool shows it: for a choice question whose answer is

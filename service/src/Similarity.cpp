@@ -41,9 +41,7 @@ double BigramDice(std::u32string_view a, std::u32string_view b) {
     return 2.0 * static_cast<double>(common) / static_cast<double>(ga.size() + gb.size());
 }
 
-double EditRatio(std::u32string_view a, std::u32string_view b) {
-    size_t longer = std::max(a.size(), b.size());
-    if (longer == 0) return 1.0;
+size_t EditDistance(std::u32string_view a, std::u32string_view b) {
     // Two rows of the classic table are enough for the distance alone.
     std::vector<size_t> previous(b.size() + 1), current(b.size() + 1);
     for (size_t j = 0; j <= b.size(); ++j) previous[j] = j;
@@ -55,18 +53,29 @@ double EditRatio(std::u32string_view a, std::u32string_view b) {
         }
         std::swap(previous, current);
     }
-    return 1.0 - static_cast<double>(previous[b.size()]) / static_cast<double>(longer);
+    return previous[b.size()];
 }
 
-double QuestionSimilarity(std::u32string_view a, std::u32string_view b) {
-    double dice = BigramDice(a, b);
-    // The edit distance costs length squared; texts far apart in length
-    // cannot reach a high ratio anyway, so skip it for them.
-    size_t shorter = std::min(a.size(), b.size());
-    size_t longer = std::max(a.size(), b.size());
-    if (longer == 0) return 1.0;
-    if (static_cast<double>(shorter) / static_cast<double>(longer) < 0.5) return dice;
-    return std::max(dice, EditRatio(a, b));
+size_t AllowedEdits(size_t length) {
+    if (length < 5) return 0;
+    return 1 + (length >= 16 ? (length - 8) / 8 : 0);
+}
+
+Closeness CompareQuestions(std::u32string_view typed, std::u32string_view bank) {
+    Closeness closeness;
+    size_t longer = std::max(typed.size(), bank.size());
+    size_t shorter = std::min(typed.size(), bank.size());
+    if (longer == 0) return closeness;
+    size_t allowed = AllowedEdits(longer);
+    // The length difference alone is a lower bound of the distance: most
+    // candidates are ruled out before the quadratic part.
+    if (longer - shorter > allowed) return closeness;
+    size_t edits = EditDistance(typed, bank);
+    if (edits > allowed) return closeness;
+    closeness.acceptable = true;
+    closeness.score = 1.0 - static_cast<double>(edits) / static_cast<double>(longer) +
+                      BigramDice(typed, bank) / 1000.0;
+    return closeness;
 }
 
 }  // namespace kelvora
