@@ -172,6 +172,12 @@ bool AnswerServer::Start(std::string& error) {
     }
     size_t threads = static_cast<size_t>(options.threads > 0 ? options.threads : 1);
     impl_->http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    // The library's default also sets SO_REUSEPORT, which would let a second
+    // server share the port and take half the requests; refuse that instead.
+    impl_->http.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     impl_->http.set_keep_alive_max_count(1000);
     impl_->http.set_payload_max_length(64 * 1024);
     impl_->Route();

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -37,6 +38,22 @@ std::string PercentEncodeAll(std::string_view text) {
     return out;
 }
 
+namespace {
+
+// A reply is complete at its Content-Length; without one, at the close.
+bool ReplyComplete(const std::string& received) {
+    size_t headerEnd = received.find("\r\n\r\n");
+    if (headerEnd == std::string::npos) return false;
+    std::string headers = received.substr(0, headerEnd);
+    for (char& c : headers) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    size_t field = headers.find("\r\ncontent-length:");
+    if (field == std::string::npos) return false;
+    size_t length = std::strtoul(headers.c_str() + field + 17, nullptr, 10);
+    return received.size() - headerEnd - 4 >= length;
+}
+
+}  // namespace
+
 HttpReply HttpGet(int port, std::string_view target, int timeoutMs) {
     HttpReply reply;
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -62,6 +79,7 @@ HttpReply HttpGet(int port, std::string_view target, int timeoutMs) {
             ssize_t got = recv(fd, buffer, sizeof buffer, 0);
             if (got <= 0) break;
             received.append(buffer, static_cast<size_t>(got));
+            if (ReplyComplete(received)) break;
         }
     }
     close(fd);
