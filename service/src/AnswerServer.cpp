@@ -114,6 +114,7 @@ struct AnswerServer::Impl {
         if (!db) return Reply(res, 503, AnswerJson("查无此题：题库暂时不可用", ""), kJson);
         BankMatch match = FindBestMatch(*db, question);
         if (!match.found) {
+            auto writing = pool.LockForWriting();
             RecordMiss(*db, question, Now());
             return Reply(res, 200, AnswerJson(kNoMatchAnswer, question), kJson);
         }
@@ -127,9 +128,12 @@ struct AnswerServer::Impl {
         if (problem.empty()) problem = ReadParam(query, "d", false, kMaxReportAnswerBytes, answer);
         if (!problem.empty()) return Reply(res, 400, "bad request: " + problem + "\n", kText);
         ConnectionPool::Lease db = pool.Acquire();
-        if (!db || !RecordReport(*db, question, answer, ClientAddress(req), Now())) {
-            return Reply(res, 503, "not recorded\n", kText);
+        bool recorded = false;
+        if (db) {
+            auto writing = pool.LockForWriting();
+            recorded = RecordReport(*db, question, answer, ClientAddress(req), Now());
         }
+        if (!recorded) return Reply(res, 503, "not recorded\n", kText);
         Reply(res, 200, "ok", kText);
     }
 
@@ -178,6 +182,7 @@ bool AnswerServer::Start(std::string& error) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
+    impl_->http.set_tcp_nodelay(true);  // small replies must not wait for delayed ACKs
     impl_->http.set_keep_alive_max_count(1000);
     impl_->http.set_payload_max_length(64 * 1024);
     impl_->Route();

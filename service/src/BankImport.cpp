@@ -202,6 +202,10 @@ ImportSummary ImportBank(Connection& db, const BankFile& file, int64_t now) {
                 return summary;
         }
     }
+    if ((summary.added || summary.updated) && !RefreshTrigramCounts(db)) {
+        summary.error = "cannot count the bank's trigrams: " + db.Error();
+        return summary;
+    }
     if (!transaction.Commit()) {
         summary.error = "cannot commit the import: " + db.Error();
         return summary;

@@ -80,6 +80,20 @@ private:
     bool finished_ = false;
 };
 
+// Runs a series of reads on one snapshot: one lock and one look at the
+// write-ahead log instead of one per statement. Nested in a transaction it does nothing.
+class ReadSnapshot {
+public:
+    explicit ReadSnapshot(Connection& connection);
+    ~ReadSnapshot();
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+private:
+    Connection& connection_;
+    bool begun_ = false;
+};
+
 class ConnectionPool {
 public:
     class Lease {
@@ -104,12 +118,17 @@ public:
     // when the database cannot be opened.
     Lease Acquire();
 
+    // Writers of this process take turns here rather than in SQLite's busy
+    // handler, which sleeps in steps of milliseconds.
+    std::unique_lock<std::mutex> LockForWriting() { return std::unique_lock<std::mutex>(writeMutex_); }
+
 private:
     void Release(std::unique_ptr<Connection> connection);
 
     std::string path_;
     std::mutex mutex_;
     std::vector<std::unique_ptr<Connection>> idle_;
+    std::mutex writeMutex_;
 };
 
 }  // namespace kelvora

@@ -1,6 +1,8 @@
 #include "QuestionBank.h"
 
 #include <algorithm>
+#include <functional>
+#include <unordered_map>
 #include <vector>
 
 #include "QuestionText.h"
@@ -11,11 +13,10 @@ namespace kelvora {
 
 namespace {
 
-// Rare trigrams find a question's neighbours with short posting lists; a
-// dozen of them survive a few typing mistakes.
+// Rare trigrams find a question's neighbours with short posting lists.
 constexpr size_t kTrigramsSampled = 48;
-constexpr size_t kTrigramsQueried = 12;
-constexpr int64_t kTrigramCandidates = 40;
+constexpr size_t kHitsRequired = 3;
+constexpr size_t kMostCandidatesCompared = 2000;
 constexpr int64_t kShortQuestionLength = 6;
 constexpr size_t kLongestFuzzyQuestion = 500;
 
@@ -48,32 +49,54 @@ std::vector<std::u32string> DistinctTrigrams(std::u32string_view norm) {
     return grams;
 }
 
+// The most edits any acceptable bank question can be away from a typed
+// question of this length (the bank question may be the longer one).
+size_t MostEditsFor(size_t length) {
+    size_t longest = length;
+    while (longest + 1 - length <= AllowedEdits(longest + 1)) ++longest;
+    return AllowedEdits(longest);
+}
+
+// Each edit destroys at most three of the typed question's trigrams, so of
+// any 3 * edits + k trigrams of it, a question within the allowed edits holds
+// at least k. Taking the rarest ones keeps the posting lists short.
 void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& candidates) {
     std::vector<std::pair<int64_t, std::string>> counted;
-    Statement& frequency = db.Cached("SELECT doc FROM questions_terms WHERE term = ?1");
+    Statement& frequency = db.Cached("SELECT docs FROM trigram_counts WHERE term = ?1");
     for (const std::u32string& gram : DistinctTrigrams(norm)) {
         std::string text = EncodeUtf8(gram);
         frequency.Bind(1, text);
         if (frequency.Step() && frequency.Int(0) > 0) counted.emplace_back(frequency.Int(0), std::move(text));
         frequency.Reset();
     }
-    if (counted.empty()) return;
     std::sort(counted.begin(), counted.end());
-    if (counted.size() > kTrigramsQueried) counted.resize(kTrigramsQueried);
+    size_t destroyed = 3 * MostEditsFor(norm.size());
+    if (counted.size() > destroyed + kHitsRequired) counted.resize(destroyed + kHitsRequired);
+    size_t needed = counted.size() > destroyed ? counted.size() - destroyed : 1;
 
-    // Normalised text holds no quotes or operators, so each trigram can be a
-    // quoted FTS5 string as it is.
-    std::string expression;
+    std::unordered_map<int64_t, size_t> hits;
+    // Normalised text holds no quotes or operators: a trigram is a valid FTS5 string as it is.
+    Statement& postings = db.Cached("SELECT rowid FROM questions_fts WHERE questions_fts MATCH ?1");
     for (const auto& [count, gram] : counted) {
-        if (!expression.empty()) expression += " OR ";
-        expression += "\"" + gram + "\"";
+        postings.Bind(1, "\"" + gram + "\"");
+        while (postings.Step()) ++hits[postings.Int(0)];
+        postings.Reset();
     }
-    Statement& search = db.Cached(
-        "SELECT q.id, q.norm FROM (SELECT rowid AS id FROM questions_fts WHERE questions_fts MATCH ?1 "
-        "ORDER BY rank LIMIT ?2) AS hit JOIN questions q ON q.id = hit.id");
-    search.Bind(1, expression).Bind(2, kTrigramCandidates);
-    while (search.Step()) candidates.Consider(search.Int(0), search.Text(1));
-    search.Reset();
+    // Questions that share more of these trigrams are compared first.
+    std::vector<std::pair<size_t, int64_t>> promising;
+    promising.reserve(hits.size());
+    for (const auto& [id, count] : hits) {
+        if (count >= needed) promising.emplace_back(count, id);
+    }
+    size_t compared = std::min(promising.size(), kMostCandidatesCompared);
+    std::partial_sort(promising.begin(), promising.begin() + compared, promising.end(), std::greater<>());
+    promising.resize(compared);
+    Statement& byId = db.Cached("SELECT norm FROM questions WHERE id = ?1");
+    for (const auto& [count, id] : promising) {
+        byId.Bind(1, id);
+        if (byId.Step()) candidates.Consider(id, byId.Text(0));
+        byId.Reset();
+    }
 }
 
 // Trigrams cannot find questions of one or two characters, nor a short one
@@ -162,6 +185,7 @@ BankMatch FindBestMatch(Connection& db, std::string_view question) {
     std::u32string norm = NormalizeQuestionUtf8(question);
     if (norm.empty()) return match;
 
+    ReadSnapshot snapshot(db);
     Statement& exact = db.Cached("SELECT question, answer, kind, options FROM questions WHERE norm = ?1");
     exact.Bind(1, EncodeUtf8(norm));
     if (ReadEntry(exact, match.entry)) {
@@ -207,6 +231,13 @@ std::string DisplayAnswer(const BankEntry& entry) {
         shown += std::string(1, letter) + ". " + OptionText(options[index], letter);
     }
     return shown;
+}
+
+bool RefreshTrigramCounts(Connection& db) {
+    // Merging the index's segments first makes each later trigram lookup one b-tree descent.
+    return db.Exec("INSERT INTO questions_fts(questions_fts) VALUES ('optimize')") &&
+           db.Exec("DELETE FROM trigram_counts") &&
+           db.Exec("INSERT INTO trigram_counts(term, docs) SELECT term, doc FROM questions_terms");
 }
 
 int64_t CountQuestions(Connection& db) {

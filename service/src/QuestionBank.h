@@ -22,6 +22,10 @@ enum class UpsertOutcome { Added, Updated, Unchanged, Failed };
 // updated, so importing the same bank twice changes nothing.
 UpsertOutcome UpsertQuestion(Connection& db, const BankEntry& entry, int64_t now);
 
+// Compacts the trigram index and recounts how many questions hold each
+// trigram; run after changing questions.
+bool RefreshTrigramCounts(Connection& db);
+
 struct BankMatch {
     bool found = false;
     BankEntry entry;
