@@ -6,6 +6,7 @@
 
 #include "Database.h"
 #include "LookupKey.h"
+#include "MissRecorder.h"
 #include "QueryString.h"
 #include "QuestionBank.h"
 #include "Records.h"
@@ -69,6 +70,7 @@ void Reply(httplib::Response& res, int status, const std::string& body, const ch
 struct AnswerServer::Impl {
     ServerOptions options;
     ConnectionPool pool;
+    MissRecorder misses{pool};
     httplib::Server http;
     std::string configReply;
     int boundPort = 0;
@@ -114,8 +116,7 @@ struct AnswerServer::Impl {
         if (!db) return Reply(res, 503, AnswerJson("查无此题：题库暂时不可用", ""), kJson);
         BankMatch match = FindBestMatch(*db, question);
         if (!match.found) {
-            auto writing = pool.LockForWriting();
-            RecordMiss(*db, question, Now());
+            misses.Add(question, Now());
             return Reply(res, 200, AnswerJson(kNoMatchAnswer, question), kJson);
         }
         Reply(res, 200, AnswerJson(DisplayAnswer(match.entry), match.entry.question), kJson);
@@ -215,6 +216,10 @@ void AnswerServer::Run() {
 
 void AnswerServer::Stop() {
     impl_->http.stop();
+}
+
+void AnswerServer::FlushRecords() {
+    impl_->misses.Flush();
 }
 
 }  // namespace kelvora

@@ -33,6 +33,8 @@ public:
     // Serves until Stop is called (from any thread or a signal waiter).
     void Run();
     void Stop();
+    // Waits until every unanswered question seen so far is written.
+    void FlushRecords();
 
 private:
     struct Impl;

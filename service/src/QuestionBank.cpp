@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <unordered_map>
 #include <vector>
 
 #include "QuestionText.h"
@@ -57,37 +56,90 @@ size_t MostEditsFor(size_t length) {
     return AllowedEdits(longest);
 }
 
+int64_t TrigramDocs(Connection& db, const std::string& gram) {
+    Statement& frequency = db.Cached("SELECT docs FROM trigram_counts WHERE term = ?1");
+    frequency.Bind(1, gram);
+    int64_t docs = frequency.Step() ? frequency.Int(0) : 0;
+    frequency.Reset();
+    return docs;
+}
+
+// Trigrams wholly inside a run of digits. Numbers must agree exactly, so
+// every acceptable question holds each of these.
+std::vector<std::string> NumberTrigrams(std::u32string_view norm) {
+    std::vector<std::string> grams;
+    size_t run = 0;
+    for (size_t i = 0; i < norm.size(); ++i) {
+        run = norm[i] >= '0' && norm[i] <= '9' ? run + 1 : 0;
+        if (run >= 3) grams.push_back(EncodeUtf8(norm.substr(i - 2, 3)));
+    }
+    return grams;
+}
+
+using RowIds = std::vector<int64_t>;
+
+void ReadPostings(Connection& db, const std::string& gram, RowIds& ids) {
+    // Normalised text holds no quotes or operators: a trigram is a valid FTS5 string as it is.
+    Statement& postings = db.Cached("SELECT rowid FROM questions_fts WHERE questions_fts MATCH ?1");
+    postings.Bind(1, "\"" + gram + "\"");
+    while (postings.Step()) ids.push_back(postings.Int(0));
+    postings.Reset();
+}
+
 // Each edit destroys at most three of the typed question's trigrams, so of
 // any 3 * edits + k trigrams of it, a question within the allowed edits holds
 // at least k. Taking the rarest ones keeps the posting lists short.
 void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& candidates) {
+    std::string required;
+    int64_t requiredDocs = 0;
+    for (const std::string& gram : NumberTrigrams(norm)) {
+        int64_t docs = TrigramDocs(db, gram);
+        if (docs == 0) return;  // no question holds this number
+        if (required.empty() || docs < requiredDocs) required = gram, requiredDocs = docs;
+    }
+
     std::vector<std::pair<int64_t, std::string>> counted;
-    Statement& frequency = db.Cached("SELECT docs FROM trigram_counts WHERE term = ?1");
     for (const std::u32string& gram : DistinctTrigrams(norm)) {
         std::string text = EncodeUtf8(gram);
-        frequency.Bind(1, text);
-        if (frequency.Step() && frequency.Int(0) > 0) counted.emplace_back(frequency.Int(0), std::move(text));
-        frequency.Reset();
+        int64_t docs = TrigramDocs(db, text);
+        if (docs > 0) counted.emplace_back(docs, std::move(text));
     }
     std::sort(counted.begin(), counted.end());
     size_t destroyed = 3 * MostEditsFor(norm.size());
     if (counted.size() > destroyed + kHitsRequired) counted.resize(destroyed + kHitsRequired);
     size_t needed = counted.size() > destroyed ? counted.size() - destroyed : 1;
+    int64_t countedDocs = 0;
+    for (const auto& [docs, gram] : counted) countedDocs += docs;
 
-    std::unordered_map<int64_t, size_t> hits;
-    // Normalised text holds no quotes or operators: a trigram is a valid FTS5 string as it is.
-    Statement& postings = db.Cached("SELECT rowid FROM questions_fts WHERE questions_fts MATCH ?1");
-    for (const auto& [count, gram] : counted) {
-        postings.Bind(1, "\"" + gram + "\"");
-        while (postings.Step()) ++hits[postings.Int(0)];
-        postings.Reset();
+    // A number's trigram alone, when it is much rarer than the chosen ones;
+    // otherwise the chosen ones, kept to questions that hold the number too.
+    RowIds holdNumber;
+    if (!required.empty()) {
+        ReadPostings(db, required, holdNumber);
+        std::sort(holdNumber.begin(), holdNumber.end());
+    }
+    RowIds ids;
+    if (!required.empty() && requiredDocs * 4 <= countedDocs) {
+        ids = holdNumber;
+        needed = 1;
+    } else {
+        ids.reserve(static_cast<size_t>(countedDocs));
+        for (const auto& [docs, gram] : counted) ReadPostings(db, gram, ids);
+        std::sort(ids.begin(), ids.end());
+    }
+    // Sorted row ids: the length of a run is the number of chosen trigrams
+    // that question holds.
+    std::vector<std::pair<size_t, int64_t>> promising;
+    for (size_t i = 0; i < ids.size();) {
+        size_t j = i;
+        while (j < ids.size() && ids[j] == ids[i]) ++j;
+        if (j - i >= needed &&
+            (required.empty() || std::binary_search(holdNumber.begin(), holdNumber.end(), ids[i]))) {
+            promising.emplace_back(j - i, ids[i]);
+        }
+        i = j;
     }
     // Questions that share more of these trigrams are compared first.
-    std::vector<std::pair<size_t, int64_t>> promising;
-    promising.reserve(hits.size());
-    for (const auto& [id, count] : hits) {
-        if (count >= needed) promising.emplace_back(count, id);
-    }
     size_t compared = std::min(promising.size(), kMostCandidatesCompared);
     std::partial_sort(promising.begin(), promising.begin() + compared, promising.end(), std::greater<>());
     promising.resize(compared);
