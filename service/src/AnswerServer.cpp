@@ -4,6 +4,7 @@
 #include <ctime>
 #include <httplib.h>
 
+#include "ConnectionPool.h"
 #include "Database.h"
 #include "LookupKey.h"
 #include "MissRecorder.h"
@@ -113,7 +114,7 @@ struct AnswerServer::Impl {
             return Reply(res, 403, AnswerJson(kBadKeyAnswer, ""), kJson);
         }
         ConnectionPool::Lease db = pool.Acquire();
-        if (!db) return Reply(res, 503, AnswerJson("查无此题：题库暂时不可用", ""), kJson);
+        if (!db) return Reply(res, 503, AnswerJson(kUnavailableAnswer, ""), kJson);
         BankMatch match = FindBestMatch(*db, question);
         if (!match.found) {
             misses.Add(question, Now());
@@ -185,6 +186,9 @@ bool AnswerServer::Start(std::string& error) {
     });
     impl_->http.set_tcp_nodelay(true);  // small replies must not wait for delayed ACKs
     impl_->http.set_keep_alive_max_count(1000);
+    // Each open connection holds a worker; browsers keep theirs open after
+    // the lookup page, so idle ones are let go soon.
+    impl_->http.set_keep_alive_timeout(2);
     impl_->http.set_payload_max_length(64 * 1024);
     impl_->Route();
 

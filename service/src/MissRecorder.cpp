@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "ConnectionPool.h"
 #include "Database.h"
 #include "Records.h"
 
