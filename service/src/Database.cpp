@@ -126,8 +126,6 @@ bool Connection::Open(const std::string& path) {
     sqlite3_busy_timeout(db_, 5000);
     // WAL lets readers run beside the writer; NORMAL sync keeps every commit
     // through a crash of the process (the case a kill -9 tests), fsyncing at checkpoints.
-    // Mapped reads spare a copy per page; the bank is read far more than written.
-    Exec("PRAGMA mmap_size=1073741824");
     return Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=NORMAL") &&
            Exec("PRAGMA foreign_keys=ON") && Exec(kSchema);
 }

@@ -152,6 +152,13 @@ TEST(NumberedBank, TypedVariantsFindTheQuestionWithTheirNumber) {
     EXPECT_FALSE(FindBestMatch(db, "关于细胞的第12个命题，下列说法正确的是那一项").found);
 }
 
+TEST_F(MatchingTest, ShortQuestionsAreComparedDirectly) {
+    // A wrong middle character leaves no trigram of a five-character question intact.
+    EXPECT_EQ(FindBestMatch(db, "地球得形状").entry.question, "地球的形状？");
+    EXPECT_EQ(FindBestMatch(db, "光年?").entry.question, "光年？");
+    EXPECT_FALSE(FindBestMatch(db, "光速").found);  // below five characters only the exact form counts
+}
+
 TEST_F(MatchingTest, VeryLongQuestionsAreHandled) {
     std::string question;
     for (int i = 0; i < 300; ++i) question += "水的化学式是什么";
