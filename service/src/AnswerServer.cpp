@@ -4,6 +4,7 @@
 #include <ctime>
 #include <httplib.h>
 
+#include "AnswerDisplay.h"
 #include "ConnectionPool.h"
 #include "Database.h"
 #include "LookupKey.h"

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "AnswerDisplay.h"
 #include "CsvReader.h"
 #include "QuestionText.h"
 #include "Utf8Text.h"

@@ -37,10 +37,6 @@ struct BankMatch {
 // the closest first.
 BankMatch FindBestMatch(Connection& db, std::string_view question);
 
-// The answer as the tool shows it: for a choice question whose answer is
-// option letters, the letters followed by the options' texts.
-std::string DisplayAnswer(const BankEntry& entry);
-
 int64_t CountQuestions(Connection& db);
 
 }  // namespace kelvora
