@@ -1,0 +1,267 @@
+#include "QuestionBank.h"
+
+#include <algorithm>
+#include <functional>
+#include <iterator>
+#include <vector>
+
+#include "QuestionText.h"
+#include "Similarity.h"
+#include "Utf8Text.h"
+
+namespace kelvora {
+
+namespace {
+
+// Rare trigrams find a question's neighbours with short posting lists.
+constexpr size_t kTrigramsSampled = 48;
+constexpr size_t kHitsRequired = 3;
+constexpr size_t kMostCandidatesCompared = 2000;
+constexpr int64_t kShortQuestionLength = 6;
+constexpr size_t kLongestFuzzyQuestion = 500;
+
+struct Candidates {
+    std::u32string_view norm;
+    int64_t bestId = 0;
+    double bestScore = 0.0;
+
+    void Consider(int64_t id, std::string_view candidateNorm) {
+        auto candidate = DecodeUtf8(candidateNorm);
+        if (!candidate) return;
+        Closeness closeness = CompareQuestions(norm, *candidate);
+        if (closeness.acceptable && closeness.score > bestScore) {
+            bestScore = closeness.score;
+            bestId = id;
+        }
+    }
+};
+
+std::vector<std::u32string> DistinctTrigrams(std::u32string_view norm) {
+    std::vector<std::u32string> grams;
+    for (size_t i = 0; i + 3 <= norm.size(); ++i) grams.emplace_back(norm.substr(i, 3));
+    std::sort(grams.begin(), grams.end());
+    grams.erase(std::unique(grams.begin(), grams.end()), grams.end());
+    if (grams.size() > kTrigramsSampled) {
+        std::vector<std::u32string> sample;
+        for (size_t k = 0; k < kTrigramsSampled; ++k) sample.push_back(grams[k * grams.size() / kTrigramsSampled]);
+        grams.swap(sample);
+    }
+    return grams;
+}
+
+// The most edits any acceptable bank question can be away from a typed
+// question of this length (the bank question may be the longer one).
+size_t MostEditsFor(size_t length) {
+    size_t longest = length;
+    while (longest + 1 - length <= AllowedEdits(longest + 1)) ++longest;
+    return AllowedEdits(longest);
+}
+
+int64_t TrigramDocs(Connection& db, const std::string& gram) {
+    Statement& frequency = db.Cached("SELECT docs FROM trigram_counts WHERE term = ?1");
+    frequency.Bind(1, gram);
+    int64_t docs = frequency.Step() ? frequency.Int(0) : 0;
+    frequency.Reset();
+    return docs;
+}
+
+// Trigrams wholly inside a run of digits. Numbers must agree exactly, so
+// every acceptable question holds each of these.
+std::vector<std::string> NumberTrigrams(std::u32string_view norm) {
+    std::vector<std::string> grams;
+    size_t run = 0;
+    for (size_t i = 0; i < norm.size(); ++i) {
+        run = norm[i] >= '0' && norm[i] <= '9' ? run + 1 : 0;
+        if (run >= 3) grams.push_back(EncodeUtf8(norm.substr(i - 2, 3)));
+    }
+    return grams;
+}
+
+using RowIds = std::vector<int64_t>;
+
+void ReadPostings(Connection& db, const std::string& gram, RowIds& ids) {
+    // Normalised text holds no quotes or operators: a trigram is a valid FTS5 string as it is.
+    Statement& postings = db.Cached("SELECT rowid FROM questions_fts WHERE questions_fts MATCH ?1");
+    postings.Bind(1, "\"" + gram + "\"");
+    while (postings.Step()) ids.push_back(postings.Int(0));
+    postings.Reset();
+}
+
+// Each edit destroys at most three of the typed question's trigrams, so of
+// any 3 * edits + k trigrams of it, a question within the allowed edits holds
+// at least k. Taking the rarest ones keeps the posting lists short.
+void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& candidates) {
+    // Questions holding every number of the typed one: the posting lists of
+    // its number trigrams intersected, rarest first. A list much longer than
+    // what is left would narrow it little and is skipped; a superset is safe,
+    // since the comparison checks the numbers anyway.
+    std::vector<std::pair<int64_t, std::string>> numberGrams;
+    for (std::string& gram : NumberTrigrams(norm)) {
+        int64_t docs = TrigramDocs(db, gram);
+        if (docs == 0) return;  // no question holds this number
+        numberGrams.emplace_back(docs, std::move(gram));
+    }
+    std::sort(numberGrams.begin(), numberGrams.end());
+    numberGrams.erase(std::unique(numberGrams.begin(), numberGrams.end()), numberGrams.end());
+    RowIds holdNumber;
+    for (size_t k = 0; k < numberGrams.size(); ++k) {
+        if (k > 0 && static_cast<size_t>(numberGrams[k].first) > 8 * holdNumber.size()) break;
+        RowIds ids;
+        ReadPostings(db, numberGrams[k].second, ids);
+        std::sort(ids.begin(), ids.end());
+        if (k == 0) {
+            holdNumber.swap(ids);
+        } else {
+            RowIds both;
+            std::set_intersection(holdNumber.begin(), holdNumber.end(), ids.begin(), ids.end(),
+                                  std::back_inserter(both));
+            holdNumber.swap(both);
+        }
+        if (holdNumber.empty()) return;
+    }
+    const bool hasNumber = !numberGrams.empty();
+
+    std::vector<std::pair<int64_t, std::string>> counted;
+    for (const std::u32string& gram : DistinctTrigrams(norm)) {
+        std::string text = EncodeUtf8(gram);
+        int64_t docs = TrigramDocs(db, text);
+        if (docs > 0) counted.emplace_back(docs, std::move(text));
+    }
+    std::sort(counted.begin(), counted.end());
+    size_t destroyed = 3 * MostEditsFor(norm.size());
+    if (counted.size() > destroyed + kHitsRequired) counted.resize(destroyed + kHitsRequired);
+    size_t needed = counted.size() > destroyed ? counted.size() - destroyed : 1;
+    int64_t countedDocs = 0;
+    for (const auto& [docs, gram] : counted) countedDocs += docs;
+
+    // The questions holding the numbers alone when they are few; otherwise
+    // the chosen trigrams, kept to questions that hold the numbers too.
+    RowIds ids;
+    if (hasNumber && holdNumber.size() * 4 <= static_cast<size_t>(countedDocs)) {
+        ids = holdNumber;
+        needed = 1;
+    } else {
+        ids.reserve(static_cast<size_t>(countedDocs));
+        for (const auto& [docs, gram] : counted) ReadPostings(db, gram, ids);
+        std::sort(ids.begin(), ids.end());
+    }
+    // Sorted row ids: the length of a run is the number of chosen trigrams
+    // that question holds.
+    std::vector<std::pair<size_t, int64_t>> promising;
+    for (size_t i = 0; i < ids.size();) {
+        size_t j = i;
+        while (j < ids.size() && ids[j] == ids[i]) ++j;
+        if (j - i >= needed &&
+            (!hasNumber || std::binary_search(holdNumber.begin(), holdNumber.end(), ids[i]))) {
+            promising.emplace_back(j - i, ids[i]);
+        }
+        i = j;
+    }
+    // Questions that share more of these trigrams are compared first.
+    size_t compared = std::min(promising.size(), kMostCandidatesCompared);
+    std::partial_sort(promising.begin(), promising.begin() + compared, promising.end(), std::greater<>());
+    promising.resize(compared);
+    Statement& byId = db.Cached("SELECT norm FROM questions WHERE id = ?1");
+    for (const auto& [count, id] : promising) {
+        byId.Bind(1, id);
+        if (byId.Step()) candidates.Consider(id, byId.Text(0));
+        byId.Reset();
+    }
+}
+
+// Trigrams cannot find questions of one or two characters, nor a short one
+// with a changed character; those few are compared directly.
+void AddShortCandidates(Connection& db, std::u32string_view norm, Candidates& candidates) {
+    int64_t length = static_cast<int64_t>(norm.size());
+    Statement& scan = db.Cached(
+        "SELECT id, norm FROM questions WHERE norm_length <= 6 AND norm_length BETWEEN ?1 AND ?2");
+    scan.Bind(1, std::max<int64_t>(1, length - 2)).Bind(2, std::min(kShortQuestionLength, length + 2));
+    while (scan.Step()) candidates.Consider(scan.Int(0), scan.Text(1));
+    scan.Reset();
+}
+
+bool ReadEntry(Statement& statement, BankEntry& entry) {
+    if (!statement.Step()) {
+        statement.Reset();
+        return false;
+    }
+    entry = {statement.Text(0), statement.Text(1), statement.Text(2), statement.Text(3)};
+    statement.Reset();
+    return true;
+}
+
+}  // namespace
+
+UpsertOutcome UpsertQuestion(Connection& db, const BankEntry& entry, int64_t now) {
+    std::u32string norm = NormalizeQuestionUtf8(entry.question);
+    if (norm.empty()) return UpsertOutcome::Failed;
+    std::string normText = EncodeUtf8(norm);
+
+    Statement& existing = db.Cached("SELECT question, answer, kind, options FROM questions WHERE norm = ?1");
+    existing.Bind(1, normText);
+    BankEntry stored;
+    if (ReadEntry(existing, stored)) {
+        if (stored.question == entry.question && stored.answer == entry.answer && stored.kind == entry.kind &&
+            stored.options == entry.options) {
+            return UpsertOutcome::Unchanged;
+        }
+        Statement& update = db.Cached(
+            "UPDATE questions SET question = ?2, answer = ?3, kind = ?4, options = ?5, updated_at = ?6 "
+            "WHERE norm = ?1");
+        update.Bind(1, normText).Bind(2, entry.question).Bind(3, entry.answer).Bind(4, entry.kind);
+        update.Bind(5, entry.options).Bind(6, now);
+        return update.Run() ? UpsertOutcome::Updated : UpsertOutcome::Failed;
+    }
+    Statement& insert = db.Cached(
+        "INSERT INTO questions(question, norm, norm_length, answer, kind, options, updated_at) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    insert.Bind(1, entry.question).Bind(2, normText).Bind(3, static_cast<int64_t>(norm.size()));
+    insert.Bind(4, entry.answer).Bind(5, entry.kind).Bind(6, entry.options).Bind(7, now);
+    return insert.Run() ? UpsertOutcome::Added : UpsertOutcome::Failed;
+}
+
+BankMatch FindBestMatch(Connection& db, std::string_view question) {
+    BankMatch match;
+    std::u32string norm = NormalizeQuestionUtf8(question);
+    if (norm.empty()) return match;
+
+    ReadSnapshot snapshot(db);
+    Statement& exact = db.Cached("SELECT question, answer, kind, options FROM questions WHERE norm = ?1");
+    exact.Bind(1, EncodeUtf8(norm));
+    if (ReadEntry(exact, match.entry)) {
+        match.found = true;
+        match.score = 1.0;
+        return match;
+    }
+
+    // Beyond any real question's length only the exact form is looked for.
+    if (norm.size() > kLongestFuzzyQuestion) return match;
+    Candidates candidates{norm};
+    if (norm.size() >= 3) AddTrigramCandidates(db, norm, candidates);
+    if (static_cast<int64_t>(norm.size()) <= kShortQuestionLength) AddShortCandidates(db, norm, candidates);
+    if (candidates.bestId == 0) return match;
+
+    Statement& byId = db.Cached("SELECT question, answer, kind, options FROM questions WHERE id = ?1");
+    byId.Bind(1, candidates.bestId);
+    if (ReadEntry(byId, match.entry)) {
+        match.found = true;
+        match.score = candidates.bestScore;
+    }
+    return match;
+}
+
+bool RefreshTrigramCounts(Connection& db) {
+    // Merging the index's segments first makes each later trigram lookup one b-tree descent.
+    return db.Exec("INSERT INTO questions_fts(questions_fts) VALUES ('optimize')") &&
+           db.Exec("DELETE FROM trigram_counts") &&
+           db.Exec("INSERT INTO trigram_counts(term, docs) SELECT term, doc FROM questions_terms");
+}
+
+int64_t CountQuestions(Connection& db) {
+    Statement& count = db.Cached("SELECT count(*) FROM questions");
+    int64_t result = count.Step() ? count.Int(0) : 0;
+    count.Reset();
+    return result;
+}
+
+}  // namespace kelvora
