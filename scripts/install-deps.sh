@@ -12,7 +12,8 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in wine wine32 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-         cmake make xvfb xauth fonts-wqy-microhei locales imagemagick x11-apps x11-utils googletest; do
+         cmake make xvfb xauth fonts-wqy-microhei locales imagemagick x11-apps x11-utils googletest \
+         g++ pkg-config libcpp-httplib-dev libsqlite3-dev libssl-dev nlohmann-json3-dev wrk curl; do
     have "$p" || need+=("$p")
 done
 

@@ -1,0 +1,42 @@
+#pragma once
+// The answer service over HTTP: the lookup page that hands out keys, the
+// configuration reply, the answer request, the report and a health check.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kelvora {
+
+struct ServerOptions {
+    std::string host = "127.0.0.1";
+    int port = 8787;             // 0 picks a free port (see BoundPort)
+    std::string publicUrl;       // how clients reach the server; empty: http://host:port
+    std::string databasePath;
+    std::string secret;          // key for the lookup keys' MAC
+    int64_t keyLifetime = 600;   // seconds a lookup key stays valid
+    int threads = 32;            // worker threads, one per open connection
+    std::string notice;          // the configuration's "title"
+    std::string rejectNotice;    // the configuration's "log"
+    bool trustForwardedFor = false;  // behind a reverse proxy: client address from X-Forwarded-For
+};
+
+class AnswerServer {
+public:
+    explicit AnswerServer(ServerOptions options);
+    ~AnswerServer();
+    AnswerServer(const AnswerServer&) = delete;
+    AnswerServer& operator=(const AnswerServer&) = delete;
+
+    // Opens the database and binds the listening socket; false with a reason.
+    bool Start(std::string& error);
+    int BoundPort() const;
+    // Serves until Stop is called (from any thread or a signal waiter).
+    void Run();
+    void Stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kelvora

@@ -1,0 +1,232 @@
+#include "CommandLine.h"
+
+#include <atomic>
+#include <csignal>
+#include <ctime>
+#include <iostream>
+#include <pthread.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AnswerServer.h"
+#include "BankImport.h"
+#include "Records.h"
+#include "Replies.h"
+#include "SecretFile.h"
+#include "Utf8Text.h"
+
+namespace kelvora {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  kelvora-service serve [--listen HOST:PORT] [--public-url URL] [--db FILE] [--secret-file FILE]\n"
+    "                        [--key-lifetime SECONDS] [--threads N] [--notice TEXT] [--reject-notice TEXT]\n"
+    "                        [--trust-forwarded-for]\n"
+    "  kelvora-service import [--db FILE] BANK.csv|BANK.json ...\n"
+    "  kelvora-service unanswered [--db FILE] [--limit N]\n"
+    "  kelvora-service stats [--db FILE]\n"
+    "defaults: --listen 127.0.0.1:8787, --db kelvora.db, --secret-file <db>.secret\n";
+
+struct Arguments {
+    std::string command;
+    std::string listen = "127.0.0.1:8787";
+    std::string publicUrl;
+    std::string database = "kelvora.db";
+    std::string secretFile;
+    std::string notice = std::string(kDefaultNotice);
+    std::string rejectNotice = std::string(kDefaultRejectNotice);
+    int64_t keyLifetime = 600;
+    int64_t threads = 32;
+    int64_t limit = 50;
+    bool trustForwardedFor = false;
+    std::vector<std::string> files;
+};
+
+int UsageError(const std::string& problem) {
+    std::cerr << "kelvora-service: " << problem << "\n" << kUsage;
+    return 2;
+}
+
+int Failure(const std::string& problem) {
+    std::cerr << "kelvora-service: " << problem << "\n";
+    return 1;
+}
+
+bool ReadNumber(const std::string& text, int64_t low, int64_t high, int64_t& value) {
+    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    value = std::stoll(text);
+    return value >= low && value <= high;
+}
+
+// Parses argv into arguments; an error text when they do not fit.
+std::string ParseArguments(int argc, char** argv, Arguments& args) {
+    if (argc < 2) return "no command given";
+    args.command = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        std::string option = argv[i];
+        auto value = [&](std::string& target) {
+            if (i + 1 >= argc) return false;
+            target = argv[++i];
+            return true;
+        };
+        auto number = [&](int64_t low, int64_t high, int64_t& target) {
+            std::string text;
+            return value(text) && ReadNumber(text, low, high, target);
+        };
+        bool ok = true;
+        if (option == "--listen") ok = value(args.listen);
+        else if (option == "--public-url") ok = value(args.publicUrl);
+        else if (option == "--db") ok = value(args.database);
+        else if (option == "--secret-file") ok = value(args.secretFile);
+        else if (option == "--notice") ok = value(args.notice) && IsValidUtf8(args.notice);
+        else if (option == "--reject-notice") ok = value(args.rejectNotice) && IsValidUtf8(args.rejectNotice);
+        else if (option == "--key-lifetime") ok = number(10, 7 * 86400, args.keyLifetime);
+        else if (option == "--threads") ok = number(1, 1024, args.threads);
+        else if (option == "--limit") ok = number(1, 1000000, args.limit);
+        else if (option == "--trust-forwarded-for") args.trustForwardedFor = true;
+        else if (option.rfind("--", 0) == 0) return "unknown option " + option;
+        else args.files.push_back(option);
+        if (!ok) return "option " + option + " needs a valid value";
+    }
+    if (args.secretFile.empty()) args.secretFile = args.database + ".secret";
+    return {};
+}
+
+bool SplitListen(const std::string& listen, std::string& host, int& port) {
+    size_t colon = listen.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    host = listen.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    int64_t number = 0;
+    if (!ReadNumber(listen.substr(colon + 1), 0, 65535, number)) return false;
+    port = static_cast<int>(number);
+    return true;
+}
+
+// The URL goes into the answer template that the tool edits byte-wise, so it
+// must be plain printable ASCII.
+bool IsUsablePublicUrl(const std::string& url) {
+    if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) return false;
+    for (char c : url) {
+        if (c <= ' ' || c > '~' || c == '"' || c == '\\' || c == '?' || c == '#') return false;
+    }
+    return true;
+}
+
+int Serve(const Arguments& args) {
+    ServerOptions options;
+    if (!SplitListen(args.listen, options.host, options.port)) return UsageError("--listen needs HOST:PORT");
+    if (!args.publicUrl.empty() && !IsUsablePublicUrl(args.publicUrl)) {
+        return UsageError("--public-url needs an http:// or https:// URL without query");
+    }
+    SecretResult secret = LoadOrCreateSecret(args.secretFile);
+    if (!secret.ok) return Failure(secret.error);
+    options.publicUrl = args.publicUrl;
+    options.databasePath = args.database;
+    options.secret = secret.secret;
+    options.keyLifetime = args.keyLifetime;
+    options.threads = static_cast<int>(args.threads);
+    options.notice = args.notice;
+    options.rejectNotice = args.rejectNotice;
+    options.trustForwardedFor = args.trustForwardedFor;
+
+    // Termination signals are taken by one waiter thread; every other thread,
+    // the server's workers included, inherits the blocked mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    AnswerServer server(options);
+    std::string error;
+    if (!server.Start(error)) return Failure(error);
+
+    std::atomic<bool> finished{false};
+    std::thread waiter([&] {
+        const timespec tick{0, 100 * 1000 * 1000};
+        bool stopping = false;
+        while (!finished.load()) {
+            if (!stopping) stopping = sigtimedwait(&stopSignals, nullptr, &tick) > 0;
+            else nanosleep(&tick, nullptr);
+            // Repeated until Run returns: a stop that arrives before the
+            // server is listening would otherwise be lost.
+            if (stopping) server.Stop();
+        }
+    });
+    server.Run();
+    finished = true;
+    waiter.join();
+    return 0;
+}
+
+int Import(const Arguments& args) {
+    if (args.files.empty()) return UsageError("import needs at least one bank file");
+    Connection db;
+    if (!db.Open(args.database)) return Failure("cannot open the database " + args.database);
+    int status = 0;
+    for (const std::string& path : args.files) {
+        ImportSummary summary = ImportBank(db, ReadBankFile(path), static_cast<int64_t>(std::time(nullptr)));
+        for (const std::string& warning : summary.warnings) std::cerr << path << ": " << warning << "\n";
+        if (!summary.ok) {
+            std::cerr << path << ": " << summary.error << "\n";
+            status = 1;
+            continue;
+        }
+        std::cout << path << ": " << summary.added << " added, " << summary.updated << " updated, "
+                  << summary.unchanged << " unchanged, " << summary.skipped << " skipped\n";
+    }
+    return status;
+}
+
+std::string TimeText(int64_t seconds) {
+    std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    gmtime_r(&time, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%SZ", &parts);
+    return text;
+}
+
+int Unanswered(const Arguments& args) {
+    Connection db;
+    if (!db.Open(args.database)) return Failure("cannot open the database " + args.database);
+    for (const UnansweredQuestion& item : ListUnanswered(db, args.limit)) {
+        std::cout << item.asked << "\t" << TimeText(item.lastAskedAt) << "\t" << item.question << "\n";
+    }
+    return 0;
+}
+
+int Stats(const Arguments& args) {
+    Connection db;
+    if (!db.Open(args.database)) return Failure("cannot open the database " + args.database);
+    ServiceStats stats = ReadStats(db, static_cast<int64_t>(std::time(nullptr)));
+    std::cout << "questions in bank:        " << stats.questions << "\n"
+              << "lookups reported:         " << stats.reports << "\n"
+              << "lookups reported, 24 h:   " << stats.reportsLastDay << "\n"
+              << "unanswered questions:     " << stats.unansweredQuestions << "\n"
+              << "unanswered lookups:       " << stats.unansweredLookups << "\n";
+    return 0;
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv) {
+    Arguments args;
+    std::string problem = ParseArguments(argc, argv, args);
+    if (!problem.empty()) return UsageError(problem);
+    if (args.command == "serve") return Serve(args);
+    if (args.command == "import") return Import(args);
+    if (args.command == "unanswered") return Unanswered(args);
+    if (args.command == "stats") return Stats(args);
+    if (args.command == "--help" || args.command == "help") {
+        std::cout << kUsage;
+        return 0;
+    }
+    return UsageError("unknown command " + args.command);
+}
+
+}  // namespace kelvora

@@ -1,0 +1,115 @@
+#pragma once
+// Thin owners of SQLite handles, the schema, and a pool of connections that
+// the server's worker threads borrow one request at a time.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace kelvora {
+
+class Statement {
+public:
+    Statement() = default;
+    explicit Statement(sqlite3_stmt* statement) : statement_(statement) {}
+    ~Statement();
+    Statement(Statement&& other) noexcept;
+    Statement& operator=(Statement&& other) noexcept;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool Valid() const { return statement_ != nullptr; }
+    Statement& Bind(int index, std::string_view text);
+    Statement& Bind(int index, int64_t number);
+    // True while a row is ready; false at the end or on an error (see Done).
+    bool Step();
+    // Runs the statement to its end; true when it finished without an error.
+    bool Run();
+    bool Done() const { return done_; }
+    void Reset();
+
+    std::string Text(int column) const;
+    int64_t Int(int column) const;
+
+private:
+    sqlite3_stmt* statement_ = nullptr;
+    bool done_ = false;
+};
+
+class Connection {
+public:
+    Connection() = default;
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Opens (creating when missing) the database and brings its schema up.
+    bool Open(const std::string& path);
+    bool Exec(std::string_view sql);
+    // A prepared statement kept for the connection's life, reset for reuse.
+    Statement& Cached(const char* sql);
+    // Ends every cached statement's read, so an idle connection holds no snapshot.
+    void ResetStatements();
+    std::string Error() const;
+    sqlite3* Handle() const { return db_; }
+
+private:
+    sqlite3* db_ = nullptr;
+    std::map<const char*, Statement> cache_;
+};
+
+// Groups statements into one transaction, rolled back unless committed.
+class Transaction {
+public:
+    explicit Transaction(Connection& connection);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    bool Begun() const { return begun_; }
+    bool Commit();
+
+private:
+    Connection& connection_;
+    bool begun_ = false;
+    bool finished_ = false;
+};
+
+class ConnectionPool {
+public:
+    class Lease {
+    public:
+        Lease(ConnectionPool& pool, std::unique_ptr<Connection> connection)
+            : pool_(&pool), connection_(std::move(connection)) {}
+        ~Lease();
+        Lease(Lease&&) = default;
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        Connection* operator->() const { return connection_.get(); }
+        Connection& operator*() const { return *connection_; }
+        explicit operator bool() const { return connection_ != nullptr; }
+
+    private:
+        ConnectionPool* pool_;
+        std::unique_ptr<Connection> connection_;
+    };
+
+    explicit ConnectionPool(std::string path) : path_(std::move(path)) {}
+    // A connection of its own for the caller until the lease ends; empty
+    // when the database cannot be opened.
+    Lease Acquire();
+
+private:
+    void Release(std::unique_ptr<Connection> connection);
+
+    std::string path_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Connection>> idle_;
+};
+
+}  // namespace kelvora

@@ -1,0 +1,59 @@
+#include "QuestionText.h"
+
+#include "Utf8Text.h"
+
+namespace kelvora {
+
+namespace {
+
+bool IsDropped(char32_t cp) {
+    if (cp < 0x80) {
+        bool alnum = (cp >= '0' && cp <= '9') || (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z');
+        return !alnum;  // controls, space and ASCII punctuation
+    }
+    if (cp <= 0xBF) return true;                      // C1 controls, NBSP, Latin-1 signs
+    if (cp == 0xD7 || cp == 0xF7) return true;        // multiplication and division signs
+    if (cp >= 0x2000 && cp <= 0x206F) return true;    // general punctuation, spaces, zero widths
+    if (cp >= 0x3000 && cp <= 0x303F && cp != 0x3007) return true;  // CJK punctuation (keep 〇)
+    if (cp >= 0xFE10 && cp <= 0xFE1F) return true;    // vertical forms
+    if (cp >= 0xFE30 && cp <= 0xFE6F) return true;    // compatibility and small forms
+    if (cp >= 0xFF5F && cp <= 0xFF65) return true;    // half-width CJK punctuation
+    if (cp == 0xFEFF) return true;                    // byte order mark
+    if (cp == 0x30FB) return true;                    // katakana middle dot, used as a separator
+    return false;
+}
+
+char32_t FoldWidthAndCase(char32_t cp) {
+    if (cp >= 0xFF01 && cp <= 0xFF5E) cp -= 0xFEE0;  // full-width ASCII
+    if (cp == 0x3000) cp = ' ';
+    if (cp >= 'A' && cp <= 'Z') cp += 'a' - 'A';
+    return cp;
+}
+
+}  // namespace
+
+std::u32string NormalizeQuestion(std::u32string_view question) {
+    std::u32string out;
+    out.reserve(question.size());
+    for (char32_t cp : question) {
+        cp = FoldWidthAndCase(cp);
+        if (!IsDropped(cp)) out.push_back(cp);
+    }
+    return out;
+}
+
+std::u32string NormalizeQuestionUtf8(std::string_view question) {
+    auto decoded = DecodeUtf8(question);
+    return decoded ? NormalizeQuestion(*decoded) : std::u32string();
+}
+
+std::string_view FindRejectedWord(std::string_view text) {
+    static constexpr std::string_view words[] = {
+        "查无此", "还未收录", "维护", "授权", "群", "微信", "收费", "秘钥"};
+    for (std::string_view word : words) {
+        if (text.find(word) != std::string_view::npos) return word;
+    }
+    return {};
+}
+
+}  // namespace kelvora

@@ -1,0 +1,220 @@
+// The shipped program: starting from scratch, stopping on SIGTERM, and
+// keeping every acknowledged report through a kill -9.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "Database.h"
+#include "TestSupport.h"
+
+namespace kelvora {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A free loopback port: bound, read back, released for the child to take.
+int FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+// One run of kelvora-service; killed on every path out of the test.
+class ServiceProcess {
+public:
+    ServiceProcess(const std::vector<std::string>& arguments, const std::string& outputPath) {
+        std::vector<char*> argv;
+        std::string exe = KELVORA_SERVICE_EXE;
+        argv.push_back(exe.data());
+        std::vector<std::string> copies = arguments;
+        for (std::string& argument : copies) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, 1);
+            dup2(out, 2);
+            execv(exe.c_str(), argv.data());
+            _exit(127);
+        }
+    }
+    ~ServiceProcess() {
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+    bool Signal(int signal) { return pid_ > 0 && kill(pid_, signal) == 0; }
+
+    // The exit status when the process ended within the time, else -1.
+    int WaitForExit(std::chrono::milliseconds limit) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (pid_ > 0) {
+            int status = 0;
+            pid_t done = waitpid(pid_, &status, WNOHANG);
+            if (done == pid_) {
+                exited_ = true;
+                return status;
+            }
+            if (std::chrono::steady_clock::now() > deadline) break;
+            std::this_thread::sleep_for(10ms);
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+};
+
+bool WaitUntilHealthy(int port, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (test::HttpGet(port, "/healthz", 500).status == 200) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return false;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// Runs a command of the program to its end and gives its output.
+std::string RunCommand(const std::vector<std::string>& arguments, const std::string& outputPath, int& status) {
+    ServiceProcess process(arguments, outputPath);
+    status = process.WaitForExit(30s);
+    return ReadFile(outputPath);
+}
+
+TEST(ServiceProgram, StartsFromNothingAndStopsCleanlyOnSigterm) {
+    test::TempDir dir;
+    int port = FreePort();
+    ASSERT_NE(port, 0);
+    ServiceProcess service({"serve", "--listen", "127.0.0.1:" + std::to_string(port), "--db", dir.Path("new.db")},
+                           dir.Path("serve.out"));
+    ASSERT_TRUE(WaitUntilHealthy(port, 10s)) << ReadFile(dir.Path("serve.out"));
+
+    struct stat info {};
+    ASSERT_EQ(stat(dir.Path("new.db.secret").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(test::HttpGet(port, "/healthz").body, "ok 0 questions\n");
+
+    ASSERT_TRUE(service.Signal(SIGTERM));
+    int status = service.WaitForExit(10s);
+    ASSERT_NE(status, -1) << "no exit within 10 s of SIGTERM";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(ReadFile(dir.Path("serve.out")), "");  // nothing to say when all is well
+}
+
+TEST(ServiceProgram, AcknowledgedReportsSurviveKillNine) {
+    test::TempDir dir;
+    int port = FreePort();
+    ASSERT_NE(port, 0);
+    std::vector<std::string> serve = {"serve", "--listen", "127.0.0.1:" + std::to_string(port), "--db",
+                                      dir.Path("reports.db")};
+    constexpr int kReports = 50;
+    {
+        ServiceProcess service(serve, dir.Path("serve1.out"));
+        ASSERT_TRUE(WaitUntilHealthy(port, 10s));
+        for (int i = 0; i < kReports; ++i) {
+            std::string question = "第" + std::to_string(i) + "题";
+            ASSERT_EQ(test::HttpGet(port, "/upmy/up.php?t=" + test::PercentEncodeAll(question) + "&d=" +
+                                              test::PercentEncodeAll("答案" + std::to_string(i)))
+                          .body,
+                      "ok");
+        }
+        ASSERT_TRUE(service.Signal(SIGKILL));
+        ASSERT_NE(service.WaitForExit(10s), -1);
+    }
+    {
+        Connection db;
+        ASSERT_TRUE(db.Open(dir.Path("reports.db")));
+        Statement& rows = db.Cached("SELECT count(*), min(question), max(answer) FROM reports");
+        ASSERT_TRUE(rows.Step());
+        EXPECT_EQ(rows.Int(0), kReports);
+        EXPECT_EQ(rows.Text(1), "第0题");
+        EXPECT_EQ(rows.Text(2), "答案9");
+        rows.Reset();
+    }
+    // The database opens again under a new server and takes new reports.
+    ServiceProcess again(serve, dir.Path("serve2.out"));
+    ASSERT_TRUE(WaitUntilHealthy(port, 10s)) << ReadFile(dir.Path("serve2.out"));
+    EXPECT_EQ(test::HttpGet(port, "/upmy/up.php?t=%61").body, "ok");
+}
+
+TEST(ServiceProgram, CommandsImportListAndCount) {
+    test::TempDir dir;
+    std::string db = dir.Path("cli.db");
+    int status = 0;
+    std::string first = RunCommand({"import", "--db", db, KELVORA_SAMPLE_BANK}, dir.Path("import1.out"), status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << first;
+    EXPECT_NE(first.find(" 0 skipped"), std::string::npos) << first;
+    std::string second = RunCommand({"import", "--db", db, KELVORA_SAMPLE_BANK}, dir.Path("import2.out"), status);
+    EXPECT_NE(second.find(": 0 added, 0 updated, "), std::string::npos) << second;
+
+    {
+        Connection connection;
+        ASSERT_TRUE(connection.Open(db));
+        ASSERT_TRUE(connection.Exec(
+            "INSERT INTO misses VALUES ('甲', '甲？', 5, 1, 2), ('乙', '乙？', 9, 1, 3), "
+            "('水的化学式是什么', '水的化学式是什么', 20, 1, 3)"));
+    }
+    std::string unanswered = RunCommand({"unanswered", "--db", db}, dir.Path("unanswered.out"), status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // Most asked first; a question the bank now answers is left out.
+    EXPECT_EQ(unanswered, "9\t1970-01-01 00:00:03Z\t乙？\n5\t1970-01-01 00:00:02Z\t甲？\n");
+
+    std::string stats = RunCommand({"stats", "--db", db}, dir.Path("stats.out"), status);
+    EXPECT_NE(stats.find("unanswered lookups:       14"), std::string::npos) << stats;
+
+    std::string wrong = RunCommand({"serve", "--listen", "nowhere"}, dir.Path("wrong.out"), status);
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_NE(wrong.find("usage"), std::string::npos);
+    RunCommand({"import", "--db", db, dir.Path("missing.csv")}, dir.Path("missing.out"), status);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+TEST(ServiceProgram, RefusesAnAddressAlreadyInUse) {
+    test::TempDir dir;
+    int port = FreePort();
+    std::vector<std::string> serve = {"serve", "--listen", "127.0.0.1:" + std::to_string(port), "--db",
+                                      dir.Path("busy.db")};
+    ServiceProcess first(serve, dir.Path("first.out"));
+    ASSERT_TRUE(WaitUntilHealthy(port, 10s));
+    ServiceProcess second(serve, dir.Path("second.out"));
+    int status = second.WaitForExit(10s);
+    ASSERT_NE(status, -1);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(ReadFile(dir.Path("second.out")).find("cannot listen"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kelvora

@@ -1,0 +1,65 @@
+#pragma once
+// Helpers shared by the service's tests: scratch folders, a plain HTTP/1.0
+// client that sends exactly what the desktop tool sends, and a server running
+// inside the test process on a free loopback port.
+#include <atomic>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "AnswerServer.h"
+
+namespace kelvora::test {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string Path(std::string_view name) const { return path_ + "/" + std::string(name); }
+
+private:
+    std::string path_;
+};
+
+// Every byte as "%" and two upper-case hex digits, letters and digits included.
+std::string PercentEncodeAll(std::string_view text);
+
+struct HttpReply {
+    int status = 0;  // 0: no reply (connection failed or timed out)
+    std::string headers;
+    std::string body;
+};
+
+// One GET of target on 127.0.0.1:port as the tool makes it (HTTP/1.0, no
+// keep-alive), giving up after timeoutMs.
+HttpReply HttpGet(int port, std::string_view target, int timeoutMs = 5000);
+
+// The text between the first "<body>" and the next "</body>", as the tool cuts the key.
+std::string BodyText(std::string_view page);
+
+// The answer URL's path and query as the tool builds it from the template.
+std::string AnswerTarget(std::string_view templateUrl, std::string_view question, std::string_view key);
+
+constexpr std::string_view kTestSecret = "test secret of thirty-two bytes!";
+
+// A server over a fresh database that holds the sample bank.
+class RunningServer {
+public:
+    explicit RunningServer(const std::string& databasePath, int64_t keyLifetime = 600);
+    ~RunningServer();
+    int Port() const { return port_; }
+    bool Started() const { return port_ != 0; }
+
+private:
+    std::unique_ptr<AnswerServer> server_;
+    std::thread thread_;
+    std::atomic<bool> finished_{false};
+    int port_ = 0;
+};
+
+bool ImportSampleBank(const std::string& databasePath);
+
+}  // namespace kelvora::test
