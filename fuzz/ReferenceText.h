@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -72,6 +73,26 @@ inline long long Find(std::string_view text, std::string_view search, std::size_
             return static_cast<long long>(stop);
     }
     return -1;
+}
+
+// Every match at a walk stop replaced, left to right; the rest copied a
+// character at a time.
+inline std::string Replace(std::string_view text, std::string_view search, std::string_view replacement)
+{
+    std::string out;
+    std::size_t at = 0;
+    while (!search.empty() && text.size() - at >= search.size()) {
+        if (MatchAt(text, at, search, false)) {
+            out.append(replacement);
+            at += search.size();
+        } else {
+            std::size_t step = IsLead(text[at]) && at + 1 < text.size() ? 2 : 1;
+            out.append(text.substr(at, step));
+            at += step;
+        }
+    }
+    out.append(text.substr(at));
+    return out;
 }
 
 } // namespace reference

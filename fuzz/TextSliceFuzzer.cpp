@@ -44,21 +44,7 @@ int ReferenceCompare(std::string_view a, std::string_view b)
 // The marker by a quote, walking as ReplaceText does.
 std::string Unmark(std::string_view delimiter)
 {
-    delimiter = reference::UpToZero(delimiter);
-    std::string out;
-    std::size_t at = 0;
-    while (delimiter.size() - at >= QuoteMarker.size()) {
-        if (reference::MatchAt(delimiter, at, QuoteMarker, false)) {
-            out += '"';
-            at += QuoteMarker.size();
-        } else {
-            std::size_t step = reference::IsLead(delimiter[at]) && at + 1 < delimiter.size() ? 2 : 1;
-            out.append(delimiter.substr(at, step));
-            at += step;
-        }
-    }
-    out.append(delimiter.substr(at));
-    return out;
+    return reference::Replace(reference::UpToZero(delimiter), QuoteMarker, "\"");
 }
 
 void CheckTextBetween(std::string_view text, std::string_view left, std::string_view right)
