@@ -4,8 +4,11 @@
 #include <ctime>
 #include <httplib.h>
 
+#include "AnswerDisplay.h"
+#include "ConnectionPool.h"
 #include "Database.h"
 #include "LookupKey.h"
+#include "MissRecorder.h"
 #include "QueryString.h"
 #include "QuestionBank.h"
 #include "Records.h"
@@ -69,6 +72,7 @@ void Reply(httplib::Response& res, int status, const std::string& body, const ch
 struct AnswerServer::Impl {
     ServerOptions options;
     ConnectionPool pool;
+    MissRecorder misses{pool};
     httplib::Server http;
     std::string configReply;
     int boundPort = 0;
@@ -111,10 +115,10 @@ struct AnswerServer::Impl {
             return Reply(res, 403, AnswerJson(kBadKeyAnswer, ""), kJson);
         }
         ConnectionPool::Lease db = pool.Acquire();
-        if (!db) return Reply(res, 503, AnswerJson("查无此题：题库暂时不可用", ""), kJson);
+        if (!db) return Reply(res, 503, AnswerJson(kUnavailableAnswer, ""), kJson);
         BankMatch match = FindBestMatch(*db, question);
         if (!match.found) {
-            RecordMiss(*db, question, Now());
+            misses.Add(question, Now());
             return Reply(res, 200, AnswerJson(kNoMatchAnswer, question), kJson);
         }
         Reply(res, 200, AnswerJson(DisplayAnswer(match.entry), match.entry.question), kJson);
@@ -127,9 +131,12 @@ struct AnswerServer::Impl {
         if (problem.empty()) problem = ReadParam(query, "d", false, kMaxReportAnswerBytes, answer);
         if (!problem.empty()) return Reply(res, 400, "bad request: " + problem + "\n", kText);
         ConnectionPool::Lease db = pool.Acquire();
-        if (!db || !RecordReport(*db, question, answer, ClientAddress(req), Now())) {
-            return Reply(res, 503, "not recorded\n", kText);
+        bool recorded = false;
+        if (db) {
+            auto writing = pool.LockForWriting();
+            recorded = RecordReport(*db, question, answer, ClientAddress(req), Now());
         }
+        if (!recorded) return Reply(res, 503, "not recorded\n", kText);
         Reply(res, 200, "ok", kText);
     }
 
@@ -178,7 +185,11 @@ bool AnswerServer::Start(std::string& error) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
+    impl_->http.set_tcp_nodelay(true);  // small replies must not wait for delayed ACKs
     impl_->http.set_keep_alive_max_count(1000);
+    // Each open connection holds a worker; browsers keep theirs open after
+    // the lookup page, so idle ones are let go soon.
+    impl_->http.set_keep_alive_timeout(2);
     impl_->http.set_payload_max_length(64 * 1024);
     impl_->Route();
 
@@ -210,6 +221,10 @@ void AnswerServer::Run() {
 
 void AnswerServer::Stop() {
     impl_->http.stop();
+}
+
+void AnswerServer::FlushRecords() {
+    impl_->misses.Flush();
 }
 
 }  // namespace kelvora

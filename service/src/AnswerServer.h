@@ -14,7 +14,7 @@ struct ServerOptions {
     std::string databasePath;
     std::string secret;          // key for the lookup keys' MAC
     int64_t keyLifetime = 600;   // seconds a lookup key stays valid
-    int threads = 32;            // worker threads, one per open connection
+    int threads = 64;            // worker threads, one per open connection
     std::string notice;          // the configuration's "title"
     std::string rejectNotice;    // the configuration's "log"
     bool trustForwardedFor = false;  // behind a reverse proxy: client address from X-Forwarded-For
@@ -33,6 +33,8 @@ public:
     // Serves until Stop is called (from any thread or a signal waiter).
     void Run();
     void Stop();
+    // Waits until every unanswered question seen so far is written.
+    void FlushRecords();
 
 private:
     struct Impl;

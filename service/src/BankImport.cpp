@@ -1,10 +1,12 @@
 #include "BankImport.h"
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "AnswerDisplay.h"
 #include "CsvReader.h"
 #include "QuestionText.h"
 #include "Utf8Text.h"
@@ -15,6 +17,7 @@ namespace {
 
 constexpr size_t kMaxQuestionBytes = 4000;
 constexpr size_t kMaxAnswerBytes = 20000;
+constexpr size_t kEntriesPerTransaction = 2000;
 
 enum class Column { Question, Answer, Kind, Options, Other };
 
@@ -166,11 +169,6 @@ ImportSummary ImportBank(Connection& db, const BankFile& file, int64_t now) {
         summary.error = file.error;
         return summary;
     }
-    Transaction transaction(db);
-    if (!transaction.Begun()) {
-        summary.error = "cannot write the database: " + db.Error();
-        return summary;
-    }
     // A question given twice keeps its last version, so importing the file
     // again finds everything unchanged.
     std::vector<const BankFileEntry*> chosen;
@@ -192,19 +190,36 @@ ImportSummary ImportBank(Connection& db, const BankFile& file, int64_t now) {
                                    std::to_string(chosen[earlier->second]->line));
         chosen[earlier->second] = &item;
     }
-    for (const BankFileEntry* item : chosen) {
-        switch (UpsertQuestion(db, item->entry, now)) {
-            case UpsertOutcome::Added: ++summary.added; break;
-            case UpsertOutcome::Updated: ++summary.updated; break;
-            case UpsertOutcome::Unchanged: ++summary.unchanged; break;
-            case UpsertOutcome::Failed:
-                summary.error = "cannot write the database: " + db.Error();
-                return summary;
+    // Several transactions, so that a server using the database can record
+    // reports in between; importing again completes an interrupted import.
+    for (size_t start = 0; start < chosen.size(); start += kEntriesPerTransaction) {
+        Transaction transaction(db);
+        if (!transaction.Begun()) {
+            summary.error = "cannot write the database: " + db.Error();
+            return summary;
+        }
+        size_t end = std::min(chosen.size(), start + kEntriesPerTransaction);
+        for (size_t i = start; i < end; ++i) {
+            switch (UpsertQuestion(db, chosen[i]->entry, now)) {
+                case UpsertOutcome::Added: ++summary.added; break;
+                case UpsertOutcome::Updated: ++summary.updated; break;
+                case UpsertOutcome::Unchanged: ++summary.unchanged; break;
+                case UpsertOutcome::Failed:
+                    summary.error = "cannot write the database: " + db.Error();
+                    return summary;
+            }
+        }
+        if (!transaction.Commit()) {
+            summary.error = "cannot commit the import: " + db.Error();
+            return summary;
         }
     }
-    if (!transaction.Commit()) {
-        summary.error = "cannot commit the import: " + db.Error();
-        return summary;
+    if (summary.added || summary.updated) {
+        Transaction transaction(db);
+        if (!transaction.Begun() || !RefreshTrigramCounts(db) || !transaction.Commit()) {
+            summary.error = "cannot count the bank's trigrams: " + db.Error();
+            return summary;
+        }
     }
     summary.ok = true;
     return summary;

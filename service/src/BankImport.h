@@ -44,8 +44,8 @@ struct ImportSummary {
     std::vector<std::string> warnings;
 };
 
-// Stores every usable entry in one transaction; a later entry with the same
-// normalised question replaces an earlier one.
+// Stores every usable entry (in transactions of a few thousand); a later
+// entry with the same normalised question replaces an earlier one.
 ImportSummary ImportBank(Connection& db, const BankFile& file, int64_t now);
 
 }  // namespace kelvora

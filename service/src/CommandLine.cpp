@@ -39,7 +39,7 @@ struct Arguments {
     std::string notice = std::string(kDefaultNotice);
     std::string rejectNotice = std::string(kDefaultRejectNotice);
     int64_t keyLifetime = 600;
-    int64_t threads = 32;
+    int64_t threads = 64;
     int64_t limit = 50;
     bool trustForwardedFor = false;
     std::vector<std::string> files;

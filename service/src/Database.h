@@ -1,13 +1,9 @@
 #pragma once
-// Thin owners of SQLite handles, the schema, and a pool of connections that
-// the server's worker threads borrow one request at a time.
+// Thin owners of SQLite handles and the database's schema.
 #include <cstdint>
 #include <map>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -80,36 +76,18 @@ private:
     bool finished_ = false;
 };
 
-class ConnectionPool {
+// Runs a series of reads on one snapshot: one lock and one look at the
+// write-ahead log instead of one per statement. Nested in a transaction it does nothing.
+class ReadSnapshot {
 public:
-    class Lease {
-    public:
-        Lease(ConnectionPool& pool, std::unique_ptr<Connection> connection)
-            : pool_(&pool), connection_(std::move(connection)) {}
-        ~Lease();
-        Lease(Lease&&) = default;
-        Lease(const Lease&) = delete;
-        Lease& operator=(const Lease&) = delete;
-        Connection* operator->() const { return connection_.get(); }
-        Connection& operator*() const { return *connection_; }
-        explicit operator bool() const { return connection_ != nullptr; }
-
-    private:
-        ConnectionPool* pool_;
-        std::unique_ptr<Connection> connection_;
-    };
-
-    explicit ConnectionPool(std::string path) : path_(std::move(path)) {}
-    // A connection of its own for the caller until the lease ends; empty
-    // when the database cannot be opened.
-    Lease Acquire();
+    explicit ReadSnapshot(Connection& connection);
+    ~ReadSnapshot();
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
 
 private:
-    void Release(std::unique_ptr<Connection> connection);
-
-    std::string path_;
-    std::mutex mutex_;
-    std::vector<std::unique_ptr<Connection>> idle_;
+    Connection& connection_;
+    bool begun_ = false;
 };
 
 }  // namespace kelvora

@@ -1,6 +1,7 @@
 #include "QuestionBank.h"
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "QuestionText.h"
@@ -11,11 +12,10 @@ namespace kelvora {
 
 namespace {
 
-// Rare trigrams find a question's neighbours with short posting lists; a
-// dozen of them survive a few typing mistakes.
+// Rare trigrams find a question's neighbours with short posting lists.
 constexpr size_t kTrigramsSampled = 48;
-constexpr size_t kTrigramsQueried = 12;
-constexpr int64_t kTrigramCandidates = 40;
+constexpr size_t kHitsRequired = 3;
+constexpr size_t kMostCandidatesCompared = 2000;
 constexpr int64_t kShortQuestionLength = 6;
 constexpr size_t kLongestFuzzyQuestion = 500;
 
@@ -48,32 +48,107 @@ std::vector<std::u32string> DistinctTrigrams(std::u32string_view norm) {
     return grams;
 }
 
+// The most edits any acceptable bank question can be away from a typed
+// question of this length (the bank question may be the longer one).
+size_t MostEditsFor(size_t length) {
+    size_t longest = length;
+    while (longest + 1 - length <= AllowedEdits(longest + 1)) ++longest;
+    return AllowedEdits(longest);
+}
+
+int64_t TrigramDocs(Connection& db, const std::string& gram) {
+    Statement& frequency = db.Cached("SELECT docs FROM trigram_counts WHERE term = ?1");
+    frequency.Bind(1, gram);
+    int64_t docs = frequency.Step() ? frequency.Int(0) : 0;
+    frequency.Reset();
+    return docs;
+}
+
+// Trigrams wholly inside a run of digits. Numbers must agree exactly, so
+// every acceptable question holds each of these.
+std::vector<std::string> NumberTrigrams(std::u32string_view norm) {
+    std::vector<std::string> grams;
+    size_t run = 0;
+    for (size_t i = 0; i < norm.size(); ++i) {
+        run = norm[i] >= '0' && norm[i] <= '9' ? run + 1 : 0;
+        if (run >= 3) grams.push_back(EncodeUtf8(norm.substr(i - 2, 3)));
+    }
+    return grams;
+}
+
+using RowIds = std::vector<int64_t>;
+
+void ReadPostings(Connection& db, const std::string& gram, RowIds& ids) {
+    // Normalised text holds no quotes or operators: a trigram is a valid FTS5 string as it is.
+    Statement& postings = db.Cached("SELECT rowid FROM questions_fts WHERE questions_fts MATCH ?1");
+    postings.Bind(1, "\"" + gram + "\"");
+    while (postings.Step()) ids.push_back(postings.Int(0));
+    postings.Reset();
+}
+
+// Each edit destroys at most three of the typed question's trigrams, so of
+// any 3 * edits + k trigrams of it, a question within the allowed edits holds
+// at least k. Taking the rarest ones keeps the posting lists short.
 void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& candidates) {
+    std::string required;
+    int64_t requiredDocs = 0;
+    for (const std::string& gram : NumberTrigrams(norm)) {
+        int64_t docs = TrigramDocs(db, gram);
+        if (docs == 0) return;  // no question holds this number
+        if (required.empty() || docs < requiredDocs) required = gram, requiredDocs = docs;
+    }
+
     std::vector<std::pair<int64_t, std::string>> counted;
-    Statement& frequency = db.Cached("SELECT doc FROM questions_terms WHERE term = ?1");
     for (const std::u32string& gram : DistinctTrigrams(norm)) {
         std::string text = EncodeUtf8(gram);
-        frequency.Bind(1, text);
-        if (frequency.Step() && frequency.Int(0) > 0) counted.emplace_back(frequency.Int(0), std::move(text));
-        frequency.Reset();
+        int64_t docs = TrigramDocs(db, text);
+        if (docs > 0) counted.emplace_back(docs, std::move(text));
     }
-    if (counted.empty()) return;
     std::sort(counted.begin(), counted.end());
-    if (counted.size() > kTrigramsQueried) counted.resize(kTrigramsQueried);
+    size_t destroyed = 3 * MostEditsFor(norm.size());
+    if (counted.size() > destroyed + kHitsRequired) counted.resize(destroyed + kHitsRequired);
+    size_t needed = counted.size() > destroyed ? counted.size() - destroyed : 1;
+    int64_t countedDocs = 0;
+    for (const auto& [docs, gram] : counted) countedDocs += docs;
 
-    // Normalised text holds no quotes or operators, so each trigram can be a
-    // quoted FTS5 string as it is.
-    std::string expression;
-    for (const auto& [count, gram] : counted) {
-        if (!expression.empty()) expression += " OR ";
-        expression += "\"" + gram + "\"";
+    // A number's trigram alone, when it is much rarer than the chosen ones;
+    // otherwise the chosen ones, kept to questions that hold the number too.
+    RowIds holdNumber;
+    if (!required.empty()) {
+        ReadPostings(db, required, holdNumber);
+        std::sort(holdNumber.begin(), holdNumber.end());
     }
-    Statement& search = db.Cached(
-        "SELECT q.id, q.norm FROM (SELECT rowid AS id FROM questions_fts WHERE questions_fts MATCH ?1 "
-        "ORDER BY rank LIMIT ?2) AS hit JOIN questions q ON q.id = hit.id");
-    search.Bind(1, expression).Bind(2, kTrigramCandidates);
-    while (search.Step()) candidates.Consider(search.Int(0), search.Text(1));
-    search.Reset();
+    RowIds ids;
+    if (!required.empty() && requiredDocs * 4 <= countedDocs) {
+        ids = holdNumber;
+        needed = 1;
+    } else {
+        ids.reserve(static_cast<size_t>(countedDocs));
+        for (const auto& [docs, gram] : counted) ReadPostings(db, gram, ids);
+        std::sort(ids.begin(), ids.end());
+    }
+    // Sorted row ids: the length of a run is the number of chosen trigrams
+    // that question holds.
+    std::vector<std::pair<size_t, int64_t>> promising;
+    for (size_t i = 0; i < ids.size();) {
+        size_t j = i;
+        while (j < ids.size() && ids[j] == ids[i]) ++j;
+        if (j - i >= needed &&
+            (required.empty() || std::binary_search(holdNumber.begin(), holdNumber.end(), ids[i]))) {
+            promising.emplace_back(j - i, ids[i]);
+        }
+        i = j;
+    }
+    // Questions that share more of these trigrams are compared first.
+    size_t compared = std::min(promising.size(), kMostCandidatesCompared);
+    std::partial_sort(promising.begin(), promising.begin() + compared, promising.end(), std::greater<>());
+    promising.resize(compared);
+    Statement& byId = db.Cached("SELECT norm FROM questions WHERE id = ?1");
+    for (const auto& [count, id] : promising) {
+        byId.Bind(1, id);
+        if (byId.Step()) candidates.Consider(id, byId.Text(0));
+        byId.Reset();
+    }
 }
 
 // Trigrams cannot find questions of one or two characters, nor a short one
@@ -95,36 +170,6 @@ bool ReadEntry(Statement& statement, BankEntry& entry) {
     entry = {statement.Text(0), statement.Text(1), statement.Text(2), statement.Text(3)};
     statement.Reset();
     return true;
-}
-
-std::vector<std::string> SplitOptions(std::string_view options) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= options.size()) {
-        size_t end = options.find_first_of("|\n", start);
-        if (end == std::string_view::npos) end = options.size();
-        std::string_view part = options.substr(start, end - start);
-        while (!part.empty() && (part.front() == ' ' || part.front() == '\t')) part.remove_prefix(1);
-        while (!part.empty() && (part.back() == ' ' || part.back() == '\r' || part.back() == '\t')) part.remove_suffix(1);
-        if (!part.empty()) parts.emplace_back(part);
-        start = end + 1;
-    }
-    return parts;
-}
-
-// "A. 北京", "A、北京", "A．北京" and "A 北京" all label option A; the label is
-// dropped so the answer can write its own.
-std::string OptionText(const std::string& option, char letter) {
-    if (option.size() < 2 || (option[0] != letter && option[0] != letter + ('a' - 'A'))) return option;
-    static constexpr std::string_view separators[] = {".", ":", ")", " ", "、", "．", "：", "）"};
-    for (std::string_view separator : separators) {
-        if (std::string_view(option).substr(1, separator.size()) == separator) {
-            std::string rest = option.substr(1 + separator.size());
-            size_t first = rest.find_first_not_of(' ');
-            return first == std::string::npos ? std::string() : rest.substr(first);
-        }
-    }
-    return option;
 }
 
 }  // namespace
@@ -162,6 +207,7 @@ BankMatch FindBestMatch(Connection& db, std::string_view question) {
     std::u32string norm = NormalizeQuestionUtf8(question);
     if (norm.empty()) return match;
 
+    ReadSnapshot snapshot(db);
     Statement& exact = db.Cached("SELECT question, answer, kind, options FROM questions WHERE norm = ?1");
     exact.Bind(1, EncodeUtf8(norm));
     if (ReadEntry(exact, match.entry)) {
@@ -186,27 +232,11 @@ BankMatch FindBestMatch(Connection& db, std::string_view question) {
     return match;
 }
 
-std::string DisplayAnswer(const BankEntry& entry) {
-    std::vector<std::string> options = SplitOptions(entry.options);
-    if (options.empty() || entry.answer.empty()) return entry.answer;
-    std::vector<size_t> chosen;
-    for (char c : entry.answer) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
-        if (c >= 'A' && c <= 'Z') {
-            size_t index = static_cast<size_t>(c - 'A');
-            if (index >= options.size()) return entry.answer;
-            chosen.push_back(index);
-        } else if (c != ' ' && c != ',') {
-            return entry.answer;  // not a list of option letters: shown as written
-        }
-    }
-    std::string shown;
-    for (size_t index : chosen) {
-        char letter = static_cast<char>('A' + index);
-        if (!shown.empty()) shown += "；";
-        shown += std::string(1, letter) + ". " + OptionText(options[index], letter);
-    }
-    return shown;
+bool RefreshTrigramCounts(Connection& db) {
+    // Merging the index's segments first makes each later trigram lookup one b-tree descent.
+    return db.Exec("INSERT INTO questions_fts(questions_fts) VALUES ('optimize')") &&
+           db.Exec("DELETE FROM trigram_counts") &&
+           db.Exec("INSERT INTO trigram_counts(term, docs) SELECT term, doc FROM questions_terms");
 }
 
 int64_t CountQuestions(Connection& db) {

@@ -22,6 +22,10 @@ enum class UpsertOutcome { Added, Updated, Unchanged, Failed };
 // updated, so importing the same bank twice changes nothing.
 UpsertOutcome UpsertQuestion(Connection& db, const BankEntry& entry, int64_t now);
 
+// Compacts the trigram index and recounts how many questions hold each
+// trigram; run after changing questions.
+bool RefreshTrigramCounts(Connection& db);
+
 struct BankMatch {
     bool found = false;
     BankEntry entry;
@@ -32,10 +36,6 @@ struct BankMatch {
 // trigram candidates within a few typing mistakes (see CompareQuestions),
 // the closest first.
 BankMatch FindBestMatch(Connection& db, std::string_view question);
-
-// The answer as the tool shows it: for a choice question whose answer is
-// option letters, the letters followed by the options' texts.
-std::string DisplayAnswer(const BankEntry& entry);
 
 int64_t CountQuestions(Connection& db);
 

@@ -22,6 +22,23 @@ std::vector<uint64_t> SortedBigrams(std::u32string_view text) {
     return grams;
 }
 
+// The numbers in a text, in order: questions that differ in a number are
+// different questions, however close the rest.
+std::vector<std::u32string_view> NumbersIn(std::u32string_view text) {
+    std::vector<std::u32string_view> numbers;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] < '0' || text[i] > '9') {
+            ++i;
+            continue;
+        }
+        size_t start = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        numbers.push_back(text.substr(start, i - start));
+    }
+    return numbers;
+}
+
 }  // namespace
 
 double BigramDice(std::u32string_view a, std::u32string_view b) {
@@ -41,19 +58,29 @@ double BigramDice(std::u32string_view a, std::u32string_view b) {
     return 2.0 * static_cast<double>(common) / static_cast<double>(ga.size() + gb.size());
 }
 
-size_t EditDistance(std::u32string_view a, std::u32string_view b) {
-    // Two rows of the classic table are enough for the distance alone.
-    std::vector<size_t> previous(b.size() + 1), current(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) previous[j] = j;
+size_t EditDistance(std::u32string_view a, std::u32string_view b, size_t limit) {
+    if (a.size() < b.size()) std::swap(a, b);
+    if (a.size() - b.size() > limit) return limit + 1;
+    // Only cells within limit of the diagonal can stay within limit; two rows
+    // of the table are enough for the distance alone.
+    const size_t beyond = limit + 1;
+    std::vector<size_t> previous(b.size() + 1, beyond), current(b.size() + 1, beyond);
+    for (size_t j = 0; j <= std::min(b.size(), limit); ++j) previous[j] = j;
     for (size_t i = 1; i <= a.size(); ++i) {
-        current[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
+        size_t low = i > limit ? i - limit : 0;
+        size_t high = std::min(b.size(), i + limit);
+        std::fill(current.begin(), current.end(), beyond);
+        if (low == 0) current[0] = i <= limit ? i : beyond;
+        size_t rowBest = current[0];
+        for (size_t j = std::max<size_t>(low, 1); j <= high; ++j) {
             size_t substitute = previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1);
-            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, substitute});
+            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, substitute, beyond});
+            rowBest = std::min(rowBest, current[j]);
         }
+        if (rowBest > limit) return beyond;
         std::swap(previous, current);
     }
-    return previous[b.size()];
+    return std::min(previous[b.size()], beyond);
 }
 
 size_t AllowedEdits(size_t length) {
@@ -70,7 +97,8 @@ Closeness CompareQuestions(std::u32string_view typed, std::u32string_view bank) 
     // The length difference alone is a lower bound of the distance: most
     // candidates are ruled out before the quadratic part.
     if (longer - shorter > allowed) return closeness;
-    size_t edits = EditDistance(typed, bank);
+    if (NumbersIn(typed) != NumbersIn(bank)) return closeness;
+    size_t edits = EditDistance(typed, bank, allowed);
     if (edits > allowed) return closeness;
     closeness.acceptable = true;
     closeness.score = 1.0 - static_cast<double>(edits) / static_cast<double>(longer) +

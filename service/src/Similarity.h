@@ -5,7 +5,7 @@
 // must match exactly. Beyond that it is more likely another question
 // ("日本的首都" is not "中国的首都"). A single changed character that changes
 // the meaning cannot be told from a typo; the reply names the bank question,
-// so the student sees what was answered.
+// so the student sees what was answered. Numbers must agree exactly.
 #include <cstddef>
 #include <string_view>
 
@@ -15,8 +15,9 @@ namespace kelvora {
 // one character), counting repeated bigrams as often as they occur.
 double BigramDice(std::u32string_view a, std::u32string_view b);
 
-// Insertions, deletions and substitutions that turn a into b.
-size_t EditDistance(std::u32string_view a, std::u32string_view b);
+// Insertions, deletions and substitutions that turn a into b; limit + 1 for
+// anything above limit.
+size_t EditDistance(std::u32string_view a, std::u32string_view b, size_t limit);
 
 size_t AllowedEdits(size_t length);
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Database.h"
+#include "Records.h"
 #include "TestSupport.h"
 
 namespace kelvora {
@@ -126,12 +127,23 @@ TEST(ServiceProgram, StartsFromNothingAndStopsCleanlyOnSigterm) {
     ASSERT_EQ(stat(dir.Path("new.db.secret").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(test::HttpGet(port, "/healthz").body, "ok 0 questions\n");
+    std::string question = test::PercentEncodeAll("空题库里的问题");
+    std::string key = test::BodyText(test::HttpGet(port, "/get_cha_url.php?t=" + question).body);
+    EXPECT_NE(test::HttpGet(port, "/api/answer?q=" + question + "&k=" + key).body.find("\\u67e5\\u65e0\\u6b64"),
+              std::string::npos);
 
     ASSERT_TRUE(service.Signal(SIGTERM));
     int status = service.WaitForExit(10s);
     ASSERT_NE(status, -1) << "no exit within 10 s of SIGTERM";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(ReadFile(dir.Path("serve.out")), "");  // nothing to say when all is well
+
+    // The unanswered question waiting to be written was written on the way out.
+    Connection db;
+    ASSERT_TRUE(db.Open(dir.Path("new.db")));
+    std::vector<UnansweredQuestion> unanswered = ListUnanswered(db, 10);
+    ASSERT_EQ(unanswered.size(), 1u);
+    EXPECT_EQ(unanswered[0].question, "空题库里的问题");
 }
 
 TEST(ServiceProgram, AcknowledgedReportsSurviveKillNine) {

@@ -1,6 +1,7 @@
 // Importing banks: formats, validation, and importing again.
 #include <gtest/gtest.h>
 
+#include "AnswerDisplay.h"
 #include "BankImport.h"
 #include "Database.h"
 #include "QuestionBank.h"

@@ -1,6 +1,7 @@
 // Matching quality: questions as students type them against the sample bank.
 #include <gtest/gtest.h>
 
+#include "BankImport.h"
 #include "Database.h"
 #include "QuestionBank.h"
 #include "TestSupport.h"
@@ -127,6 +128,35 @@ TEST_F(MatchingTest, NearQuestionsPickTheCloserOne) {
     // 诗圣 and 诗仙 differ in one character: each wording finds its own.
     EXPECT_EQ(FindBestMatch(db, "被誉为诗仙的唐代诗人是").entry.answer, "李白");
     EXPECT_EQ(FindBestMatch(db, "被誉为诗圣的唐代诗人是").entry.answer, "杜甫");
+}
+
+TEST(NumberedBank, TypedVariantsFindTheQuestionWithTheirNumber) {
+    // Many questions alike but for their numbers and a few words.
+    test::TempDir dir;
+    Connection db;
+    ASSERT_TRUE(db.Open(dir.Path("numbers.db")));
+    const char* topics[] = {"函数", "细胞", "王朝", "电流", "诗词", "市场", "恒星"};
+    std::string csv = "question,answer\n";
+    for (int i = 1; i <= 700; ++i) {
+        csv += "关于" + std::string(topics[i % 7]) + "的第" + std::to_string(i) + "个命题，下列说法正确的是哪一项,答案" +
+               std::to_string(i) + "\n";
+    }
+    ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
+
+    EXPECT_EQ(FindBestMatch(db, "关于细胞的第120个命题 下列说法正确的是哪一项？").entry.answer, "答案120");
+    EXPECT_EQ(FindBestMatch(db, "关于细胞的第120个命题，下列说法正确的是那一项").entry.answer, "答案120");
+    EXPECT_EQ(FindBestMatch(db, "关于函数的第7个命题，下列说法正确的是那一项").entry.answer, "答案7");
+    EXPECT_EQ(FindBestMatch(db, "关于市场的第355个命题，下列说话正确的是哪一项").entry.answer, "答案355");
+    // The right words with a number that is not in the bank, or another question's number.
+    EXPECT_FALSE(FindBestMatch(db, "关于细胞的第1200个命题，下列说法正确的是哪一项").found);
+    EXPECT_FALSE(FindBestMatch(db, "关于细胞的第12个命题，下列说法正确的是那一项").found);
+}
+
+TEST_F(MatchingTest, ShortQuestionsAreComparedDirectly) {
+    // A wrong middle character leaves no trigram of a five-character question intact.
+    EXPECT_EQ(FindBestMatch(db, "地球得形状").entry.question, "地球的形状？");
+    EXPECT_EQ(FindBestMatch(db, "光年?").entry.question, "光年？");
+    EXPECT_FALSE(FindBestMatch(db, "光速").found);  // below five characters only the exact form counts
 }
 
 TEST_F(MatchingTest, VeryLongQuestionsAreHandled) {

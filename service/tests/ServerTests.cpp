@@ -124,6 +124,7 @@ TEST_F(ServerTest, UnknownQuestionsAreNoticesAndListedAsUnanswered) {
     }
     Lookup("澳大利亚的国宝动物是什么");  // the same question, counted together
     Lookup("如何计算圆锥的体积");
+    server->FlushRecords();
     Connection db;
     ASSERT_TRUE(db.Open(dir.Path("bank.db")));
     std::vector<UnansweredQuestion> list = ListUnanswered(db, 10);

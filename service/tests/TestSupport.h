@@ -52,6 +52,7 @@ public:
     ~RunningServer();
     int Port() const { return port_; }
     bool Started() const { return port_ != 0; }
+    void FlushRecords() { server_->FlushRecords(); }
 
 private:
     std::unique_ptr<AnswerServer> server_;

@@ -63,13 +63,23 @@ TEST(Similarity, AcceptsAFewTypingMistakesOnly) {
     // Longer questions tolerate more: two edits from 16 characters on.
     EXPECT_TRUE(CompareQuestions(U"中国历史上第一个统一的中央集全国家是那个朝代",
                                  U"中国历史上第一个统一的中央集权国家是哪个朝代").acceptable);
+    // Numbers carry the meaning: a different number is a different question.
+    EXPECT_FALSE(CompareQuestions(U"一年有13个月是否正确", U"一年有12个月是否正确").acceptable);
+    EXPECT_FALSE(CompareQuestions(U"第100200题的内容是什么呢", U"第200题的内容是什么呢").acceptable);
+    EXPECT_TRUE(CompareQuestions(U"一年有12个月是否正却", U"一年有12个月是否正确").acceptable);
     // Closer candidates score higher.
     EXPECT_GT(CompareQuestions(U"abcdefgh", U"abcdefgx").score, CompareQuestions(U"abcdefgh", U"abcdefxy").score);
 }
 
 TEST(Similarity, MeasuresDistanceAndBigrams) {
-    EXPECT_EQ(EditDistance(U"", U"abc"), 3u);
-    EXPECT_EQ(EditDistance(U"kitten", U"sitting"), 3u);
+    EXPECT_EQ(EditDistance(U"", U"abc", 5), 3u);
+    EXPECT_EQ(EditDistance(U"kitten", U"sitting", 3), 3u);
+    EXPECT_EQ(EditDistance(U"sitting", U"kitten", 3), 3u);
+    EXPECT_EQ(EditDistance(U"kitten", U"sitting", 2), 3u);  // above the limit: limit + 1
+    EXPECT_EQ(EditDistance(U"abcdefgh", U"abcdefgh", 0), 0u);
+    EXPECT_EQ(EditDistance(U"abcdefgh", U"xbcdefgh", 0), 1u);
+    EXPECT_EQ(EditDistance(U"abcdefgh", U"bcdefghx", 2), 2u);
+    EXPECT_EQ(EditDistance(U"abcdefgh", U"hgfedcba", 20), 8u);
     EXPECT_DOUBLE_EQ(BigramDice(U"abcd", U"abcd"), 1.0);
     EXPECT_DOUBLE_EQ(BigramDice(U"abcd", U"abxd"), 1.0 / 3.0);
     EXPECT_DOUBLE_EQ(BigramDice(U"a", U"b"), 0.0);
