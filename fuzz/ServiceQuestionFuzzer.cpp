@@ -65,21 +65,40 @@ void CheckNormalized(std::u32string_view question)
     }
 }
 
-void CheckCloseness(std::u32string_view a, std::u32string_view b)
+std::vector<std::u32string> ReferenceNumbers(std::u32string_view text)
 {
-    const std::size_t edits = kelvora::EditDistance(a, b);
-    FUZZ_CHECK(edits == ReferenceDistance(a, b));
-    FUZZ_CHECK(edits == kelvora::EditDistance(b, a));
-    FUZZ_CHECK((edits == 0) == (a == b));
+    std::vector<std::u32string> numbers;
+    std::u32string current;
+    for (char32_t c : text) {
+        if (c >= U'0' && c <= U'9') {
+            current += c;
+        } else if (!current.empty()) {
+            numbers.push_back(current);
+            current.clear();
+        }
+    }
+    if (!current.empty())
+        numbers.push_back(current);
+    return numbers;
+}
+
+void CheckCloseness(std::u32string_view a, std::u32string_view b, std::size_t limit)
+{
+    const std::size_t edits = ReferenceDistance(a, b);
+    const std::size_t capped = std::min(edits, limit + 1);
+    FUZZ_CHECK(kelvora::EditDistance(a, b, limit) == capped);
+    FUZZ_CHECK(kelvora::EditDistance(b, a, limit) == capped);
 
     const double dice = kelvora::BigramDice(a, b);
     FUZZ_CHECK(dice >= 0.0 && dice <= 1.0);
     FUZZ_CHECK(dice == kelvora::BigramDice(b, a));
     FUZZ_CHECK(kelvora::BigramDice(a, a) == 1.0);
 
+    // Taken for the same question: within the allowed edits, numbers alike.
     const std::size_t longer = std::max(a.size(), b.size());
     const kelvora::Closeness close = kelvora::CompareQuestions(a, b);
-    FUZZ_CHECK(close.acceptable == (longer > 0 && edits <= kelvora::AllowedEdits(longer)));
+    const bool expected = longer > 0 && edits <= kelvora::AllowedEdits(longer) && ReferenceNumbers(a) == ReferenceNumbers(b);
+    FUZZ_CHECK(close.acceptable == expected);
     FUZZ_CHECK(close.acceptable == kelvora::CompareQuestions(b, a).acceptable);
     if (close.acceptable)
         FUZZ_CHECK(close.score > 0.0 && close.score <= 1.001);
@@ -91,6 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider input(data, size);
     const std::string typed = input.ConsumeRandomLengthString(256);
+    const std::size_t limit = input.ConsumeIntegralInRange<std::size_t>(0, 12);
     const std::string bank = input.ConsumeRemainingBytesAsString();
 
     for (const std::string& text : {typed, bank}) {
@@ -106,15 +126,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         CheckNormalized(*decoded);
     }
 
-    // Few distinct characters, so that near matches are common; capped so the
-    // quadratic reference stays quick.
+    // Few distinct characters, digits among them, so that near matches are
+    // common; capped so the quadratic reference stays quick.
     const auto asCodePoints = [](std::string_view bytes) {
+        static constexpr char32_t Alphabet[] = U"\u4e2d\u56fd\u9996\u90fd12ab";
         std::u32string points;
         for (std::size_t i = 0; i < bytes.size() && points.size() < 48; ++i)
-            points += static_cast<char32_t>(0x4E00 + static_cast<unsigned char>(bytes[i]) % 8);
+            points += Alphabet[static_cast<unsigned char>(bytes[i]) % (std::size(Alphabet) - 1)];
         return points;
     };
-    CheckCloseness(asCodePoints(typed), asCodePoints(bank));
-    CheckCloseness(kelvora::NormalizeQuestionUtf8(typed.substr(0, 96)), kelvora::NormalizeQuestionUtf8(bank.substr(0, 96)));
+    CheckCloseness(asCodePoints(typed), asCodePoints(bank), limit);
+    CheckCloseness(kelvora::NormalizeQuestionUtf8(typed.substr(0, 96)), kelvora::NormalizeQuestionUtf8(bank.substr(0, 96)), limit);
     return 0;
 }
