@@ -146,8 +146,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider input(data, size);
     const std::size_t maxDepth = input.ConsumeIntegralInRange<std::size_t>(0, 8);
-    // Deep nesting around the value, near the guard's limit on either side.
-    const std::size_t wraps = input.ConsumeBool() ? 0 : input.ConsumeIntegralInRange<std::size_t>(kMaxLiteralDepth - 12, kMaxLiteralDepth + 12);
+    // Now and then deep nesting around the value, near the guard's limit on
+    // either side; kept rare, as one such input costs as much as many
+    // shallow ones.
+    const bool deep = input.ConsumeIntegralInRange<int>(0, 7) == 7;
+    const std::size_t wraps = deep ? input.ConsumeIntegralInRange<std::size_t>(kMaxLiteralDepth - 12, kMaxLiteralDepth + 12) : 0;
     const std::u16string_view hostile = Hostile[input.ConsumeIntegralInRange<std::size_t>(0, std::size(Hostile) - 1)];
     std::size_t depth = 0;
     std::u16string json = JsonWriter(input).Value(maxDepth, depth);
