@@ -1,8 +1,12 @@
 #include <windows.h>
 
-#include "app/EngineImage.h"
+#include "app/Form.h"
+#include "app/Startup.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    return EngineImageSize() > 0 ? 0 : 1;
+    InitWindowFramework();
+    RunStartup();
+    RunMessageLoop();
+    return 0;
 }

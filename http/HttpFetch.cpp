@@ -9,6 +9,7 @@
 
 #include "http/HttpSession.h"
 #include "http/InternetHandle.h"
+#include "http/ReadSize.h"
 
 namespace {
 
@@ -17,8 +18,6 @@ constexpr DWORD HostNameSize = 256;
 constexpr DWORD UrlPathSize = 2048;
 constexpr DWORD UserNameSize = 128;
 constexpr DWORD PasswordSize = 128;
-constexpr DWORD DefaultReadSize = 10240;
-constexpr DWORD MaxReadSize = 102400;
 constexpr DWORD ContentLengthBufferSize = 32;
 
 constexpr char AcceptTypeEntry[] = "Accept: */* \r\n";
@@ -90,33 +89,13 @@ bool CrackUrl(const std::string& canonical, CrackedUrl& out)
     return true;
 }
 
-// The Content-Length as the leading decimal digits after blanks; 0 when the
-// header is missing, too long for its buffer, or not a positive number.
-uint64_t ReadContentLength(HINTERNET request)
+DWORD ChooseReadSize(HINTERNET request)
 {
     char text[ContentLengthBufferSize] = {};
     DWORD size = sizeof text;
     if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
-        return 0;
-    std::string_view value(text, std::min<size_t>(size, sizeof text));
-    value = value.substr(0, value.find('\0'));
-    size_t at = value.find_first_not_of(" \t");
-    if (at == std::string_view::npos || value[at] == '-')
-        return 0;
-    if (value[at] == '+')
-        ++at;
-    uint64_t length = 0;
-    for (; at < value.size() && value[at] >= '0' && value[at] <= '9'; ++at)
-        length = std::min<uint64_t>(length * 10 + static_cast<uint64_t>(value[at] - '0'), MaxReadSize);
-    return length;
-}
-
-DWORD ChooseReadSize(HINTERNET request)
-{
-    const uint64_t length = ReadContentLength(request);
-    if (length == 0)
         return DefaultReadSize;
-    return static_cast<DWORD>(std::min<uint64_t>(length + 1, MaxReadSize));
+    return ReadSizeForContentLength(std::string_view(text, std::min<size_t>(size, sizeof text)));
 }
 
 void ApplyProxySettings(HINTERNET sessionHandle, HINTERNET connection)

@@ -9,7 +9,7 @@
 
 #include "json/JsonLiteral.h"
 #include "json/JsonSupportScript.h"
-#include "json/ScriptText.h"
+#include "text/WideText.h"
 #include "text/TextOps.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "json/ScriptText.h"
+#include "text/WideText.h"
 
 namespace {
 

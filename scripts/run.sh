@@ -34,6 +34,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# With no window manager, let Wine draw the frame and title bar itself so
+# that the screenshot shows the whole window.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null || true
 wine "$build/app/Kelvora.exe" >"$session/kelvora.log" 2>&1 </dev/null &
 app_pid=$!
 

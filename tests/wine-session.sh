@@ -21,7 +21,8 @@ stop_session() {
 
 case "$action" in
 start)
-    stop_session
+    # In a subshell: the stale session's DISPLAY must not look like the caller's.
+    (stop_session)
     if [ -z "${DISPLAY:-}" ]; then
         rm -f "$session/display"
         Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$session/display" >/dev/null 2>&1 &

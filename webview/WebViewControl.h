@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <variant>
 
 #include "text/AnsiText.h"
 
@@ -27,3 +28,15 @@ HWND CreateWebViewControl(const WebViewCreateParams& params);
 // A control without a view does nothing and gives the empty text.
 void WebViewNavigate(uint32_t windowId, uint32_t controlId, uint32_t kindCode, const AnsiText& url);
 AnsiText WebViewGetPageSource(uint32_t windowId, uint32_t controlId, uint32_t kindCode);
+
+// A property value: a number, a text, or nothing for an unknown property or
+// control.
+using WebViewPropertyValue = std::variant<std::monostate, int32_t, AnsiText>;
+
+// Properties by index: 0 Url, 1 Title (read-only, read live from the page),
+// 2 RefreshKeyDisabled, 3 CookiesEnabled, 4 LocalStorageDir, 5 CookieDir,
+// 6 UserAgent, 7 DesignPreview, 8 NewWindowEnabled. A write with a value of
+// the wrong kind, to Title, or to an unknown control is refused (false).
+WebViewPropertyValue WebViewGetProperty(uint32_t windowId, uint32_t controlId, uint32_t kindCode, int index);
+bool WebViewSetProperty(uint32_t windowId, uint32_t controlId, uint32_t kindCode, int index,
+                        const WebViewPropertyValue& value);

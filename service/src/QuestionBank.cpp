@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 #include "QuestionText.h"
@@ -90,13 +91,35 @@ void ReadPostings(Connection& db, const std::string& gram, RowIds& ids) {
 // any 3 * edits + k trigrams of it, a question within the allowed edits holds
 // at least k. Taking the rarest ones keeps the posting lists short.
 void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& candidates) {
-    std::string required;
-    int64_t requiredDocs = 0;
-    for (const std::string& gram : NumberTrigrams(norm)) {
+    // Questions holding every number of the typed one: the posting lists of
+    // its number trigrams intersected, rarest first. A list much longer than
+    // what is left would narrow it little and is skipped; a superset is safe,
+    // since the comparison checks the numbers anyway.
+    std::vector<std::pair<int64_t, std::string>> numberGrams;
+    for (std::string& gram : NumberTrigrams(norm)) {
         int64_t docs = TrigramDocs(db, gram);
         if (docs == 0) return;  // no question holds this number
-        if (required.empty() || docs < requiredDocs) required = gram, requiredDocs = docs;
+        numberGrams.emplace_back(docs, std::move(gram));
     }
+    std::sort(numberGrams.begin(), numberGrams.end());
+    numberGrams.erase(std::unique(numberGrams.begin(), numberGrams.end()), numberGrams.end());
+    RowIds holdNumber;
+    for (size_t k = 0; k < numberGrams.size(); ++k) {
+        if (k > 0 && static_cast<size_t>(numberGrams[k].first) > 8 * holdNumber.size()) break;
+        RowIds ids;
+        ReadPostings(db, numberGrams[k].second, ids);
+        std::sort(ids.begin(), ids.end());
+        if (k == 0) {
+            holdNumber.swap(ids);
+        } else {
+            RowIds both;
+            std::set_intersection(holdNumber.begin(), holdNumber.end(), ids.begin(), ids.end(),
+                                  std::back_inserter(both));
+            holdNumber.swap(both);
+        }
+        if (holdNumber.empty()) return;
+    }
+    const bool hasNumber = !numberGrams.empty();
 
     std::vector<std::pair<int64_t, std::string>> counted;
     for (const std::u32string& gram : DistinctTrigrams(norm)) {
@@ -111,15 +134,10 @@ void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& 
     int64_t countedDocs = 0;
     for (const auto& [docs, gram] : counted) countedDocs += docs;
 
-    // A number's trigram alone, when it is much rarer than the chosen ones;
-    // otherwise the chosen ones, kept to questions that hold the number too.
-    RowIds holdNumber;
-    if (!required.empty()) {
-        ReadPostings(db, required, holdNumber);
-        std::sort(holdNumber.begin(), holdNumber.end());
-    }
+    // The questions holding the numbers alone when they are few; otherwise
+    // the chosen trigrams, kept to questions that hold the numbers too.
     RowIds ids;
-    if (!required.empty() && requiredDocs * 4 <= countedDocs) {
+    if (hasNumber && holdNumber.size() * 4 <= static_cast<size_t>(countedDocs)) {
         ids = holdNumber;
         needed = 1;
     } else {
@@ -134,7 +152,7 @@ void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& 
         size_t j = i;
         while (j < ids.size() && ids[j] == ids[i]) ++j;
         if (j - i >= needed &&
-            (required.empty() || std::binary_search(holdNumber.begin(), holdNumber.end(), ids[i]))) {
+            (!hasNumber || std::binary_search(holdNumber.begin(), holdNumber.end(), ids[i]))) {
             promising.emplace_back(j - i, ids[i]);
         }
         i = j;

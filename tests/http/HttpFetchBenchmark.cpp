@@ -48,9 +48,11 @@ void Measure(LoopbackServer& server, const char* label, const std::string& targe
 
 int main()
 {
+    std::string tiny(1024, 't');
     std::string small(100 * 1024, 's');
     std::string large(5 * 1024 * 1024, 'L');
     LoopbackServer server;
+    server.AddRoute("/1k", Reply::Ok(tiny, "application/octet-stream"));
     server.AddRoute("/100k", Reply::Ok(small, "application/octet-stream"));
     server.AddRoute("/5m", Reply::Ok(large, "application/octet-stream"));
     if (!server.Start())
@@ -60,6 +62,7 @@ int main()
     SocketFetch(server.Port(), "/100k");
 
     std::printf("median time per fetch on 127.0.0.1 (ratio = HttpFetch / socket)\n");
+    Measure(server, "1 KB", "/1k", tiny.size(), 101);
     Measure(server, "100 KB", "/100k", small.size(), 41);
     Measure(server, "5 MB", "/5m", large.size(), 9);
     server.Stop();

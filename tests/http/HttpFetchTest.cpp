@@ -172,6 +172,33 @@ TEST_F(HttpFetchTest, FollowsRedirects)
     EXPECT_EQ("/to?x=2", requests[1].target);
 }
 
+TEST_F(HttpFetchTest, NeverAnswersFromTheCache)
+{
+    int served = 0;
+    server.AddHandler("/counter", [&served](const RecordedRequest&) {
+        Reply reply = Reply::Ok("reply " + std::to_string(++served));
+        reply.headers.emplace_back("Cache-Control", "max-age=3600");
+        return reply;
+    });
+    EXPECT_EQ("reply 1", Text(HttpFetch(server.Url("/counter"))));
+    EXPECT_EQ("reply 2", Text(HttpFetch(server.Url("/counter"))));
+    EXPECT_EQ(2u, server.RequestCount());
+}
+
+TEST_F(HttpFetchTest, LongUrlsWithinTheLimitsGoOut)
+{
+    // Longer than the first canonical buffer of 2084 bytes, yet every part fits.
+    server.AddRoute("/long", Reply::Ok("long url"));
+    const std::string target = "/long?q=" + std::string(2000, 'q');
+    const std::string url = "http://" + std::string(120, 'u') + ":" + std::string(120, 'p') + "@127.0.0.1:" +
+                            std::to_string(server.Port()) + target;
+    ASSERT_GT(url.size(), 2084u);
+    EXPECT_EQ("long url", Text(HttpFetch(url)));
+    std::vector<RecordedRequest> requests = server.Requests();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ(target, requests[0].target);
+}
+
 TEST_F(HttpFetchTest, RefusedConnectionGivesEmpty)
 {
     ClosedPort closed;

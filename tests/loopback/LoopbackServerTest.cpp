@@ -78,6 +78,7 @@ TEST(LoopbackServer, BrokenRepliesGoOutAsConfigured)
     server.AddRoute("/early", Reply::EarlyClose("0123456789", 4));
     server.AddRoute("/raw", Reply::Raw(std::string("HTTP/1.0 200 OK\r\n\r\n\0x", 21)));
     server.AddRoute("/trickle", Reply::Trickle("slowly", 3, 20));
+    server.AddRoute("/late", Reply::Delayed(Reply::Ok("late"), 300));
     ASSERT_TRUE(server.Start());
 
     std::string noLength = ExchangeBytes(server.Port(), Get("/nolength")).received;
@@ -94,6 +95,9 @@ TEST(LoopbackServer, BrokenRepliesGoOutAsConfigured)
     auto started = std::chrono::steady_clock::now();
     EXPECT_EQ("slowly", ReplyBody(ExchangeBytes(server.Port(), Get("/trickle")).received));
     EXPECT_GT(std::chrono::steady_clock::now() - started, 100ms);
+    started = std::chrono::steady_clock::now();
+    EXPECT_EQ("late", ReplyBody(ExchangeBytes(server.Port(), Get("/late")).received));
+    EXPECT_GT(std::chrono::steady_clock::now() - started, 250ms);
 }
 
 TEST(LoopbackServer, StopEndsHeldConnectionsInTime)

@@ -1,40 +1,17 @@
 #include "tests/support/LoopbackClient.h"
 
-#include <winsock2.h>
-
-namespace {
-
-class WinsockScope {
-public:
-    WinsockScope()
-    {
-        WSADATA data;
-        started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~WinsockScope()
-    {
-        if (started_)
-            WSACleanup();
-    }
-    WinsockScope(const WinsockScope&) = delete;
-    WinsockScope& operator=(const WinsockScope&) = delete;
-    bool Started() const { return started_; }
-
-private:
-    bool started_ = false;
-};
-
-} // namespace
+#include "tests/support/SocketOwners.h"
 
 ExchangeResult ExchangeBytes(uint16_t port, std::string_view bytes, std::chrono::milliseconds wait)
 {
     ExchangeResult result;
-    WinsockScope winsock;
+    WinsockUser winsock;
     if (!winsock.Started())
         return result;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
+    Socket owned(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!owned.Valid())
         return result;
+    const SOCKET s = owned.Get();
     DWORD timeoutMs = static_cast<DWORD>(wait.count());
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
     setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
@@ -56,7 +33,6 @@ ExchangeResult ExchangeBytes(uint16_t port, std::string_view bytes, std::chrono:
             result.received.append(buffer, got);
         }
     }
-    closesocket(s);
     return result;
 }
 
@@ -69,4 +45,29 @@ std::string ReplyBody(std::string_view reply)
 {
     size_t end = reply.find("\r\n\r\n");
     return end == std::string_view::npos ? std::string() : std::string(reply.substr(end + 4));
+}
+
+ClosedPort::ClosedPort() : socket_(INVALID_SOCKET)
+{
+    WSADATA data;
+    winsock_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    if (!winsock_)
+        return;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s != INVALID_SOCKET)
+        port_ = BindLoopback(s);
+    socket_ = s;
+}
+
+ClosedPort::~ClosedPort()
+{
+    if (socket_ != INVALID_SOCKET)
+        closesocket(socket_);
+    if (winsock_)
+        WSACleanup();
+}
+
+std::string ClosedPort::Url(std::string_view target) const
+{
+    return "http://127.0.0.1:" + std::to_string(port_) + std::string(target);
 }

@@ -22,3 +22,21 @@ std::string PlainGetRequest(std::string_view target, std::string_view extraHeade
 
 // The part of a raw reply after its head; empty when the head never ended.
 std::string ReplyBody(std::string_view reply);
+
+// A loopback port with nothing listening: connecting to it is refused. The
+// port stays bound (not listening) for the object's life, so nothing else
+// can take it meanwhile.
+class ClosedPort {
+public:
+    ClosedPort();
+    ~ClosedPort();
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+    uint16_t Port() const { return port_; }
+    std::string Url(std::string_view target) const;  // http://127.0.0.1:port + target
+
+private:
+    uintptr_t socket_;
+    uint16_t port_ = 0;
+    bool winsock_ = false;
+};

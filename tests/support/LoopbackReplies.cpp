@@ -2,6 +2,7 @@
 // is plain data, apart from the sockets.
 #include "tests/support/LoopbackServer.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -27,6 +28,31 @@ std::string Trim(std::string_view text)
     while (last > first && (text[last - 1] == ' ' || text[last - 1] == '\t'))
         --last;
     return std::string(text.substr(first, last - first));
+}
+
+const char* ReasonPhrase(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 204: return "No Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 303: return "See Other";
+    case 307: return "Temporary Redirect";
+    case 400: return "Bad Request";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
+}
+
+bool HasHeaderNamed(const Reply& reply, std::string_view name)
+{
+    return std::any_of(reply.headers.begin(), reply.headers.end(),
+                       [&](const auto& header) { return EqualsNoCase(header.first, name); });
 }
 
 Reply WithContentType(Reply reply, std::string contentType)
@@ -65,12 +91,21 @@ bool RecordedRequest::HasHeader(std::string_view name) const
 
 size_t RecordedRequest::HeaderCount(std::string_view name) const
 {
-    size_t count = 0;
-    for (const auto& header : headers) {
-        if (EqualsNoCase(header.first, name))
-            ++count;
-    }
-    return count;
+    return static_cast<size_t>(std::count_if(headers.begin(), headers.end(),
+                                             [&](const auto& header) { return EqualsNoCase(header.first, name); }));
+}
+
+std::string FormatReplyHead(const Reply& reply, bool withLength, uint64_t length)
+{
+    std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " +
+                       (reply.reason.empty() ? ReasonPhrase(reply.status) : reply.reason) + "\r\n";
+    for (const auto& [name, value] : reply.headers)
+        head += name + ": " + value + "\r\n";
+    if (withLength && !HasHeaderNamed(reply, "Content-Length"))
+        head += "Content-Length: " + std::to_string(length) + "\r\n";
+    if (!HasHeaderNamed(reply, "Connection"))
+        head += "Connection: close\r\n";
+    return head + "\r\n";
 }
 
 RecordedRequest ParseRecordedRequest(std::string raw)
@@ -182,5 +217,11 @@ Reply Reply::HoldOpen(std::string bytesFirst)
     Reply reply;
     reply.body = std::move(bytesFirst);
     reply.mode = ReplyMode::HoldOpen;
+    return reply;
+}
+
+Reply Reply::Delayed(Reply reply, int delayMs)
+{
+    reply.delayFirstMs = delayMs;
     return reply;
 }

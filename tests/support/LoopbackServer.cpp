@@ -3,14 +3,13 @@
 // Threads hold the shared state, so Stop can give up on a straggler safely.
 #include "tests/support/LoopbackServer.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+
+#include "tests/support/SocketOwners.h"
 
 namespace {
 
@@ -19,91 +18,6 @@ constexpr auto PollStep = std::chrono::milliseconds(50);
 constexpr auto IdleLimit = std::chrono::seconds(30);
 // Requests larger than this are not read further.
 constexpr size_t MaxRequestBytes = 16u << 20;
-
-class WinsockUser {
-public:
-    WinsockUser()
-    {
-        WSADATA data;
-        started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~WinsockUser()
-    {
-        if (started_)
-            WSACleanup();
-    }
-    WinsockUser(const WinsockUser&) = delete;
-    WinsockUser& operator=(const WinsockUser&) = delete;
-
-private:
-    bool started_ = false;
-};
-
-class Socket {
-public:
-    explicit Socket(SOCKET s = INVALID_SOCKET) : s_(s) {}
-    ~Socket()
-    {
-        if (s_ != INVALID_SOCKET)
-            closesocket(s_);
-    }
-    Socket(Socket&& other) noexcept : s_(std::exchange(other.s_, INVALID_SOCKET)) {}
-    Socket& operator=(Socket&&) = delete;
-    SOCKET Get() const { return s_; }
-    bool Valid() const { return s_ != INVALID_SOCKET; }
-    SOCKET Release() { return std::exchange(s_, INVALID_SOCKET); }
-
-private:
-    SOCKET s_;
-};
-
-const char* ReasonPhrase(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
-    }
-}
-
-bool HasHeaderNamed(const Reply& reply, std::string_view name)
-{
-    RecordedRequest probe;
-    probe.headers = reply.headers;
-    return probe.HasHeader(name);
-}
-
-std::string FormatHead(const Reply& reply, bool withLength, uint64_t length)
-{
-    std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " +
-                       (reply.reason.empty() ? ReasonPhrase(reply.status) : reply.reason) + "\r\n";
-    for (const auto& [name, value] : reply.headers)
-        head += name + ": " + value + "\r\n";
-    if (withLength && !HasHeaderNamed(reply, "Content-Length"))
-        head += "Content-Length: " + std::to_string(length) + "\r\n";
-    if (!HasHeaderNamed(reply, "Connection"))
-        head += "Connection: close\r\n";
-    return head + "\r\n";
-}
-
-bool WaitSocket(SOCKET s, bool forWrite, std::chrono::milliseconds wait)
-{
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    timeval tv{static_cast<long>(wait.count() / 1000), static_cast<long>((wait.count() % 1000) * 1000)};
-    return select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &tv) > 0;
-}
 
 } // namespace
 
@@ -222,22 +136,24 @@ struct LoopbackServer::State {
 
     void WriteReply(SOCKET s, const Reply& reply, bool headOnly)
     {
+        if (reply.delayFirstMs > 0 && !Pause(std::chrono::milliseconds(reply.delayFirstMs)))
+            return;
         std::string_view body = headOnly ? std::string_view() : std::string_view(reply.body);
         switch (reply.mode) {
         case ReplyMode::Normal:
-            SendAll(s, FormatHead(reply, true, reply.body.size()) + std::string(body));
+            SendAll(s, FormatReplyHead(reply, true, reply.body.size()) + std::string(body));
             break;
         case ReplyMode::NoLength:
-            SendAll(s, FormatHead(reply, false, 0) + std::string(body));
+            SendAll(s, FormatReplyHead(reply, false, 0) + std::string(body));
             break;
         case ReplyMode::AnnouncedLength:
-            SendAll(s, FormatHead(reply, true, reply.announcedLength) + std::string(body));
+            SendAll(s, FormatReplyHead(reply, true, reply.announcedLength) + std::string(body));
             break;
         case ReplyMode::EarlyClose:
-            SendAll(s, FormatHead(reply, true, reply.body.size()) + std::string(body.substr(0, reply.sendBytes)));
+            SendAll(s, FormatReplyHead(reply, true, reply.body.size()) + std::string(body.substr(0, reply.sendBytes)));
             break;
         case ReplyMode::Trickle: {
-            std::string all = FormatHead(reply, true, reply.body.size()) + std::string(body);
+            std::string all = FormatReplyHead(reply, true, reply.body.size()) + std::string(body);
             for (size_t at = 0; at < all.size(); at += reply.chunkBytes) {
                 if (at > 0 && !Pause(std::chrono::milliseconds(reply.delayMs)))
                     return;
@@ -361,16 +277,9 @@ bool LoopbackServer::Start()
     Socket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!listener.Valid())
         return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    int size = sizeof address;
-    if (bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener.Get(), SOMAXCONN) != 0 ||
-        getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &size) != 0)
+    state_->port = BindLoopback(listener.Get());
+    if (state_->port == 0 || listen(listener.Get(), SOMAXCONN) != 0)
         return false;
-    state_->port = ntohs(address.sin_port);
     try {
         SOCKET raw = listener.Get();
         std::thread([self = state_, raw] {
@@ -454,34 +363,4 @@ bool LoopbackServer::WaitForConnections(size_t count, std::chrono::milliseconds 
 {
     std::unique_lock lock(state_->mutex);
     return state_->changed.wait_for(lock, timeout, [&] { return state_->connections >= count; });
-}
-
-ClosedPort::ClosedPort() : socket_(INVALID_SOCKET)
-{
-    WSADATA data;
-    winsock_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    if (!winsock_)
-        return;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof address;
-    if (s != INVALID_SOCKET && bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port_ = ntohs(address.sin_port);
-    socket_ = s;
-}
-
-ClosedPort::~ClosedPort()
-{
-    if (socket_ != INVALID_SOCKET)
-        closesocket(socket_);
-    if (winsock_)
-        WSACleanup();
-}
-
-std::string ClosedPort::Url(std::string_view target) const
-{
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(target);
 }

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/LoopbackClient.h"
+
 // An HTTP server inside the test process, for tests that must see what goes
 // on the wire. It listens on 127.0.0.1 only, on a port the system picks.
 //
@@ -24,6 +26,11 @@
 // and read from the test's thread while the server runs. Stop (or the
 // destructor) ends every connection, held-open ones included, and returns
 // within its time-out.
+//
+// A connection whose first bytes are a TLS record (16 03) is counted as a
+// handshake attempt and closed; it is not a request. A request whose head
+// never ended (the client closed first) is recorded but gets no reply. A
+// HEAD request gets the reply's head only.
 
 // One request as the server received it.
 struct RecordedRequest {
@@ -64,6 +71,7 @@ struct Reply {
     size_t sendBytes = 0;          // EarlyClose
     size_t chunkBytes = 1;         // Trickle
     int delayMs = 10;              // Trickle
+    int delayFirstMs = 0;          // any mode: wait this long before the first byte
 
     static Reply Ok(std::string body, std::string contentType = "text/html");
     static Reply Status(int status, std::string body, std::string contentType = "text/html");
@@ -74,6 +82,8 @@ struct Reply {
     static Reply Trickle(std::string body, size_t chunkBytes, int delayMs);
     static Reply Raw(std::string bytes);
     static Reply HoldOpen(std::string bytesFirst = {});
+    // The reply, sent only after `delayMs` (cut short when the server stops).
+    static Reply Delayed(Reply reply, int delayMs);
 };
 
 // Builds the reply from the request; runs on the connection's thread.
@@ -126,23 +136,10 @@ private:
     std::shared_ptr<State> state_;
 };
 
-// A loopback port with nothing listening: connecting to it is refused. The
-// port stays bound (not listening) for the object's life, so nothing else
-// can take it meanwhile.
-class ClosedPort {
-public:
-    ClosedPort();
-    ~ClosedPort();
-    ClosedPort(const ClosedPort&) = delete;
-    ClosedPort& operator=(const ClosedPort&) = delete;
-    uint16_t Port() const { return port_; }
-    std::string Url(std::string_view target) const;
-
-private:
-    uintptr_t socket_;
-    uint16_t port_ = 0;
-    bool winsock_ = false;
-};
-
 // Parses the request line, headers and body out of raw request bytes.
 RecordedRequest ParseRecordedRequest(std::string raw);
+
+// The status line and headers of a reply as the server sends them, ending
+// with the blank line: Content-Length (unless the reply sets its own) when
+// `withLength`, and "Connection: close" unless the reply says otherwise.
+std::string FormatReplyHead(const Reply& reply, bool withLength, uint64_t length);

@@ -27,6 +27,21 @@ TEST(UrlEncode, EncodesEveryUtf8Byte)
     EXPECT_EQ("%E7%AD%94%E6%A1%88", UrlEncode("\xB4\xF0\xB0\xB8"));
 }
 
+TEST(UrlEncode, BrokenCodePage936StillEncodes)
+{
+    // A lone lead byte at the end, and bytes that lead no character: the
+    // good characters around them survive and the result stays well formed.
+    const AnsiText loneLead = UrlEncode("a\x81");
+    EXPECT_EQ(0u, loneLead.find("%61")) << loneLead;
+    const AnsiText badBytes = UrlEncode("\xFF\xFFz");
+    EXPECT_EQ(badBytes.size() - 3, badBytes.rfind("%7A")) << badBytes;
+    for (const AnsiText& encoded : {loneLead, badBytes}) {
+        EXPECT_GT(encoded.size(), 3u) << encoded;
+        EXPECT_EQ(0u, encoded.size() % 3) << encoded;
+        EXPECT_EQ(std::string::npos, encoded.find_first_not_of("%0123456789ABCDEF")) << encoded;
+    }
+}
+
 TEST(UrlEncode, PercentEncodesAnyByte)
 {
     EXPECT_EQ("%00%0F%10%7F%80%FF", PercentEncodeBytes(std::string("\0\x0F\x10\x7F\x80\xFF", 6)));

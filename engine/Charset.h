@@ -1,0 +1,20 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+// Text encodings at the engine's borders. Pages are kept as UTF-8 bytes.
+
+std::wstring Utf8ToWide(std::string_view utf8);
+std::string WideToUtf8(std::wstring_view wide);
+
+// The charset a page declares: the Content-Type header's charset parameter,
+// else a <meta charset> or <meta http-equiv="Content-Type"> near the start of
+// the body, else a byte order mark. Lower case; empty when nothing is declared.
+std::string DeclaredCharset(std::string_view contentType, std::string_view body);
+
+// The page's bytes as UTF-8. UTF-8 pages, pages that declare nothing and
+// charsets this system cannot convert come back byte for byte as served.
+std::string PageBytesToUtf8(std::string_view body, std::string_view charset);
+
+// ASCII lower case, leaving other bytes alone.
+std::string AsciiLower(std::string_view text);

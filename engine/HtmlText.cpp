@@ -1,0 +1,350 @@
+#include "HtmlText.h"
+
+#include <algorithm>
+#include <array>
+
+#include "Charset.h"
+
+namespace {
+
+// Text beyond this is never on screen in a view without scrolling; cutting it
+// keeps a huge page from costing memory for nothing.
+constexpr size_t kMaxShownBytes = 256 * 1024;
+
+constexpr std::array kLineBlocks = {"address", "article", "aside", "body", "caption", "center", "dd", "details", "div",
+                                    "dt", "fieldset", "figcaption", "figure", "footer", "form", "header", "html", "legend",
+                                    "li", "main", "nav", "option", "section", "summary", "tbody", "tfoot", "thead", "tr"};
+constexpr std::array kParagraphBlocks = {"blockquote", "dl", "h1", "h2", "h3", "h4", "h5", "h6", "hr", "ol", "p", "pre", "table", "ul"};
+constexpr std::array kBoldElements = {"b", "strong", "h1", "h2", "h3", "h4", "h5", "h6", "th"};
+
+template <size_t N>
+bool IsOneOf(std::string_view name, const std::array<const char*, N>& names)
+{
+    return std::any_of(names.begin(), names.end(), [name](const char* n) { return name == n; });
+}
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+bool IsNameByte(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == ':' || c == '_';
+}
+
+bool IsLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+std::string CollapseSpaces(std::string_view text)
+{
+    std::string out;
+    bool space = true;
+    for (char c : text) {
+        if (IsSpace(c)) {
+            if (!space)
+                out += ' ';
+            space = true;
+        } else {
+            out += c;
+            space = false;
+        }
+    }
+    if (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+struct Tag {
+    std::string name;  // lower case
+    bool end = false;
+    std::vector<std::pair<std::string, std::string>> attributes;  // names lower case, values decoded
+
+    std::string Attribute(std::string_view attributeName) const
+    {
+        for (const auto& [n, v] : attributes) {
+            if (n == attributeName)
+                return v;
+        }
+        return {};
+    }
+    bool HasAttribute(std::string_view attributeName) const
+    {
+        return std::any_of(attributes.begin(), attributes.end(), [&](const auto& a) { return a.first == attributeName; });
+    }
+};
+
+// Reads the tag starting at html[pos] == '<'; returns the position after '>'.
+size_t ReadTag(std::string_view html, size_t pos, Tag& tag)
+{
+    size_t i = pos + 1;
+    if (html[i] == '/') {
+        tag.end = true;
+        ++i;
+    }
+    const size_t nameStart = i;
+    while (i < html.size() && IsNameByte(html[i]))
+        ++i;
+    tag.name = AsciiLower(html.substr(nameStart, i - nameStart));
+    while (i < html.size() && html[i] != '>') {
+        if (IsSpace(html[i]) || html[i] == '/') {
+            ++i;
+            continue;
+        }
+        const size_t attrStart = i;
+        while (i < html.size() && !IsSpace(html[i]) && html[i] != '=' && html[i] != '>' && (html[i] != '/' || i == attrStart))
+            ++i;
+        std::string name = AsciiLower(html.substr(attrStart, i - attrStart));
+        while (i < html.size() && IsSpace(html[i]))
+            ++i;
+        std::string value;
+        if (i < html.size() && html[i] == '=') {
+            ++i;
+            while (i < html.size() && IsSpace(html[i]))
+                ++i;
+            if (i < html.size() && (html[i] == '"' || html[i] == '\'')) {
+                const char quote = html[i++];
+                const size_t close = html.find(quote, i);
+                const size_t end = close == std::string_view::npos ? html.size() : close;
+                value = DecodeEntities(html.substr(i, end - i));
+                i = close == std::string_view::npos ? html.size() : close + 1;
+            } else {
+                const size_t valueStart = i;
+                while (i < html.size() && !IsSpace(html[i]) && html[i] != '>')
+                    ++i;
+                value = DecodeEntities(html.substr(valueStart, i - valueStart));
+            }
+        }
+        if (!name.empty() && tag.attributes.size() < 64)
+            tag.attributes.emplace_back(std::move(name), std::move(value));
+    }
+    return i < html.size() ? i + 1 : html.size();
+}
+
+// Where "</name" starts at or after pos, compared without case; npos if never.
+size_t FindEndTag(std::string_view html, size_t pos, std::string_view name)
+{
+    while ((pos = html.find("</", pos)) != std::string_view::npos) {
+        const std::string_view candidate = html.substr(pos + 2, name.size());
+        if (AsciiLower(candidate) == name) {
+            const size_t after = pos + 2 + name.size();
+            if (after >= html.size() || !IsNameByte(html[after]))
+                return pos;
+        }
+        pos += 2;
+    }
+    return std::string_view::npos;
+}
+
+std::optional<MetaRefresh> ParseRefresh(std::string_view content)
+{
+    size_t i = 0;
+    while (i < content.size() && IsSpace(content[i]))
+        ++i;
+    if (i >= content.size() || content[i] < '0' || content[i] > '9')
+        return std::nullopt;
+    MetaRefresh refresh;
+    while (i < content.size() && content[i] >= '0' && content[i] <= '9') {
+        refresh.delaySeconds = std::min(refresh.delaySeconds * 10 + static_cast<unsigned>(content[i] - '0'), 1000000u);
+        ++i;
+    }
+    while (i < content.size() && (content[i] == '.' || (content[i] >= '0' && content[i] <= '9')))
+        ++i;
+    while (i < content.size() && (IsSpace(content[i]) || content[i] == ';' || content[i] == ','))
+        ++i;
+    std::string_view rest = content.substr(i);
+    if (AsciiLower(rest.substr(0, 3)) == "url") {
+        size_t j = 3;
+        while (j < rest.size() && IsSpace(rest[j]))
+            ++j;
+        if (j < rest.size() && rest[j] == '=') {
+            rest = rest.substr(j + 1);
+            while (!rest.empty() && IsSpace(rest.front()))
+                rest.remove_prefix(1);
+        }
+    }
+    if (!rest.empty() && (rest.front() == '"' || rest.front() == '\'')) {
+        const char quote = rest.front();
+        rest.remove_prefix(1);
+        rest = rest.substr(0, rest.find(quote));
+    }
+    while (!rest.empty() && IsSpace(rest.back()))
+        rest.remove_suffix(1);
+    refresh.url = std::string(rest);
+    return refresh;
+}
+
+class TextCollector {
+public:
+    explicit TextCollector(PageText& page) : page_(page) {}
+
+    bool Full() const { return shownBytes_ >= kMaxShownBytes; }
+
+    // Plain text has no character references, so it is not decoded.
+    void AddText(std::string_view raw, bool decode = true)
+    {
+        if (Full())
+            return;
+        const std::string text = decode ? DecodeEntities(raw) : std::string(raw);
+        for (char c : text) {
+            if (pre_ > 0 && c == '\n') {
+                Break(TextItem::Kind::LineBreak);
+            } else if (pre_ > 0 && c != '\r') {
+                pending_ += c == '\t' ? ' ' : c;
+            } else if (IsSpace(c)) {
+                if (!lastWasSpace_)
+                    pending_ += ' ';
+                lastWasSpace_ = true;
+            } else {
+                pending_ += c;
+                lastWasSpace_ = false;
+            }
+        }
+        shownBytes_ += text.size();
+    }
+
+    void Break(TextItem::Kind kind)
+    {
+        // Breaks count too: a page of nothing but <br> must not grow without bound.
+        if (Full())
+            return;
+        ++shownBytes_;
+        Flush();
+        TextItem item;
+        item.kind = kind;
+        page_.items.push_back(std::move(item));
+        lastWasSpace_ = true;
+    }
+
+    void StartLink(std::string href)
+    {
+        Flush();
+        if (Full())
+            return;
+        shownBytes_ += href.size();
+        link_ = static_cast<int>(page_.links.size());
+        page_.links.push_back(std::move(href));
+    }
+    void EndLink()
+    {
+        Flush();
+        link_ = -1;
+    }
+    void ChangeBold(int delta)
+    {
+        Flush();
+        bold_ = std::max(0, bold_ + delta);
+    }
+    void ChangePre(int delta) { pre_ = std::max(0, pre_ + delta); }
+
+    void Flush()
+    {
+        if (pending_.empty())
+            return;
+        TextItem item;
+        item.text = Utf8ToWide(pending_);
+        item.link = link_;
+        item.bold = bold_ > 0;
+        item.preformatted = pre_ > 0;
+        page_.items.push_back(std::move(item));
+        pending_.clear();
+    }
+
+private:
+    PageText& page_;
+    std::string pending_;
+    bool lastWasSpace_ = true;
+    int link_ = -1;
+    int bold_ = 0;
+    int pre_ = 0;
+    size_t shownBytes_ = 0;
+};
+
+void HandleTag(const Tag& tag, TextCollector& text, PageText& page)
+{
+    const std::string& name = tag.name;
+    if (name == "br" && !tag.end) {
+        text.Break(TextItem::Kind::LineBreak);
+        return;
+    }
+    if (IsOneOf(name, kParagraphBlocks))
+        text.Break(TextItem::Kind::ParagraphBreak);
+    else if (IsOneOf(name, kLineBlocks))
+        text.Break(TextItem::Kind::BlockBreak);
+    if (IsOneOf(name, kBoldElements))
+        text.ChangeBold(tag.end ? -1 : 1);
+    if (name == "pre" || name == "listing")
+        text.ChangePre(tag.end ? -1 : 1);
+    if (name == "td" || name == "th")
+        text.AddText(" ");
+    if (name == "li" && !tag.end)
+        text.AddText("\xE2\x80\xA2 ");
+    if (name == "a") {
+        if (tag.end)
+            text.EndLink();
+        else if (tag.HasAttribute("href"))
+            text.StartLink(tag.Attribute("href"));
+    }
+    if (name == "meta" && !tag.end && !page.refresh && AsciiLower(tag.Attribute("http-equiv")) == "refresh")
+        page.refresh = ParseRefresh(tag.Attribute("content"));
+}
+
+}  // namespace
+
+PageText ExtractPageText(std::string_view html, bool plainText)
+{
+    PageText page;
+    TextCollector text(page);
+    if (plainText) {
+        text.ChangePre(1);
+        text.AddText(html, false);
+        text.Flush();
+        return page;
+    }
+
+    size_t pos = 0;
+    while (pos < html.size() && !text.Full()) {
+        const size_t lt = html.find('<', pos);
+        if (lt == std::string_view::npos) {
+            text.AddText(html.substr(pos));
+            break;
+        }
+        const char next = lt + 1 < html.size() ? html[lt + 1] : '\0';
+        const bool isTag = IsLetter(next) || next == '!' || next == '?' || (next == '/' && lt + 2 < html.size() && IsLetter(html[lt + 2]));
+        if (!isTag) {
+            text.AddText(html.substr(pos, lt + 1 - pos));
+            pos = lt + 1;
+            continue;
+        }
+        text.AddText(html.substr(pos, lt - pos));
+        if (html.substr(lt, 4) == "<!--") {
+            const size_t close = html.find("-->", lt + 4);
+            pos = close == std::string_view::npos ? html.size() : close + 3;
+            continue;
+        }
+        if (next == '!' || next == '?') {
+            const size_t close = html.find('>', lt);
+            pos = close == std::string_view::npos ? html.size() : close + 1;
+            continue;
+        }
+        Tag tag;
+        pos = ReadTag(html, lt, tag);
+        const bool rawText = !tag.end && (tag.name == "script" || tag.name == "style" || tag.name == "title" || tag.name == "textarea");
+        if (rawText) {
+            const size_t close = FindEndTag(html, pos, tag.name);
+            const std::string_view content = html.substr(pos, close == std::string_view::npos ? std::string_view::npos : close - pos);
+            if (tag.name == "title" && !page.title)
+                page.title = CollapseSpaces(DecodeEntities(content));
+            else if (tag.name == "textarea")
+                text.AddText(content);
+            pos = close == std::string_view::npos ? html.size() : html.find('>', close);
+            pos = pos == std::string_view::npos ? html.size() : pos + 1;
+            continue;
+        }
+        HandleTag(tag, text, page);
+    }
+    text.Flush();
+    return page;
+}

@@ -1,0 +1,190 @@
+// The engine's inner parts, linked in directly: URL resolution, text
+// extraction, charset handling and the cookie jar's rules and file.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "engine/Charset.h"
+#include "engine/CookieJar.h"
+#include "engine/HtmlText.h"
+#include "engine/Url.h"
+#include "tests/support/ScratchDirectory.h"
+
+namespace {
+
+std::wstring VisibleText(const PageText& page)
+{
+    std::wstring text;
+    for (const TextItem& item : page.items)
+        text += item.kind == TextItem::Kind::Text ? item.text : L"|";
+    return text;
+}
+
+TEST(EngineUrl, ParsesAndResolvesLikeABrowser)
+{
+    const auto base = ParseUrl("http://Example.COM:8080/a/b/c.php?x=1#frag");
+    ASSERT_TRUE(base.has_value());
+    EXPECT_EQ("example.com", base->host);
+    EXPECT_EQ(8080, base->port);
+    EXPECT_EQ("/a/b/c.php?x=1", base->pathAndQuery);
+    EXPECT_EQ("http://example.com:8080/a/b/c.php?x=1", base->Spec());
+
+    EXPECT_EQ("http://example.com:8080/a/b/d", ResolveUrl(*base, "d"));
+    EXPECT_EQ("http://example.com:8080/a/x", ResolveUrl(*base, "../x"));
+    EXPECT_EQ("http://example.com:8080/top?q", ResolveUrl(*base, "/top?q"));
+    EXPECT_EQ("http://example.com:8080/a/b/c.php?y=2", ResolveUrl(*base, "?y=2"));
+    EXPECT_EQ("http://other/", ResolveUrl(*base, "//other"));
+    EXPECT_EQ("https://secure.example/p", ResolveUrl(*base, "https://secure.example/p"));
+    EXPECT_EQ("http://example.com:8080/", ResolveUrl(*base, "/../../"));
+    EXPECT_EQ("", ResolveUrl(*base, "javascript:alert(1)"));
+}
+
+TEST(EngineUrl, RefusesWhatItCannotFetchAndEscapesUnsafeBytes)
+{
+    EXPECT_FALSE(ParseUrl("").has_value());
+    EXPECT_FALSE(ParseUrl("ftp://host/").has_value());
+    EXPECT_FALSE(ParseUrl("http://").has_value());
+    EXPECT_FALSE(ParseUrl("http://host:99999/").has_value());
+    EXPECT_FALSE(ParseUrl("http://host:12ab/").has_value());
+    const auto url = ParseUrl(" http://h/\xE4\xB8\xAD x ");
+    ASSERT_TRUE(url.has_value());
+    EXPECT_EQ("/%E4%B8%AD%20x", url->pathAndQuery);
+    EXPECT_EQ(443, ParseUrl("https://h")->port);
+    EXPECT_EQ("/", ParseUrl("https://h")->pathAndQuery);
+}
+
+TEST(EngineHtml, ShowsTextWithoutTagsScriptsOrStyles)
+{
+    const PageText page = ExtractPageText(
+        "<html><head><title>T &lt;1&gt;</title><style>p{color:red}</style></head>"
+        "<body><p>Hello&nbsp;<b>big</b>   world</p><script>if (a < b) document.write('no');</script>"
+        "<div>&#20013;&#x6587; &amp; &bogus; &copy</div><!-- hidden <p>x</p> -->line<br>next</body></html>",
+        false);
+    ASSERT_TRUE(page.title.has_value());
+    EXPECT_EQ("T <1>", *page.title);
+    const std::wstring text = VisibleText(page);
+    EXPECT_EQ(std::wstring::npos, text.find(L"color")) << "style content is not shown";
+    EXPECT_EQ(std::wstring::npos, text.find(L"document")) << "script content is not shown";
+    EXPECT_EQ(std::wstring::npos, text.find(L"hidden"));
+    EXPECT_NE(std::wstring::npos, text.find(L"Hello\u00A0big world"));
+    EXPECT_NE(std::wstring::npos, text.find(L"\u4E2D\u6587 & &bogus; &copy"));
+    EXPECT_NE(std::wstring::npos, text.find(L"&copy|line|next"));
+}
+
+TEST(EngineHtml, KeepsLinksAndReadsRefresh)
+{
+    const PageText page = ExtractPageText(
+        "<meta http-equiv=\"REFRESH\" content=\"5;URL='/next?a=1&amp;b=2'\"><a href=\"/one\">first</a> <a name=x>plain</a> "
+        "<a href='two.html'>sec<i>ond</i></a>",
+        false);
+    ASSERT_TRUE(page.refresh.has_value());
+    EXPECT_EQ(5u, page.refresh->delaySeconds);
+    EXPECT_EQ("/next?a=1&b=2", page.refresh->url);
+    ASSERT_EQ(2u, page.links.size());
+    EXPECT_EQ("/one", page.links[0]);
+    EXPECT_EQ("two.html", page.links[1]);
+    int linkedRuns = 0;
+    for (const TextItem& item : page.items) {
+        if (item.link >= 0)
+            ++linkedRuns;
+        if (item.text == L"plain") {
+            EXPECT_EQ(-1, item.link);
+        }
+    }
+    EXPECT_EQ(2, linkedRuns);
+
+    EXPECT_FALSE(ExtractPageText("<meta http-equiv=refresh content=\"soon\">", false).refresh.has_value());
+    const auto bare = ExtractPageText("<meta http-equiv=refresh content=\"0\">", false).refresh;
+    ASSERT_TRUE(bare.has_value());
+    EXPECT_EQ(0u, bare->delaySeconds);
+    EXPECT_EQ("", bare->url);
+}
+
+TEST(EngineHtml, BrokenMarkupEndsQuietly)
+{
+    for (const char* html : {"<", "<a href=\"unterminated", "<script>never closed", "<!-- open", "<title>t", "a < b > c", "&#xFFFFFFFF;&#0;", "<<<>>>"}) {
+        SCOPED_TRACE(html);
+        const PageText page = ExtractPageText(html, false);
+        (void)page;
+    }
+    EXPECT_EQ(L"a < b > c", VisibleText(ExtractPageText("a < b > c", false)));
+    EXPECT_EQ(L"\uFFFD\uFFFD", Utf8ToWide(DecodeEntities("&#xFFFFFFFF;&#0;")));
+    EXPECT_EQ(L"<b>&amp;|x", VisibleText(ExtractPageText("<b>&amp;\nx", true)));
+    const PageText pre = ExtractPageText("<pre>a\n  b</pre>c  d", false);
+    EXPECT_EQ(L"|a|  b|c d", VisibleText(pre));
+    EXPECT_TRUE(pre.items[3].preformatted);
+    EXPECT_FALSE(pre.items.back().preformatted);
+}
+
+TEST(EngineCharset, FindsTheDeclaredCharset)
+{
+    EXPECT_EQ("gbk", DeclaredCharset("text/html; charset=GBK", ""));
+    EXPECT_EQ("gb2312", DeclaredCharset("text/html;charset=\"gb2312\"", "<meta charset=utf-8>"));
+    EXPECT_EQ("utf-8", DeclaredCharset("text/html", "<html><head><META CHARSET='UTF-8'>"));
+    EXPECT_EQ("gbk", DeclaredCharset("", "<meta http-equiv=Content-Type content=\"text/html; charset=gbk\">"));
+    EXPECT_EQ("", DeclaredCharset("text/html", "<p>charset=gbk is only text here</p>"));
+    EXPECT_EQ("utf-8", DeclaredCharset("", "\xEF\xBB\xBF<meta charset=gbk>"));
+}
+
+TEST(EngineCharset, ConvertsOnlyWhatIsNotUtf8)
+{
+    EXPECT_EQ("\xE4\xB8\xAD", PageBytesToUtf8("\xD6\xD0", "gbk"));
+    EXPECT_EQ("\xE4\xB8\xAD", PageBytesToUtf8("\xD6\xD0", "gb2312"));
+    EXPECT_EQ("\xE4\xB8\xAD", PageBytesToUtf8("\xD6\xD0", "gb18030"));
+    EXPECT_EQ("\xC3\xA9", PageBytesToUtf8("\xE9", "iso-8859-1"));
+    EXPECT_EQ("\xFF\xD6\xD0", PageBytesToUtf8("\xFF\xD6\xD0", "utf-8"));
+    EXPECT_EQ("\xFF\xD6\xD0", PageBytesToUtf8("\xFF\xD6\xD0", "no-such-charset"));
+    EXPECT_EQ("\xE4\xB8\xAD", PageBytesToUtf8(std::string("\xFF\xFE\x2D\x4E", 4), "utf-16le"));
+}
+
+class EngineCookieJar : public ::testing::Test {
+protected:
+    static Url At(const char* text) { return *ParseUrl(text); }
+    const ScratchDirectory scratch;
+    const std::wstring path = scratch / L"cookies.dat";
+};
+
+TEST_F(EngineCookieJar, FollowsDomainPathSecureAndExpiryRules)
+{
+    CookieJar jar(L"");
+    jar.StoreFromResponse(At("http://www.example.com/dir/page"),
+                          {"host=1", "wide=2; Domain=.example.com; Path=/", "deep=3; Path=/dir/sub", "safe=4; Secure",
+                           "evil=5; Domain=other.com", "tld=6; Domain=com", "old=7; Expires=Wed, 01 Jan 2020 00:00:00 GMT",
+                           "future=8; Expires=Fri, 01 Jan 2100 00:00:00 GMT", "bad\r\nline=9"});
+    EXPECT_EQ("host=1; future=8; wide=2", jar.CookieHeaderFor(At("http://www.example.com/dir/x")));
+    EXPECT_EQ("wide=2", jar.CookieHeaderFor(At("http://api.example.com/")));
+    EXPECT_EQ("wide=2", jar.CookieHeaderFor(At("http://www.example.com/")));
+    EXPECT_EQ("deep=3; host=1; safe=4; future=8; wide=2", jar.CookieHeaderFor(At("https://www.example.com/dir/sub/y")));
+    EXPECT_EQ("", jar.CookieHeaderFor(At("http://other.com/")));
+    EXPECT_EQ("", jar.CookieHeaderFor(At("http://notexample.com/dir/")));
+
+    jar.StoreFromResponse(At("http://10.0.0.1/"), {"ip=1; Domain=0.0.1", "same=2; Domain=10.0.0.1"});
+    EXPECT_EQ("same=2", jar.CookieHeaderFor(At("http://10.0.0.1/")));
+    EXPECT_EQ("", jar.CookieHeaderFor(At("http://0.0.1/")));
+
+    jar.StoreFromResponse(At("http://www.example.com/dir/page"), {"host=changed", "wide=; Domain=example.com; Path=/; Max-Age=0"});
+    EXPECT_EQ("host=changed; future=8", jar.CookieHeaderFor(At("http://www.example.com/dir/x")));
+}
+
+TEST_F(EngineCookieJar, JarFileKeepsCookiesForTheNextStart)
+{
+    {
+        CookieJar jar(path);
+        jar.StoreFromResponse(At("http://127.0.0.1:8080/a/b"), {"sid=xyz; Path=/", "keep=\xE4\xB8\xAD; Max-Age=600", "gone=1; Max-Age=60; Path=/"});
+        jar.StoreFromResponse(At("http://127.0.0.1:8080/"), {"gone=1; Max-Age=0; Path=/"});
+    }
+    CookieJar reopened(path);
+    EXPECT_EQ("keep=\xE4\xB8\xAD; sid=xyz", reopened.CookieHeaderFor(At("http://127.0.0.1:8080/a/c")));
+    EXPECT_EQ("sid=xyz", reopened.CookieHeaderFor(At("http://127.0.0.1:9999/")));
+
+    // A damaged jar file gives an empty jar, not a crash.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    WriteFile(file, "garbage\t\t\n\t\t\t\t\t\t\t\n\xFF\xFE", 20, &written, nullptr);
+    CloseHandle(file);
+    CookieJar damaged(path);
+    EXPECT_EQ("", damaged.CookieHeaderFor(At("http://127.0.0.1:8080/")));
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include "text/AnsiText.h"
+
+// Drives the real Kelvora.exe from a test process: starts it, finds its main
+// window and controls, types and clicks with real input, reads texts and the
+// focus, and waits for states with a time-out. The child process is always
+// terminated when the driver goes away.
+//
+//   AppDriver app;
+//   ASSERT_TRUE(app.StartInFront());                // KELVORA_EXE, test's working directory
+//   HWND question = app.Control(QuestionBoxId);
+//   ASSERT_TRUE(app.WaitForFocus(question));
+//   app.TypeText(L"abc\n");                         // "\n" presses Enter
+//   EXPECT_TRUE(app.WaitForText(question, "abc\r\n"));
+//
+// Every wait takes a time-out in milliseconds and pumps the test thread's own
+// messages meanwhile, so windows that the test made stay responsive.
+// Code page 936 texts are typed as TypeText(WideFromAnsi(text)) (app/WindowText.h).
+// Under Wine without a window manager, closing a top-level window takes about
+// two seconds; a test that need not see the close ends the process instead
+// (the destructor does).
+
+inline constexpr DWORD DefaultWaitMs = 10000;
+
+class AppDriver {
+public:
+    AppDriver() = default;
+    ~AppDriver();
+    AppDriver(const AppDriver&) = delete;
+    AppDriver& operator=(const AppDriver&) = delete;
+
+    // The Windows path of Kelvora.exe (from KELVORA_EXE) and of the built
+    // engine (from KELVORA_ENGINE); a Linux path /x/y becomes Z:\x\y.
+    static std::wstring KelvoraExePath();
+    static std::wstring EnginePath();
+    static std::wstring WindowsPathFromEnvironment(const char* name);
+
+    // Starts the executable (default KelvoraExePath()) in the working directory
+    // (default: the test's own). False when the process could not be made.
+    bool Start(const std::wstring& exePath = {}, const std::wstring& workingDirectory = {});
+    // Waits for the process's visible "WTWindow" window; nullptr on time-out
+    // or when the process ends first.
+    HWND WaitForMainWindow(DWORD timeoutMs = DefaultWaitMs);
+    // Start, WaitForMainWindow and BringToFront in one; the failure says which
+    // step failed and, when the process ended, its exit code.
+    testing::AssertionResult StartInFront(const std::wstring& exePath = {}, const std::wstring& workingDirectory = {});
+
+    HWND MainWindow() const { return mainWindow_; }
+    DWORD ProcessId() const { return processId_; }
+    HANDLE Process() const { return process_; }
+    // A control of the main window by its id; nullptr when it does not exist.
+    HWND Control(uint32_t controlId) const;
+    // The control's rectangle in client coordinates of the main window.
+    RECT ControlRect(HWND control) const;
+
+    bool IsRunning() const;
+    // The exit code, or STILL_ACTIVE while the process runs.
+    DWORD ExitCode() const;
+    // True when the process ended within the time-out; its exit code goes to *exitCode.
+    bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
+    // Ends the process if it still runs and waits for it to go.
+    void Terminate();
+
+    // Makes the main window the foreground window (waits until it is).
+    bool BringToFront(DWORD timeoutMs = DefaultWaitMs);
+    // Types characters as Unicode key events; '\n' presses Enter, '\t' Tab.
+    void TypeText(std::wstring_view text);
+    // One press of a virtual key, with Shift / Ctrl / Alt held if asked.
+    void PressKey(WORD virtualKey, bool shift = false, bool ctrl = false, bool alt = false);
+    // A left click at the centre of the window, with real mouse input.
+    void Click(HWND window);
+
+    // The window's text, converted to code page 936 (or as UTF-16).
+    static AnsiText ReadText(HWND window);
+    static std::wstring ReadTextWide(HWND window);
+    // The window that has the keyboard focus in the application's thread.
+    HWND FocusedWindow() const;
+
+    bool WaitForFocus(HWND window, DWORD timeoutMs = DefaultWaitMs) const;
+    bool WaitForText(HWND window, const AnsiText& text, DWORD timeoutMs = DefaultWaitMs) const;
+    // Lets the application drain the input queue it has (bounded by the time-out).
+    void WaitUntilIdle(DWORD timeoutMs = 2000) const;
+
+    // Polls the condition, pumping this thread's messages, until it holds or the time-out passes.
+    static bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = DefaultWaitMs);
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE thread_ = nullptr;
+    DWORD processId_ = 0;
+    HWND mainWindow_ = nullptr;
+};

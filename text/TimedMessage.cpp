@@ -1,0 +1,200 @@
+#include "text/TimedMessage.h"
+
+#include <cstring>
+#include <utility>
+
+namespace {
+
+using MessageBoxTimeoutAProc = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT, WORD, DWORD);
+
+constexpr char DefaultTitle[] = "\xD3\xD1\xC7\xE9\xCC\xE1\xD0\xD1";  // 友情提醒
+constexpr uint32_t DefaultTimeoutMs = 5000;
+constexpr DWORD LongestWindowWaitMs = 31536000;
+constexpr char MessageBoxClass[] = "#32770";
+// While no window qualifies, wait this long for new messages before the next
+// pass, so that the wait does not spin a processor.
+constexpr DWORD IdlePassMs = 10;
+
+// Exported by user32 but not declared in its headers, so bound by name.
+MessageBoxTimeoutAProc BoundMessageBoxTimeout()
+{
+    static const MessageBoxTimeoutAProc proc = reinterpret_cast<MessageBoxTimeoutAProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "MessageBoxTimeoutA")));
+    return proc;
+}
+
+// One box this thread has open. Boxes nest when a handler that runs inside
+// a box's modal loop opens another one.
+struct OpenBox {
+    const char* title = nullptr;
+    UINT_PTR timerId = 0;
+    HWND box = nullptr;
+    OpenBox* outer = nullptr;
+};
+
+thread_local OpenBox* innermostBox = nullptr;
+
+bool IsMessageBoxWindow(HWND window)
+{
+    char className[16] = {};
+    return GetClassNameA(window, className, sizeof className) > 0 && std::strcmp(className, MessageBoxClass) == 0;
+}
+
+// Notes the first dialog window that the thread creates once a box is due:
+// that is the box.
+LRESULT CALLBACK NoteBoxCreation(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND && innermostBox && !innermostBox->box) {
+        HWND created = reinterpret_cast<HWND>(wParam);
+        if (IsMessageBoxWindow(created))
+            innermostBox->box = created;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+BOOL CALLBACK FindBoxByTitle(HWND window, LPARAM param)
+{
+    auto* open = reinterpret_cast<OpenBox*>(param);
+    char text[256] = {};
+    GetWindowTextA(window, text, sizeof text);
+    if (IsMessageBoxWindow(window) && std::strcmp(text, open->title) == 0) {
+        open->box = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The platform's own time-out is not honoured everywhere, so the box is also
+// ended here, with the code the platform would give.
+void CALLBACK EndBoxAtTimeout(HWND, UINT, UINT_PTR timerId, DWORD)
+{
+    KillTimer(nullptr, timerId);
+    OpenBox* open = innermostBox;
+    while (open && open->timerId != timerId)
+        open = open->outer;
+    if (!open)
+        return;
+    if (!open->box || !IsWindow(open->box))
+        EnumThreadWindows(GetCurrentThreadId(), FindBoxByTitle, reinterpret_cast<LPARAM>(open));
+    if (open->box && IsWindow(open->box))
+        EndDialog(open->box, TimedMessageTimeoutCode);
+}
+
+class CbtHook {
+public:
+    CbtHook() : hook_(SetWindowsHookExW(WH_CBT, NoteBoxCreation, nullptr, GetCurrentThreadId())) {}
+    ~CbtHook()
+    {
+        if (hook_)
+            UnhookWindowsHookEx(hook_);
+    }
+    CbtHook(const CbtHook&) = delete;
+    CbtHook& operator=(const CbtHook&) = delete;
+
+private:
+    HHOOK hook_;
+};
+
+class ThreadTimer {
+public:
+    ThreadTimer(DWORD elapseMs, TIMERPROC proc) : id_(SetTimer(nullptr, 0, elapseMs, proc)) {}
+    ~ThreadTimer()
+    {
+        if (id_)
+            KillTimer(nullptr, id_);
+    }
+    ThreadTimer(const ThreadTimer&) = delete;
+    ThreadTimer& operator=(const ThreadTimer&) = delete;
+    UINT_PTR Id() const { return id_; }
+
+private:
+    UINT_PTR id_;
+};
+
+// Keeps the box registered as this thread's innermost one while it is open.
+class OpenBoxScope {
+public:
+    explicit OpenBoxScope(OpenBox& open) : open_(open)
+    {
+        open_.outer = std::exchange(innermostBox, &open_);
+    }
+    ~OpenBoxScope() { innermostBox = open_.outer; }
+    OpenBoxScope(const OpenBoxScope&) = delete;
+    OpenBoxScope& operator=(const OpenBoxScope&) = delete;
+
+private:
+    OpenBox& open_;
+};
+
+// Dispatches what waits in the thread's queue; false when it held a request
+// to quit, which goes back into the queue for the thread's own loop.
+bool ProcessPendingMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return false;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return true;
+}
+
+} // namespace
+
+int32_t ShowTimedMessage(const AnsiText& text, std::optional<uint32_t> style, std::optional<AnsiText> title,
+                         std::optional<HWND> owner, std::optional<uint32_t> timeoutMs)
+{
+    const HWND ownerWindow = owner ? *owner : FindProcessWindow(GetCurrentProcessId());
+    const AnsiText titleText = title ? *title : AnsiText(DefaultTitle);
+    const UINT boxStyle = style ? *style : 0;
+    const DWORD timeout = timeoutMs ? *timeoutMs : DefaultTimeoutMs;
+
+    OpenBox open;
+    open.title = titleText.c_str();
+    OpenBoxScope scope(open);
+    CbtHook hook;
+    // A time-out of 0 or INFINITE asks the platform for a box that stays.
+    std::optional<ThreadTimer> timer;
+    if (timeout != 0 && timeout != INFINITE) {
+        timer.emplace(timeout, EndBoxAtTimeout);
+        open.timerId = timer->Id();
+    }
+
+    int pressed = 0;
+    if (MessageBoxTimeoutAProc messageBoxTimeout = BoundMessageBoxTimeout())
+        pressed = messageBoxTimeout(ownerWindow, text.c_str(), titleText.c_str(), boxStyle, 0, timeout);
+    else
+        pressed = MessageBoxA(ownerWindow, text.c_str(), titleText.c_str(), boxStyle);
+    return pressed - 1;
+}
+
+HWND FindProcessWindow(DWORD processId, int32_t timeoutMs)
+{
+    const DWORD limit = timeoutMs == -1 ? LongestWindowWaitMs : static_cast<DWORD>(timeoutMs);
+    const DWORD start = GetTickCount();
+    HWND candidate = nullptr;
+    for (;;) {
+        // Unsigned difference: a counter that wraps during the wait still measures it.
+        if (GetTickCount() - start >= limit)
+            return nullptr;
+        candidate = FindWindowExA(nullptr, candidate, nullptr, nullptr);
+        if (IsWindow(candidate) != TRUE) {
+            candidate = nullptr;
+            if (!ProcessPendingMessages())
+                return nullptr;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, IdlePassMs, QS_ALLINPUT);
+            continue;
+        }
+        DWORD windowProcess = 0;
+        GetWindowThreadProcessId(candidate, &windowProcess);
+        if (!IsWindowVisible(candidate) || windowProcess != processId) {
+            if (!ProcessPendingMessages())
+                return nullptr;
+            continue;
+        }
+        return candidate;
+    }
+}

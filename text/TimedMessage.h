@@ -1,0 +1,27 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+
+#include "text/AnsiText.h"
+
+// What a self-closing box gives back when nobody pressed a button, before
+// ShowTimedMessage subtracts one.
+inline constexpr int TimedMessageTimeoutCode = 32000;
+
+// Shows a standard message box that closes itself after `timeoutMs`, modal
+// to its owner, and returns the pressed button's identifier minus one (OK
+// gives 0; the time-out gives TimedMessageTimeoutCode - 1). Left out: style 0
+// (one OK button), title "友情提醒", the owner FindProcessWindow finds for
+// this process, a time-out of 5000 ms. Runs its own modal loop, so the
+// thread's other windows keep getting their messages meanwhile.
+int32_t ShowTimedMessage(const AnsiText& text, std::optional<uint32_t> style = std::nullopt,
+                         std::optional<AnsiText> title = std::nullopt, std::optional<HWND> owner = std::nullopt,
+                         std::optional<uint32_t> timeoutMs = std::nullopt);
+
+// The first visible top-level window of the process in Z order, waiting
+// (while dispatching the thread's messages) until one appears. A time-out of
+// -1 or none means 31,536,000 ms; 0 comes back when it passes, or when the
+// thread is asked to quit meanwhile.
+HWND FindProcessWindow(DWORD processId, int32_t timeoutMs = -1);

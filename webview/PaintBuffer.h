@@ -1,0 +1,31 @@
+#pragma once
+#include <windows.h>
+
+// The view's off-screen copy: a memory context with one 32-bit top-down DIB
+// section of the host's client size, made on the first paint that covers the
+// whole view and reused for every later one.
+class PaintBuffer {
+public:
+    PaintBuffer() = default;
+    ~PaintBuffer();
+    PaintBuffer(const PaintBuffer&) = delete;
+    PaintBuffer& operator=(const PaintBuffer&) = delete;
+
+    // Makes the memory context and takes the size the bitmap will have.
+    bool Create(int width, int height);
+    // The view changed size: the next full paint makes a bitmap of the new size.
+    void Resize(int width, int height);
+    // Copies the engine's update into the buffer and on to the host window.
+    void Paint(HWND host, HDC engineDc, int x, int y, int cx, int cy);
+
+    bool HasBitmap() const { return bitmap_ != nullptr; }
+
+private:
+    void DropBitmap();
+
+    HDC memoryDc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ originalBitmap_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+};
