@@ -91,7 +91,7 @@ STDMETHODIMP DispatchObject::QueryInterface(REFIID iid, void** out)
 
 STDMETHODIMP_(ULONG) DispatchObject::Release()
 {
-    const ULONG left = --references_;
+    const ULONG left = references_.Drop();
     if (left == 0)
         delete this;
     return left;

@@ -28,6 +28,17 @@ struct ScriptCall {
 
 using MemberHandler = std::function<HRESULT(ScriptCall&)>;
 
+// The reference count of a COM object of ours, starting at one for its maker.
+class ReferenceCount {
+public:
+    ULONG Add() { return ++count_; }
+    // The count left; the caller deletes itself at zero.
+    ULONG Drop() { return --count_; }
+
+private:
+    std::atomic<ULONG> count_{1};
+};
+
 // A script-visible object written by us: IDispatch over a small member table,
 // names compared case-sensitively as the language does. A method read as a
 // value (if (window.alert) ...) gives a callable object. Used on the script
@@ -43,7 +54,7 @@ public:
     void SetValue(MemberHandler handler) { value_ = std::move(handler); }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) AddRef() override { return references_.Add(); }
     STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
@@ -58,7 +69,7 @@ private:
         Kind kind;
         MemberHandler handler;
     };
-    std::atomic<ULONG> references_{1};
+    ReferenceCount references_;
     std::vector<Member> members_;
     MemberHandler value_;
 };

@@ -372,8 +372,8 @@ PageText ExtractPageText(std::string_view html, bool plainText)
                 page.title = CollapseSpaces(DecodeEntities(content));
             else if (tag.name == "textarea")
                 text.AddText(content);
-            pos = close == std::string_view::npos ? html.size() : html.find('>', close);
-            pos = pos == std::string_view::npos ? html.size() : pos + 1;
+            const size_t closeEnd = close == std::string_view::npos ? std::string_view::npos : html.find('>', close);
+            pos = closeEnd == std::string_view::npos ? html.size() : closeEnd + 1;
             if (tag.name == "script" && !page.scripts.empty() && page.scripts.back().end == 0)
                 page.scripts.back().end = pos;
             continue;

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr size_t kMaxTimers = 1000;
+// What a page may add with document.write: a loop of writes must not eat the memory.
+constexpr size_t kMaxWrittenBytes = 4u * 1024 * 1024;
 constexpr wchar_t kStoppedMessage[] = L"A script of the page ran longer than 5 seconds and was stopped";
 
 }  // namespace
@@ -29,6 +31,7 @@ struct ScriptContext {
     std::unique_ptr<ScriptEngine> engine;
     ComPtr<DispatchObject> window, document, console, location;
     std::string* writes = nullptr;  // where document.write goes while the page loads
+    size_t written = 0;
     unsigned line = 0;              // of the block running, for console messages
     std::map<unsigned, Timer> timers;
     unsigned nextTimer = 1;
@@ -39,6 +42,14 @@ struct ScriptContext {
         return thread->OnViewThread(std::function<void()>(std::forward<Work>(work)));
     }
 
+    void Write(const std::wstring& text)
+    {
+        if (!writes || written >= kMaxWrittenBytes)
+            return;
+        const std::string utf8 = WideToUtf8(text.substr(0, kMaxWrittenBytes - written));
+        written += utf8.size();
+        *writes += utf8;
+    }
     bool Build();
     void AddWindowMembers();
     void AddDocumentMembers();
@@ -187,13 +198,11 @@ void ScriptContext::AddDocumentMembers()
     });
     // Written text joins the page only while it loads; later writes are dropped.
     d.AddMethod(L"write", [this](ScriptCall& call) {
-        if (writes)
-            *writes += WideToUtf8(JoinArguments(call));
+        Write(JoinArguments(call));
         return S_OK;
     });
     d.AddMethod(L"writeln", [this](ScriptCall& call) {
-        if (writes)
-            *writes += WideToUtf8(JoinArguments(call)) + "\n";
+        Write(JoinArguments(call) + L"\n");
         return S_OK;
     });
 }

@@ -2,6 +2,8 @@
 
 #include "ScriptEngine.h"
 
+#include "DispatchObject.h"
+
 #include <activscp.h>
 #include <objsafe.h>
 #include <urlmon.h>
@@ -47,10 +49,10 @@ public:
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) AddRef() override { return references_.Add(); }
     STDMETHODIMP_(ULONG) Release() override
     {
-        const ULONG left = --references_;
+        const ULONG left = references_.Drop();
         if (left == 0)
             delete this;
         return left;
@@ -72,7 +74,7 @@ public:
     }
 
 private:
-    std::atomic<ULONG> references_{1};
+    ReferenceCount references_;
 };
 
 }  // namespace
@@ -118,10 +120,10 @@ public:
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) AddRef() override { return references_.Add(); }
     STDMETHODIMP_(ULONG) Release() override
     {
-        const ULONG left = --references_;
+        const ULONG left = references_.Drop();
         if (left == 0)
             delete this;
         return left;
@@ -182,7 +184,7 @@ public:
 private:
     ~ScriptSite() { DropItems(); }
 
-    std::atomic<ULONG> references_{1};
+    ReferenceCount references_;
     ScriptEngine::ErrorSink onError_;
     std::map<std::wstring, IDispatch*> items_;
     bool hadError_ = false;

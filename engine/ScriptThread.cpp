@@ -123,13 +123,12 @@ bool ScriptThread::Run(std::function<void()> job, DWORD budgetMs)
                 (*s.call)();
             hostMs += GetTickCount() - callStart;
             SetEvent(s.callDone.Get());
-            continue;
-        }
-        if (woken == WAIT_OBJECT_0 + 2) {
+        } else if (woken == WAIT_OBJECT_0 + 2) {
             // Answers messages sent from other threads; posted ones wait for the loop.
             MSG msg;
             PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         }
+        // Checked after every call too: a script that calls the host all the time is still a runaway.
         if (GetTickCount() - start - hostMs > budgetMs) {
             StopRunaway();
             s.busy = false;

@@ -303,6 +303,44 @@ TEST_F(EngineScripts, WindowOpenAsksTheHostForAView)
     EXPECT_EQ("none", view.Title());
 }
 
+TEST_F(EngineScripts, HostMayLoadOrDestroyTheViewInsideAScriptCallback)
+{
+    server.AddRoute("/a", Reply::Ok(Page("<script>alert('first'); alert('second'); document.title = 'ran on'</script>")));
+    {
+        // A load asked for inside the callback replaces the page once the script is done.
+        ScriptedView view;
+        view.Api().onAlertBox(view.View(), [](wkeWebView v, void* p, const wkeString) {
+            auto* self = static_cast<ScriptedView*>(p);
+            self->alerts.push_back("alert");
+            if (self->alerts.size() == 1)
+                self->Api().loadHtml(v, "<body>second</body>");
+        }, &view);
+        view.Load(server.Url("/a"));
+        ASSERT_TRUE(view.WaitForFinishes(2));
+        view.PumpFor(200);
+        ASSERT_EQ(2u, view.finishes.size());
+        EXPECT_EQ(WKE_LOADING_CANCELED, view.finishes[0].result);
+        EXPECT_EQ(WKE_LOADING_SUCCEEDED, view.finishes[1].result);
+        EXPECT_EQ("<body>second</body>", view.Source());
+        EXPECT_EQ(2u, view.alerts.size()) << "the script runs to its end";
+    }
+    {
+        // Destroyed inside the callback: nothing comes after that, and nothing breaks.
+        ScriptedView view;
+        view.Api().onAlertBox(view.View(), [](wkeWebView, void* p, const wkeString) {
+            auto* self = static_cast<ScriptedView*>(p);
+            self->alerts.push_back("alert");
+            self->DestroyParent();
+        }, &view);
+        view.Load(server.Url("/a"));
+        view.PumpUntil([&] { return !view.alerts.empty(); });
+        view.PumpFor(300);
+        EXPECT_EQ(1u, view.alerts.size());
+        EXPECT_TRUE(view.finishes.empty());
+        EXPECT_EQ(nullptr, view.Api().getWindowHandle(view.View()));
+    }
+}
+
 TEST_F(EngineScripts, ActiveXAndGetObjectMakeNothing)
 {
     char temp[MAX_PATH];
@@ -328,6 +366,7 @@ TEST_F(EngineScripts, EndlessScriptIsStoppedAndTheWindowKeepsAnswering)
 {
     server.AddRoute("/spin", Reply::Ok(Page("<script>document.title = 'spinning'; while (true) {}</script>")));
     server.AddRoute("/grow", Reply::Ok(Page("<script>var s = ''; for (;;) { s += 'xxxxxxxx'; if (s.length > 100000) s = ''; }</script>")));
+    server.AddRoute("/chatty", Reply::Ok(Page("<script>for (var i = 0;; ++i) console.log(i)</script>")));
     server.AddRoute("/after", Reply::Ok(Page("<script>document.title = 'scripts still run'</script>")));
     ScriptedView view;
     const HWND window = view.Api().getWindowHandle(view.View());
@@ -360,11 +399,23 @@ TEST_F(EngineScripts, EndlessScriptIsStoppedAndTheWindowKeepsAnswering)
     EXPECT_EQ(wkeLevelError, stopped->level);
     std::printf("endless script stopped after %lu ms\n", static_cast<unsigned long>(took));
 
-    // A loop that allocates is stopped as well, and later pages still run scripts.
+    // Loops that allocate or call the host all the time are stopped as well,
+    // and later pages still run scripts.
+    DWORD phase = GetTickCount();
     view.Load(server.Url("/grow"));
     ASSERT_TRUE(view.WaitForFinishes(2, 20000));
+    std::printf("growing script stopped after %lu ms\n", static_cast<unsigned long>(GetTickCount() - phase));
+    phase = GetTickCount();
+    const size_t before = view.console.size();
+    view.Load(server.Url("/chatty"));
+    ASSERT_TRUE(view.WaitForFinishes(3, 30000));
+    EXPECT_GT(view.console.size(), before + 100);
+    std::printf("chatty script stopped after %lu ms, %zu messages\n", static_cast<unsigned long>(GetTickCount() - phase), view.console.size() - before);
+    const size_t stoppedAt = view.console.size();
+    view.PumpFor(200);
+    EXPECT_EQ(stoppedAt, view.console.size()) << "the stopped script went on";
     view.Load(server.Url("/after"));
-    ASSERT_TRUE(view.WaitForFinishes(3, 20000));
+    ASSERT_TRUE(view.WaitForFinishes(4, 20000));
     EXPECT_EQ("scripts still run", view.Title());
 }
 
