@@ -181,9 +181,11 @@ void WKE_CALL wkeSetCookieJarPath(wkeWebView webView, const wchar_t* path);
  * does not tell its host the calling line). document.write output is shown
  * where its script stands while the page loads (wkeGetSource stays the served
  * source); a write after the load is dropped. location changes and
- * window.open's view load through the normal path, after the script. A script
- * that runs 5 seconds is stopped (a console error says so) and the load goes
- * on; later scripts of that page do not run. A hovered link comes to the
+ * window.open's view load through the normal path, after the script. Scripts
+ * that run 5 seconds of their own time (a page's blocks at load together, or
+ * one timer or javascript: link; time in the host's callbacks not counted) are
+ * stopped, a console error says so, the load goes on and nothing more of that
+ * page runs. A hovered link comes to the
  * mouse-over callback ("" when left); a click on it navigates with the link
  * click type. */
 void WKE_CALL wkeOnPaintUpdated(wkeWebView webView, wkePaintUpdatedCallback callback, void* param);
