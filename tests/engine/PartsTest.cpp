@@ -137,6 +137,25 @@ TEST(EngineCharset, ConvertsOnlyWhatIsNotUtf8)
     EXPECT_EQ("\xE4\xB8\xAD", PageBytesToUtf8(std::string("\xFF\xFE\x2D\x4E", 4), "utf-16le"));
 }
 
+TEST(EngineHtml, FindsTheInlineScriptsToRunWithTheirLines)
+{
+    const std::string html = "<html>\n<script>a()</script>\n"
+                             "<!-- <script>commented()</script> -->\n"
+                             "<script src=\"x.js\">external()</script><script type=\"text/template\">t()</script>\n"
+                             "<SCRIPT type='text/javascript'>\nb()\n</SCRIPT><script language=vbscript>v</script>\n"
+                             "<textarea><script>typed()</script></textarea><script>c('</p>')";
+    const PageText page = ExtractPageText(html, false);
+    ASSERT_EQ(3u, page.scripts.size());
+    EXPECT_EQ("a()", page.scripts[0].code);
+    EXPECT_EQ(2u, page.scripts[0].line);
+    EXPECT_EQ("</script>", html.substr(page.scripts[0].end - 9, 9)) << "end is just after the end tag";
+    EXPECT_EQ("\nb()\n", page.scripts[1].code);
+    EXPECT_EQ(5u, page.scripts[1].line);
+    EXPECT_EQ("c('</p>')", page.scripts[2].code) << "an unclosed script runs to the end";
+    EXPECT_EQ(html.size(), page.scripts[2].end);
+    EXPECT_TRUE(ExtractPageText("<script>x()</script>", true).scripts.empty()) << "plain text has no scripts";
+}
+
 class EngineCookieJar : public ::testing::Test {
 protected:
     static Url At(const char* text) { return *ParseUrl(text); }
@@ -164,6 +183,20 @@ TEST_F(EngineCookieJar, FollowsDomainPathSecureAndExpiryRules)
 
     jar.StoreFromResponse(At("http://www.example.com/dir/page"), {"host=changed", "wide=; Domain=example.com; Path=/; Max-Age=0"});
     EXPECT_EQ("host=changed; future=8", jar.CookieHeaderFor(At("http://www.example.com/dir/x")));
+}
+
+TEST_F(EngineCookieJar, ScriptsNeitherSeeNorTouchHttpOnlyCookies)
+{
+    CookieJar jar(L"");
+    const Url page = At("http://127.0.0.1/app/page");
+    jar.StoreFromResponse(page, {"open=1; Path=/", "sid=secret; Path=/; HttpOnly"});
+    EXPECT_EQ("open=1", jar.ScriptCookies(page));
+    jar.StoreFromScript(page, "js=2; path=/");
+    jar.StoreFromScript(page, "sid=stolen; path=/");
+    jar.StoreFromScript(page, "made=3; path=/; HttpOnly");
+    jar.StoreFromScript(page, "bad\nline=4");
+    EXPECT_EQ("open=1; sid=secret; js=2", jar.CookieHeaderFor(page));
+    EXPECT_EQ("open=1; js=2", jar.ScriptCookies(page));
 }
 
 TEST_F(EngineCookieJar, JarFileKeepsCookiesForTheNextStart)
