@@ -27,24 +27,6 @@ int32_t ModifierBits()
     return bits;
 }
 
-bool IsInputMessage(UINT message)
-{
-    switch (message) {
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-    case WM_KEYDOWN:
-    case WM_KEYUP:
-    case WM_CHAR:
-    case WM_SYSKEYDOWN:
-    case WM_SYSKEYUP:
-    case WM_HSCROLL:
-    case WM_VSCROLL:
-        return true;
-    default:
-        return message >= WM_MOUSEMOVE && message <= WM_MBUTTONDBLCLK;
-    }
-}
-
 // The event of a mouse message that the program is offered, or -1.
 int32_t MouseEventOf(UINT message)
 {
@@ -135,6 +117,24 @@ LRESULT OnInput(const WebViewControl& control, WNDPROC previous, HWND window, UI
 
 } // namespace
 
+bool IsViewInputMessage(UINT message)
+{
+    switch (message) {
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_CHAR:
+    case WM_SYSKEYDOWN:
+    case WM_SYSKEYUP:
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+        return true;
+    default:
+        return message >= WM_MOUSEMOVE && message <= WM_MBUTTONDBLCLK;
+    }
+}
+
 // The procedure it replaced is kept in the window's user data slot; with none
 // there, messages take the default path. The slot is read and written with
 // the W forms, so the engine gets its own procedure back unchanged.
@@ -147,7 +147,7 @@ LRESULT CALLBACK EngineWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
         return CallWindowProcW(previous, window, message, wParam, lParam);
     }
-    if (IsInputMessage(message)) {
+    if (IsViewInputMessage(message)) {
         const WebViewControl* control = WebViewOfEngineWindow(window);
         if (!control || control->design)
             return CallWindowProcA(previous, window, message, wParam, lParam);

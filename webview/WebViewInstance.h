@@ -63,6 +63,10 @@ void ApplyProperty(WebViewControl& control, int index);
 // the block cannot be read.
 bool ReadPropertyBlock(WebViewControl& control, const void* block, size_t cbBlock);
 
+// Focus, key, character, scroll and mouse messages: what the host hands to
+// the engine's window and what that window offers to the program first.
+bool IsViewInputMessage(UINT message);
+
 // Engine callbacks (WebViewEvents.cpp) and the engine window's procedure.
 void RegisterEngineCallbacks(WebViewControl& control);
 wkeWebView WKE_CALL OnEngineCreateView(wkeWebView view, void* param, wkeNavigationType navigationType,
