@@ -113,6 +113,32 @@ CookieJar::CookieJar(std::wstring filePath) : filePath_(std::move(filePath))
 
 std::string CookieJar::CookieHeaderFor(const Url& url)
 {
+    return HeaderFor(url, false);
+}
+
+std::string CookieJar::ScriptCookies(const Url& url)
+{
+    return HeaderFor(url, true);
+}
+
+void CookieJar::StoreFromScript(const Url& url, std::string_view cookie)
+{
+    if (AsciiLower(cookie).find("httponly") != std::string::npos)
+        return;
+    const std::string name(Trim(cookie.substr(0, std::min(cookie.find('='), cookie.find(';')))));
+    std::lock_guard lock(mutex_);
+    const bool shadowsHttpOnly = std::any_of(cookies_.begin(), cookies_.end(), [&](const Cookie& c) {
+        return c.httpOnly && c.name == name && (c.hostOnly ? url.host == c.domain : DomainMatches(url.host, c.domain));
+    });
+    const int64_t now = UnixNow();
+    if (!shadowsHttpOnly && StoreOne(url, cookie, now)) {
+        DropExpired(now);
+        Save();
+    }
+}
+
+std::string CookieJar::HeaderFor(const Url& url, bool forScript)
+{
     std::lock_guard lock(mutex_);
     const int64_t now = UnixNow();
     const std::string path = RequestPath(url);
@@ -120,7 +146,7 @@ std::string CookieJar::CookieHeaderFor(const Url& url)
     for (const Cookie& cookie : cookies_) {
         if (cookie.expires != 0 && cookie.expires <= now)
             continue;
-        if (cookie.secure && !url.IsSecure())
+        if ((cookie.secure && !url.IsSecure()) || (forScript && cookie.httpOnly))
             continue;
         const bool hostOk = cookie.hostOnly ? url.host == cookie.domain : DomainMatches(url.host, cookie.domain);
         if (hostOk && PathMatches(path, cookie.path))

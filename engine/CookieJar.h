@@ -22,6 +22,11 @@ public:
 
     // The Cookie header value for a request, empty when no cookie applies.
     std::string CookieHeaderFor(const Url& url);
+    // document.cookie of a page at that URL: HttpOnly cookies are not for scripts.
+    std::string ScriptCookies(const Url& url);
+    // A cookie a page's script writes, in Set-Cookie form; it can neither make
+    // nor replace an HttpOnly cookie.
+    void StoreFromScript(const Url& url, std::string_view cookie);
     // Takes the Set-Cookie headers of a response to that URL.
     void StoreFromResponse(const Url& url, const std::vector<std::string>& setCookieHeaders);
 
@@ -32,6 +37,7 @@ private:
         int64_t expires = 0;  // Unix seconds; 0 for a cookie without an expiry
     };
 
+    std::string HeaderFor(const Url& url, bool forScript);
     bool StoreOne(const Url& url, std::string_view header, int64_t now);
     void DropExpired(int64_t now);
     void Load();

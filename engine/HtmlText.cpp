@@ -10,6 +10,7 @@ namespace {
 // Text beyond this is never on screen in a view without scrolling; cutting it
 // keeps a huge page from costing memory for nothing.
 constexpr size_t kMaxShownBytes = 256 * 1024;
+constexpr size_t kMaxScripts = 2000;
 
 constexpr std::array kLineBlocks = {"address", "article", "aside", "body", "caption", "center", "dd", "details", "div",
                                     "dt", "fieldset", "figcaption", "figure", "footer", "form", "header", "html", "legend",
@@ -291,6 +292,35 @@ void HandleTag(const Tag& tag, TextCollector& text, PageText& page)
         page.refresh = ParseRefresh(tag.Attribute("content"));
 }
 
+// A script element the engine runs: inline, and of no other language.
+bool IsRunnableScript(const Tag& tag)
+{
+    if (tag.HasAttribute("src"))
+        return false;
+    const std::string type = AsciiLower(tag.Attribute("type"));
+    const std::string language = AsciiLower(tag.Attribute("language"));
+    const bool scriptType = type.empty() || type.find("javascript") != std::string::npos || type.find("jscript") != std::string::npos ||
+                            type.find("ecmascript") != std::string::npos;
+    return scriptType && (language.empty() || language.find("script") != std::string::npos) && language.find("vbscript") == std::string::npos;
+}
+
+// Line numbers of offsets met in increasing order, counted once.
+class LineCounter {
+public:
+    explicit LineCounter(std::string_view html) : html_(html) {}
+    unsigned LineOf(size_t offset)
+    {
+        for (; counted_ < offset && counted_ < html_.size(); ++counted_)
+            line_ += html_[counted_] == '\n';
+        return line_;
+    }
+
+private:
+    std::string_view html_;
+    size_t counted_ = 0;
+    unsigned line_ = 1;
+};
+
 }  // namespace
 
 PageText ExtractPageText(std::string_view html, bool plainText)
@@ -304,6 +334,7 @@ PageText ExtractPageText(std::string_view html, bool plainText)
         return page;
     }
 
+    LineCounter lines(html);
     size_t pos = 0;
     while (pos < html.size() && !text.Full()) {
         const size_t lt = html.find('<', pos);
@@ -335,12 +366,16 @@ PageText ExtractPageText(std::string_view html, bool plainText)
         if (rawText) {
             const size_t close = FindEndTag(html, pos, tag.name);
             const std::string_view content = html.substr(pos, close == std::string_view::npos ? std::string_view::npos : close - pos);
+            if (tag.name == "script" && IsRunnableScript(tag) && page.scripts.size() < kMaxScripts)
+                page.scripts.push_back({std::string(content), 0, lines.LineOf(pos)});
             if (tag.name == "title" && !page.title)
                 page.title = CollapseSpaces(DecodeEntities(content));
             else if (tag.name == "textarea")
                 text.AddText(content);
             pos = close == std::string_view::npos ? html.size() : html.find('>', close);
             pos = pos == std::string_view::npos ? html.size() : pos + 1;
+            if (tag.name == "script" && !page.scripts.empty() && page.scripts.back().end == 0)
+                page.scripts.back().end = pos;
             continue;
         }
         HandleTag(tag, text, page);

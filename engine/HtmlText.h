@@ -24,11 +24,19 @@ struct MetaRefresh {
     std::string url;  // as written, UTF-8; empty: the page itself
 };
 
+// An inline script of the page (no src, a script type), in document order.
+struct ScriptBlock {
+    std::string code;   // UTF-8, as written
+    size_t end = 0;     // offset just after its end tag in the page
+    unsigned line = 1;  // line of the page where the code starts
+};
+
 struct PageText {
     std::optional<std::string> title;  // UTF-8, whitespace collapsed
     std::optional<MetaRefresh> refresh;
     std::vector<TextItem> items;
     std::vector<std::string> links;  // href values as written, UTF-8
+    std::vector<ScriptBlock> scripts;
 };
 
 // Reads a UTF-8 page. Plain text keeps its lines as they are.

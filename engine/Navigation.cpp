@@ -169,6 +169,9 @@ void WebView::OnFetched(FetchResult result)
 
 void WebView::Commit(uint32_t id, std::string url, const std::string& bytes, const std::string& contentType)
 {
+    EndDocument(true);
+    if (!IsCurrent(id))
+        return;
     url_ = url;
     source_ = PageBytesToUtf8(bytes, DeclaredCharset(contentType, bytes));
     hasSource_ = true;
@@ -196,6 +199,9 @@ void WebView::Commit(uint32_t id, std::string url, const std::string& bytes, con
                 return;
         }
     }
+    RunPageScripts(id);
+    if (!IsCurrent(id))
+        return;
     Repaint();
     if (!IsCurrent(id))
         return;
@@ -246,6 +252,7 @@ void WebView::OnWatchdogTimer()
 void WebView::ShowFailure(const std::string& url, const std::string& reason)
 {
     // The failed page has no source: nothing of the previous page may pass as it.
+    EndDocument(true);
     url_ = url;
     source_.clear();
     hasSource_ = true;

@@ -1,5 +1,7 @@
 #include "WebView.h"
 
+#include <windowsx.h>
+
 #include <algorithm>
 #include <mutex>
 #include <unordered_map>
@@ -16,8 +18,6 @@ constexpr wchar_t kWindowClass[] = L"KelvoraEngineView";
 // The view pointer lives in the window's extra bytes: GWLP_USERDATA is the
 // host's (it keeps a subclassed procedure there).
 constexpr int kViewSlot = 0;
-constexpr UINT kTaskMessage = WM_APP + 0x3A1;
-constexpr UINT kResultMessage = WM_APP + 0x3A2;
 
 HINSTANCE EngineInstance()
 {
@@ -108,16 +108,26 @@ LRESULT WebView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     const HWND window = window_;
     switch (message) {
     case kTaskMessage:
-        RunTasks();
-        return 0;
     case kResultMessage:
-        RunResults();
+        // Reached from a host's modal loop inside a script's callback: wait for the script.
+        if (ScriptsBusy()) {
+            deferredWhileScripting_ = true;
+            return 0;
+        }
+        if (message == kTaskMessage)
+            RunTasks();
+        else
+            RunResults();
         return 0;
     case WM_TIMER:
+        if (ScriptsBusy())
+            return 0;  // comes again
         if (wParam == kRefreshTimer)
             OnRefreshTimer();
         else if (wParam == kWatchdogTimer)
             OnWatchdogTimer();
+        else if (wParam >= kScriptTimerBase)
+            OnScriptTimer(static_cast<unsigned>(wParam - kScriptTimerBase));
         return 0;
     case WM_PAINT:
         OnPaint();
@@ -125,10 +135,28 @@ LRESULT WebView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_ERASEBKGND:
         return 1;
     case WM_LBUTTONDOWN:
+        SetFocus(window);
+        pressedLink_ = LinkAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
     case WM_RBUTTONDOWN:
         // A click gives the page the keyboard, as in a browser.
         SetFocus(window);
         return 0;
+    case WM_LBUTTONUP:
+        OnLeftButtonUp(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
+    case WM_MOUSEMOVE:
+        OnMouseMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
+    case WM_MOUSELEAVE:
+        OnMouseLeave();
+        return 0;
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT && hoveredLink_ >= 0) {
+            SetCursor(LoadCursorW(nullptr, IDC_HAND));
+            return TRUE;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
     case WM_SIZE:
         OnSize(LOWORD(lParam), HIWORD(lParam));
         return 0;
@@ -186,6 +214,7 @@ void WebView::OnNcDestroy()
     }
     KillTimer(window_, kRefreshTimer);
     KillTimer(window_, kWatchdogTimer);
+    EndDocument(false);
     SetWindowLongPtrW(window_, kViewSlot, 0);
     if (active_)
         active_->cancelled->store(true);

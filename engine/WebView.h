@@ -7,11 +7,14 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "CookieJar.h"
 #include "HtmlText.h"
 #include "Loader.h"
+#include "PageHost.h"
+#include "PageScripts.h"
 #include "Renderer.h"
 #include "ViewCallbacks.h"
 #include "wke.h"
@@ -20,7 +23,7 @@
 // Deliver runs on the thread that created the view. The window keeps the
 // object alive (self_); each worker holds a reference too, so a view whose
 // window is destroyed mid-load goes only when its last worker has finished.
-class WebView : public std::enable_shared_from_this<WebView> {
+class WebView : public std::enable_shared_from_this<WebView>, private PageHost {
 public:
     static bool RegisterWindowClass();
     // The new view, or null when its window could not be made.
@@ -50,9 +53,13 @@ public:
     void Deliver(FetchResult result);
 
 private:
-    // Timer ids on the view window: the meta refresh and the load watchdog.
+    // Timer ids on the view window: the meta refresh, the load watchdog and,
+    // from kScriptTimerBase up, the page's script timers.
     static constexpr UINT_PTR kRefreshTimer = 0x4B52;
     static constexpr UINT_PTR kWatchdogTimer = 0x4B53;
+    static constexpr UINT_PTR kScriptTimerBase = 0x10000;
+    static constexpr UINT kTaskMessage = WM_APP + 0x3A1;
+    static constexpr UINT kResultMessage = WM_APP + 0x3A2;
 
     struct Load {
         uint32_t id = 0;
@@ -84,6 +91,37 @@ private:
     void OnWatchdogTimer();
     void Repaint();
 
+    // Scripts and links of the current document (WebViewScripting.cpp).
+    void RunPageScripts(uint32_t id);
+    // Posts again what waited while a script ran.
+    void AfterScript();
+    // The document's scripts, timers and hovered link end; notify tells the host the link went.
+    void EndDocument(bool notify);
+    std::string ResolveForPage(const std::string& reference) const;
+    void RunScriptUrl(const std::string& url);
+    bool ScriptsBusy() const { return scripts_ && scripts_->Busy(); }
+    void OnScriptTimer(unsigned id);
+    int LinkAt(int x, int y) const;
+    std::string LinkUrl(int link) const;
+    void OnMouseMove(int x, int y);
+    void OnMouseLeave();
+    void OnLeftButtonUp(int x, int y);
+    void FollowLink(int link);
+
+    void ScriptAlert(const std::wstring& message) override;
+    bool ScriptConfirm(const std::wstring& message) override;
+    std::optional<std::wstring> ScriptPrompt(const std::wstring& message, const std::wstring& defaultText) override;
+    void ScriptConsole(wkeConsoleLevel level, const std::wstring& message, unsigned line) override;
+    std::wstring ScriptTitle() override;
+    void ScriptSetTitle(const std::wstring& title) override;
+    std::wstring ScriptCookie() override;
+    void ScriptSetCookie(const std::wstring& cookie) override;
+    std::wstring ScriptLocation() override;
+    void ScriptNavigate(const std::wstring& url, wkeNavigationType type) override;
+    bool ScriptOpenWindow(const std::wstring& url, const std::wstring& features) override;
+    void ScriptStartTimer(unsigned id, unsigned delayMs) override;
+    void ScriptStopTimer(unsigned id) override;
+
     HWND window_ = nullptr;
     std::shared_ptr<WebView> self_;
     ViewCallbacks callbacks_;
@@ -103,6 +141,13 @@ private:
     std::string title_;
     PageText page_;
     std::string refreshUrl_;
+
+    std::shared_ptr<PageScripts> scripts_;
+    std::set<unsigned> scriptTimers_;
+    bool deferredWhileScripting_ = false;  // posted work that waits for the script to end
+    int hoveredLink_ = -1;
+    int pressedLink_ = -1;
+    bool trackingMouse_ = false;
 
     std::deque<std::function<void()>> tasks_;
     std::mutex inboxMutex_;  // guards inbox_ and, for Deliver, window_

@@ -169,8 +169,23 @@ void WKE_CALL wkeSetCookieJarPath(wkeWebView webView, const wchar_t* path);
 /* Registrations: one callback per kind and view; a later one replaces it, null
  * removes it. Paint updated passes the engine's memory DC holding the whole
  * view and the updated rectangle (today always the whole view). Window
- * closing is asked on WM_CLOSE; window destroy comes with WM_DESTROY. Alert,
- * confirm, prompt, console and create-view are kept for pages with scripts. */
+ * closing is asked on WM_CLOSE; window destroy comes with WM_DESTROY.
+ *
+ * Scripts: a page's inline <script> blocks run in document order while it
+ * loads, before document ready, in the platform's JScript in its safe mode (no
+ * ActiveX objects, no files). alert, confirm and prompt come to the dialog
+ * callbacks and their answers go back to the script; unregistered, alert does
+ * nothing, confirm is true and prompt gives the default. console.* and script
+ * errors come to the console callback with the page URL as source and the line
+ * of the error, or for console.* the first line of the calling block (JScript
+ * does not tell its host the calling line). document.write output is shown
+ * where its script stands while the page loads (wkeGetSource stays the served
+ * source); a write after the load is dropped. location changes and
+ * window.open's view load through the normal path, after the script. A script
+ * that runs 5 seconds is stopped (a console error says so) and the load goes
+ * on; later scripts of that page do not run. A hovered link comes to the
+ * mouse-over callback ("" when left); a click on it navigates with the link
+ * click type. */
 void WKE_CALL wkeOnPaintUpdated(wkeWebView webView, wkePaintUpdatedCallback callback, void* param);
 void WKE_CALL wkeOnLoadingFinish(wkeWebView webView, wkeLoadingFinishCallback callback, void* param);
 void WKE_CALL wkeOnTitleChanged(wkeWebView webView, wkeTitleChangedCallback callback, void* param);

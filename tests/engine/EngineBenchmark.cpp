@@ -74,6 +74,8 @@ int main()
     server.AddRoute("/small", Reply::Ok(page));
     server.AddRoute("/large", Reply::Ok(large));
     server.AddRoute("/gbk", Reply::Ok(gbk));
+    server.AddRoute("/script", Reply::Ok("<html><head><title>t</title></head><body>KEY<script>document.title = 'k' + 1;"
+                                         "document.write('<b>' + document.title + '</b>')</script></body></html>"));
     if (!server.Start())
         return 1;
     ViewHarness view;
@@ -81,6 +83,10 @@ int main()
     PrintResources("after 50 loads");
     Measure(view, server, "small page again", "/small", 300);
     PrintResources("after 350 loads");
+    Measure(view, server, "page with a script", "/script", 100);
+    PrintResources("after 100 script pages");
+    Measure(view, server, "page with a script again", "/script", 200);
+    PrintResources("after 300 script pages");
     Measure(view, server, "GBK page (1 MB)", "/gbk", 5);
     Measure(view, server, "large page (10 MB)", "/large", 3);
     return 0;

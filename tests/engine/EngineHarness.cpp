@@ -38,7 +38,10 @@ EngineApi LoadEngine()
                      Bind(api.module, "wkeOnLoadUrlBegin", api.onLoadUrlBegin) && Bind(api.module, "wkeOnLoadUrlEnd", api.onLoadUrlEnd) &&
                      Bind(api.module, "wkeSetWindowTitleW", api.setWindowTitleW) &&
                      Bind(api.module, "wkeOnWindowClosing", api.onWindowClosing) &&
-                     Bind(api.module, "wkeOnWindowDestroy", api.onWindowDestroy);
+                     Bind(api.module, "wkeOnWindowDestroy", api.onWindowDestroy) && Bind(api.module, "wkeOnAlertBox", api.onAlertBox) &&
+                     Bind(api.module, "wkeOnConfirmBox", api.onConfirmBox) && Bind(api.module, "wkeOnPromptBox", api.onPromptBox) &&
+                     Bind(api.module, "wkeOnConsole", api.onConsole) && Bind(api.module, "wkeOnCreateView", api.onCreateView) &&
+                     Bind(api.module, "wkeOnMouseOverUrlChanged", api.onMouseOverUrlChanged);
     if (!all) {
         api.module = nullptr;
         return api;

@@ -37,6 +37,12 @@ struct EngineApi {
     decltype(&wkeSetWindowTitleW) setWindowTitleW = nullptr;
     decltype(&wkeOnWindowClosing) onWindowClosing = nullptr;
     decltype(&wkeOnWindowDestroy) onWindowDestroy = nullptr;
+    decltype(&wkeOnAlertBox) onAlertBox = nullptr;
+    decltype(&wkeOnConfirmBox) onConfirmBox = nullptr;
+    decltype(&wkeOnPromptBox) onPromptBox = nullptr;
+    decltype(&wkeOnConsole) onConsole = nullptr;
+    decltype(&wkeOnCreateView) onCreateView = nullptr;
+    decltype(&wkeOnMouseOverUrlChanged) onMouseOverUrlChanged = nullptr;
 
     // The process's engine, loaded, bound and initialised once; null when it
     // cannot be loaded or lacks an entry point.
@@ -89,9 +95,11 @@ public:
     bool downloadAnswer = false;
     bool wrongThread = false;  // a callback arrived on another thread
 
-private:
+    // UTF-8 of an engine string; "<null>" for none.
     static std::string Utf8(const EngineApi& api, wkeString s);
     void OnCallback(const char* name);
+
+private:
 
     const EngineApi* api_;
     DWORD threadId_;

@@ -1,0 +1,64 @@
+#pragma once
+#include <windows.h>
+#include <oaidl.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+// One call of a host member from a page's script, arguments in the script's
+// order. For a property write, argument 0 is the value written.
+struct ScriptCall {
+    WORD flags = 0;
+    std::vector<VARIANT*> args;
+    VARIANT* result = nullptr;  // may be null
+
+    bool IsPut() const { return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0; }
+    bool Has(size_t index) const;
+    // The argument as the script's String() would give it ("" when missing).
+    std::wstring Text(size_t index) const;
+    double Number(size_t index, double fallback) const;
+    void ReturnText(const std::wstring& text) const;
+    void ReturnBool(bool value) const;
+    void ReturnNumber(double value) const;
+    void ReturnNull() const;
+    void ReturnObject(IDispatch* object) const;
+};
+
+using MemberHandler = std::function<HRESULT(ScriptCall&)>;
+
+// A script-visible object written by us: IDispatch over a small member table,
+// names compared case-sensitively as the language does. A method read as a
+// value (if (window.alert) ...) gives a callable object. Used on the script
+// thread only.
+class DispatchObject : public IDispatch {
+public:
+    enum class Kind { Method, Property };
+    DispatchObject() = default;
+
+    void AddMethod(const wchar_t* name, MemberHandler handler) { members_.push_back({name, Kind::Method, std::move(handler)}); }
+    void AddProperty(const wchar_t* name, MemberHandler handler) { members_.push_back({name, Kind::Property, std::move(handler)}); }
+    // What calling or reading the object itself gives.
+    void SetValue(MemberHandler handler) { value_ = std::move(handler); }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*, UINT*) override;
+
+private:
+    virtual ~DispatchObject() = default;
+
+    struct Member {
+        std::wstring name;
+        Kind kind;
+        MemberHandler handler;
+    };
+    std::atomic<ULONG> references_{1};
+    std::vector<Member> members_;
+    MemberHandler value_;
+};
