@@ -148,7 +148,7 @@ TEST_F(RealEngineEvents, F5InTheViewReloadsThePage)
     EXPECT_EQ(2u, RequestsFor("/page"));
 }
 
-TEST(WebViewProcess, RealEngineEventsBesideTheProgram)
+TEST(WebViewProcess, RealEngineEventsAndPageScripts)
 {
     std::wstring engine = EnvironmentText(L"KELVORA_ENGINE");
     ASSERT_FALSE(engine.empty());
