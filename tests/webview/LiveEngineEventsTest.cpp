@@ -3,10 +3,8 @@
 // and what the engine gets with no handler bound.
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
 #include "engine/include/wke.h"
-#include "tests/support/LoopbackServer.h"
-#include "tests/webview/WebViewTestSupport.h"
+#include "tests/webview/LiveViewTest.h"
 
 using namespace std::chrono_literals;
 
@@ -14,33 +12,15 @@ namespace {
 
 constexpr auto LoadTimeout = 15s;
 
-class RealEngineEvents : public ::testing::Test {
+class RealEngineEvents : public LiveViewTest {
 protected:
     void SetUp() override
     {
+        LiveViewTest::SetUp();
         server.AddRoute("/page", Reply::Ok(pageBody, "text/html; charset=utf-8"));
-        ASSERT_TRUE(server.Start());
-        host = form.AddWebView(TestUnitId);
-        ASSERT_TRUE(host);
-        engineWindow = GetWindow(host, GW_CHILD);
-        ASSERT_TRUE(engineWindow);
-    }
-
-    void Navigate(const std::string& url) { WebViewNavigate(TestFormId, TestUnitId, WebViewKindCode, url); }
-
-    size_t RequestsFor(const std::string& path) const
-    {
-        size_t count = 0;
-        for (const RecordedRequest& request : server.Requests())
-            count += request.Path() == path;
-        return count;
     }
 
     const std::string pageBody = Utf8(L"<html><head><title>页面标题</title></head><body>中文页面</body></html>");
-    LoopbackServer server;
-    TestForm form;
-    HWND host = nullptr;
-    HWND engineWindow = nullptr;
 };
 
 TEST_F(RealEngineEvents, APageLoadRaisesItsEventsInOrderWithTheirArguments)

@@ -4,11 +4,9 @@
 // and a page's script can neither create objects nor hang the window.
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
 #include "engine/include/wke.h"
-#include "tests/support/LoopbackServer.h"
 #include "tests/support/ScratchDirectory.h"
-#include "tests/webview/WebViewTestSupport.h"
+#include "tests/webview/LiveViewTest.h"
 
 using namespace std::chrono_literals;
 
@@ -32,19 +30,13 @@ const std::wstring DialogScript = L"<title>开始</title><script>"
                                   L"document.title = 'c=' + c + ' p=' + p;"
                                   L"</script>";
 
-class RealEnginePages : public ::testing::Test {
+class RealEnginePages : public LiveViewTest {
 protected:
     void SetUp() override
     {
+        LiveViewTest::SetUp();
         server.AddRoute("/dialogs", Page(DialogScript));
-        ASSERT_TRUE(server.Start());
-        host = form.AddWebView(TestUnitId);
-        ASSERT_TRUE(host);
-        engineWindow = GetWindow(host, GW_CHILD);
-        ASSERT_TRUE(engineWindow);
     }
-
-    void Navigate(const std::string& url) { WebViewNavigate(TestFormId, TestUnitId, WebViewKindCode, url); }
 
     // The page's title after its load has finished.
     AnsiText LoadAndReadTitle(EventRecorder& events, const std::string& path)
@@ -56,19 +48,6 @@ protected:
         WebViewPropertyValue title = WebViewGetProperty(TestFormId, TestUnitId, WebViewKindCode, 1);
         return std::holds_alternative<AnsiText>(title) ? std::get<AnsiText>(title) : AnsiText("(none)");
     }
-
-    size_t RequestsFor(const std::string& path) const
-    {
-        size_t count = 0;
-        for (const RecordedRequest& request : server.Requests())
-            count += request.Path() == path;
-        return count;
-    }
-
-    LoopbackServer server;
-    TestForm form;
-    HWND host = nullptr;
-    HWND engineWindow = nullptr;
 };
 
 TEST_F(RealEnginePages, DialogsAndTheConsoleReachTheirHandlersAndTakeTheirAnswersBack)
