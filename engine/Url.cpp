@@ -2,9 +2,7 @@
 
 #include "Charset.h"
 
-namespace {
-
-std::string_view Trim(std::string_view text)
+std::string_view TrimUrl(std::string_view text)
 {
     while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
         text.remove_prefix(1);
@@ -12,6 +10,8 @@ std::string_view Trim(std::string_view text)
         text.remove_suffix(1);
     return text;
 }
+
+namespace {
 
 std::string EscapeUnsafeBytes(std::string_view text)
 {
@@ -71,7 +71,7 @@ std::string Url::Spec() const
 
 std::string UrlScheme(std::string_view text)
 {
-    text = Trim(text);
+    text = TrimUrl(text);
     const size_t colon = text.find(':');
     if (colon == std::string_view::npos || colon == 0)
         return {};
@@ -86,7 +86,7 @@ std::string UrlScheme(std::string_view text)
 
 std::optional<Url> ParseUrl(std::string_view text)
 {
-    const std::string escaped = EscapeUnsafeBytes(Trim(text));
+    const std::string escaped = EscapeUnsafeBytes(TrimUrl(text));
     std::string_view rest = escaped;
     Url url;
     url.scheme = UrlScheme(rest);
@@ -136,7 +136,7 @@ std::optional<Url> ParseUrl(std::string_view text)
 
 std::string ResolveUrl(const Url& base, std::string_view reference)
 {
-    reference = Trim(reference);
+    reference = TrimUrl(reference);
     const size_t hash = reference.find('#');
     if (hash != std::string_view::npos)
         reference = reference.substr(0, hash);

@@ -22,5 +22,8 @@ std::optional<Url> ParseUrl(std::string_view text);
 // whole URL text; empty when it cannot be resolved.
 std::string ResolveUrl(const Url& base, std::string_view reference);
 
+// The text without the spaces and control bytes around it, as a URL is read.
+std::string_view TrimUrl(std::string_view text);
+
 // The scheme of a URL text in lower case, empty when it has none.
 std::string UrlScheme(std::string_view text);

@@ -12,15 +12,6 @@
 
 namespace {
 
-std::string_view TrimSpaces(std::string_view text)
-{
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-        text.remove_suffix(1);
-    return text;
-}
-
 std::string PercentDecode(std::string_view text)
 {
     std::string out;
@@ -208,7 +199,7 @@ void WebView::OnLeftButtonUp(int x, int y)
 
 void WebView::FollowLink(int link)
 {
-    const std::string href(TrimSpaces(page_.links[static_cast<size_t>(link)]));
+    const std::string href(TrimUrl(page_.links[static_cast<size_t>(link)]));
     if (UrlScheme(href) == "javascript") {
         RunScriptUrl(href);
         return;
