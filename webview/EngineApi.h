@@ -43,6 +43,14 @@ struct EngineApi {
     decltype(&::wkeOnWindowDestroy) wkeOnWindowDestroy = nullptr;
 };
 
+// Registers an engine callback when the engine has the registration.
+template <typename Registration, typename Callback>
+void RegisterCallback(Registration registration, wkeWebView view, Callback callback, void* param)
+{
+    if (registration)
+        registration(view, callback, param);
+}
+
 // The process's bound entry points; all null until EngineStartup has loaded
 // the engine.
 const EngineApi& Engine();

@@ -26,24 +26,6 @@ WebViewControl* HostControl(HWND host)
     return reinterpret_cast<WebViewControl*>(GetWindowLongPtrW(host, GWLP_USERDATA));
 }
 
-bool IsForwardedInput(UINT message)
-{
-    switch (message) {
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-    case WM_KEYDOWN:
-    case WM_KEYUP:
-    case WM_CHAR:
-    case WM_SYSKEYDOWN:
-    case WM_SYSKEYUP:
-    case WM_HSCROLL:
-    case WM_VSCROLL:
-        return true;
-    default:
-        return message >= WM_MOUSEMOVE && message <= WM_MBUTTONDBLCLK;
-    }
-}
-
 LRESULT OnNcDestroy(HWND host, WebViewControl* control)
 {
     SetWindowLongPtrW(host, GWLP_USERDATA, 0);
@@ -76,7 +58,7 @@ LRESULT CALLBACK HostWindowProc(HWND host, UINT message, WPARAM wParam, LPARAM l
     case WM_NCDESTROY:
         return OnNcDestroy(host, control);
     default:
-        if (IsForwardedInput(message))
+        if (IsViewInputMessage(message))
             return control->engineWindow ? SendMessageW(control->engineWindow, message, wParam, lParam) : 0;
         return DefWindowProcW(host, message, wParam, lParam);
     }

@@ -39,6 +39,8 @@ WebViewControl* FindWebView(uint32_t formId, uint32_t unitId);
 // The control behind an engine callback's user parameter, or nullptr when it
 // is gone.
 WebViewControl* LiveWebView(void* param);
+// The live control whose engine window this is, or nullptr.
+WebViewControl* WebViewOfEngineWindow(HWND engineWindow);
 
 // Property indices, as the property interface numbers them.
 enum WebViewProperty : int {
@@ -61,7 +63,13 @@ void ApplyProperty(WebViewControl& control, int index);
 // the block cannot be read.
 bool ReadPropertyBlock(WebViewControl& control, const void* block, size_t cbBlock);
 
+// Focus, key, character, scroll and mouse messages: what the host hands to
+// the engine's window and what that window offers to the program first.
+bool IsViewInputMessage(UINT message);
+
 // Engine callbacks (WebViewEvents.cpp) and the engine window's procedure.
 void RegisterEngineCallbacks(WebViewControl& control);
+wkeWebView WKE_CALL OnEngineCreateView(wkeWebView view, void* param, wkeNavigationType navigationType,
+                                       const wkeString url, const wkeWindowFeatures* features);
 void WKE_CALL OnEnginePaintUpdated(wkeWebView view, void* param, const HDC hdc, int x, int y, int cx, int cy);
 LRESULT CALLBACK EngineWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

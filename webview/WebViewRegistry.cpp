@@ -57,6 +57,16 @@ WebViewControl* LiveWebView(void* param)
     return it == controls.end() ? nullptr : *it;
 }
 
+WebViewControl* WebViewOfEngineWindow(HWND engineWindow)
+{
+    if (!engineWindow)
+        return nullptr;
+    auto& controls = LiveControls();
+    auto it = std::find_if(controls.begin(), controls.end(),
+                           [&](const WebViewControl* control) { return control->engineWindow == engineWindow; });
+    return it == controls.end() ? nullptr : *it;
+}
+
 void WebViewNavigate(uint32_t windowId, uint32_t controlId, uint32_t kindCode, const AnsiText& url)
 {
     WebViewControl* control = AddressedView(windowId, controlId, kindCode);

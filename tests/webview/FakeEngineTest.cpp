@@ -11,31 +11,12 @@
 #include "app/EventTable.h"
 #include "app/Form.h"
 #include "engine/include/wke.h"
+#include "tests/webview/FakeEngineAccess.h"
 #include "tests/webview/WebViewTestSupport.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-template <typename Function>
-Function FakeExport(const char* name)
-{
-    HMODULE engine = GetModuleHandleW(L"node.dll");
-    return engine ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(engine, name))) : nullptr;
-}
-
-std::string Calls()
-{
-    auto calls = FakeExport<const char* (*)()>("fakeEngineCalls");
-    return calls ? calls() : "";
-}
-
-wkeWebView LastView()
-{
-    auto count = FakeExport<int (*)()>("fakeEngineViewCount");
-    auto view = FakeExport<wkeWebView (*)(int)>("fakeEngineView");
-    return count && view ? view(count() - 1) : nullptr;
-}
 
 std::vector<std::string> Lines(const std::string& text)
 {

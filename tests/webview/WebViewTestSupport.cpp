@@ -145,6 +145,25 @@ HWND TestForm::AddWebView(uint32_t unitId, int x, int y, int width, int height, 
     return CreateWebViewControl(params);
 }
 
+bool FocusEngineWindow(HWND engineWindow)
+{
+    HWND topLevel = GetAncestor(engineWindow, GA_ROOT);
+    SetForegroundWindow(topLevel);
+    SetActiveWindow(topLevel);
+    SetFocus(engineWindow);
+    return PumpUntil([&] { return GetFocus() == engineWindow; }, std::chrono::seconds(5));
+}
+
+void SendKey(WORD virtualKey, bool down)
+{
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = virtualKey;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    SendInput(1, &input, sizeof input);
+}
+
 int WebViewHostCount(HWND form)
 {
     int count = 0;
@@ -178,6 +197,50 @@ LoadRecorder::~LoadRecorder()
 bool LoadRecorder::WaitFor(size_t count, std::chrono::milliseconds timeout) const
 {
     return PumpUntil([&] { return records_.size() >= count; }, timeout);
+}
+
+EventRecorder::EventRecorder(uint32_t formId, uint32_t unitId, std::initializer_list<int32_t> events)
+    : formId_(formId), unitId_(unitId), bound_(events)
+{
+    for (int32_t eventNumber : bound_) {
+        BindEvent(formId, unitId, eventNumber, [this](const EventRecord& record) -> std::optional<int32_t> {
+            SeenEvent seen;
+            seen.eventNumber = record.eventNumber;
+            for (int i = 0; i < record.argCount; ++i) {
+                const EventArg& arg = record.args[i];
+                bool text = arg.type == EventArgType::Text;
+                seen.shape += std::string(seen.shape.empty() ? "" : " ") + (text ? "text" : "int") + (arg.byRef ? "&" : "");
+                seen.numbers.push_back(text ? 0 : EventArgInt(record, i));
+                seen.texts.push_back(text ? EventArgText(record, i) : "");
+            }
+            events_.push_back(std::move(seen));
+            auto action = actions_.find(record.eventNumber);
+            if (action != actions_.end() && action->second)
+                action->second(record);
+            auto answer = answers_.find(record.eventNumber);
+            return answer == answers_.end() ? std::nullopt : answer->second;
+        });
+    }
+}
+
+EventRecorder::~EventRecorder()
+{
+    for (int32_t eventNumber : bound_)
+        BindEvent(formId_, unitId_, eventNumber, nullptr);
+}
+
+std::vector<SeenEvent> EventRecorder::Of(int32_t eventNumber) const
+{
+    std::vector<SeenEvent> found;
+    for (const SeenEvent& seen : events_)
+        if (seen.eventNumber == eventNumber)
+            found.push_back(seen);
+    return found;
+}
+
+bool EventRecorder::WaitFor(int32_t eventNumber, size_t count, std::chrono::milliseconds timeout) const
+{
+    return PumpUntil([&] { return Of(eventNumber).size() >= count; }, timeout);
 }
 
 MessageBoxWatcher::MessageBoxWatcher() : thread_([this] { Run(); }) {}

@@ -5,12 +5,16 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/support/ScratchDirectory.h"
+#include "app/EventTable.h"
 #include "text/AnsiText.h"
 #include "webview/WebViewControl.h"
 
@@ -55,6 +59,12 @@ private:
     HWND window_ = nullptr;
 };
 
+// Gives an engine window the keyboard focus, its top-level window in front;
+// false when it did not get it in time.
+bool FocusEngineWindow(HWND engineWindow);
+// A real key press or release through the system's input queue.
+void SendKey(WORD virtualKey, bool down);
+
 // Counts the host windows of web views that exist under a window.
 int WebViewHostCount(HWND form);
 
@@ -82,6 +92,41 @@ private:
     uint32_t formId_;
     uint32_t unitId_;
     std::vector<LoadRecord> records_;
+};
+
+// One raised event as its handler saw it: each argument's kind, by-reference
+// flag and value, copied while the event ran.
+struct SeenEvent {
+    int32_t eventNumber = -1;
+    std::string shape;                 // e.g. "int text& text&": kind, & for by reference
+    std::vector<int32_t> numbers;      // per argument; 0 for a text
+    std::vector<AnsiText> texts;       // per argument; empty for a number
+};
+
+// Binds a set of events of one control and keeps every raise in order. Each
+// handler answers what SetAnswer gave for its event, by default no value.
+class EventRecorder {
+public:
+    EventRecorder(uint32_t formId, uint32_t unitId, std::initializer_list<int32_t> events);
+    ~EventRecorder();
+    EventRecorder(const EventRecorder&) = delete;
+    EventRecorder& operator=(const EventRecorder&) = delete;
+
+    void SetAnswer(int32_t eventNumber, std::optional<int32_t> value) { answers_[eventNumber] = value; }
+    // Runs inside the handler of the event, before it answers.
+    void OnRaise(int32_t eventNumber, std::function<void(const EventRecord&)> action) { actions_[eventNumber] = action; }
+    const std::vector<SeenEvent>& Events() const { return events_; }
+    std::vector<SeenEvent> Of(int32_t eventNumber) const;
+    bool WaitFor(int32_t eventNumber, size_t count, std::chrono::milliseconds timeout) const;
+    void Clear() { events_.clear(); }
+
+private:
+    uint32_t formId_;
+    uint32_t unitId_;
+    std::vector<int32_t> bound_;
+    std::map<int32_t, std::optional<int32_t>> answers_;
+    std::map<int32_t, std::function<void(const EventRecord&)>> actions_;
+    std::vector<SeenEvent> events_;
 };
 
 // Finds the process's message boxes from a thread of its own, records their

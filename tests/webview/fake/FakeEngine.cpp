@@ -35,6 +35,24 @@ struct wkeWebViewImpl {
     void* loadUrlBeginParam = nullptr;
     wkeCreateViewCallback createView = nullptr;
     void* createViewParam = nullptr;
+    wkeTitleChangedCallback titleChanged = nullptr;
+    void* titleChangedParam = nullptr;
+    wkeMouseOverUrlChangedCallback hover = nullptr;
+    void* hoverParam = nullptr;
+    wkeURLChangedCallback2 urlChanged = nullptr;
+    void* urlChangedParam = nullptr;
+    wkeAlertBoxCallback alert = nullptr;
+    void* alertParam = nullptr;
+    wkeDocumentReady2Callback documentReady = nullptr;
+    void* documentReadyParam = nullptr;
+    wkeConsoleCallback console = nullptr;
+    void* consoleParam = nullptr;
+    wkeLoadUrlEndCallback loadUrlEnd = nullptr;
+    void* loadUrlEndParam = nullptr;
+    wkeWindowClosingCallback closing = nullptr;
+    void* closingParam = nullptr;
+    wkeWindowDestroyCallback destroy = nullptr;
+    void* destroyParam = nullptr;
     std::string pendingUrl;
 };
 
@@ -96,9 +114,23 @@ void FinishLoad(wkeWebViewImpl* view, const std::wstring& url, wkeLoadingResult 
     view->finish(view, view->finishParam, &urlString, result, &reasonString);
 }
 
+// Input as the view's own procedure gets it, so a test can tell what the
+// control let through.
+bool IsInput(UINT message)
+{
+    return message == WM_SETFOCUS || message == WM_KILLFOCUS || (message >= WM_KEYDOWN && message <= WM_SYSKEYUP) ||
+           message == WM_HSCROLL || message == WM_VSCROLL || (message >= WM_MOUSEMOVE && message <= WM_MBUTTONDBLCLK);
+}
+
 LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* view = reinterpret_cast<wkeWebViewImpl*>(GetPropW(window, L"FakeEngineView"));
+    if (IsInput(message)) {
+        char line[64];
+        std::snprintf(line, sizeof line, "input %04x %u %08lx", message, static_cast<unsigned>(wParam),
+                      static_cast<unsigned long>(lParam));
+        Log(line);
+    }
     switch (message) {
     case FinishLoadMessage:
         if (view && !view->pendingUrl.empty()) {
@@ -109,7 +141,14 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             FinishLoad(view, Wide(url), WKE_LOADING_SUCCEEDED, L"");
         }
         return 0;
+    case WM_CLOSE:
+        if (view && view->closing && !view->closing(view, view->closingParam))
+            return 0;
+        DestroyWindow(window);
+        return 0;
     case WM_DESTROY:
+        if (view && view->destroy)
+            view->destroy(view, view->destroyParam);
         destroyedWithOwnProcedure =
             GetWindowLongPtrW(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(ViewWindowProc);
         RemovePropW(window, L"FakeEngineView");
@@ -160,8 +199,11 @@ wkeWebView WKE_CALL wkeCreateWebWindow(wkeWindowType type, HWND parent, int x, i
     views.push_back(view);
     view->width = width;
     view->height = height;
-    view->window = CreateWindowExW(0, ViewClassName, L"", WS_CHILD | WS_VISIBLE, x, y, width, height, parent,
-                                   nullptr, GetModuleHandleW(L"node.dll"), nullptr);
+    // A control is a visible child; a popup a hidden top-level window.
+    DWORD style = type == WKE_WINDOW_TYPE_CONTROL ? WS_CHILD | WS_VISIBLE : WS_OVERLAPPEDWINDOW;
+    view->window = CreateWindowExW(0, ViewClassName, L"", style, x, y, width, height,
+                                   type == WKE_WINDOW_TYPE_CONTROL || IsWindow(parent) ? parent : nullptr, nullptr,
+                                   GetModuleHandleW(L"node.dll"), nullptr);
     SetPropW(view->window, L"FakeEngineView", view);
     return view;
 }
@@ -172,14 +214,22 @@ HWND WKE_CALL wkeGetWindowHandle(wkeWebView view)
     return view->window;
 }
 
-void WKE_CALL wkeShowWindow(wkeWebView, bool show) { Log("wkeShowWindow " + std::to_string(show)); }
+void WKE_CALL wkeShowWindow(wkeWebView view, bool show)
+{
+    Log("wkeShowWindow " + std::to_string(show));
+    ShowWindow(view->window, show ? SW_SHOWNA : SW_HIDE);
+}
 void WKE_CALL wkeResize(wkeWebView view, int w, int h)
 {
     view->width = w;
     view->height = h;
     Log("wkeResize " + std::to_string(w) + " " + std::to_string(h));
 }
-void WKE_CALL wkeSetWindowTitleW(wkeWebView, const wchar_t* title) { Log("wkeSetWindowTitleW " + Utf8(title)); }
+void WKE_CALL wkeSetWindowTitleW(wkeWebView view, const wchar_t* title)
+{
+    Log("wkeSetWindowTitleW " + Utf8(title));
+    SetWindowTextW(view->window, title);
+}
 
 void WKE_CALL wkeLoadURL(wkeWebView view, const char* url)
 {
@@ -224,26 +274,24 @@ void WKE_CALL wkeSetCookieJarPath(wkeWebView, const wchar_t* path) { Log("wkeSet
         view->field = callback;                                                     \
         view->field##Param = param;                                                 \
     }
-#define FAKE_REGISTRATION_IGNORED(name, type)                                       \
-    void WKE_CALL name(wkeWebView, type, void* param) { Log(std::string(#name) + " " + Ptr(param)); }
 
 FAKE_REGISTRATION(wkeOnPaintUpdated, wkePaintUpdatedCallback, paint)
 FAKE_REGISTRATION(wkeOnLoadingFinish, wkeLoadingFinishCallback, finish)
-FAKE_REGISTRATION_IGNORED(wkeOnTitleChanged, wkeTitleChangedCallback)
-FAKE_REGISTRATION_IGNORED(wkeOnMouseOverUrlChanged, wkeMouseOverUrlChangedCallback)
-FAKE_REGISTRATION_IGNORED(wkeOnURLChanged2, wkeURLChangedCallback2)
-FAKE_REGISTRATION_IGNORED(wkeOnAlertBox, wkeAlertBoxCallback)
+FAKE_REGISTRATION(wkeOnTitleChanged, wkeTitleChangedCallback, titleChanged)
+FAKE_REGISTRATION(wkeOnMouseOverUrlChanged, wkeMouseOverUrlChangedCallback, hover)
+FAKE_REGISTRATION(wkeOnURLChanged2, wkeURLChangedCallback2, urlChanged)
+FAKE_REGISTRATION(wkeOnAlertBox, wkeAlertBoxCallback, alert)
 FAKE_REGISTRATION(wkeOnConfirmBox, wkeConfirmBoxCallback, confirm)
 FAKE_REGISTRATION(wkeOnPromptBox, wkePromptBoxCallback, prompt)
 FAKE_REGISTRATION(wkeOnNavigation, wkeNavigationCallback, navigation)
 FAKE_REGISTRATION(wkeOnCreateView, wkeCreateViewCallback, createView)
-FAKE_REGISTRATION_IGNORED(wkeOnDocumentReady2, wkeDocumentReady2Callback)
+FAKE_REGISTRATION(wkeOnDocumentReady2, wkeDocumentReady2Callback, documentReady)
 FAKE_REGISTRATION(wkeOnDownload, wkeDownloadCallback, download)
-FAKE_REGISTRATION_IGNORED(wkeOnConsole, wkeConsoleCallback)
+FAKE_REGISTRATION(wkeOnConsole, wkeConsoleCallback, console)
 FAKE_REGISTRATION(wkeOnLoadUrlBegin, wkeLoadUrlBeginCallback, loadUrlBegin)
-FAKE_REGISTRATION_IGNORED(wkeOnLoadUrlEnd, wkeLoadUrlEndCallback)
-FAKE_REGISTRATION_IGNORED(wkeOnWindowClosing, wkeWindowClosingCallback)
-FAKE_REGISTRATION_IGNORED(wkeOnWindowDestroy, wkeWindowDestroyCallback)
+FAKE_REGISTRATION(wkeOnLoadUrlEnd, wkeLoadUrlEndCallback, loadUrlEnd)
+FAKE_REGISTRATION(wkeOnWindowClosing, wkeWindowClosingCallback, closing)
+FAKE_REGISTRATION(wkeOnWindowDestroy, wkeWindowDestroyCallback, destroy)
 
 // The test's side.
 
@@ -331,6 +379,71 @@ int fakeEngineCreateView(wkeWebView view, const wchar_t* url)
     if (!view->createView)
         return -1;
     return view->createView(view, view->createViewParam, WKE_NAVIGATION_TYPE_LINKCLICK, &text, &features) ? 1 : 0;
+}
+
+// A popup as the engine would ask for one; the view that came back, or null.
+wkeWebView fakeEngineCreateViewAt(wkeWebView view, const wchar_t* url, int x, int y, int width, int height)
+{
+    wkeStringImpl text{url};
+    wkeWindowFeatures features{x, y, width, height, false, false, false, false, true, true, false};
+    return view->createView ? view->createView(view, view->createViewParam, WKE_NAVIGATION_TYPE_OTHER, &text, &features)
+                            : nullptr;
+}
+
+void fakeEngineTitle(wkeWebView view, const wchar_t* title)
+{
+    wkeStringImpl text{title};
+    if (view->titleChanged)
+        view->titleChanged(view, view->titleChangedParam, &text);
+}
+
+void fakeEngineHover(wkeWebView view, const wchar_t* url)
+{
+    wkeStringImpl text{url};
+    if (view->hover)
+        view->hover(view, view->hoverParam, &text);
+}
+
+void fakeEngineUrlChanged(wkeWebView view, const wchar_t* url)
+{
+    wkeStringImpl text{url};
+    if (view->urlChanged)
+        view->urlChanged(view, view->urlChangedParam, reinterpret_cast<wkeWebFrameHandle>(7), &text);
+}
+
+void fakeEngineAlert(wkeWebView view, const wchar_t* message)
+{
+    wkeStringImpl text{message};
+    if (view->alert)
+        view->alert(view, view->alertParam, &text);
+}
+
+void fakeEngineDocumentReady(wkeWebView view)
+{
+    if (view->documentReady)
+        view->documentReady(view, view->documentReadyParam, reinterpret_cast<wkeWebFrameHandle>(7));
+}
+
+void fakeEngineConsole(wkeWebView view, int level, const wchar_t* message, const wchar_t* source, unsigned line,
+                       const wchar_t* stack)
+{
+    wkeStringImpl messageText{message};
+    wkeStringImpl sourceText{source};
+    wkeStringImpl stackText{stack};
+    if (view->console)
+        view->console(view, view->consoleParam, static_cast<wkeConsoleLevel>(level), &messageText, &sourceText, line,
+                      &stackText);
+}
+
+void fakeEngineLoadUrlEnd(wkeWebView view, const char* url, void* job, void* buf, int len)
+{
+    if (view->loadUrlEnd)
+        view->loadUrlEnd(view, view->loadUrlEndParam, url, job, buf, len);
+}
+
+HWND fakeEngineWindow(wkeWebView view)
+{
+    return view ? view->window : nullptr;
 }
 
 // Paints the rectangle in one colour through the paint callback.
