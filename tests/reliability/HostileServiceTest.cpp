@@ -16,9 +16,7 @@
 #include <vector>
 
 #include "app/ControlIds.h"
-#include "tests/support/AppDriver.h"
-#include "tests/support/ScratchDirectory.h"
-#include "tests/support/TestAnswerService.h"
+#include "tests/support/KelvoraUnderTest.h"
 
 namespace {
 
@@ -30,7 +28,7 @@ constexpr DWORD ResponsiveBoundMs = 5000;
 
 std::string Result(const std::string& title, const std::string& answer)
 {
-    return "\xCC\xE2\xC4\xBF:" + title + "\r\n======\r\n\xB4\xF0\xB0\xB8:" + answer;
+    return KelvoraUnderTest::Result(title, answer);
 }
 
 const std::string NormalResult = Result("T", "A");
@@ -101,20 +99,8 @@ struct Case {
     std::function<void()> release;
 };
 
-class HostileServiceTest : public testing::Test {
+class HostileServiceTest : public KelvoraSuite {
 protected:
-    static void SetUpTestSuite()
-    {
-        directory_ = new ScratchDirectory();
-        service_ = new TestAnswerService();
-        ASSERT_TRUE(service_->Start());
-        const std::wstring exe = PrepareKelvoraCopy(directory_->Path(), service_->BaseUrl());
-        ASSERT_FALSE(exe.empty());
-        app_ = new AppDriver();
-        ASSERT_TRUE(app_->Start(exe, directory_->Path()));
-        ASSERT_NE(nullptr, app_->WaitForMainWindow(30000));
-    }
-
     static void TearDownTestSuite()
     {
         std::printf("\n%-44s | %-34s | %-14s | %8s | %-10s | %s\n", "case", "result box", "notice label", "seconds",
@@ -123,12 +109,7 @@ protected:
             std::printf("%-44s | %-34s | %-14s | %8.2f | %-10s | %s\n", row.name.c_str(), row.result.c_str(), row.notice.c_str(),
                         row.seconds, row.responsive ? "yes" : "NO", row.nextLookupWorks ? "works" : "FAILS");
         std::fflush(stdout);
-        delete app_;
-        delete service_;
-        delete directory_;
-        app_ = nullptr;
-        service_ = nullptr;
-        directory_ = nullptr;
+        KelvoraSuite::TearDownTestSuite();
     }
 
     void SetUp() override
@@ -137,13 +118,6 @@ protected:
         ASSERT_TRUE(app_->IsRunning());
         service_->RestoreDefaults();
         service_->Server().ClearRecords();
-    }
-
-    static HWND Control(uint32_t id) { return app_->Control(id); }
-
-    static void SetText(uint32_t id, const std::wstring& text)
-    {
-        SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_BLOCK, 5000, nullptr);
     }
 
     static bool Responsive()
@@ -174,8 +148,6 @@ protected:
         return AppDriver::WaitFor(ResultWritten, boundMs);
     }
 
-    static AnsiText ResultText() { return AppDriver::ReadText(Control(ResultBoxId)); }
-    static AnsiText NoticeText() { return AppDriver::ReadText(Control(NoticeLabelId)); }
 
     // With the defaults back, a lookup shows the answer again.
     static bool NextLookupWorks()
@@ -224,14 +196,8 @@ protected:
         return [expected](const AnsiText& shown) { return shown == expected; };
     }
 
-    static ScratchDirectory* directory_;
-    static TestAnswerService* service_;
-    static AppDriver* app_;
 };
 
-ScratchDirectory* HostileServiceTest::directory_ = nullptr;
-TestAnswerService* HostileServiceTest::service_ = nullptr;
-AppDriver* HostileServiceTest::app_ = nullptr;
 
 constexpr char AnswerJson[] = R"({"answer":"A","title":"T"})";
 

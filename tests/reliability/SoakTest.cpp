@@ -16,9 +16,7 @@
 #include <vector>
 
 #include "app/ControlIds.h"
-#include "tests/support/AppDriver.h"
-#include "tests/support/ScratchDirectory.h"
-#include "tests/support/TestAnswerService.h"
+#include "tests/support/KelvoraUnderTest.h"
 
 namespace {
 
@@ -153,20 +151,15 @@ double Seconds(const LARGE_INTEGER& start)
 TEST(SoakTest, ResourcesStayFlatOverManyLookups)
 {
     const int lookups = LookupCount();
-    ScratchDirectory directory;
-    TestAnswerService service;
-    ASSERT_TRUE(service.Start());
-    const std::wstring exe = PrepareKelvoraCopy(directory.Path(), service.BaseUrl());
-    ASSERT_FALSE(exe.empty());
-    AppDriver app;
-    ASSERT_TRUE(app.Start(exe, directory.Path()));
-    ASSERT_NE(nullptr, app.WaitForMainWindow(30000));
-    HWND question = app.Control(QuestionBoxId);
+    KelvoraUnderTest kelvora;
+    ASSERT_TRUE(kelvora.Start());
+    TestAnswerService& service = kelvora.service;
+    AppDriver& app = kelvora.app;
     HWND result = app.Control(ResultBoxId);
     HWND button = app.Control(QueryButtonId);
     ASSERT_TRUE(app.BringToFront());
 
-    const AnsiText expected = "\xCC\xE2\xC4\xBF:T\r\n======\r\n\xB4\xF0\xB0\xB8:A"; // 题目:T ... 答案:A
+    const AnsiText expected = KelvoraUnderTest::Result("T", "A");
     ResourceSample warm;
     ResourceSample last;
     int wrong = 0;
@@ -174,8 +167,8 @@ TEST(SoakTest, ResourcesStayFlatOverManyLookups)
     QueryPerformanceCounter(&start);
     for (int i = 1; i <= lookups; ++i) {
         const std::wstring text = L"\u9898\u76EE" + std::to_wstring(i); // 题目 and the number
-        SendMessageTimeoutW(question, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_BLOCK, 5000, nullptr);
-        SendMessageTimeoutW(result, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"(waiting)"), SMTO_BLOCK, 5000, nullptr);
+        kelvora.SetText(QuestionBoxId, text);
+        kelvora.SetText(ResultBoxId, L"(waiting)");
         app.Click(button);
         ASSERT_TRUE(AppDriver::WaitFor([&] { return AppDriver::ReadText(result) != "(waiting)"; }, 60000)) << "lookup " << i;
         if (AppDriver::ReadText(result) != expected)
