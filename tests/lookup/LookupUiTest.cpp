@@ -8,9 +8,7 @@
 #include <string>
 
 #include "app/ControlIds.h"
-#include "tests/support/AppDriver.h"
-#include "tests/support/ScratchDirectory.h"
-#include "tests/support/TestAnswerService.h"
+#include "tests/support/KelvoraUnderTest.h"
 
 namespace {
 
@@ -23,35 +21,12 @@ constexpr char EmptyResult[] = "\xCC\xE2\xC4\xBF:\r\n======\r\n\xB4\xF0\xB0\xB8:
 
 std::string Result(const std::string& title, const std::string& answer)
 {
-    return "\xCC\xE2\xC4\xBF:" + title + "\r\n======\r\n\xB4\xF0\xB0\xB8:" + answer;
+    return KelvoraUnderTest::Result(title, answer);
 }
 
 // One Kelvora.exe for the whole suite: lookups keep no state between them.
-class LookupTest : public testing::Test {
+class LookupTest : public KelvoraSuite {
 protected:
-    static void SetUpTestSuite()
-    {
-        directory_ = new ScratchDirectory();
-        service_ = new TestAnswerService();
-        ASSERT_TRUE(service_->Start());
-        // Later routes win: every test adds its own on top of these.
-        const std::wstring exe = PrepareKelvoraCopy(directory_->Path(), service_->BaseUrl());
-        ASSERT_FALSE(exe.empty());
-        app_ = new AppDriver();
-        ASSERT_TRUE(app_->Start(exe, directory_->Path()));
-        ASSERT_NE(nullptr, app_->WaitForMainWindow(30000));
-    }
-
-    static void TearDownTestSuite()
-    {
-        delete app_;
-        delete service_;
-        delete directory_;
-        app_ = nullptr;
-        service_ = nullptr;
-        directory_ = nullptr;
-    }
-
     void SetUp() override
     {
         ASSERT_NE(nullptr, app_);
@@ -63,13 +38,6 @@ protected:
                             "\xE8\xAF\xA5\xE7\xAD\x94\xE6\xA1\x88\xE5\xB7\xB2\xE8\xA2\xAB\xE5\xB1\x8F\xE8\x94\xBD");
         service_->SetAnswer(R"({"answer":"A","title":"T"})");
         SetText(ResultBoxId, L"");
-    }
-
-    static HWND Control(uint32_t id) { return app_->Control(id); }
-
-    static void SetText(uint32_t id, const std::wstring& text)
-    {
-        SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_BLOCK, 5000, nullptr);
     }
 
     // Puts the question into 编辑框1 and presses 按钮1 with a real click;
@@ -84,8 +52,6 @@ protected:
         ASSERT_TRUE(AppDriver::WaitFor([] { return AppDriver::ReadText(Control(ResultBoxId)) != "(waiting)"; }, 60000));
     }
 
-    static AnsiText ResultText() { return AppDriver::ReadText(Control(ResultBoxId)); }
-    static AnsiText NoticeText() { return AppDriver::ReadText(Control(NoticeLabelId)); }
 
     static std::string QueryOf(const std::string& path, size_t index = 0)
     {
@@ -103,14 +69,8 @@ protected:
         EXPECT_FALSE(request.HasHeader("Referer"));
     }
 
-    static ScratchDirectory* directory_;
-    static TestAnswerService* service_;
-    static AppDriver* app_;
 };
 
-ScratchDirectory* LookupTest::directory_ = nullptr;
-TestAnswerService* LookupTest::service_ = nullptr;
-AppDriver* LookupTest::app_ = nullptr;
 
 TEST_F(LookupTest, ShowsTitleAndAnswerAfterFourRequestsInOrder)
 {

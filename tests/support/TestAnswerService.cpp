@@ -11,6 +11,12 @@
 
 TestAnswerService::TestAnswerService()
 {
+    RestoreDefaults();
+}
+
+void TestAnswerService::RestoreDefaults()
+{
+    server_.ClearRoutes();
     SetKey("K123");
     SetConfig("\xE6\xB5\x8B\xE8\xAF\x95\xE5\x85\xAC\xE5\x91\x8A", // 测试公告
               std::string(AnswerPath) + "?q=\xE9\xA2\x98\xE7\x9B\xAE&k=\xE5\xAF\x86\xE9\x92\xA5", // ?q=题目&k=密钥

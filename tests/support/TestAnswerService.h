@@ -26,6 +26,9 @@ public:
     TestAnswerService();
 
     bool Start();
+    // Drops every route added since and serves the defaults again: key K123,
+    // the configuration above, the answer {"answer":"A","title":"T"}.
+    void RestoreDefaults();
     std::string BaseUrl() const { return server_.BaseUrl(); }
     LoopbackServer& Server() { return server_; }
 
