@@ -19,6 +19,7 @@ constexpr DWORD UrlPathSize = 2048;
 constexpr DWORD UserNameSize = 128;
 constexpr DWORD PasswordSize = 128;
 constexpr DWORD ContentLengthBufferSize = 32;
+constexpr DWORD ReceiveTimeoutMs = 30000;
 
 constexpr char AcceptTypeEntry[] = "Accept: */* \r\n";
 constexpr char ExtraHeaders[] = "Accept: */*\r\n\r\n";
@@ -172,6 +173,10 @@ ByteBuffer HttpFetch(const AnsiText& url)
         acceptTypes, flags, 0));
     if (!request)
         return {};
+    // The window waits for this request: a service that stops sending must
+    // not hold it for ever (Wine applies no default of its own here).
+    DWORD receiveTimeoutMs = ReceiveTimeoutMs;
+    InternetSetOptionA(request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeoutMs, sizeof receiveTimeoutMs);
     if (!HttpSendRequestA(request.Get(), ExtraHeaders, ExtraHeadersLength, nullptr, 0))
         return {};
     return ReadBody(request.Get());
