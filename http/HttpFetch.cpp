@@ -20,14 +20,16 @@ constexpr DWORD UserNameSize = 128;
 constexpr DWORD PasswordSize = 128;
 constexpr DWORD ContentLengthBufferSize = 32;
 constexpr DWORD ReceiveTimeoutMs = 30000;
+constexpr int MaxRedirects = 20;
 
 constexpr char AcceptTypeEntry[] = "Accept: */* \r\n";
 constexpr char ExtraHeaders[] = "Accept: */*\r\n\r\n";
 constexpr DWORD ExtraHeadersLength = 15;
 static_assert(sizeof ExtraHeaders - 1 == ExtraHeadersLength);
 
-// Fresh from the server every time and never written to the cache.
-constexpr DWORD HttpFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+// Fresh from the server every time and never written to the cache. Redirects
+// are followed by HttpFetch itself, so that a circle of them ends.
+constexpr DWORD HttpFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
 constexpr DWORD HttpsFlags = HttpFlags | INTERNET_FLAG_SECURE;
 
 // A control character in a URL would reach the request line and let part of
@@ -136,9 +138,32 @@ ByteBuffer ReadBody(HINTERNET request)
     return body;
 }
 
-} // namespace
+// The target of a redirect reply (3xx with a Location), resolved against the
+// URL that was asked for; empty for any other reply.
+std::string RedirectTarget(HINTERNET request, const std::string& requestUrl)
+{
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+        return {};
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308)
+        return {};
+    std::string location(UrlPathSize, '\0');
+    size = static_cast<DWORD>(location.size());
+    if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location.data(), &size, nullptr))
+        return {};
+    location.resize(std::min<size_t>(size, location.size()));
+    std::string target(CanonicalUrlBufferSize, '\0');
+    DWORD length = static_cast<DWORD>(target.size());
+    if (!InternetCombineUrlA(requestUrl.c_str(), location.c_str(), target.data(), &length, ICU_NO_ENCODE))
+        return {};
+    target.resize(std::min<size_t>(length, target.size()));
+    return target.substr(0, target.find('\0'));
+}
 
-ByteBuffer HttpFetch(const AnsiText& url)
+// One request. A redirect is not followed here: its target goes to
+// `redirect` and its body is not read.
+ByteBuffer FetchOnce(const AnsiText& url, std::string& redirect)
 {
     if (url.empty() || HasControlByte(url))
         return {};
@@ -179,5 +204,24 @@ ByteBuffer HttpFetch(const AnsiText& url)
     InternetSetOptionA(request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeoutMs, sizeof receiveTimeoutMs);
     if (!HttpSendRequestA(request.Get(), ExtraHeaders, ExtraHeadersLength, nullptr, 0))
         return {};
+    redirect = RedirectTarget(request.Get(), canonical);
+    if (!redirect.empty())
+        return {};
     return ReadBody(request.Get());
+}
+
+} // namespace
+
+ByteBuffer HttpFetch(const AnsiText& url)
+{
+    AnsiText current = url;
+    for (int hop = 0;; ++hop) {
+        std::string redirect;
+        ByteBuffer body = FetchOnce(current, redirect);
+        // A service that redirects in a circle must not hold the caller: after
+        // MaxRedirects hops the fetch gives up with the empty result.
+        if (redirect.empty() || hop == MaxRedirects)
+            return body;
+        current = redirect;
+    }
 }

@@ -184,6 +184,15 @@ TEST_F(HttpFetchTest, FollowsRedirects)
     EXPECT_EQ("/to?x=2", requests[1].target);
 }
 
+TEST_F(HttpFetchTest, RedirectCircleEndsEmpty)
+{
+    server.AddRoute("/a", Reply::Redirect("/b"));
+    server.AddRoute("/b", Reply::Redirect(server.Url("/a")));
+    EXPECT_TRUE(HttpFetch(server.Url("/a")).empty());
+    // The first request and twenty redirects, then it gives up.
+    EXPECT_EQ(21u, server.RequestCount());
+}
+
 TEST_F(HttpFetchTest, NeverAnswersFromTheCache)
 {
     int served = 0;
