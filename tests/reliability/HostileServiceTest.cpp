@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -134,16 +133,9 @@ protected:
     {
         // The window may start a lookup between two reads, so each read is
         // bounded on its own and one that fails counts as not written.
-        HWND box = Control(ResultBoxId);
-        DWORD_PTR cchText = 0;
-        if (!SendMessageTimeoutW(box, WM_GETTEXTLENGTH, 0, 0, SMTO_BLOCK, 1000, &cchText))
+        std::wstring text;
+        if (!AppDriver::TryReadTextWide(Control(ResultBoxId), 1000, text))
             return false;
-        std::wstring text(static_cast<size_t>(cchText) + 1, L'\0');
-        DWORD_PTR cchCopied = 0;
-        if (!SendMessageTimeoutW(box, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_BLOCK, 1000,
-                                 &cchCopied))
-            return false;
-        text.resize(std::min<size_t>(cchCopied, cchText));
         return AnsiFromWide(text) != Waiting;
     }
 

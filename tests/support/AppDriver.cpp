@@ -1,6 +1,7 @@
 #include "tests/support/AppDriver.h"
 
 #include <algorithm>
+#include <utility>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -252,17 +253,25 @@ void AppDriver::Click(HWND window)
     SendInput(3, inputs, sizeof(INPUT));
 }
 
-std::wstring AppDriver::ReadTextWide(HWND window)
+bool AppDriver::TryReadTextWide(HWND window, DWORD timeoutMs, std::wstring& text)
 {
     DWORD_PTR cchText = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &cchText))
-        return {};
-    std::wstring text(static_cast<size_t>(cchText) + 1, L'\0');
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &cchText))
+        return false;
+    std::wstring read(static_cast<size_t>(cchText) + 1, L'\0');
     DWORD_PTR cchCopied = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                             5000, &cchCopied))
-        return {};
-    text.resize(std::min<size_t>(cchCopied, cchText));
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, read.size(), reinterpret_cast<LPARAM>(read.data()), SMTO_ABORTIFHUNG,
+                             timeoutMs, &cchCopied))
+        return false;
+    read.resize(std::min<size_t>(cchCopied, cchText));
+    text = std::move(read);
+    return true;
+}
+
+std::wstring AppDriver::ReadTextWide(HWND window)
+{
+    std::wstring text;
+    TryReadTextWide(window, 5000, text);
     return text;
 }
 

@@ -82,6 +82,9 @@ public:
     // The window's text, converted to code page 936 (or as UTF-16).
     static AnsiText ReadText(HWND window);
     static std::wstring ReadTextWide(HWND window);
+    // The same, bounded by `timeoutMs`; false when the window did not answer
+    // in time (a window busy with a lookup does not), as opposed to an empty text.
+    static bool TryReadTextWide(HWND window, DWORD timeoutMs, std::wstring& text);
     // The window that has the keyboard focus in the application's thread.
     HWND FocusedWindow() const;
 
