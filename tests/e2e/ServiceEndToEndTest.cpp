@@ -31,15 +31,11 @@ protected:
     {
         HWND box = app_.Control(QuestionBoxId);
         HWND result = app_.Control(ResultBoxId);
-        SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
         SendMessageW(result, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
-        EXPECT_TRUE(app_.BringToFront());
-        app_.Click(box);
-        EXPECT_TRUE(app_.WaitForFocus(box));
-        app_.TypeText(question);
-        EXPECT_TRUE(AppDriver::WaitFor([&] { return AppDriver::ReadTextWide(box) == question; }, 10000));
-        app_.Click(app_.Control(QueryButtonId));
-        EXPECT_TRUE(AppDriver::WaitFor([&] { return !AppDriver::ReadText(result).empty(); }, 60000));
+        EXPECT_TRUE(app_.TypeInto(box, question));
+        EXPECT_TRUE(app_.ClickButton(app_.Control(QueryButtonId)));
+        EXPECT_TRUE(AppDriver::WaitFor([&] { return !AppDriver::ReadText(result).empty(); }, 60000))
+            << "foreground window " << GetForegroundWindow() << ", focus " << app_.FocusedWindow();
         return AppDriver::ReadText(result);
     }
 

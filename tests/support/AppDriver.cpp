@@ -1,8 +1,9 @@
 #include "tests/support/AppDriver.h"
 
 #include <algorithm>
-#include <utility>
+#include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <cstring>
 #include <vector>
 
@@ -251,6 +252,58 @@ void AppDriver::Click(HWND window)
     inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
     inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
     SendInput(3, inputs, sizeof(INPUT));
+}
+
+testing::AssertionResult AppDriver::TypeInto(HWND box, std::wstring_view text, int attempts)
+{
+    std::wstring expected;
+    for (wchar_t c : text) {
+        if (c == L'\n')
+            expected += L'\r';
+        expected += c;
+    }
+    std::wstring seen;
+    std::string stage = "no attempt";
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        if (attempt > 1)
+            fprintf(stderr, "AppDriver: typing failed (%s); typing again\n", stage.c_str());
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""), SMTO_ABORTIFHUNG, 5000, &ignored);
+        if (!BringToFront(5000)) {
+            stage = "the window did not come to the front";
+            continue;
+        }
+        Click(box);
+        if (!WaitForFocus(box, 5000)) {
+            stage = "the box did not take the focus";
+            continue;
+        }
+        TypeText(text);
+        if (WaitFor([&] { return TryReadTextWide(box, 2000, seen) && seen == expected; }, 5000))
+            return testing::AssertionSuccess();
+        stage = "the box did not read back the typed text";
+    }
+    return testing::AssertionFailure() << "after " << attempts << " attempts " << stage << "; the box holds "
+                                       << seen.size() << " characters, foreground window " << GetForegroundWindow()
+                                       << " (main window " << mainWindow_ << "), focus " << FocusedWindow();
+}
+
+testing::AssertionResult AppDriver::ClickButton(HWND button, const std::function<bool()>& took, int attempts)
+{
+    if (!took && FocusedWindow() == button)
+        return testing::AssertionFailure() << "the button has the focus already; a click could not be seen";
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        if (attempt > 1)
+            fprintf(stderr, "AppDriver: the click was lost (foreground %p, focus %p); clicking again\n",
+                    static_cast<void*>(GetForegroundWindow()), static_cast<void*>(FocusedWindow()));
+        BringToFront(5000);
+        Click(button);
+        if (WaitFor(took ? took : [&] { return FocusedWindow() == button; }, 5000))
+            return testing::AssertionSuccess();
+    }
+    return testing::AssertionFailure() << "the button took no click in " << attempts << " attempts; foreground window "
+                                       << GetForegroundWindow() << " (main window " << mainWindow_ << "), focus "
+                                       << FocusedWindow();
 }
 
 bool AppDriver::TryReadTextWide(HWND window, DWORD timeoutMs, std::wstring& text)

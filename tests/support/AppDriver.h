@@ -78,6 +78,19 @@ public:
     void PressKey(WORD virtualKey, bool shift = false, bool ctrl = false, bool alt = false);
     // A left click at the centre of the window, with real mouse input.
     void Click(HWND window);
+    // Empties an edit box, brings the window to the front, clicks the box and
+    // types `text` into it ('\n' presses Enter and reads back as "\r\n").
+    // Under Wine without a window manager the X server may take the
+    // foreground away just after it was given, and the keys then reach no
+    // window; so when the box does not read back the text, this starts over,
+    // up to `attempts` times. The failure says what the box and focus were.
+    testing::AssertionResult TypeInto(HWND box, std::wstring_view text, int attempts = 3);
+    // Each retry above is told on stderr, so a run's log shows lost input.
+    // Clicks a push button, and again (up to `attempts` times) while `took`
+    // does not hold within five seconds: a lost click is retried, a delivered
+    // one never. Without `took`, the sign is that the button took the focus,
+    // which a pressed button does; the button must not have it already.
+    testing::AssertionResult ClickButton(HWND button, const std::function<bool()>& took = {}, int attempts = 3);
 
     // The window's text, converted to code page 936 (or as UTF-16).
     static AnsiText ReadText(HWND window);
