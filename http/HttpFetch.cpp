@@ -119,7 +119,9 @@ void ApplyProxySettings(HINTERNET sessionHandle, HINTERNET connection)
         const_cast<char*>(proxy.proxyPassword.c_str()), static_cast<DWORD>(proxy.proxyPassword.size() + 1));
 }
 
-ByteBuffer ReadBody(HINTERNET request)
+// The whole body, or empty when it outlasts the limits (time counted from
+// `start`). A read that fails part-way ends the body with what arrived.
+ByteBuffer ReadBody(HINTERNET request, const FetchLimits& limits, ULONGLONG start)
 {
     ByteBuffer body;
     const DWORD readSize = ChooseReadSize(request);
@@ -130,10 +132,25 @@ ByteBuffer ReadBody(HINTERNET request)
         return {};
     }
     for (;;) {
-        DWORD got = 0;
-        if (!InternetReadFile(request, buffer.data(), readSize, &got) || got == 0)
+        // A read waits until its buffer is full, however slowly the bytes
+        // come; asking for no more than has arrived lets the limits be
+        // checked as the body comes in.
+        // It fails as a read would, on the receive time-out or a broken
+        // connection, and ends the body the same way.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request, &available, 0, 0))
             break;
-        body.insert(body.end(), buffer.begin(), buffer.begin() + got);
+        const DWORD ask = available > 0 ? std::min(available, readSize) : readSize;
+        DWORD got = 0;
+        if (!InternetReadFile(request, buffer.data(), ask, &got) || got == 0)
+            break;
+        if (GetTickCount64() - start > limits.totalMs || got > limits.maxBodyBytes - body.size())
+            return {};
+        try {
+            body.insert(body.end(), buffer.begin(), buffer.begin() + got);
+        } catch (const std::bad_alloc&) {
+            return {};
+        }
     }
     return body;
 }
@@ -163,7 +180,7 @@ std::string RedirectTarget(HINTERNET request, const std::string& requestUrl)
 
 // One request. A redirect is not followed here: its target goes to
 // `redirect` and its body is not read.
-ByteBuffer FetchOnce(const AnsiText& url, std::string& redirect)
+ByteBuffer FetchOnce(const AnsiText& url, const FetchLimits& limits, std::string& redirect)
 {
     if (url.empty() || HasControlByte(url))
         return {};
@@ -202,22 +219,23 @@ ByteBuffer FetchOnce(const AnsiText& url, std::string& redirect)
     // not hold it for ever (Wine applies no default of its own here).
     DWORD receiveTimeoutMs = ReceiveTimeoutMs;
     InternetSetOptionA(request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeoutMs, sizeof receiveTimeoutMs);
+    const ULONGLONG start = GetTickCount64();
     if (!HttpSendRequestA(request.Get(), ExtraHeaders, ExtraHeadersLength, nullptr, 0))
         return {};
     redirect = RedirectTarget(request.Get(), canonical);
     if (!redirect.empty())
         return {};
-    return ReadBody(request.Get());
+    return ReadBody(request.Get(), limits, start);
 }
 
 } // namespace
 
-ByteBuffer HttpFetch(const AnsiText& url)
+ByteBuffer HttpFetch(const AnsiText& url, const FetchLimits& limits)
 {
     AnsiText current = url;
     for (int hop = 0;; ++hop) {
         std::string redirect;
-        ByteBuffer body = FetchOnce(current, redirect);
+        ByteBuffer body = FetchOnce(current, limits, redirect);
         // A service that redirects in a circle must not hold the caller: after
         // MaxRedirects hops the fetch gives up with the empty result.
         if (redirect.empty() || hop == MaxRedirects)

@@ -1,6 +1,7 @@
 // HttpFetch against the loopback server, which records every raw request.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "http/HttpFetch.h"
@@ -172,6 +173,25 @@ TEST_F(HttpFetchTest, ServiceThatStopsSendingDoesNotHoldTheCaller)
     // What arrived before the time-out, as far as the platform hands it over.
     EXPECT_TRUE(Text(body) == "partial" || body.empty()) << Text(body);
     EXPECT_LT(elapsed, 60000u);
+}
+
+TEST_F(HttpFetchTest, RepliesBeyondTheLimitsGiveEmpty)
+{
+    // Two bytes every 50 ms: still arriving when the time is up.
+    server.AddRoute("/trickle", Reply::Trickle(std::string(400, 'x'), 2, 50));
+    server.AddRoute("/endless", Reply::WithoutLength(std::string(300000, 'y')));
+    FetchLimits limits;
+    limits.totalMs = 2000;
+    limits.maxBodyBytes = 200000;
+    const DWORD start = GetTickCount();
+    EXPECT_TRUE(HttpFetch(server.Url("/trickle"), limits).empty());
+    const DWORD elapsed = GetTickCount() - start;
+    std::printf("trickle ended after %lu ms\n", static_cast<unsigned long>(elapsed));
+    EXPECT_LT(elapsed, 8000u);
+    EXPECT_TRUE(HttpFetch(server.Url("/endless"), limits).empty());
+    // Within the limits the same replies come back whole.
+    limits.maxBodyBytes = 300000;
+    EXPECT_EQ(300000u, HttpFetch(server.Url("/endless"), limits).size());
 }
 
 TEST_F(HttpFetchTest, FollowsRedirects)
