@@ -145,9 +145,10 @@ protected:
     {
         SetText(QuestionBoxId, L"q");
         SetText(ResultBoxId, L"(waiting)");
-        if (!app_->BringToFront())
+        // The lookup page request, recorded before any reply, shows that the click arrived.
+        const size_t before = service_->Server().RequestCount();
+        if (!app_->ClickButton(Control(QueryButtonId), [before] { return service_->Server().RequestCount() > before; }))
             return false;
-        app_->Click(Control(QueryButtonId));
         return AppDriver::WaitFor(ResultWritten, boundMs);
     }
 
