@@ -4,6 +4,10 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <string_view>
 
@@ -120,7 +124,9 @@ void ApplyProxySettings(HINTERNET sessionHandle, HINTERNET connection)
 }
 
 // The whole body, or empty when it outlasts the limits (time counted from
-// `start`). A read that fails part-way ends the body with what arrived.
+// `start`). A read that fails part-way ends the body with what arrived. A
+// read waits until its buffer is full, so a trickling reply is noticed here
+// only late; FetchOnceWithin bounds the caller's wait.
 ByteBuffer ReadBody(HINTERNET request, const FetchLimits& limits, ULONGLONG start)
 {
     ByteBuffer body;
@@ -132,17 +138,8 @@ ByteBuffer ReadBody(HINTERNET request, const FetchLimits& limits, ULONGLONG star
         return {};
     }
     for (;;) {
-        // A read waits until its buffer is full, however slowly the bytes
-        // come; asking for no more than has arrived lets the limits be
-        // checked as the body comes in.
-        // It fails as a read would, on the receive time-out or a broken
-        // connection, and ends the body the same way.
-        DWORD available = 0;
-        if (!InternetQueryDataAvailable(request, &available, 0, 0))
-            break;
-        const DWORD ask = available > 0 ? std::min(available, readSize) : readSize;
         DWORD got = 0;
-        if (!InternetReadFile(request, buffer.data(), ask, &got) || got == 0)
+        if (!InternetReadFile(request, buffer.data(), readSize, &got) || got == 0)
             break;
         if (GetTickCount64() - start > limits.totalMs || got > limits.maxBodyBytes - body.size())
             return {};
@@ -228,6 +225,63 @@ ByteBuffer FetchOnce(const AnsiText& url, const FetchLimits& limits, std::string
     return ReadBody(request.Get(), limits, start);
 }
 
+// One request handed to a pool thread, shared by that thread and the caller.
+struct PooledFetch {
+    AnsiText url;
+    FetchLimits limits;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    ByteBuffer body;
+    std::string redirect;
+};
+
+void CALLBACK RunPooledFetch(PTP_CALLBACK_INSTANCE, void* context)
+{
+    // The pool's reference: the caller may have stopped waiting long ago.
+    const std::unique_ptr<std::shared_ptr<PooledFetch>> reference(static_cast<std::shared_ptr<PooledFetch>*>(context));
+    const std::shared_ptr<PooledFetch> fetch = *reference;
+    std::string redirect;
+    ByteBuffer body;
+    try {
+        body = FetchOnce(fetch->url, fetch->limits, redirect);
+    } catch (const std::bad_alloc&) {
+        body.clear();
+        redirect.clear();
+    }
+    std::lock_guard lock(fetch->mutex);
+    fetch->body = std::move(body);
+    fetch->redirect = std::move(redirect);
+    fetch->done = true;
+    fetch->finished.notify_all();
+}
+
+// FetchOnce on a thread of the process's pool, waited for at most the time
+// limit: a read cannot be cut short, so a reply that keeps trickling in is
+// left to that thread (it owns every handle of the request and closes them
+// when the reply ends) and the caller gets the empty result.
+ByteBuffer FetchOnceWithin(const AnsiText& url, const FetchLimits& limits, std::string& redirect)
+{
+    std::shared_ptr<PooledFetch> fetch;
+    std::unique_ptr<std::shared_ptr<PooledFetch>> poolReference;
+    try {
+        fetch = std::make_shared<PooledFetch>();
+        fetch->url = url;
+        fetch->limits = limits;
+        poolReference = std::make_unique<std::shared_ptr<PooledFetch>>(fetch);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    if (!TrySubmitThreadpoolCallback(RunPooledFetch, poolReference.get(), nullptr))
+        return FetchOnce(url, limits, redirect);  // no thread to spare: wait as long as it takes
+    poolReference.release();  // now the pool thread's
+    std::unique_lock lock(fetch->mutex);
+    if (!fetch->finished.wait_for(lock, std::chrono::milliseconds(limits.totalMs), [&] { return fetch->done; }))
+        return {};
+    redirect = std::move(fetch->redirect);
+    return std::move(fetch->body);
+}
+
 } // namespace
 
 ByteBuffer HttpFetch(const AnsiText& url, const FetchLimits& limits)
@@ -235,7 +289,7 @@ ByteBuffer HttpFetch(const AnsiText& url, const FetchLimits& limits)
     AnsiText current = url;
     for (int hop = 0;; ++hop) {
         std::string redirect;
-        ByteBuffer body = FetchOnce(current, limits, redirect);
+        ByteBuffer body = FetchOnceWithin(current, limits, redirect);
         // A service that redirects in a circle must not hold the caller: after
         // MaxRedirects hops the fetch gives up with the empty result.
         if (redirect.empty() || hop == MaxRedirects)

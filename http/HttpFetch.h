@@ -8,7 +8,7 @@
 // fetch, so a service that keeps trickling bytes, or sends without end, must
 // not hold it for ever or exhaust the process's memory.
 struct FetchLimits {
-    uint32_t totalMs = 60000;                   // from sending the request to the body's end
+    uint32_t totalMs = 60000;                   // per request, until its body has ended
     size_t maxBodyBytes = 64u * 1024u * 1024u;  // far above any reply of the service
 };
 
@@ -17,5 +17,6 @@ struct FetchLimits {
 // (it holds a control character), when it cannot be parsed, when the request
 // cannot be sent, or when the body is empty. A read that fails part-way keeps
 // what arrived. A reply that outlasts the limits gives the empty result: a
-// body cut by us is not the service's reply.
+// body cut by us is not the service's reply. Each request runs on a thread
+// of its own while the caller waits, so that the wait can end on time.
 ByteBuffer HttpFetch(const AnsiText& url, const FetchLimits& limits = {});
