@@ -169,7 +169,8 @@ TEST(SoakTest, ResourcesStayFlatOverManyLookups)
         const std::wstring text = L"\u9898\u76EE" + std::to_wstring(i); // 题目 and the number
         kelvora.SetText(QuestionBoxId, text);
         kelvora.SetText(ResultBoxId, L"(waiting)");
-        app.Click(button);
+        const size_t before = service.Server().RequestCount();
+        ASSERT_TRUE(app.ClickButton(button, [&] { return service.Server().RequestCount() > before; })) << "lookup " << i;
         ASSERT_TRUE(AppDriver::WaitFor([&] { return AppDriver::ReadText(result) != "(waiting)"; }, 60000)) << "lookup " << i;
         if (AppDriver::ReadText(result) != expected)
             ++wrong;
