@@ -215,6 +215,13 @@ TEST_F(HostileServiceTest, SlowEndlessAndMisframedReplies)
     RunAll({
         {"answer trickled, 1 byte per 150 ms", [] { service_->Server().AddRoute(TestAnswerService::AnswerPath, Reply::Trickle(AnswerJson, 1, 150)); },
          Is(NormalResult), Cp936Title},
+        // Days at this pace: the fetch gives up after a minute with the empty result.
+        {"answer never ends, 1 byte per 500 ms",
+         [] {
+             service_->Server().AddRoute(TestAnswerService::AnswerPath,
+                                         Reply::Trickle(std::string(AnswerJson) + std::string(1000000, ' '), 1, 500));
+         },
+         Is(EmptyResult), Cp936Title, 120000},
         {"answer: 15 s of silence, then the reply",
          [] {
              Reply late = Reply::Raw("HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + std::string(AnswerJson));
