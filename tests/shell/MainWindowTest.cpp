@@ -152,10 +152,9 @@ TEST_F(MainWindowTest, MinimizeAndRestoreKeepTheLayout)
 TEST_F(MainWindowTest, TypingAfterStartGoesIntoTheQuestionBoxWithCrLfBreaks)
 {
     ASSERT_TRUE(app_.WaitForFocus(question_));
-    // "题目" then a line break and a second line.
-    app_.TypeText(L"\x9898\x76EE one\nline two");
-    EXPECT_TRUE(app_.WaitForText(question_, "\xCC\xE2\xC4\xBF one\r\nline two"))
-        << "got: " << AppDriver::ReadText(question_);
+    // "题目" then a line break and a second line, with no click first.
+    EXPECT_TRUE(app_.TypeInto(question_, L"\x9898\x76EE one\nline two", false));
+    EXPECT_EQ("\xCC\xE2\xC4\xBF one\r\nline two", AppDriver::ReadText(question_));
     EXPECT_EQ("", AppDriver::ReadText(app_.Control(ResultBoxId)));
 }
 
@@ -183,8 +182,7 @@ TEST_F(MainWindowTest, EnterInTheResultBoxBreaksTheLineThere)
     app_.PressKey(VK_TAB);
     HWND result = app_.Control(ResultBoxId);
     ASSERT_TRUE(app_.WaitForFocus(result));
-    app_.TypeText(L"a\nb");
-    EXPECT_TRUE(app_.WaitForText(result, "a\r\nb"));
+    EXPECT_TRUE(app_.TypeInto(result, L"a\nb", false));
     EXPECT_EQ(result, app_.FocusedWindow()) << "Enter moves no focus";
 }
 
@@ -222,8 +220,7 @@ TEST_F(MainWindowTest, FocusComesBackAfterSwitchingToAnotherWindow)
 TEST_F(MainWindowTest, EscapeWhileTypingEndsTheProgramWithExitCodeZero)
 {
     ASSERT_TRUE(app_.WaitForFocus(question_));
-    app_.TypeText(L"half a question");
-    ASSERT_TRUE(app_.WaitForText(question_, "half a question"));
+    ASSERT_TRUE(app_.TypeInto(question_, L"half a question", false));
     app_.PressKey(VK_ESCAPE);
     DWORD exitCode = 0xdeadbeef;
     ASSERT_TRUE(app_.WaitForExit(DefaultWaitMs, &exitCode));

@@ -254,7 +254,7 @@ void AppDriver::Click(HWND window)
     SendInput(3, inputs, sizeof(INPUT));
 }
 
-testing::AssertionResult AppDriver::TypeInto(HWND box, std::wstring_view text, int attempts)
+testing::AssertionResult AppDriver::TypeInto(HWND box, std::wstring_view text, bool click, int attempts)
 {
     std::wstring expected;
     for (wchar_t c : text) {
@@ -273,7 +273,8 @@ testing::AssertionResult AppDriver::TypeInto(HWND box, std::wstring_view text, i
             stage = "the window did not come to the front";
             continue;
         }
-        Click(box);
+        if (click)
+            Click(box);
         if (!WaitForFocus(box, 5000)) {
             stage = "the box did not take the focus";
             continue;

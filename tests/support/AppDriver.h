@@ -84,7 +84,10 @@ public:
     // foreground away just after it was given, and the keys then reach no
     // window; so when the box does not read back the text, this starts over,
     // up to `attempts` times. The failure says what the box and focus were.
-    testing::AssertionResult TypeInto(HWND box, std::wstring_view text, int attempts = 3);
+    // With `click` false the box must have the focus already (as after start-up
+    // or after Tab): the window is brought to the front and the focus is only
+    // checked.
+    testing::AssertionResult TypeInto(HWND box, std::wstring_view text, bool click = true, int attempts = 3);
     // Each retry above is told on stderr, so a run's log shows lost input.
     // Clicks a push button, and again (up to `attempts` times) while `took`
     // does not hold within five seconds: a lost click is retried, a delivered
