@@ -89,14 +89,6 @@ STDMETHODIMP DispatchObject::QueryInterface(REFIID iid, void** out)
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) DispatchObject::Release()
-{
-    const ULONG left = references_.Drop();
-    if (left == 0)
-        delete this;
-    return left;
-}
-
 STDMETHODIMP DispatchObject::GetTypeInfoCount(UINT* count)
 {
     *count = 0;

@@ -32,8 +32,15 @@ using MemberHandler = std::function<HRESULT(ScriptCall&)>;
 class ReferenceCount {
 public:
     ULONG Add() { return ++count_; }
-    // The count left; the caller deletes itself at zero.
-    ULONG Drop() { return --count_; }
+    // Drops one reference and deletes `owner` with the last; the count left.
+    template <typename Owner>
+    ULONG Release(Owner* owner)
+    {
+        const ULONG left = --count_;
+        if (left == 0)
+            delete owner;
+        return left;
+    }
 
 private:
     std::atomic<ULONG> count_{1};
@@ -55,13 +62,14 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
     STDMETHODIMP_(ULONG) AddRef() override { return references_.Add(); }
-    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP_(ULONG) Release() override { return references_.Release(this); }
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*, UINT*) override;
 
 private:
+    friend class ReferenceCount;
     virtual ~DispatchObject() = default;
 
     struct Member {

@@ -50,13 +50,7 @@ public:
         return E_NOINTERFACE;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return references_.Add(); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = references_.Drop();
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    STDMETHODIMP_(ULONG) Release() override { return references_.Release(this); }
     STDMETHODIMP GetSecurityId(BYTE*, DWORD*, DWORD_PTR) override { return E_NOTIMPL; }
     STDMETHODIMP ProcessUrlAction(DWORD, BYTE* policy, DWORD cbPolicy, BYTE*, DWORD, DWORD, DWORD) override
     {
@@ -121,13 +115,7 @@ public:
         return S_OK;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return references_.Add(); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = references_.Drop();
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    STDMETHODIMP_(ULONG) Release() override { return references_.Release(this); }
 
     STDMETHODIMP QueryService(REFGUID service, REFIID iid, void** out) override
     {
@@ -182,6 +170,7 @@ public:
     STDMETHODIMP OnLeaveScript() override { return S_OK; }
 
 private:
+    friend class ReferenceCount;
     ~ScriptSite() { DropItems(); }
 
     ReferenceCount references_;
