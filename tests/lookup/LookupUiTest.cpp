@@ -221,14 +221,7 @@ TEST_F(LookupTest, PageThatReloadsItselfRunsTheLookupAgain)
     // A page without the refresh ends the loop; wait until lookups stop.
     service_->SetKey("K123");
     size_t reports = 0;
-    EXPECT_TRUE(AppDriver::WaitFor(
-        [&] {
-            const size_t before = service_->RequestsTo(TestAnswerService::ReportPath).size();
-            Sleep(2500);
-            reports = service_->RequestsTo(TestAnswerService::ReportPath).size();
-            return reports == before;
-        },
-        30000));
+    EXPECT_TRUE(service_->WaitUntilReportsStop(std::chrono::milliseconds(2500), reports));
 }
 
 TEST_F(LookupTest, HostileRepliesRunNothingAndTheWindowKeepsAnswering)
@@ -255,31 +248,11 @@ TEST_F(LookupTest, HostileRepliesRunNothingAndTheWindowKeepsAnswering)
     }
 }
 
-struct WarningBoxSearch {
-    DWORD processId;
-    HWND box;
-};
-
-BOOL CALLBACK FindWarningBoxProc(HWND window, LPARAM param)
-{
-    auto* search = reinterpret_cast<WarningBoxSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t className[32] = {};
-    GetClassNameW(window, className, 32);
-    if (pid == search->processId && IsWindowVisible(window) && lstrcmpW(className, L"#32770") == 0) {
-        search->box = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // The warning box of the process, if one is open.
 HWND FindWarningBox(DWORD processId)
 {
-    WarningBoxSearch search{processId, nullptr};
-    EnumWindows(FindWarningBoxProc, reinterpret_cast<LPARAM>(&search));
-    return search.box;
+    const std::vector<HWND> boxes = AppDriver::VisibleTopLevelWindows(processId, L"#32770");
+    return boxes.empty() ? nullptr : boxes.front();
 }
 
 TEST_F(LookupTest, EmptyQuestionWarnsAndSendsNothing)

@@ -375,14 +375,7 @@ TEST_F(HostileServiceTest, BurstOfReloadsKeepsTheWindowAnswering)
     EXPECT_TRUE(alwaysResponsive);
     // The lookups stop once the page no longer reloads.
     size_t reports = 0;
-    EXPECT_TRUE(AppDriver::WaitFor(
-        [&] {
-            const size_t before = service_->RequestsTo(TestAnswerService::ReportPath).size();
-            Sleep(2000);
-            reports = service_->RequestsTo(TestAnswerService::ReportPath).size();
-            return reports == before;
-        },
-        30000));
+    EXPECT_TRUE(service_->WaitUntilReportsStop(std::chrono::milliseconds(2000), reports));
     row.seconds = NowSeconds() - start;
     EXPECT_EQ(static_cast<size_t>(Reloads + 1), reports);
     EXPECT_EQ(NormalResult, ResultText());

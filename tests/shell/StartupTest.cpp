@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/FileHandle.h"
 #include "app/ProgramFiles.h"
 #include "tests/support/AppDriver.h"
@@ -14,27 +16,10 @@ namespace {
 
 // Visible top-level windows of the process other than the main window: a
 // message box would be one.
-struct WindowCount {
-    DWORD processId;
-    HWND mainWindow;
-    int others;
-};
-
-BOOL CALLBACK CountOtherWindow(HWND window, LPARAM lParam)
-{
-    auto* count = reinterpret_cast<WindowCount*>(lParam);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    if (processId == count->processId && window != count->mainWindow && IsWindowVisible(window))
-        ++count->others;
-    return TRUE;
-}
-
 int OtherVisibleWindows(const AppDriver& app)
 {
-    WindowCount count{app.ProcessId(), app.MainWindow(), 0};
-    EnumWindows(CountOtherWindow, reinterpret_cast<LPARAM>(&count));
-    return count.others;
+    const std::vector<HWND> windows = AppDriver::VisibleTopLevelWindows(app.ProcessId());
+    return static_cast<int>(std::count_if(windows.begin(), windows.end(), [&](HWND window) { return window != app.MainWindow(); }));
 }
 
 class StartupTest : public testing::Test {

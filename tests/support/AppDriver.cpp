@@ -22,22 +22,23 @@ void PumpOwnMessages()
     }
 }
 
-struct WindowSearch {
+struct TopLevelSearch {
     DWORD processId = 0;
-    HWND found = nullptr;
+    const wchar_t* className = nullptr;
+    std::vector<HWND> found;
 };
 
-BOOL CALLBACK MatchMainWindow(HWND window, LPARAM lParam)
+BOOL CALLBACK CollectTopLevelWindow(HWND window, LPARAM lParam)
 {
-    auto* search = reinterpret_cast<WindowSearch*>(lParam);
+    auto* search = reinterpret_cast<TopLevelSearch*>(lParam);
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
+    if (processId != search->processId || !IsWindowVisible(window))
+        return TRUE;
     wchar_t className[32] = {};
     GetClassNameW(window, className, 32);
-    if (processId == search->processId && lstrcmpW(className, L"WTWindow") == 0 && IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
+    if (!search->className || lstrcmpW(className, search->className) == 0)
+        search->found.push_back(window);
     return TRUE;
 }
 
@@ -119,9 +120,8 @@ HWND AppDriver::WaitForMainWindow(DWORD timeoutMs)
     if (!process_)
         return nullptr;
     WaitFor([this] {
-        WindowSearch search{processId_};
-        EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
-        mainWindow_ = search.found;
+        const std::vector<HWND> found = VisibleTopLevelWindows(processId_, L"WTWindow");
+        mainWindow_ = found.empty() ? nullptr : found.front();
         return mainWindow_ != nullptr || !IsRunning();
     }, timeoutMs);
     return mainWindow_;
@@ -140,6 +140,13 @@ testing::AssertionResult AppDriver::StartInFront(const std::wstring& exePath, co
     if (!BringToFront())
         return testing::AssertionFailure() << "Kelvora's window did not come to the front";
     return testing::AssertionSuccess();
+}
+
+std::vector<HWND> AppDriver::VisibleTopLevelWindows(DWORD processId, const wchar_t* className)
+{
+    TopLevelSearch search{processId, className, {}};
+    EnumWindows(CollectTopLevelWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 HWND AppDriver::Control(uint32_t controlId) const

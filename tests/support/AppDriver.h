@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -55,6 +56,9 @@ public:
     testing::AssertionResult StartInFront(const std::wstring& exePath = {}, const std::wstring& workingDirectory = {});
 
     HWND MainWindow() const { return mainWindow_; }
+    // The visible top-level windows of a process, front to back; only those
+    // of `className` when it is given ("#32770" for message boxes).
+    static std::vector<HWND> VisibleTopLevelWindows(DWORD processId, const wchar_t* className = nullptr);
     DWORD ProcessId() const { return processId_; }
     HANDLE Process() const { return process_; }
     // A control of the main window by its id; nullptr when it does not exist.

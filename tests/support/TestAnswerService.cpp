@@ -70,6 +70,18 @@ bool TestAnswerService::WaitForReports(size_t count, std::chrono::milliseconds t
     return AppDriver::WaitFor([&] { return RequestsTo(ReportPath).size() >= count; }, static_cast<DWORD>(timeout.count()));
 }
 
+bool TestAnswerService::WaitUntilReportsStop(std::chrono::milliseconds quiet, size_t& reports) const
+{
+    return AppDriver::WaitFor(
+        [&] {
+            const size_t before = RequestsTo(ReportPath).size();
+            Sleep(static_cast<DWORD>(quiet.count()));
+            reports = RequestsTo(ReportPath).size();
+            return reports == before;
+        },
+        30000);
+}
+
 std::string JsonQuote(const std::string& utf8)
 {
     std::string quoted = "\"";

@@ -45,6 +45,9 @@ public:
     std::vector<RecordedRequest> RequestsTo(const std::string& path) const;
     // Waits until `count` reports have arrived; every lookup ends with one.
     bool WaitForReports(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+    // Waits until no report arrives for `quiet` (lookups have stopped), at most
+    // 30 s; `reports` is the count of reports then.
+    bool WaitUntilReportsStop(std::chrono::milliseconds quiet, size_t& reports) const;
 
 private:
     LoopbackServer server_;
