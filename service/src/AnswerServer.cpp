@@ -7,12 +7,16 @@
 #include "AnswerDisplay.h"
 #include "ConnectionPool.h"
 #include "Database.h"
+#include "DatabaseHealth.h"
+#include "FailureLog.h"
 #include "LookupKey.h"
+#include "Maintenance.h"
 #include "MissRecorder.h"
 #include "QueryString.h"
 #include "QuestionBank.h"
 #include "Records.h"
 #include "Replies.h"
+#include "ReportWriter.h"
 #include "Utf8Text.h"
 
 namespace kelvora {
@@ -72,7 +76,10 @@ void Reply(httplib::Response& res, int status, const std::string& body, const ch
 struct AnswerServer::Impl {
     ServerOptions options;
     ConnectionPool pool;
-    MissRecorder misses{pool};
+    DatabaseHealth health{options.databasePath, options.limits.diskReserveBytes};
+    MissRecorder misses{pool, options.limits, &health};
+    ReportWriter reports{pool, health, options.limits};
+    Maintenance maintenance{pool, health, options.limits};
     httplib::Server http;
     std::string configReply;
     int boundPort = 0;
@@ -130,17 +137,18 @@ struct AnswerServer::Impl {
         std::string problem = ReadParam(query, "t", true, kMaxQuestionBytes, question);
         if (problem.empty()) problem = ReadParam(query, "d", false, kMaxReportAnswerBytes, answer);
         if (!problem.empty()) return Reply(res, 400, "bad request: " + problem + "\n", kText);
-        ConnectionPool::Lease db = pool.Acquire();
-        bool recorded = false;
-        if (db) {
-            auto writing = pool.LockForWriting();
-            recorded = RecordReport(*db, question, answer, ClientAddress(req), Now());
+        if (reports.Record(question, answer, ClientAddress(req), Now()) != ReportOutcome::Recorded) {
+            return Reply(res, 503, "not recorded\n", kText);
         }
-        if (!recorded) return Reply(res, 503, "not recorded\n", kText);
         Reply(res, 200, "ok", kText);
     }
 
     void Health(const httplib::Request&, httplib::Response& res) {
+        std::string problem = health.WriteProblem();
+        if (!problem.empty()) {
+            LogFailure("health check failed", problem);
+            return Reply(res, 503, "database unavailable\n", kText);
+        }
         ConnectionPool::Lease db = pool.Acquire();
         if (!db) return Reply(res, 503, "database unavailable\n", kText);
         Reply(res, 200, "ok " + std::to_string(CountQuestions(*db)) + " questions\n", kText);
@@ -177,6 +185,9 @@ bool AnswerServer::Start(std::string& error) {
             return false;
         }
     }
+    if (!impl_->health.Remember(error)) return false;
+    impl_->pool.SetMostWaitingWriters(std::max(1, options.threads / 4));
+    impl_->maintenance.Start();
     size_t threads = static_cast<size_t>(options.threads > 0 ? options.threads : 1);
     impl_->http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     // The library's default also sets SO_REUSEPORT, which would let a second

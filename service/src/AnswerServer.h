@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "Retention.h"
+
 namespace kelvora {
 
 struct ServerOptions {
@@ -18,6 +20,7 @@ struct ServerOptions {
     std::string notice;          // the configuration's "title"
     std::string rejectNotice;    // the configuration's "log"
     bool trustForwardedFor = false;  // behind a reverse proxy: client address from X-Forwarded-For
+    RecordLimits limits;         // what is kept of reports and unanswered questions
 };
 
 class AnswerServer {

@@ -14,6 +14,7 @@
 #include "Records.h"
 #include "Replies.h"
 #include "SecretFile.h"
+#include "TerminalText.h"
 #include "Utf8Text.h"
 
 namespace kelvora {
@@ -24,7 +25,8 @@ constexpr const char* kUsage =
     "usage:\n"
     "  kelvora-service serve [--listen HOST:PORT] [--public-url URL] [--db FILE] [--secret-file FILE]\n"
     "                        [--key-lifetime SECONDS] [--threads N] [--notice TEXT] [--reject-notice TEXT]\n"
-    "                        [--trust-forwarded-for]\n"
+    "                        [--trust-forwarded-for] [--report-bytes N] [--max-reports N] [--report-days D]\n"
+    "                        [--max-unanswered N] [--unanswered-days D] [--disk-reserve-mb MB]\n"
     "  kelvora-service import [--db FILE] BANK.csv|BANK.json ...\n"
     "  kelvora-service unanswered [--db FILE] [--limit N]\n"
     "  kelvora-service stats [--db FILE]\n"
@@ -42,6 +44,7 @@ struct Arguments {
     int64_t threads = 64;
     int64_t limit = 50;
     bool trustForwardedFor = false;
+    RecordLimits limits;
     std::vector<std::string> files;
 };
 
@@ -87,6 +90,16 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
         else if (option == "--threads") ok = number(1, 1024, args.threads);
         else if (option == "--limit") ok = number(1, 1000000, args.limit);
         else if (option == "--trust-forwarded-for") args.trustForwardedFor = true;
+        else if (option == "--report-bytes") ok = number(256, 65536, args.limits.reportBytes);
+        else if (option == "--max-reports") ok = number(1, 1000000000, args.limits.mostReports);
+        else if (option == "--report-days") ok = number(0, 36500, args.limits.reportDays);
+        else if (option == "--max-unanswered") ok = number(1, 100000000, args.limits.mostUnanswered);
+        else if (option == "--unanswered-days") ok = number(0, 36500, args.limits.unansweredDays);
+        else if (option == "--disk-reserve-mb") {
+            int64_t megabytes = 0;
+            ok = number(0, 1000000, megabytes);
+            args.limits.diskReserveBytes = megabytes * 1024 * 1024;
+        }
         else if (option.rfind("--", 0) == 0) return "unknown option " + option;
         else args.files.push_back(option);
         if (!ok) return "option " + option + " needs a valid value";
@@ -132,6 +145,7 @@ int Serve(const Arguments& args) {
     options.notice = args.notice;
     options.rejectNotice = args.rejectNotice;
     options.trustForwardedFor = args.trustForwardedFor;
+    options.limits = args.limits;
 
     // Termination signals are taken by one waiter thread; every other thread,
     // the server's workers included, inherits the blocked mask.
@@ -191,18 +205,23 @@ std::string TimeText(int64_t seconds) {
     return text;
 }
 
+// The commands that only look open the database read-only and never create it.
 int Unanswered(const Arguments& args) {
     Connection db;
-    if (!db.Open(args.database)) return Failure("cannot open the database " + args.database);
+    std::string error;
+    if (!db.OpenExisting(args.database, error)) return Failure(EscapeForTerminal(error));
+    // Students' wordings may hold anything: escape sequences, line breaks, tabs.
     for (const UnansweredQuestion& item : ListUnanswered(db, args.limit)) {
-        std::cout << item.asked << "\t" << TimeText(item.lastAskedAt) << "\t" << item.question << "\n";
+        std::cout << item.asked << "\t" << TimeText(item.lastAskedAt) << "\t" << EscapeForTerminal(item.question)
+                  << "\n";
     }
     return 0;
 }
 
 int Stats(const Arguments& args) {
     Connection db;
-    if (!db.Open(args.database)) return Failure("cannot open the database " + args.database);
+    std::string error;
+    if (!db.OpenExisting(args.database, error)) return Failure(EscapeForTerminal(error));
     ServiceStats stats = ReadStats(db, static_cast<int64_t>(std::time(nullptr)));
     std::cout << "questions in bank:        " << stats.questions << "\n"
               << "lookups reported:         " << stats.reports << "\n"

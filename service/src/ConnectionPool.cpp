@@ -20,6 +20,45 @@ ConnectionPool::Lease ConnectionPool::Acquire() {
     return Lease(*this, std::move(connection));
 }
 
+namespace {
+
+// Under this, a held turn is ordinary contention, and any number may queue for it.
+constexpr std::chrono::milliseconds kLongHold{200};
+
+int64_t SteadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+ConnectionPool::WriteTurn::WriteTurn(ConnectionPool& pool, std::unique_lock<std::timed_mutex> lock)
+    : pool_(&pool), lock_(std::move(lock)) {
+    if (lock_.owns_lock()) pool_->turnTakenAt_ = SteadyNanoseconds();
+}
+
+ConnectionPool::WriteTurn::~WriteTurn() {
+    if (pool_ && lock_.owns_lock()) pool_->turnTakenAt_ = 0;
+}
+
+ConnectionPool::WriteTurn ConnectionPool::LockForWriting() {
+    return WriteTurn(*this, std::unique_lock<std::timed_mutex>(writeMutex_));
+}
+
+ConnectionPool::WriteTurn ConnectionPool::TryLockForWriting(std::chrono::milliseconds wait) {
+    std::unique_lock<std::timed_mutex> lock(writeMutex_, std::try_to_lock);
+    if (lock.owns_lock()) return WriteTurn(*this, std::move(lock));
+    int64_t takenAt = turnTakenAt_.load();
+    bool held = takenAt != 0 && SteadyNanoseconds() - takenAt > std::chrono::nanoseconds(kLongHold).count();
+    if (waitingWriters_.fetch_add(1) >= mostWaitingWriters_ && held) {
+        --waitingWriters_;
+        return WriteTurn();
+    }
+    lock.try_lock_for(wait);
+    --waitingWriters_;
+    return WriteTurn(*this, std::move(lock));
+}
+
 void ConnectionPool::Release(std::unique_ptr<Connection> connection) {
     connection->ResetStatements();
     std::lock_guard<std::mutex> lock(mutex_);

@@ -48,7 +48,10 @@ CREATE TABLE IF NOT EXISTS misses(
     first_at INTEGER NOT NULL,
     last_at INTEGER NOT NULL);
 CREATE INDEX IF NOT EXISTS misses_by_count ON misses(asked DESC, last_at DESC);
+CREATE TABLE IF NOT EXISTS bank_state(name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
 )sql";
+
+constexpr int kDefaultBusyMilliseconds = 5000;
 
 }  // namespace
 
@@ -123,7 +126,7 @@ Connection::~Connection() {
 bool Connection::Open(const std::string& path) {
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) return false;
-    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_busy_timeout(db_, kDefaultBusyMilliseconds);
     // Reading the bank through a mapping spares a copy of every page per
     // lookup. The mapped pages are the page cache, shared by all connections
     // (though RSS counts them once per connection).
@@ -132,6 +135,38 @@ bool Connection::Open(const std::string& path) {
     // through a crash of the process (the case a kill -9 tests), fsyncing at checkpoints.
     return Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=NORMAL") &&
            Exec("PRAGMA foreign_keys=ON") && Exec(kSchema);
+}
+
+bool Connection::OpenExisting(const std::string& path, std::string& error) {
+    // Without SQLITE_OPEN_CREATE a missing file stays missing; read-only, the
+    // schema is not brought up either, so a stray file is left as it was.
+    int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+        error = "no database at " + path;
+        if (db_) {
+            sqlite3_close(db_);
+            db_ = nullptr;
+        }
+        return false;
+    }
+    sqlite3_busy_timeout(db_, kDefaultBusyMilliseconds);
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(db_, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'questions'", -1,
+                                &raw, nullptr);
+    Statement probe(raw);
+    bool found = rc == SQLITE_OK && probe.Step();
+    if (!found) {
+        error = probe.Done() ? path + " is not a kelvora-service database" : path + ": " + sqlite3_errmsg(db_);
+        probe = Statement();
+        sqlite3_close(db_);
+        db_ = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void Connection::SetBusyTimeout(int milliseconds) {
+    if (db_) sqlite3_busy_timeout(db_, milliseconds > 0 ? milliseconds : 0);
 }
 
 bool Connection::Exec(std::string_view sql) {

@@ -47,6 +47,11 @@ public:
 
     // Opens (creating when missing) the database and brings its schema up.
     bool Open(const std::string& path);
+    // Opens an existing database for reading only: creates nothing, changes
+    // nothing. False with a reason when path is missing or not this service's database.
+    bool OpenExisting(const std::string& path, std::string& error);
+    // How long a statement waits for another writer's lock before it fails busy.
+    void SetBusyTimeout(int milliseconds);
     bool Exec(std::string_view sql);
     // A prepared statement kept for the connection's life, reset for reuse.
     Statement& Cached(const char* sql);

@@ -4,6 +4,8 @@
 
 #include "ConnectionPool.h"
 #include "Database.h"
+#include "DatabaseHealth.h"
+#include "FailureLog.h"
 #include "Records.h"
 
 namespace kelvora {
@@ -16,10 +18,13 @@ constexpr size_t kBatchSize = 256;
 constexpr std::chrono::milliseconds kBatchPause{100};
 // Beyond this the oldest waiting misses are dropped rather than memory grown.
 constexpr size_t kMostQueued = 100000;
+constexpr std::chrono::milliseconds kLockWait{2000};
+constexpr const char* kNotRecorded = "unanswered questions not recorded";
 
 }  // namespace
 
-MissRecorder::MissRecorder(ConnectionPool& pool) : pool_(pool), thread_([this] { Run(); }) {}
+MissRecorder::MissRecorder(ConnectionPool& pool, RecordLimits limits, const DatabaseHealth* health)
+    : pool_(pool), limits_(limits), health_(health), thread_([this] { Run(); }) {}
 
 MissRecorder::~MissRecorder() {
     {
@@ -37,6 +42,11 @@ void MissRecorder::Add(std::string question, int64_t at) {
         if (queue_.size() >= kMostQueued) {
             queue_.erase(queue_.begin());
             ++done_;
+        }
+        // A question longer than any report keeps is cut the same way each
+        // time, so its repeats still count together.
+        if (question.size() > static_cast<size_t>(limits_.reportBytes)) {
+            question = CutUtf8(question, static_cast<size_t>(limits_.reportBytes));
         }
         queue_.push_back({std::move(question), at});
         ++added_;
@@ -64,18 +74,31 @@ void MissRecorder::Run() {
         std::vector<Miss> batch;
         batch.swap(queue_);
         lock.unlock();
-        {
-            ConnectionPool::Lease db = pool_.Acquire();
-            if (db) {
-                auto writing = pool_.LockForWriting();
-                Transaction transaction(*db);
-                for (const Miss& miss : batch) RecordMiss(*db, miss.question, miss.at);
-                transaction.Commit();
-            }
-        }
+        Write(batch);
         lock.lock();
         done_ += batch.size();
         written_.notify_all();
+    }
+}
+
+// A batch that cannot be written is dropped with a line on standard error:
+// these are counts for the operator, and waiting for them would only grow the queue.
+void MissRecorder::Write(const std::vector<Miss>& batch) {
+    if (health_) {
+        std::string problem = health_->WriteProblem();
+        if (!problem.empty()) return LogFailure(kNotRecorded, problem);
+    }
+    ConnectionPool::Lease db = pool_.Acquire();
+    if (!db) return LogFailure(kNotRecorded, "cannot open the database");
+    auto turn = pool_.TryLockForWriting(kLockWait);
+    if (!turn) return LogFailure(kNotRecorded, "the database is busy with another writer");
+    Transaction transaction(*db);
+    // Without the transaction every statement would wait for the lock on its own.
+    if (!transaction.Begun()) return LogFailure(kNotRecorded, db->Error());
+    for (const Miss& miss : batch) RecordMiss(*db, miss.question, miss.at);
+    if (!TrimUnanswered(*db, limits_.mostUnanswered, static_cast<int64_t>(batch.size()) + 64) ||
+        !transaction.Commit()) {
+        LogFailure(kNotRecorded, db->Error());
     }
 }
 

@@ -9,13 +9,17 @@
 #include <thread>
 #include <vector>
 
+#include "Retention.h"
+
 namespace kelvora {
 
 class ConnectionPool;
+class DatabaseHealth;
 
 class MissRecorder {
 public:
-    explicit MissRecorder(ConnectionPool& pool);
+    // With health, nothing is written while the database cannot keep it.
+    explicit MissRecorder(ConnectionPool& pool, RecordLimits limits = {}, const DatabaseHealth* health = nullptr);
     // Writes what is still queued, then ends the thread.
     ~MissRecorder();
     MissRecorder(const MissRecorder&) = delete;
@@ -31,8 +35,11 @@ private:
         int64_t at;
     };
     void Run();
+    void Write(const std::vector<Miss>& batch);
 
     ConnectionPool& pool_;
+    RecordLimits limits_;
+    const DatabaseHealth* health_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable written_;

@@ -1,0 +1,87 @@
+#include "Maintenance.h"
+
+#include <ctime>
+
+#include "ConnectionPool.h"
+#include "DatabaseHealth.h"
+#include "FailureLog.h"
+#include "IndexState.h"
+
+namespace kelvora {
+
+namespace {
+
+constexpr std::chrono::seconds kPeriod{60};
+constexpr std::chrono::milliseconds kLockWait{2000};
+constexpr std::chrono::milliseconds kPauseBetweenBatches{5};
+// A pass deletes this many batches at most; a backlog is worked off over several passes.
+constexpr int kMostBatchesPerPass = 200;
+constexpr int64_t kSecondsPerDay = 86400;
+
+}  // namespace
+
+Maintenance::~Maintenance() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+void Maintenance::Start() {
+    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+}
+
+void Maintenance::Loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        lock.unlock();
+        RunPass(static_cast<int64_t>(std::time(nullptr)));
+        lock.lock();
+        wake_.wait_for(lock, kPeriod, [this] { return stopping_; });
+    }
+}
+
+int64_t Maintenance::PruneBatches(int64_t (*prune)(Connection&, int64_t, int64_t), int64_t cutoff) {
+    int64_t total = 0;
+    for (int batch = 0; batch < kMostBatchesPerPass; ++batch) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) break;
+        }
+        ConnectionPool::Lease db = pool_.Acquire();
+        if (!db) break;
+        int64_t deleted = -1;
+        {
+            auto turn = pool_.TryLockForWriting(kLockWait);
+            if (!turn) break;
+            Transaction transaction(*db);
+            if (transaction.Begun()) {
+                deleted = prune(*db, cutoff, kBatch);
+                if (deleted >= 0 && !transaction.Commit()) deleted = -1;
+            }
+            if (deleted < 0) LogFailure("old records not deleted", db->Error());
+        }
+        if (deleted < 0) break;
+        total += deleted;
+        if (deleted < kBatch) break;
+        std::this_thread::sleep_for(kPauseBetweenBatches);
+    }
+    return total;
+}
+
+void Maintenance::RunPass(int64_t now) {
+    if (!health_.WriteProblem().empty()) return;  // nothing to gain; the failing writes say why
+    PruneBatches(PruneOldReports, limits_.reportDays > 0 ? now - limits_.reportDays * kSecondsPerDay : 0);
+    PruneBatches(PruneOldUnanswered,
+                 limits_.unansweredDays > 0 ? now - limits_.unansweredDays * kSecondsPerDay : 0);
+
+    ConnectionPool::Lease db = pool_.Acquire();
+    if (db && TrigramCountsAbandoned(*db)) {
+        auto turn = pool_.TryLockForWriting(kLockWait);
+        if (turn && !RebuildTrigramCounts(*db)) LogFailure("fuzzy index not rebuilt", db->Error());
+    }
+}
+
+}  // namespace kelvora

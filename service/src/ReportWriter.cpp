@@ -1,0 +1,89 @@
+#include "ReportWriter.h"
+
+#include <algorithm>
+#include <sqlite3.h>
+#include <string>
+
+#include "ConnectionPool.h"
+#include "DatabaseHealth.h"
+#include "FailureLog.h"
+#include "Records.h"
+
+namespace kelvora {
+
+namespace {
+
+constexpr const char* kNotRecorded = "report not recorded";
+constexpr size_t kClientBytes = 100;
+// Each report deletes a few of the oldest beyond the limit, so the table
+// stays at it without a large delete ever.
+constexpr int64_t kTrimPerReport = 4;
+constexpr int kUsualBusyMilliseconds = 5000;
+
+// The connection's lock wait for this write only.
+class BusyWait {
+public:
+    BusyWait(Connection& db, std::chrono::milliseconds wait) : db_(db) {
+        db_.SetBusyTimeout(static_cast<int>(wait.count()));
+    }
+    ~BusyWait() { db_.SetBusyTimeout(kUsualBusyMilliseconds); }
+    BusyWait(const BusyWait&) = delete;
+    BusyWait& operator=(const BusyWait&) = delete;
+
+private:
+    Connection& db_;
+};
+
+bool IsBusy(Connection& db) {
+    int code = db.Handle() ? sqlite3_errcode(db.Handle()) : SQLITE_ERROR;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
+}  // namespace
+
+ReportOutcome ReportWriter::Record(std::string_view question, std::string_view answer, std::string_view client,
+                                   int64_t now) {
+    std::string problem = health_.WriteProblem();
+    if (!problem.empty()) {
+        LogFailure(kNotRecorded, problem);
+        return ReportOutcome::Failed;
+    }
+    ConnectionPool::Lease db = pool_.Acquire();
+    if (!db) {
+        LogFailure(kNotRecorded, "cannot open the database");
+        return ReportOutcome::Failed;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    auto turn = pool_.TryLockForWriting(kLockWait);
+    if (!turn) {
+        LogFailure(kNotRecorded, "the database is busy with another writer");
+        return ReportOutcome::Busy;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    BusyWait wait(*db, std::max(left, std::chrono::milliseconds(50)));
+
+    std::string storedQuestion(question), storedAnswer(answer);
+    FitReport(storedQuestion, storedAnswer, static_cast<size_t>(limits_.reportBytes));
+    {
+        Transaction transaction(*db);
+        bool written = transaction.Begun() &&
+                       RecordReport(*db, storedQuestion, storedAnswer, CutUtf8(client, kClientBytes), now) &&
+                       TrimReports(*db, limits_.mostReports, sqlite3_last_insert_rowid(db->Handle()),
+                                   kTrimPerReport) &&
+                       transaction.Commit();
+        if (!written) {
+            bool busy = IsBusy(*db);
+            LogFailure(kNotRecorded, db->Error());
+            return busy ? ReportOutcome::Busy : ReportOutcome::Failed;
+        }
+    }
+    // A file deleted or replaced under the server takes the commit with it.
+    problem = health_.IdentityProblem();
+    if (!problem.empty()) {
+        LogFailure(kNotRecorded, problem);
+        return ReportOutcome::Lost;
+    }
+    return ReportOutcome::Recorded;
+}
+
+}  // namespace kelvora
