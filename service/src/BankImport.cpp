@@ -1,13 +1,14 @@
 #include "BankImport.h"
 
-#include <algorithm>
 #include <fstream>
-#include <map>
-#include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
+#include <unordered_map>
 
 #include "AnswerDisplay.h"
 #include "CsvReader.h"
+#include "IndexState.h"
+#include "JsonBankReader.h"
 #include "QuestionText.h"
 #include "Utf8Text.h"
 
@@ -18,6 +19,7 @@ namespace {
 constexpr size_t kMaxQuestionBytes = 4000;
 constexpr size_t kMaxAnswerBytes = 20000;
 constexpr size_t kEntriesPerTransaction = 2000;
+constexpr size_t kMostCsvFields = 1000;
 
 enum class Column { Question, Answer, Kind, Options, Other };
 
@@ -50,101 +52,215 @@ void Assign(BankEntry& entry, Column column, std::string value) {
     }
 }
 
-BankFile ReadCsvBank(std::string_view text) {
-    BankFile file;
-    CsvTable table = ReadCsv(text);
-    if (!table.ok) {
-        file.error = table.error;
-        return file;
-    }
-    if (table.rows.empty()) {
-        file.error = "the file is empty";
-        return file;
-    }
+std::string TooLong() {
+    return "the row is longer than " + std::to_string(kLongestBankRow) + " bytes or has more than " +
+           std::to_string(kMostCsvFields) + " fields";
+}
+
+std::string ReadCsvStream(std::istream& in, const std::function<bool(BankFileEntry&&)>& take) {
+    CsvStream rows(in, kLongestBankRow, kMostCsvFields);
+    CsvRow row;
+    if (!rows.Next(row)) return rows.Error().empty() ? "the file is empty" : rows.Error();
+    if (row.tooLong) return "line " + std::to_string(row.line) + ": the header row is too long";
     std::vector<Column> columns;
     bool hasQuestion = false, hasAnswer = false;
-    for (const std::string& name : table.rows.front().fields) {
+    for (const std::string& name : row.fields) {
         columns.push_back(ColumnNamed(name));
         hasQuestion |= columns.back() == Column::Question;
         hasAnswer |= columns.back() == Column::Answer;
     }
-    if (!hasQuestion || !hasAnswer) {
-        file.error = "the header row must name a question column and an answer column";
-        return file;
-    }
-    for (size_t r = 1; r < table.rows.size(); ++r) {
+    if (!hasQuestion || !hasAnswer) return "the header row must name a question column and an answer column";
+    while (rows.Next(row)) {
         BankFileEntry item;
-        item.line = table.rows[r].line;
-        const auto& fields = table.rows[r].fields;
-        for (size_t c = 0; c < fields.size() && c < columns.size(); ++c) Assign(item.entry, columns[c], fields[c]);
-        file.entries.push_back(std::move(item));
+        item.line = row.line;
+        if (row.tooLong) item.problem = TooLong();
+        for (size_t c = 0; c < row.fields.size() && c < columns.size(); ++c) {
+            Assign(item.entry, columns[c], std::move(row.fields[c]));
+        }
+        if (!take(std::move(item))) return {};
     }
-    file.ok = true;
-    return file;
+    return rows.Error();
 }
 
-std::string JsonFieldText(const nlohmann::json& value) {
-    if (value.is_string()) return value.get_ref<const std::string&>();
-    if (value.is_number() || value.is_boolean()) return value.dump();
-    if (value.is_array()) {
-        std::string joined;
-        for (const auto& item : value) {
-            if (!joined.empty()) joined += "|";
-            joined += JsonFieldText(item);
-        }
-        return joined;
-    }
-    return {};
+// Leaves in after a byte order mark, if the text starts with one.
+void SkipByteOrderMark(std::istream& in) {
+    char head[3] = {};
+    in.read(head, 3);
+    if (in.gcount() == 3 && std::string_view(head, 3) == "\xEF\xBB\xBF") return;
+    in.clear();
+    in.seekg(0);
 }
 
-BankFile ReadJsonBank(std::string_view text) {
-    BankFile file;
-    nlohmann::json document = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
-    if (document.is_discarded()) {
-        file.error = "not valid JSON";
-        return file;
+// By the extension, else by the first character that is not white space.
+BankFormat FormatOf(const std::string& path, std::istream& in) {
+    if (path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0) return BankFormat::Json;
+    SkipByteOrderMark(in);
+    int c;
+    while ((c = in.get()) == ' ' || c == '\t' || c == '\r' || c == '\n') {
     }
-    const nlohmann::json* list = &document;
-    if (document.is_object() && document.contains("questions")) list = &document["questions"];
-    if (!list->is_array()) {
-        file.error = "expected an array of questions";
-        return file;
-    }
-    size_t position = 0;
-    for (const auto& item : *list) {
-        BankFileEntry entry;
-        entry.line = ++position;
-        if (item.is_object()) {
-            for (const auto& [name, value] : item.items()) Assign(entry.entry, ColumnNamed(name), JsonFieldText(value));
+    in.clear();
+    in.seekg(0);
+    return c == '[' || c == '{' ? BankFormat::Json : BankFormat::Csv;
+}
+
+// Stores entries a few thousand per transaction. Every transaction that
+// changes a question also marks the fuzzy index's counts stale, and the
+// last step rebuilds them and clears the mark, so an import stopped at any
+// point leaves the mark for the next import (or the server) to act on.
+class BankWriter {
+public:
+    BankWriter(Connection& db, int64_t now, ImportSummary& summary) : db_(db), now_(now), summary_(summary) {}
+
+    bool Add(const BankEntry& entry) {
+        if (!transaction_) {
+            transaction_.emplace(db_);
+            marked_ = false;
+            if (!transaction_->Begun()) return Fail("cannot write the database: ");
         }
-        file.entries.push_back(std::move(entry));
+        UpsertOutcome outcome = UpsertQuestion(db_, entry, now_);
+        if (outcome == UpsertOutcome::Failed) return Fail("cannot write the database: ");
+        if (outcome == UpsertOutcome::Unchanged) {
+            ++summary_.unchanged;
+        } else {
+            ++(outcome == UpsertOutcome::Added ? summary_.added : summary_.updated);
+            if (!marked_ && !MarkTrigramCountsStale(db_)) return Fail("cannot write the database: ");
+            marked_ = true;
+        }
+        if (++pending_ >= kEntriesPerTransaction) return Commit();
+        return true;
     }
-    file.ok = true;
-    return file;
+
+    bool Finish() {
+        if (transaction_ && !Commit()) return false;
+        // Also when this import changed nothing: an earlier one may have stopped before this step.
+        if ((summary_.added || summary_.updated || TrigramCountsStaleOwner(db_) != 0) &&
+            !RebuildTrigramCounts(db_)) {
+            return Fail("cannot count the bank's trigrams: ");
+        }
+        return true;
+    }
+
+private:
+    bool Commit() {
+        bool committed = transaction_->Commit();
+        transaction_.reset();
+        pending_ = 0;
+        return committed || Fail("cannot commit the import: ");
+    }
+
+    bool Fail(const std::string& what) {
+        summary_.error = what + db_.Error();
+        transaction_.reset();
+        return false;
+    }
+
+    Connection& db_;
+    int64_t now_;
+    ImportSummary& summary_;
+    std::optional<Transaction> transaction_;
+    size_t pending_ = 0;
+    bool marked_ = false;
+};
+
+using EntrySource = std::function<std::string(const std::function<bool(BankFileEntry&&)>&)>;
+
+// Two passes over the entries: the first checks them and picks the last
+// version of each question, the second stores the picked ones.
+ImportSummary Import(Connection& db, const EntrySource& entries, int64_t now,
+                     const std::function<void(const std::string&)>& warn) {
+    ImportSummary summary;
+    auto warning = [&](std::string text) {
+        if (warn) warn(text);
+        else summary.warnings.push_back(std::move(text));
+    };
+    struct Last {
+        size_t ordinal;
+        size_t line;
+    };
+    std::unordered_map<std::string, Last> last;  // normalised question to its latest entry
+    std::vector<bool> keep;
+    std::string error = entries([&](BankFileEntry&& item) {
+        size_t ordinal = keep.size();
+        keep.push_back(false);
+        std::string problem = item.problem.empty() ? CheckEntry(item.entry) : item.problem;
+        if (!problem.empty()) {
+            warning("line " + std::to_string(item.line) + ": skipped, " + problem);
+            ++summary.skipped;
+            return true;
+        }
+        std::string norm = EncodeUtf8(NormalizeQuestionUtf8(item.entry.question));
+        auto [earlier, fresh] = last.try_emplace(std::move(norm), Last{ordinal, item.line});
+        if (!fresh) {
+            // A question given twice keeps its last version, so importing the
+            // file again finds everything unchanged.
+            warning("line " + std::to_string(item.line) + ": replaces the same question of line " +
+                    std::to_string(earlier->second.line));
+            keep[earlier->second.ordinal] = false;
+            earlier->second = Last{ordinal, item.line};
+        }
+        keep[ordinal] = true;
+        return true;
+    });
+    if (!error.empty()) {
+        summary.error = error;
+        return summary;
+    }
+    last.clear();
+
+    BankWriter writer(db, now, summary);
+    size_t ordinal = 0;
+    bool written = true;
+    error = entries([&](BankFileEntry&& item) {
+        if (ordinal < keep.size() && keep[ordinal++]) written = writer.Add(item.entry);
+        return written;
+    });
+    if (!written) return summary;
+    if (error.empty() && ordinal != keep.size()) error = "the file changed while it was imported";
+    if (!error.empty()) {
+        summary.error = error;
+        return summary;
+    }
+    summary.ok = writer.Finish();
+    return summary;
 }
 
 }  // namespace
 
+std::string ReadBankStream(std::istream& in, BankFormat format, const std::function<bool(BankFileEntry&&)>& take) {
+    if (format == BankFormat::Csv) return ReadCsvStream(in, take);
+    return ReadJsonBank(in, [&](JsonBankItem&& item) {
+        return take(BankFileEntry{item.position, std::move(item.entry), std::move(item.problem)});
+    });
+}
+
 BankFile ReadBankText(std::string_view text, BankFormat format) {
-    text = WithoutByteOrderMark(text);
-    return format == BankFormat::Json ? ReadJsonBank(text) : ReadCsvBank(text);
+    BankFile file;
+    std::istringstream in{std::string(WithoutByteOrderMark(text))};
+    file.error = ReadBankStream(in, format, [&](BankFileEntry&& item) {
+        file.entries.push_back(std::move(item));
+        return true;
+    });
+    file.ok = file.error.empty();
+    if (!file.ok) file.entries.clear();
+    return file;
 }
 
 BankFile ReadBankFile(const std::string& path) {
+    BankFile file;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        BankFile file;
         file.error = "cannot read " + path;
         return file;
     }
-    std::ostringstream content;
-    content << in.rdbuf();
-    std::string text = content.str();
-    std::string_view body = WithoutByteOrderMark(text);
-    size_t first = body.find_first_not_of(" \t\r\n");
-    bool json = (path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0) ||
-                (first != std::string_view::npos && (body[first] == '[' || body[first] == '{'));
-    return ReadBankText(text, json ? BankFormat::Json : BankFormat::Csv);
+    BankFormat format = FormatOf(path, in);
+    SkipByteOrderMark(in);
+    file.error = ReadBankStream(in, format, [&](BankFileEntry&& item) {
+        file.entries.push_back(std::move(item));
+        return true;
+    });
+    file.ok = file.error.empty();
+    if (!file.ok) file.entries.clear();
+    return file;
 }
 
 std::string CheckEntry(const BankEntry& entry) {
@@ -164,65 +280,30 @@ std::string CheckEntry(const BankEntry& entry) {
 }
 
 ImportSummary ImportBank(Connection& db, const BankFile& file, int64_t now) {
-    ImportSummary summary;
     if (!file.ok) {
+        ImportSummary summary;
         summary.error = file.error;
         return summary;
     }
-    // A question given twice keeps its last version, so importing the file
-    // again finds everything unchanged.
-    std::vector<const BankFileEntry*> chosen;
-    std::map<std::string, size_t> position;  // normalised question to its place in chosen
-    for (const BankFileEntry& item : file.entries) {
-        std::string problem = CheckEntry(item.entry);
-        if (!problem.empty()) {
-            summary.warnings.push_back("line " + std::to_string(item.line) + ": skipped, " + problem);
-            ++summary.skipped;
-            continue;
+    EntrySource entries = [&file](const std::function<bool(BankFileEntry&&)>& take) {
+        for (const BankFileEntry& item : file.entries) {
+            if (!take(BankFileEntry(item))) break;
         }
-        std::string norm = EncodeUtf8(NormalizeQuestionUtf8(item.entry.question));
-        auto [earlier, fresh] = position.emplace(norm, chosen.size());
-        if (fresh) {
-            chosen.push_back(&item);
-            continue;
-        }
-        summary.warnings.push_back("line " + std::to_string(item.line) + ": replaces the same question of line " +
-                                   std::to_string(chosen[earlier->second]->line));
-        chosen[earlier->second] = &item;
-    }
-    // Several transactions, so that a server using the database can record
-    // reports in between; importing again completes an interrupted import.
-    for (size_t start = 0; start < chosen.size(); start += kEntriesPerTransaction) {
-        Transaction transaction(db);
-        if (!transaction.Begun()) {
-            summary.error = "cannot write the database: " + db.Error();
-            return summary;
-        }
-        size_t end = std::min(chosen.size(), start + kEntriesPerTransaction);
-        for (size_t i = start; i < end; ++i) {
-            switch (UpsertQuestion(db, chosen[i]->entry, now)) {
-                case UpsertOutcome::Added: ++summary.added; break;
-                case UpsertOutcome::Updated: ++summary.updated; break;
-                case UpsertOutcome::Unchanged: ++summary.unchanged; break;
-                case UpsertOutcome::Failed:
-                    summary.error = "cannot write the database: " + db.Error();
-                    return summary;
-            }
-        }
-        if (!transaction.Commit()) {
-            summary.error = "cannot commit the import: " + db.Error();
-            return summary;
-        }
-    }
-    if (summary.added || summary.updated) {
-        Transaction transaction(db);
-        if (!transaction.Begun() || !RefreshTrigramCounts(db) || !transaction.Commit()) {
-            summary.error = "cannot count the bank's trigrams: " + db.Error();
-            return summary;
-        }
-    }
-    summary.ok = true;
-    return summary;
+        return std::string();
+    };
+    return Import(db, entries, now, nullptr);
+}
+
+ImportSummary ImportBankFile(Connection& db, const std::string& path, int64_t now,
+                             const std::function<void(const std::string&)>& warn) {
+    EntrySource entries = [&path](const std::function<bool(BankFileEntry&&)>& take) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return "cannot read " + path;
+        BankFormat format = FormatOf(path, in);
+        SkipByteOrderMark(in);
+        return ReadBankStream(in, format, take);
+    };
+    return Import(db, entries, now, warn);
 }
 
 }  // namespace kelvora

@@ -183,15 +183,26 @@ int Import(const Arguments& args) {
     if (!db.Open(args.database)) return Failure("cannot open the database " + args.database);
     int status = 0;
     for (const std::string& path : args.files) {
-        ImportSummary summary = ImportBank(db, ReadBankFile(path), static_cast<int64_t>(std::time(nullptr)));
-        for (const std::string& warning : summary.warnings) std::cerr << path << ": " << warning << "\n";
+        const std::string shownPath = EscapeForTerminal(path);
+        ImportSummary summary =
+            ImportBankFile(db, path, static_cast<int64_t>(std::time(nullptr)), [&](const std::string& warning) {
+                std::cerr << shownPath << ": " << EscapeForTerminal(warning) << "\n";
+            });
         if (!summary.ok) {
-            std::cerr << path << ": " << summary.error << "\n";
+            std::cerr << shownPath << ": " << EscapeForTerminal(summary.error) << "\n";
             status = 1;
             continue;
         }
-        std::cout << path << ": " << summary.added << " added, " << summary.updated << " updated, "
+        std::cout << shownPath << ": " << summary.added << " added, " << summary.updated << " updated, "
                   << summary.unchanged << " unchanged, " << summary.skipped << " skipped\n";
+        // A file none of whose rows could be used is a failed import, not an empty success.
+        if (summary.added + summary.updated + summary.unchanged == 0) {
+            std::cerr << shownPath << ": "
+                      << (summary.skipped > 0 ? "nothing imported: every question was skipped"
+                                              : "nothing imported: the file holds no questions")
+                      << "\n";
+            status = 1;
+        }
     }
     return status;
 }

@@ -1,17 +1,15 @@
 #include "CsvReader.h"
 
+#include <sstream>
+
 namespace kelvora {
 
 namespace {
 
-char ChooseSeparator(std::string_view text) {
-    std::string_view firstLine = text.substr(0, text.find('\n'));
-    bool tabs = firstLine.find('\t') != std::string_view::npos;
-    bool commas = firstLine.find(',') != std::string_view::npos;
-    return tabs && !commas ? '\t' : ',';
-}
+constexpr size_t kSeparatorProbeBytes = 64 * 1024;
 
 bool IsBlank(const CsvRow& row) {
+    if (row.tooLong) return false;
     for (const std::string& field : row.fields) {
         if (field.find_first_not_of(" \t") != std::string::npos) return false;
     }
@@ -20,53 +18,128 @@ bool IsBlank(const CsvRow& row) {
 
 }  // namespace
 
-CsvTable ReadCsv(std::string_view text) {
-    CsvTable table;
-    const char separator = ChooseSeparator(text);
-    size_t line = 1;
-    size_t i = 0;
-    while (i < text.size()) {
-        CsvRow row;
-        row.line = line;
+CsvStream::CsvStream(std::istream& in, size_t maxRowBytes, size_t maxFields)
+    : in_(in), maxRowBytes_(maxRowBytes), maxFields_(maxFields) {}
+
+int CsvStream::Peek() {
+    if (lookaheadAt_ < lookahead_.size()) return static_cast<unsigned char>(lookahead_[lookaheadAt_]);
+    return in_.peek();
+}
+
+int CsvStream::Get() {
+    if (lookaheadAt_ < lookahead_.size()) {
+        int c = static_cast<unsigned char>(lookahead_[lookaheadAt_++]);
+        if (lookaheadAt_ == lookahead_.size()) {
+            lookahead_.clear();
+            lookaheadAt_ = 0;
+        }
+        return c;
+    }
+    return in_.get();
+}
+
+void CsvStream::Append(std::string& field, char c) {
+    if (rowTooLong_) return;
+    if (++rowBytes_ > maxRowBytes_) {
+        rowTooLong_ = true;
+        field.clear();
+        field.shrink_to_fit();
+        return;
+    }
+    field.push_back(c);
+}
+
+// Tabs separate when the first line has tabs and no commas; only its first
+// 64 KB are looked at.
+char CsvStream::ChooseSeparator() {
+    lookahead_.clear();
+    lookaheadAt_ = 0;
+    int c;
+    while (lookahead_.size() < kSeparatorProbeBytes && (c = in_.get()) != std::char_traits<char>::eof()) {
+        lookahead_.push_back(static_cast<char>(c));
+        if (c == '\n') break;
+    }
+    bool tabs = lookahead_.find('\t') != std::string::npos;
+    bool commas = lookahead_.find(',') != std::string::npos;
+    return tabs && !commas ? '\t' : ',';
+}
+
+bool CsvStream::Next(CsvRow& row) {
+    constexpr int kEnd = std::char_traits<char>::eof();
+    if (!error_.empty()) return false;
+    if (separator_ == 0) separator_ = ChooseSeparator();
+    while (Peek() != kEnd) {
+        row.line = line_;
+        row.fields.clear();
+        row.tooLong = false;
+        rowBytes_ = 0;
+        rowTooLong_ = false;
         std::string field;
         bool rowEnded = false;
         while (!rowEnded) {
-            if (i < text.size() && text[i] == '"') {
-                size_t quoteLine = line;
-                ++i;
+            if (Peek() == '"') {
+                size_t quoteLine = line_;
+                Get();
                 for (;;) {
-                    if (i >= text.size()) {
-                        table.error = "line " + std::to_string(quoteLine) + ": quoted field is not closed";
-                        return table;
+                    int c = Get();
+                    if (c == kEnd) {
+                        error_ = "line " + std::to_string(quoteLine) + ": quoted field is not closed";
+                        return false;
                     }
-                    char c = text[i++];
                     if (c == '"') {
-                        if (i < text.size() && text[i] == '"') {
-                            field.push_back('"');
-                            ++i;
+                        if (Peek() == '"') {
+                            Get();
+                            Append(field, '"');
                             continue;
                         }
                         break;
                     }
-                    if (c == '\n') ++line;
-                    field.push_back(c);
+                    if (c == '\n') ++line_;
+                    Append(field, static_cast<char>(c));
                 }
             }
             // Unquoted text, or what follows a closing quote up to the separator.
-            while (i < text.size() && text[i] != separator && text[i] != '\n') field.push_back(text[i++]);
-            if (!field.empty() && field.back() == '\r' && (i >= text.size() || text[i] == '\n')) field.pop_back();
-            row.fields.push_back(std::move(field));
+            for (int c = Peek(); c != kEnd && c != separator_ && c != '\n'; c = Peek()) {
+                Append(field, static_cast<char>(Get()));
+            }
+            int next = Peek();
+            if (!field.empty() && field.back() == '\r' && (next == kEnd || next == '\n')) field.pop_back();
+            if (!rowTooLong_ && row.fields.size() >= maxFields_) {
+                rowTooLong_ = true;
+                row.fields.clear();
+            }
+            if (!rowTooLong_) row.fields.push_back(std::move(field));
+            ++rowBytes_;  // the separator or line end
             field.clear();
-            if (i >= text.size()) {
+            if (next == kEnd) {
                 rowEnded = true;
-            } else if (text[i] == separator) {
-                ++i;
+            } else if (next == separator_) {
+                Get();
             } else {
-                ++i, ++line;
+                Get();
+                ++line_;
                 rowEnded = true;
             }
         }
-        if (!IsBlank(row)) table.rows.push_back(std::move(row));
+        if (rowTooLong_) {
+            row.fields.clear();
+            row.tooLong = true;
+        }
+        if (!IsBlank(row)) return true;
+    }
+    return false;
+}
+
+CsvTable ReadCsv(std::string_view text) {
+    CsvTable table;
+    std::istringstream in{std::string(text)};
+    CsvStream stream(in, text.size() + 1, text.size() + 1);
+    CsvRow row;
+    while (stream.Next(row)) table.rows.push_back(std::move(row));
+    if (!stream.Error().empty()) {
+        table.error = stream.Error();
+        table.rows.clear();
+        return table;
     }
     table.ok = true;
     return table;
