@@ -1,5 +1,7 @@
 #include "ConnectionPool.h"
 
+#include <algorithm>
+
 namespace kelvora {
 
 ConnectionPool::Lease::~Lease() {
@@ -24,6 +26,7 @@ namespace {
 
 // Under this, a held turn is ordinary contention, and any number may queue for it.
 constexpr std::chrono::milliseconds kLongHold{200};
+constexpr std::chrono::milliseconds kSlice{50};
 
 int64_t SteadyNanoseconds() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -48,13 +51,18 @@ ConnectionPool::WriteTurn ConnectionPool::LockForWriting() {
 ConnectionPool::WriteTurn ConnectionPool::TryLockForWriting(std::chrono::milliseconds wait) {
     std::unique_lock<std::timed_mutex> lock(writeMutex_, std::try_to_lock);
     if (lock.owns_lock()) return WriteTurn(*this, std::move(lock));
-    int64_t takenAt = turnTakenAt_.load();
-    bool held = takenAt != 0 && SteadyNanoseconds() - takenAt > std::chrono::nanoseconds(kLongHold).count();
-    if (waitingWriters_.fetch_add(1) >= mostWaitingWriters_ && held) {
-        --waitingWriters_;
-        return WriteTurn();
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    ++waitingWriters_;
+    // Waited for in slices: once the turn has been held long, the writers
+    // beyond the allowed number give up and free their workers.
+    for (;;) {
+        auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) break;
+        if (lock.try_lock_for(std::min<std::chrono::steady_clock::duration>(left, kSlice))) break;
+        int64_t takenAt = turnTakenAt_.load();
+        bool heldLong = takenAt != 0 && SteadyNanoseconds() - takenAt > std::chrono::nanoseconds(kLongHold).count();
+        if (heldLong && waitingWriters_.load() > mostWaitingWriters_) break;
     }
-    lock.try_lock_for(wait);
     --waitingWriters_;
     return WriteTurn(*this, std::move(lock));
 }

@@ -59,8 +59,8 @@ public:
 
     // The write turn within wait, or none: when another writer holds it that
     // long, or when the turn has been held long (a writer elsewhere holds the
-    // database) and so many writers wait already that more waiting workers
-    // would leave too few for lookups.
+    // database) and more writers wait than allowed, so that waiting workers
+    // never leave too few for lookups.
     WriteTurn TryLockForWriting(std::chrono::milliseconds wait);
     void SetMostWaitingWriters(int most) { mostWaitingWriters_ = most > 0 ? most : 1; }
 

@@ -25,95 +25,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A free loopback port: bound, read back, released for the child to take.
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
-// One run of kelvora-service; killed on every path out of the test.
-class ServiceProcess {
-public:
-    ServiceProcess(const std::vector<std::string>& arguments, const std::string& outputPath) {
-        std::vector<char*> argv;
-        std::string exe = KELVORA_SERVICE_EXE;
-        argv.push_back(exe.data());
-        std::vector<std::string> copies = arguments;
-        for (std::string& argument : copies) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(out, 1);
-            dup2(out, 2);
-            execv(exe.c_str(), argv.data());
-            _exit(127);
-        }
-    }
-    ~ServiceProcess() {
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    ServiceProcess(const ServiceProcess&) = delete;
-    ServiceProcess& operator=(const ServiceProcess&) = delete;
-
-    bool Signal(int signal) { return pid_ > 0 && kill(pid_, signal) == 0; }
-
-    // The exit status when the process ended within the time, else -1.
-    int WaitForExit(std::chrono::milliseconds limit) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (pid_ > 0) {
-            int status = 0;
-            pid_t done = waitpid(pid_, &status, WNOHANG);
-            if (done == pid_) {
-                exited_ = true;
-                return status;
-            }
-            if (std::chrono::steady_clock::now() > deadline) break;
-            std::this_thread::sleep_for(10ms);
-        }
-        return -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    bool exited_ = false;
-};
-
-bool WaitUntilHealthy(int port, std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (test::HttpGet(port, "/healthz", 500).status == 200) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return false;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-// Runs a command of the program to its end and gives its output.
-std::string RunCommand(const std::vector<std::string>& arguments, const std::string& outputPath, int& status) {
-    ServiceProcess process(arguments, outputPath);
-    status = process.WaitForExit(30s);
-    return ReadFile(outputPath);
-}
+using test::FreePort;
+using test::ReadFile;
+using test::RunCommand;
+using test::ServiceProcess;
+using test::WaitUntilHealthy;
 
 TEST(ServiceProgram, StartsFromNothingAndStopsCleanlyOnSigterm) {
     test::TempDir dir;

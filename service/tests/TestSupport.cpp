@@ -5,11 +5,17 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "BankImport.h"
@@ -150,6 +156,88 @@ bool ImportSampleBank(const std::string& databasePath) {
     if (!db.Open(databasePath)) return false;
     ImportSummary summary = ImportBank(db, ReadBankFile(KELVORA_SAMPLE_BANK), std::time(nullptr));
     return summary.ok && summary.skipped == 0;
+}
+
+int FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, const std::string& outputPath) {
+    std::vector<char*> argv;
+    std::string exe = KELVORA_SERVICE_EXE;
+    argv.push_back(exe.data());
+    std::vector<std::string> copies = arguments;
+    for (std::string& argument : copies) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+        int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, 1);
+        dup2(out, 2);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+}
+
+ServiceProcess::~ServiceProcess() {
+    if (pid_ > 0 && !exited_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+bool ServiceProcess::Signal(int signal) {
+    return pid_ > 0 && !exited_ && kill(pid_, signal) == 0;
+}
+
+int ServiceProcess::WaitForExit(std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (pid_ > 0) {
+        int status = 0;
+        rusage usage{};
+        pid_t done = wait4(pid_, &status, WNOHANG, &usage);
+        if (done == pid_) {
+            exited_ = true;
+            peakKilobytes_ = usage.ru_maxrss;
+            return status;
+        }
+        if (std::chrono::steady_clock::now() > deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+bool WaitUntilHealthy(int port, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (HttpGet(port, "/healthz", 500).status == 200) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::string RunCommand(const std::vector<std::string>& arguments, const std::string& outputPath, int& status) {
+    ServiceProcess process(arguments, outputPath);
+    status = process.WaitForExit(std::chrono::seconds(30));
+    return ReadFile(outputPath);
 }
 
 }  // namespace kelvora::test

@@ -3,10 +3,13 @@
 // client that sends exactly what the desktop tool sends, and a server running
 // inside the test process on a free loopback port.
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <thread>
+#include <vector>
 
 #include "AnswerServer.h"
 
@@ -62,5 +65,37 @@ private:
 };
 
 bool ImportSampleBank(const std::string& databasePath);
+
+// A free loopback port: bound, read back, released for a child to take.
+int FreePort();
+
+// One run of the shipped kelvora-service, standard output and error both to
+// outputPath; killed on every path out of the test.
+class ServiceProcess {
+public:
+    ServiceProcess(const std::vector<std::string>& arguments, const std::string& outputPath);
+    ~ServiceProcess();
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+    bool Signal(int signal);
+    // The exit status when the process ended within the time, else -1.
+    int WaitForExit(std::chrono::milliseconds limit);
+    pid_t Pid() const { return pid_; }
+    // The most memory the process held (resident set, KB), once it has exited.
+    long PeakKilobytes() const { return peakKilobytes_; }
+
+private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    long peakKilobytes_ = 0;
+};
+
+bool WaitUntilHealthy(int port, std::chrono::milliseconds limit);
+
+std::string ReadFile(const std::string& path);
+
+// Runs a command of the program to its end (30 s at most) and gives its output.
+std::string RunCommand(const std::vector<std::string>& arguments, const std::string& outputPath, int& status);
 
 }  // namespace kelvora::test

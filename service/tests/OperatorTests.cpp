@@ -1,0 +1,278 @@
+// The operator's commands on hostile or broken input: deep and huge bank
+// files, an import stopped half-way, rows that all fail, control characters
+// in what students typed, and a mistyped database name.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "Database.h"
+#include "IndexState.h"
+#include "QuestionBank.h"
+#include "TestSupport.h"
+
+namespace kelvora {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ReadFile;
+using test::RunCommand;
+using test::ServiceProcess;
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+int ExitCode(int status) {
+    return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int64_t QuestionCount(const std::string& path) {
+    Connection db;
+    std::string error;
+    return db.OpenExisting(path, error) ? CountQuestions(db) : -1;
+}
+
+// The answer a typed question finds in the database at path, or "<none>".
+std::string AnswerFor(const std::string& path, std::string_view typed) {
+    Connection db;
+    std::string error;
+    if (!db.OpenExisting(path, error)) return "<no database>";
+    BankMatch match = FindBestMatch(db, typed);
+    return match.found ? match.entry.answer : "<none>";
+}
+
+class OperatorTest : public ::testing::Test {
+protected:
+    std::string Write(const std::string& name, const std::string& content) {
+        std::string path = dir.Path(name);
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    // Runs the program and keeps its exit code; its output is returned.
+    std::string Run(const std::vector<std::string>& arguments) {
+        int status = 0;
+        std::string output = RunCommand(arguments, dir.Path("command.out"), status);
+        exitCode = ExitCode(status);
+        return output;
+    }
+
+    test::TempDir dir;
+    std::string db = dir.Path("bank.db");
+    int exitCode = -1;
+};
+
+TEST_F(OperatorTest, DeeplyNestedJsonIsRefusedWithAReason) {
+    std::string arrays = std::string(10000, '[') + "\"x\"" + std::string(10000, ']');
+    std::string objects;
+    for (int i = 0; i < 10000; ++i) objects += "{\"a\":";
+    objects += '1';
+    objects.append(10000, '}');
+    for (const std::string& answer : {arrays, objects}) {
+        std::string path = Write("deep.json", "[{\"question\":\"水的化学式是什么\",\"answer\":\"H2O\"},"
+                                              "{\"question\":\"很深的问题\",\"answer\":" + answer + "}]");
+        std::string output = Run({"import", "--db", db, path});
+        EXPECT_EQ(exitCode, 1) << output;
+        EXPECT_NE(output.find("nested deeper than"), std::string::npos) << output;
+        // Refused as a whole: not even the entry before the deep one is stored.
+        EXPECT_EQ(QuestionCount(db), 0);
+    }
+}
+
+TEST_F(OperatorTest, OverlongRowsAreSkippedByLineWithMemoryBounded) {
+    // 64 MB in one field: the old reader held the file and its rows several
+    // times over. Written in pieces, so the test itself stays small (a forked
+    // child's peak counts what it shared with the test).
+    const std::string piece(1024 * 1024, 'x');
+    std::string csv = dir.Path("huge.csv");
+    {
+        std::ofstream out(csv, std::ios::binary);
+        out << "question,answer\n水的化学式是什么,H2O\n\"很长的问题\",\"";
+        for (int i = 0; i < 64; ++i) out << piece;
+        out << "\"\n一年有多少个月,12个月\n";
+    }
+    ServiceProcess import({"import", "--db", db, csv}, dir.Path("csv.out"));
+    int status = import.WaitForExit(60s);
+    std::string output = ReadFile(dir.Path("csv.out"));
+    EXPECT_EQ(ExitCode(status), 0) << output;
+    EXPECT_NE(output.find("line 3: skipped, the row is longer than 1048576 bytes"), std::string::npos) << output;
+    EXPECT_NE(output.find("2 added, 0 updated, 0 unchanged, 1 skipped"), std::string::npos) << output;
+    EXPECT_LT(import.PeakKilobytes(), 40 * 1024) << "peak memory of the import, KB";
+    std::cout << "[ info     ] import of a 64 MB CSV row: peak " << import.PeakKilobytes() << " KB\n";
+
+    std::string json = dir.Path("huge.json");
+    {
+        std::ofstream out(json, std::ios::binary);
+        out << "[{\"question\":\"很长的答案\",\"answer\":\"";
+        for (int i = 0; i < 64; ++i) out << piece;
+        out << "\"},{\"question\":\"钢琴有多少个琴键\",\"answer\":\"88个\"}]";
+    }
+    ServiceProcess jsonImport({"import", "--db", db, json}, dir.Path("json.out"));
+    status = jsonImport.WaitForExit(60s);
+    output = ReadFile(dir.Path("json.out"));
+    EXPECT_EQ(ExitCode(status), 0) << output;
+    EXPECT_NE(output.find("line 1: skipped, a text is longer than 1048576 bytes"), std::string::npos) << output;
+    EXPECT_NE(output.find("1 added, 0 updated, 0 unchanged, 1 skipped"), std::string::npos) << output;
+    EXPECT_LT(jsonImport.PeakKilobytes(), 40 * 1024) << "peak memory of the import, KB";
+    EXPECT_EQ(QuestionCount(db), 3);
+}
+
+// Interrupts an import of a bank big enough to take a while, as soon as its
+// first questions are committed, then checks that the next import completes it.
+TEST_F(OperatorTest, ImportStoppedBySigtermIsCompletedByImportingAgain) {
+    std::string csv = "question,answer\n";
+    for (int i = 0; i < 30000; ++i) {
+        csv += "第" + std::to_string(i) + "号城市的市花是哪一种花卉植物,花" + std::to_string(i) + "\n";
+    }
+    csv += "中国的首都是哪座城市？,北京\n";
+    std::string bank = Write("bank.csv", csv);
+
+    bool interrupted = false;
+    {
+        ServiceProcess import({"import", "--db", db, bank}, dir.Path("import1.out"));
+        auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            Connection reader;
+            std::string error;
+            if (reader.OpenExisting(db, error) && TrigramCountsStaleOwner(reader) == import.Pid()) {
+                interrupted = import.Signal(SIGTERM);
+                break;
+            }
+            if (import.WaitForExit(0ms) != -1) break;  // done before it could be caught
+            std::this_thread::sleep_for(2ms);
+        }
+        int status = import.WaitForExit(30s);
+        ASSERT_NE(status, -1);
+        if (interrupted) {
+            EXPECT_TRUE(WIFSIGNALED(status)) << status;
+        }
+    }
+    if (!interrupted) GTEST_SKIP() << "the import finished before it could be interrupted";
+    EXPECT_LT(QuestionCount(db), 30001);
+
+    std::string output = Run({"import", "--db", db, bank});
+    EXPECT_EQ(exitCode, 0) << output;
+    EXPECT_EQ(QuestionCount(db), 30001);
+    // Typed variants match again: the counts were rebuilt even where nothing was new.
+    EXPECT_EQ(AnswerFor(db, "中国的首都是那座城市"), "北京");
+    EXPECT_EQ(AnswerFor(db, "第29999号城市的市花是哪一种花卉植物呢"), "花29999");
+    Connection reader;
+    std::string error;
+    ASSERT_TRUE(reader.OpenExisting(db, error));
+    EXPECT_EQ(TrigramCountsStaleOwner(reader), 0);
+
+    // Once more: all unchanged, and still matching.
+    output = Run({"import", "--db", db, bank});
+    EXPECT_NE(output.find(": 0 added, 0 updated, 30001 unchanged"), std::string::npos) << output;
+    EXPECT_EQ(AnswerFor(db, "中国的首都是那座城市"), "北京");
+}
+
+TEST_F(OperatorTest, ServerRebuildsCountsAnImportLeftBehind) {
+    ASSERT_TRUE(test::ImportSampleBank(db));
+    // What an import killed between its last batch and the rebuild leaves:
+    // a new question, the counts without it, and the mark of a process now gone.
+    pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    {
+        Connection writer;
+        ASSERT_TRUE(writer.Open(db));
+        ASSERT_TRUE(writer.Exec("BEGIN IMMEDIATE"));
+        ASSERT_EQ(UpsertQuestion(writer, {"澳大利亚的国宝动物是什么？", "考拉", "", ""}, 1), UpsertOutcome::Added);
+        ASSERT_TRUE(writer.Exec("DELETE FROM trigram_counts") &&
+                    writer.Exec("INSERT INTO bank_state VALUES ('trigram_counts_stale', " + std::to_string(gone) +
+                                ")") &&
+                    writer.Exec("COMMIT"));
+    }
+    ASSERT_EQ(AnswerFor(db, "澳大利亚的国宝动物是什麼"), "<none>");
+
+    int port = test::FreePort();
+    ServiceProcess serve({"serve", "--listen", "127.0.0.1:" + std::to_string(port), "--db", db},
+                         dir.Path("serve.out"));
+    ASSERT_TRUE(test::WaitUntilHealthy(port, 10s)) << ReadFile(dir.Path("serve.out"));
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (AnswerFor(db, "澳大利亚的国宝动物是什麼") != "考拉" && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(AnswerFor(db, "澳大利亚的国宝动物是什麼"), "考拉");
+    EXPECT_EQ(AnswerFor(db, "中国的首都是那座城市"), "北京");
+}
+
+TEST_F(OperatorTest, ImportThatStoresNothingFails) {
+    std::string skipped = Write("skipped.csv", "question,answer\n,没有题目\n空答案,\n加群的问题,加微信\n");
+    std::string output = Run({"import", "--db", db, skipped});
+    EXPECT_EQ(exitCode, 1) << output;
+    EXPECT_NE(output.find("0 added, 0 updated, 0 unchanged, 3 skipped"), std::string::npos) << output;
+    EXPECT_NE(output.find("nothing imported"), std::string::npos) << output;
+
+    std::string headerOnly = Write("header.csv", "question,answer\n");
+    Run({"import", "--db", db, headerOnly});
+    EXPECT_EQ(exitCode, 1);
+
+    // One usable row is a success, even among skipped ones; unchanged counts too.
+    std::string mixed = Write("mixed.csv", "question,answer\n,没有题目\n水的化学式是什么,H2O\n");
+    Run({"import", "--db", db, mixed});
+    EXPECT_EQ(exitCode, 0);
+    Run({"import", "--db", db, mixed});
+    EXPECT_EQ(exitCode, 0);
+}
+
+TEST_F(OperatorTest, UnansweredEscapesWhatStudentsTyped) {
+    ASSERT_TRUE(test::ImportSampleBank(db));
+    {
+        Connection writer;
+        ASSERT_TRUE(writer.Open(db));
+        Statement& insert = writer.Cached("INSERT INTO misses VALUES (?1, ?2, ?3, 1, 2)");
+        const std::pair<std::string, int64_t> typed[] = {
+            {"\x1b]0;owned\x07\x1b[2J红色\x1b[31m", 9},
+            {"第一行\n9\t1970-01-01 00:00:02Z\t伪造的一行", 8},
+            {"回车\r覆盖 \xe2\x80\xae倒序\xc2\x9b 反斜杠\\", 7},
+        };
+        int n = 0;
+        for (const auto& [question, asked] : typed) {
+            insert.Bind(1, "norm" + std::to_string(n++)).Bind(2, question).Bind(3, asked);
+            ASSERT_TRUE(insert.Run());
+        }
+    }
+    std::string output = Run({"unanswered", "--db", db});
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(output,
+              "9\t1970-01-01 00:00:02Z\t\\x1B]0;owned\\x07\\x1B[2J红色\\x1B[31m\n"
+              "8\t1970-01-01 00:00:02Z\t第一行\\n9\\t1970-01-01 00:00:02Z\\t伪造的一行\n"
+              "7\t1970-01-01 00:00:02Z\t回车\\r覆盖 \\u202E倒序\\u009B 反斜杠\\\\\n");
+}
+
+TEST_F(OperatorTest, ReadOnlyCommandsOnAMissingDatabaseCreateNothing) {
+    std::string typo = dir.Path("typo.db");
+    for (const char* command : {"stats", "unanswered"}) {
+        std::string output = Run({command, "--db", typo});
+        EXPECT_EQ(exitCode, 1) << command;
+        EXPECT_NE(output.find("no database at " + typo), std::string::npos) << output;
+        EXPECT_FALSE(Exists(typo)) << command;
+        EXPECT_FALSE(Exists(typo + "-wal"));
+        EXPECT_FALSE(Exists(typo + "-shm"));
+    }
+    // A file that is not the service's database is left as it was.
+    std::string other = Write("notes.txt", "");
+    std::string output = Run({"stats", "--db", other});
+    EXPECT_EQ(exitCode, 1);
+    EXPECT_NE(output.find("not a kelvora-service database"), std::string::npos) << output;
+    EXPECT_EQ(ReadFile(other), "");
+
+    // And an existing database is read, even while the server is not running.
+    ASSERT_TRUE(test::ImportSampleBank(db));
+    output = Run({"stats", "--db", db});
+    EXPECT_EQ(exitCode, 0) << output;
+    EXPECT_NE(output.find("questions in bank:        72"), std::string::npos) << output;
+}
+
+}  // namespace
+}  // namespace kelvora
