@@ -56,12 +56,12 @@ ConnectionPool::WriteTurn ConnectionPool::TryLockForWriting(std::chrono::millise
     // Waited for in slices: once the turn has been held long, the writers
     // beyond the allowed number give up and free their workers.
     for (;;) {
-        auto left = deadline - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero()) break;
-        if (lock.try_lock_for(std::min<std::chrono::steady_clock::duration>(left, kSlice))) break;
         int64_t takenAt = turnTakenAt_.load();
         bool heldLong = takenAt != 0 && SteadyNanoseconds() - takenAt > std::chrono::nanoseconds(kLongHold).count();
         if (heldLong && waitingWriters_.load() > mostWaitingWriters_) break;
+        auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) break;
+        if (lock.try_lock_for(std::min<std::chrono::steady_clock::duration>(left, kSlice))) break;
     }
     --waitingWriters_;
     return WriteTurn(*this, std::move(lock));

@@ -43,7 +43,8 @@ void Maintenance::Loop() {
     }
 }
 
-int64_t Maintenance::PruneBatches(int64_t (*prune)(Connection&, int64_t, int64_t), int64_t cutoff) {
+// limit is the cutoff time or the most rows kept, as prune takes it.
+int64_t Maintenance::PruneBatches(int64_t (*prune)(Connection&, int64_t, int64_t), int64_t limit) {
     int64_t total = 0;
     for (int batch = 0; batch < kMostBatchesPerPass; ++batch) {
         {
@@ -58,7 +59,7 @@ int64_t Maintenance::PruneBatches(int64_t (*prune)(Connection&, int64_t, int64_t
             if (!turn) break;
             Transaction transaction(*db);
             if (transaction.Begun()) {
-                deleted = prune(*db, cutoff, kBatch);
+                deleted = prune(*db, limit, kBatch);
                 if (deleted >= 0 && !transaction.Commit()) deleted = -1;
             }
             if (deleted < 0) LogFailure("old records not deleted", db->Error());
@@ -76,6 +77,8 @@ void Maintenance::RunPass(int64_t now) {
     PruneBatches(PruneOldReports, limits_.reportDays > 0 ? now - limits_.reportDays * kSecondsPerDay : 0);
     PruneBatches(PruneOldUnanswered,
                  limits_.unansweredDays > 0 ? now - limits_.unansweredDays * kSecondsPerDay : 0);
+    PruneBatches(PruneExcessReports, limits_.mostReports);
+    PruneBatches(PruneExcessUnanswered, limits_.mostUnanswered);
 
     ConnectionPool::Lease db = pool_.Acquire();
     if (db && TrigramCountsAbandoned(*db)) {

@@ -1,6 +1,6 @@
 #pragma once
 // The server's housekeeping thread: deletes reports and unanswered questions
-// past their age limit, a small batch per transaction so reports get the
+// past their age or number limit, a small batch per transaction so reports get the
 // write lock in between, and rebuilds the fuzzy index's counts when an
 // import stopped before it could.
 #include <chrono>
@@ -34,7 +34,7 @@ public:
 
 private:
     void Loop();
-    int64_t PruneBatches(int64_t (*prune)(Connection&, int64_t, int64_t), int64_t cutoff);
+    int64_t PruneBatches(int64_t (*prune)(Connection&, int64_t, int64_t), int64_t limit);
 
     ConnectionPool& pool_;
     const DatabaseHealth& health_;

@@ -96,7 +96,7 @@ void MissRecorder::Write(const std::vector<Miss>& batch) {
     // Without the transaction every statement would wait for the lock on its own.
     if (!transaction.Begun()) return LogFailure(kNotRecorded, db->Error());
     for (const Miss& miss : batch) RecordMiss(*db, miss.question, miss.at);
-    if (!TrimUnanswered(*db, limits_.mostUnanswered, static_cast<int64_t>(batch.size()) + 64) ||
+    if (TrimUnanswered(*db, limits_.mostUnanswered, static_cast<int64_t>(batch.size()) + 64) < 0 ||
         !transaction.Commit()) {
         LogFailure(kNotRecorded, db->Error());
     }

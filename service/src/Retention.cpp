@@ -34,18 +34,18 @@ bool TrimReports(Connection& db, int64_t mostReports, int64_t newestId, int64_t 
     return trim.Run();
 }
 
-bool TrimUnanswered(Connection& db, int64_t mostUnanswered, int64_t most) {
+int64_t TrimUnanswered(Connection& db, int64_t mostUnanswered, int64_t most) {
     Statement& count = db.Cached("SELECT count(*) FROM misses");
     bool counted = count.Step();
     int64_t rows = counted ? count.Int(0) : 0;
     count.Reset();
-    if (!counted) return false;
+    if (!counted) return -1;
     int64_t excess = std::min(rows - mostUnanswered, most);
-    if (excess <= 0) return true;
+    if (excess <= 0) return 0;
     Statement& trim = db.Cached(
         "DELETE FROM misses WHERE norm IN (SELECT norm FROM misses ORDER BY asked, last_at LIMIT ?1)");
     trim.Bind(1, excess);
-    return trim.Run();
+    return trim.Run() ? sqlite3_changes(db.Handle()) : -1;
 }
 
 int64_t PruneOldReports(Connection& db, int64_t reportCutoff, int64_t batch) {
@@ -66,6 +66,18 @@ int64_t PruneOldUnanswered(Connection& db, int64_t unansweredCutoff, int64_t bat
     prune.Bind(1, unansweredCutoff).Bind(2, batch);
     if (!prune.Run()) return -1;
     return sqlite3_changes(db.Handle());
+}
+
+int64_t PruneExcessReports(Connection& db, int64_t mostReports, int64_t batch) {
+    Statement& newest = db.Cached("SELECT max(id) FROM reports");
+    int64_t newestId = newest.Step() ? newest.Int(0) : 0;
+    newest.Reset();
+    if (!TrimReports(db, mostReports, newestId, batch)) return -1;
+    return sqlite3_changes(db.Handle());
+}
+
+int64_t PruneExcessUnanswered(Connection& db, int64_t mostUnanswered, int64_t batch) {
+    return TrimUnanswered(db, mostUnanswered, batch);
 }
 
 }  // namespace kelvora

@@ -32,8 +32,9 @@ void FitReport(std::string& question, std::string& answer, size_t limit);
 bool TrimReports(Connection& db, int64_t mostReports, int64_t newestId, int64_t most);
 
 // Deletes unanswered questions beyond mostUnanswered, the least asked (then
-// the least recent) first, up to most of them; false on a database error.
-bool TrimUnanswered(Connection& db, int64_t mostUnanswered, int64_t most);
+// the least recent) first, up to most of them. The rows deleted, or -1 on a
+// database error.
+int64_t TrimUnanswered(Connection& db, int64_t mostUnanswered, int64_t most);
 
 // One batch of deletes by age: reports asked before reportCutoff and
 // unanswered questions last asked before unansweredCutoff (a cutoff of 0
@@ -41,5 +42,12 @@ bool TrimUnanswered(Connection& db, int64_t mostUnanswered, int64_t most);
 // fewer than batch means nothing older is left.
 int64_t PruneOldReports(Connection& db, int64_t reportCutoff, int64_t batch);
 int64_t PruneOldUnanswered(Connection& db, int64_t unansweredCutoff, int64_t batch);
+
+// One batch of deletes by number, for a table over its limit (one kept
+// from before the limit was lowered): the oldest reports beyond the newest
+// mostReports, the least asked unanswered questions beyond mostUnanswered.
+// The rows deleted, or -1 on a database error.
+int64_t PruneExcessReports(Connection& db, int64_t mostReports, int64_t batch);
+int64_t PruneExcessUnanswered(Connection& db, int64_t mostUnanswered, int64_t batch);
 
 }  // namespace kelvora

@@ -3,7 +3,9 @@
 // out of disk under it, and a writer elsewhere holding the database.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iostream>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -155,10 +157,13 @@ TEST_F(StorageTest, WriterHoldingTheDatabaseCostsReportsA503NotLookups) {
     }
     // Meanwhile every lookup is answered, each well within a second.
     int lookups = 0, answered = 0;
+    std::chrono::steady_clock::duration longestLookup{};
     std::this_thread::sleep_for(300ms);  // the reports are waiting by now
     auto until = std::chrono::steady_clock::now() + 2500ms;
     while (std::chrono::steady_clock::now() < until) {
+        auto start = std::chrono::steady_clock::now();
         test::HttpReply reply = Lookup(kWater, 1500);
+        longestLookup = std::max(longestLookup, std::chrono::steady_clock::now() - start);
         ++lookups;
         if (reply.status == 200 && reply.body.find("H2O") != std::string::npos) ++answered;
     }
@@ -168,6 +173,9 @@ TEST_F(StorageTest, WriterHoldingTheDatabaseCostsReportsA503NotLookups) {
     EXPECT_EQ(refused.load(), 24);
     EXPECT_EQ(acknowledged.load(), 0);
     EXPECT_LT(slowest.load(), 4000) << "ms for the slowest refused report";
+    std::cout << "[ info     ] database held by another writer: " << lookups << " lookups, longest "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(longestLookup).count()
+              << " ms; 24 reports refused, slowest after " << slowest.load() << " ms\n";
 
     ASSERT_TRUE(writer.Exec("COMMIT"));
     EXPECT_EQ(Report(kWater, "H2O").body, "ok");
@@ -247,6 +255,30 @@ TEST_F(StorageTest, OldRecordsArePrunedInBatchesAndRecentOnesKept) {
     EXPECT_EQ(Count("SELECT count(*) FROM misses"), 1);
     // Reports keep coming in meanwhile.
     EXPECT_EQ(Report(kWater, "H2O").body, "ok");
+}
+
+TEST_F(StorageTest, LoweredLimitsAreReachedInBatches) {
+    const int64_t now = std::time(nullptr);
+    {
+        Connection writer;
+        ASSERT_TRUE(writer.Open(db));
+        ASSERT_TRUE(writer.Exec("BEGIN"));
+        Statement& report = writer.Cached("INSERT INTO reports(asked_at, client, question, answer) VALUES (?1, 'c', ?2, 'a')");
+        for (int i = 0; i < 1203; ++i) ASSERT_TRUE(report.Bind(1, now).Bind(2, "报告" + std::to_string(i)).Run());
+        Statement& miss = writer.Cached("INSERT INTO misses VALUES (?1, ?1, ?2, ?3, ?3)");
+        for (int i = 0; i < 30; ++i) ASSERT_TRUE(miss.Bind(1, "问题" + std::to_string(i)).Bind(2, i + 1).Bind(3, now).Run());
+        ASSERT_TRUE(writer.Exec("COMMIT"));
+    }
+    Serve({"--max-reports", "100", "--max-unanswered", "10"});
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while ((Count("SELECT count(*) FROM reports") != 100 || Count("SELECT count(*) FROM misses") != 10) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(Count("SELECT count(*) FROM reports"), 100);
+    EXPECT_EQ(Count("SELECT count(*) FROM reports WHERE question = '报告1103'"), 1);  // the newest hundred
+    EXPECT_EQ(Count("SELECT count(*) FROM misses"), 10);
+    EXPECT_EQ(Count("SELECT min(asked) FROM misses"), 21);  // the most asked ten
 }
 
 }  // namespace
