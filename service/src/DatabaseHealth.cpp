@@ -20,26 +20,32 @@ bool DatabaseHealth::Remember(std::string& error) {
     return true;
 }
 
-std::string DatabaseHealth::IdentityProblem() const {
-    struct stat info {};
-    if (stat(path_.c_str(), &info) != 0) {
-        return errno == ENOENT ? "the database file " + path_ + " is gone"
-                               : "cannot examine the database " + path_ + ": " + std::strerror(errno);
+namespace {
+
+std::string Examine(const std::string& path, bool remembered, dev_t device, ino_t inode, struct stat& info) {
+    if (stat(path.c_str(), &info) != 0) {
+        return errno == ENOENT ? "the database file " + path + " is gone"
+                               : "cannot examine the database " + path + ": " + std::strerror(errno);
     }
-    if (remembered_ && (info.st_dev != device_ || info.st_ino != inode_)) {
-        return "the database file " + path_ + " was replaced; restart the server to use the new one";
+    if (remembered && (info.st_dev != device || info.st_ino != inode)) {
+        return "the database file " + path + " was replaced; restart the server to use the new one";
     }
     return {};
 }
 
-std::string DatabaseHealth::WriteProblem() const {
-    std::string problem = IdentityProblem();
-    if (!problem.empty()) return problem;
+}  // namespace
+
+std::string DatabaseHealth::IdentityProblem() const {
     struct stat info {};
+    return Examine(path_, remembered_, device_, inode_, info);
+}
+
+std::string DatabaseHealth::WriteProblem() const {
+    struct stat info {};
+    std::string problem = Examine(path_, remembered_, device_, inode_, info);
+    if (!problem.empty()) return problem;
     // A file without write permission is read-only even to root, whom access() lets through.
-    if (stat(path_.c_str(), &info) == 0 && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-        return "the database file " + path_ + " is read-only";
-    }
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return "the database file " + path_ + " is read-only";
     if (access(path_.c_str(), W_OK) != 0) return "the database file " + path_ + " is not writable";
     struct statvfs disk {};
     if (statvfs(path_.c_str(), &disk) == 0) {

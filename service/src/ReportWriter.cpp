@@ -65,15 +65,18 @@ ReportOutcome ReportWriter::Record(std::string_view question, std::string_view a
     std::string storedQuestion(question), storedAnswer(answer);
     FitReport(storedQuestion, storedAnswer, static_cast<size_t>(limits_.reportBytes));
     {
-        Transaction transaction(*db);
-        bool written = transaction.Begun() &&
+        // The insert and the trim commit together; the statements are kept
+        // prepared, since every report runs them.
+        Statement& begin = db->Cached("BEGIN IMMEDIATE");
+        bool written = begin.Run() &&
                        RecordReport(*db, storedQuestion, storedAnswer, CutUtf8(client, kClientBytes), now) &&
                        TrimReports(*db, limits_.mostReports, sqlite3_last_insert_rowid(db->Handle()),
                                    kTrimPerReport) &&
-                       transaction.Commit();
+                       db->Cached("COMMIT").Run();
         if (!written) {
             bool busy = IsBusy(*db);
             LogFailure(kNotRecorded, db->Error());
+            if (!sqlite3_get_autocommit(db->Handle())) db->Exec("ROLLBACK");
             return busy ? ReportOutcome::Busy : ReportOutcome::Failed;
         }
     }
