@@ -2,17 +2,24 @@
 
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <unistd.h>
 
 #include "QuestionBank.h"
 
 namespace kelvora {
 
+namespace {
+
+constexpr int64_t kAbandonedAfterSeconds = 3600;
+
+}  // namespace
+
 bool MarkTrigramCountsStale(Connection& db) {
     Statement& mark = db.Cached(
-        "INSERT INTO bank_state(name, value) VALUES ('trigram_counts_stale', ?1) "
+        "INSERT INTO bank_state(name, value) VALUES ('trigram_counts_stale', ?1), ('trigram_counts_stale_at', ?2) "
         "ON CONFLICT(name) DO UPDATE SET value = excluded.value");
-    mark.Bind(1, static_cast<int64_t>(getpid()));
+    mark.Bind(1, static_cast<int64_t>(getpid())).Bind(2, static_cast<int64_t>(std::time(nullptr)));
     return mark.Run();
 }
 
@@ -23,19 +30,24 @@ int64_t TrigramCountsStaleOwner(Connection& db) {
     return owner;
 }
 
-bool TrigramCountsAbandoned(Connection& db) {
+bool TrigramCountsAbandoned(Connection& db, int64_t now) {
     int64_t owner = TrigramCountsStaleOwner(db);
     if (owner == 0) return false;
     if (owner == static_cast<int64_t>(getpid())) return false;
-    // A pid that no longer exists has stopped for good; one reused by an
-    // unrelated process only delays the rebuild until that one ends.
-    return owner < 0 || owner > 0x3fffffff || (kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH);
+    if (owner < 0 || owner > 0x3fffffff || (kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH)) return true;
+    // The pid may since belong to another process (after a reboot, say): an
+    // import renews its mark with every transaction, so an old one is abandoned.
+    Statement& at = db.Cached("SELECT value FROM bank_state WHERE name = 'trigram_counts_stale_at'");
+    int64_t markedAt = at.Step() ? at.Int(0) : 0;
+    at.Reset();
+    return now - markedAt > kAbandonedAfterSeconds;
 }
 
 bool RebuildTrigramCounts(Connection& db) {
     Transaction transaction(db);
     return transaction.Begun() && RefreshTrigramCounts(db) &&
-           db.Exec("DELETE FROM bank_state WHERE name = 'trigram_counts_stale'") && transaction.Commit();
+           db.Exec("DELETE FROM bank_state WHERE name IN ('trigram_counts_stale', 'trigram_counts_stale_at')") &&
+           transaction.Commit();
 }
 
 }  // namespace kelvora

@@ -17,8 +17,8 @@ bool MarkTrigramCountsStale(Connection& db);
 int64_t TrigramCountsStaleOwner(Connection& db);
 
 // Whether the process that marked the counts stale has ended without
-// rebuilding them (on this machine).
-bool TrigramCountsAbandoned(Connection& db);
+// rebuilding them (on this machine), or marked them over an hour ago.
+bool TrigramCountsAbandoned(Connection& db, int64_t now);
 
 // Recounts and clears the mark in one transaction of its own.
 bool RebuildTrigramCounts(Connection& db);

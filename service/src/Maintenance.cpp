@@ -81,7 +81,7 @@ void Maintenance::RunPass(int64_t now) {
     PruneBatches(PruneExcessUnanswered, limits_.mostUnanswered);
 
     ConnectionPool::Lease db = pool_.Acquire();
-    if (db && TrigramCountsAbandoned(*db)) {
+    if (db && TrigramCountsAbandoned(*db, now)) {
         auto turn = pool_.TryLockForWriting(kLockWait);
         if (turn && !RebuildTrigramCounts(*db)) LogFailure("fuzzy index not rebuilt", db->Error());
     }

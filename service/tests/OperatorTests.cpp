@@ -206,6 +206,21 @@ TEST_F(OperatorTest, ServerRebuildsCountsAnImportLeftBehind) {
     EXPECT_EQ(AnswerFor(db, "中国的首都是那座城市"), "北京");
 }
 
+TEST_F(OperatorTest, MarkOfALiveProcessIsAbandonedOnlyWhenOld) {
+    Connection writer;
+    ASSERT_TRUE(writer.Open(db));
+    const int64_t now = std::time(nullptr);
+    // The parent of the tests is alive: its mark stands while it is recent.
+    const std::string live = std::to_string(getppid());
+    ASSERT_TRUE(writer.Exec("INSERT INTO bank_state VALUES ('trigram_counts_stale', " + live +
+                            "), ('trigram_counts_stale_at', " + std::to_string(now - 60) + ")"));
+    EXPECT_FALSE(TrigramCountsAbandoned(writer, now));
+    EXPECT_TRUE(TrigramCountsAbandoned(writer, now + 7200));
+    ASSERT_TRUE(RebuildTrigramCounts(writer));
+    EXPECT_EQ(TrigramCountsStaleOwner(writer), 0);
+    EXPECT_FALSE(TrigramCountsAbandoned(writer, now + 7200));
+}
+
 TEST_F(OperatorTest, ImportThatStoresNothingFails) {
     std::string skipped = Write("skipped.csv", "question,answer\n,没有题目\n空答案,\n加群的问题,加微信\n");
     std::string output = Run({"import", "--db", db, skipped});
