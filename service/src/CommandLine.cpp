@@ -11,6 +11,7 @@
 
 #include "AnswerServer.h"
 #include "BankImport.h"
+#include "IndexState.h"
 #include "Records.h"
 #include "Replies.h"
 #include "SecretFile.h"
@@ -239,6 +240,9 @@ int Stats(const Arguments& args) {
               << "lookups reported, 24 h:   " << stats.reportsLastDay << "\n"
               << "unanswered questions:     " << stats.unansweredQuestions << "\n"
               << "unanswered lookups:       " << stats.unansweredLookups << "\n";
+    if (TrigramCountsStaleOwner(db) != 0) {
+        std::cout << "fuzzy index:              behind the questions (an import stopped early); import again\n";
+    }
     return 0;
 }
 

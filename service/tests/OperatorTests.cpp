@@ -158,9 +158,13 @@ TEST_F(OperatorTest, ImportStoppedBySigtermIsCompletedByImportingAgain) {
     if (!interrupted) GTEST_SKIP() << "the import finished before it could be interrupted";
     EXPECT_LT(QuestionCount(db), 30001);
 
-    std::string output = Run({"import", "--db", db, bank});
+    std::string output = Run({"stats", "--db", db});
+    EXPECT_NE(output.find("fuzzy index:              behind"), std::string::npos) << output;
+
+    output = Run({"import", "--db", db, bank});
     EXPECT_EQ(exitCode, 0) << output;
     EXPECT_EQ(QuestionCount(db), 30001);
+    EXPECT_EQ(Run({"stats", "--db", db}).find("fuzzy index"), std::string::npos);
     // Typed variants match again: the counts were rebuilt even where nothing was new.
     EXPECT_EQ(AnswerFor(db, "中国的首都是那座城市"), "北京");
     EXPECT_EQ(AnswerFor(db, "第29999号城市的市花是哪一种花卉植物呢"), "花29999");
@@ -172,6 +176,30 @@ TEST_F(OperatorTest, ImportStoppedBySigtermIsCompletedByImportingAgain) {
     // Once more: all unchanged, and still matching.
     output = Run({"import", "--db", db, bank});
     EXPECT_NE(output.find(": 0 added, 0 updated, 30001 unchanged"), std::string::npos) << output;
+    EXPECT_EQ(AnswerFor(db, "中国的首都是那座城市"), "北京");
+}
+
+// An import stopped in its last moments: every question committed, the
+// counts not yet rebuilt. Importing again finds everything unchanged and
+// must still rebuild them.
+TEST_F(OperatorTest, ImportingAgainRebuildsCountsEvenWhenAllIsUnchanged) {
+    std::string output = Run({"import", "--db", db, KELVORA_SAMPLE_BANK});
+    ASSERT_EQ(exitCode, 0) << output;
+    pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    {
+        Connection writer;
+        ASSERT_TRUE(writer.Open(db));
+        ASSERT_TRUE(writer.Exec("DELETE FROM trigram_counts") &&
+                    writer.Exec("INSERT INTO bank_state VALUES ('trigram_counts_stale', " + std::to_string(gone) +
+                                ")"));
+    }
+    ASSERT_EQ(AnswerFor(db, "中国的首都是那座城市"), "<none>");
+
+    output = Run({"import", "--db", db, KELVORA_SAMPLE_BANK});
+    EXPECT_EQ(exitCode, 0) << output;
+    EXPECT_NE(output.find(": 0 added, 0 updated, 72 unchanged, 0 skipped"), std::string::npos) << output;
     EXPECT_EQ(AnswerFor(db, "中国的首都是那座城市"), "北京");
 }
 
