@@ -10,7 +10,8 @@
 
 namespace kelvora {
 
-// Both commit before they return: the reply goes out only after the record is safe.
+// Each writes one row: committed at once, or with the caller's transaction
+// when there is one (the server's reports commit before their reply).
 bool RecordReport(Connection& db, std::string_view question, std::string_view answer,
                   std::string_view client, int64_t now);
 bool RecordMiss(Connection& db, std::string_view question, int64_t now);

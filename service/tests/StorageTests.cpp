@@ -207,6 +207,29 @@ TEST_F(StorageTest, ReportsAreCutToTheirLimitAndTheNewestKept) {
     EXPECT_EQ(storedAnswer.substr(0, 30), answer.substr(0, 30));
 }
 
+TEST_F(StorageTest, SqlMetacharactersAreKeptVerbatim) {
+    Serve();
+    const std::string question = "x'); DROP TABLE reports; -- 题";
+    const std::string answer = "\" OR 1=1 -- %_\\ ;";
+    ASSERT_EQ(Report(question, answer).body, "ok");
+    const std::string unknown = "什么是 ' OR '1'='1 的意思";
+    ASSERT_EQ(Lookup(unknown).status, 200);
+    ASSERT_TRUE(server->Signal(SIGTERM));
+    ASSERT_NE(server->WaitForExit(10s), -1);
+
+    Connection reader;
+    std::string error;
+    ASSERT_TRUE(reader.OpenExisting(db, error));
+    Statement& rows = reader.Cached("SELECT question, answer FROM reports");
+    ASSERT_TRUE(rows.Step());
+    EXPECT_EQ(rows.Text(0), question);
+    EXPECT_EQ(rows.Text(1), answer);
+    rows.Reset();
+    std::vector<UnansweredQuestion> list = ListUnanswered(reader, 10);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].question, unknown);
+}
+
 TEST_F(StorageTest, UnansweredQuestionsAreCappedKeepingTheMostAsked) {
     Serve({"--max-unanswered", "5"});
     for (int i = 0; i < 3; ++i) ASSERT_EQ(Lookup("澳大利亚的国宝动物是什么").status, 200);
