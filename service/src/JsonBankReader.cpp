@@ -45,6 +45,13 @@ protected:
     }
 
 private:
+    static unsigned HexValue(char c) {
+        if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+        if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+        if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+        return 0;
+    }
+
     void Stop(const std::string& why) { error_ = "line " + std::to_string(line_) + ": " + why; }
 
     void Filter(char c, size_t& kept) {
@@ -65,12 +72,16 @@ private:
         if (inString_) {
             if (escape_ == -1) {
                 escape_ = c == 'u' ? 4 : 0;
+                unit_ = 0;
+                if (escape_ == 0) afterHighSurrogate_ = false;
             } else if (escape_ > 0) {
-                --escape_;
+                unit_ = unit_ * 16 + HexValue(c);
+                if (--escape_ == 0) afterHighSurrogate_ = unit_ >= 0xD800 && unit_ <= 0xDBFF;
             } else if (c == '"') {
                 inString_ = false;
-            } else if (stringBytes_ >= limits_.maxTextBytes && (byte & 0xC0) != 0x80) {
-                // Cut here: not inside an escape nor a UTF-8 sequence.
+            } else if (stringBytes_ >= limits_.maxTextBytes && (byte & 0xC0) != 0x80 &&
+                       !(afterHighSurrogate_ && c == '\\')) {
+                // Cut here: not inside an escape, a UTF-8 sequence or an escaped surrogate pair.
                 cut_.push_back(strings_ - 1);
                 discarding_ = true;
                 discardEscape_ = c == '\\';
@@ -86,6 +97,7 @@ private:
             case '"':
                 inString_ = true;
                 stringBytes_ = 0;
+                afterHighSurrogate_ = false;
                 ++strings_;
                 scalarBytes_ = 0;
                 break;
@@ -128,6 +140,8 @@ private:
     size_t stringBytes_ = 0;
     size_t scalarBytes_ = 0;
     int escape_ = 0;  // -1 after a backslash, then the hex digits of \u left
+    unsigned unit_ = 0;  // the \u escape being read
+    bool afterHighSurrogate_ = false;  // the last escape opened a pair its partner must close
     bool inString_ = false;
     bool discarding_ = false;
     bool discardEscape_ = false;
