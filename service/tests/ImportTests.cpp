@@ -122,6 +122,39 @@ TEST_F(ImportTest, BrokenFilesFailWithAReasonAndChangeNothing) {
     EXPECT_FALSE(ReadBankFile(dir.Path("missing.csv")).ok);
 }
 
+TEST_F(ImportTest, OverlongJsonTextsAreRefusedWhereverTheLimitFalls) {
+    // The limit falls at every place of a character, an escape and an
+    // escaped surrogate pair; each entry is refused alone, the file still reads.
+    std::string json = "[";
+    for (size_t shift = 0; shift < 12; ++shift) {
+        json += "{\"question\":\"长" + std::to_string(shift) + "\",\"answer\":\"" +
+                std::string(kLongestBankRow - shift, 'a') + "题\\u00e9\\ud83d\\ude00\\ud83d\\ude00\"},";
+    }
+    json += "{\"question\":\"好问题\",\"answer\":\"\\ud83d\\ude00\"}]";
+    ImportSummary summary = Import(json, BankFormat::Json);
+    ASSERT_TRUE(summary.ok) << summary.error;
+    EXPECT_EQ(summary.skipped, 12);
+    EXPECT_EQ(summary.added, 1);
+    ASSERT_FALSE(summary.warnings.empty());
+    EXPECT_NE(summary.warnings[0].find("line 1: skipped, a text is longer than 1048576 bytes"), std::string::npos)
+        << summary.warnings[0];
+    EXPECT_EQ(AnswerFor("好问题"), "\xF0\x9F\x98\x80");
+}
+
+TEST_F(ImportTest, OverlongCsvRowsAreSkippedByLine) {
+    // One row too long in bytes (inside quotes, across lines), one with too many fields.
+    std::string csv = "question,answer\n好问题一,一\n\"长\n" + std::string(kLongestBankRow, 'a') + "\",x\n" +
+                      "多字段," + std::string(5000, ',') + "\n好问题二,二\n";
+    ImportSummary summary = Import(csv);
+    ASSERT_TRUE(summary.ok) << summary.error;
+    EXPECT_EQ(summary.added, 2);
+    EXPECT_EQ(summary.skipped, 2);
+    ASSERT_EQ(summary.warnings.size(), 2u);
+    EXPECT_NE(summary.warnings[0].find("line 3: skipped, the row is longer than"), std::string::npos);
+    EXPECT_NE(summary.warnings[1].find("line 5: skipped"), std::string::npos) << summary.warnings[1];
+    EXPECT_EQ(AnswerFor("好问题二"), "二");
+}
+
 TEST_F(ImportTest, InvalidUtf8IsSkipped) {
     ImportSummary summary = Import("question,answer\nbad \xE9\xA2,x\ngood question,y\n");
     ASSERT_TRUE(summary.ok);
