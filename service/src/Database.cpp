@@ -195,6 +195,14 @@ std::string Connection::Error() const {
     return db_ ? sqlite3_errmsg(db_) : "database not open";
 }
 
+BusyWait::BusyWait(Connection& connection, int milliseconds) : connection_(connection) {
+    connection_.SetBusyTimeout(milliseconds);
+}
+
+BusyWait::~BusyWait() {
+    connection_.SetBusyTimeout(kDefaultBusyMilliseconds);
+}
+
 Transaction::Transaction(Connection& connection) : connection_(connection) {
     begun_ = connection_.Exec("BEGIN IMMEDIATE");
 }

@@ -65,6 +65,18 @@ private:
     std::map<const char*, Statement> cache_;
 };
 
+// A connection's lock wait changed for one write, and set back after it.
+class BusyWait {
+public:
+    BusyWait(Connection& connection, int milliseconds);
+    ~BusyWait();
+    BusyWait(const BusyWait&) = delete;
+    BusyWait& operator=(const BusyWait&) = delete;
+
+private:
+    Connection& connection_;
+};
+
 // Groups statements into one transaction, rolled back unless committed.
 class Transaction {
 public:

@@ -57,6 +57,7 @@ int64_t Maintenance::PruneBatches(int64_t (*prune)(Connection&, int64_t, int64_t
         {
             auto turn = pool_.TryLockForWriting(kLockWait);
             if (!turn) break;
+            BusyWait wait(*db, static_cast<int>(kLockWait.count()));
             Transaction transaction(*db);
             if (transaction.Begun()) {
                 deleted = prune(*db, limit, kBatch);

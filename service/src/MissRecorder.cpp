@@ -92,6 +92,7 @@ void MissRecorder::Write(const std::vector<Miss>& batch) {
     if (!db) return LogFailure(kNotRecorded, "cannot open the database");
     auto turn = pool_.TryLockForWriting(kLockWait);
     if (!turn) return LogFailure(kNotRecorded, "the database is busy with another writer");
+    BusyWait wait(*db, static_cast<int>(kLockWait.count()));
     Transaction transaction(*db);
     // Without the transaction every statement would wait for the lock on its own.
     if (!transaction.Begun()) return LogFailure(kNotRecorded, db->Error());

@@ -18,21 +18,6 @@ constexpr size_t kClientBytes = 100;
 // Each report deletes a few of the oldest beyond the limit, so the table
 // stays at it without a large delete ever.
 constexpr int64_t kTrimPerReport = 4;
-constexpr int kUsualBusyMilliseconds = 5000;
-
-// The connection's lock wait for this write only.
-class BusyWait {
-public:
-    BusyWait(Connection& db, std::chrono::milliseconds wait) : db_(db) {
-        db_.SetBusyTimeout(static_cast<int>(wait.count()));
-    }
-    ~BusyWait() { db_.SetBusyTimeout(kUsualBusyMilliseconds); }
-    BusyWait(const BusyWait&) = delete;
-    BusyWait& operator=(const BusyWait&) = delete;
-
-private:
-    Connection& db_;
-};
 
 bool IsBusy(Connection& db) {
     int code = db.Handle() ? sqlite3_errcode(db.Handle()) : SQLITE_ERROR;
@@ -60,7 +45,7 @@ ReportOutcome ReportWriter::Record(std::string_view question, std::string_view a
         return ReportOutcome::Busy;
     }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    BusyWait wait(*db, std::max(left, std::chrono::milliseconds(50)));
+    BusyWait wait(*db, static_cast<int>(std::max(left, std::chrono::milliseconds(50)).count()));
 
     std::string storedQuestion(question), storedAnswer(answer);
     FitReport(storedQuestion, storedAnswer, static_cast<size_t>(limits_.reportBytes));
