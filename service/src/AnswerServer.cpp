@@ -176,6 +176,11 @@ bool AnswerServer::Start(std::string& error) {
             error = "cannot open the database " + options.databasePath;
             return false;
         }
+        // A bank stored by an earlier version is searched by the current normal form.
+        if (!UpdateNormalForms(*db)) {
+            error = "cannot update the questions of " + options.databasePath + ": " + db->Error();
+            return false;
+        }
     }
     size_t threads = static_cast<size_t>(options.threads > 0 ? options.threads : 1);
     impl_->http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };

@@ -169,6 +169,10 @@ ImportSummary ImportBank(Connection& db, const BankFile& file, int64_t now) {
         summary.error = file.error;
         return summary;
     }
+    if (!UpdateNormalForms(db)) {
+        summary.error = "cannot bring the stored questions to the current normal form: " + db.Error();
+        return summary;
+    }
     // A question given twice keeps its last version, so importing the file
     // again finds everything unchanged.
     std::vector<const BankFileEntry*> chosen;

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <functional>
 #include <iterator>
+#include <map>
+#include <tuple>
 #include <vector>
 
+#include "ContrastList.h"
 #include "QuestionText.h"
 #include "Similarity.h"
 #include "Utf8Text.h"
@@ -16,23 +19,68 @@ namespace {
 // Rare trigrams find a question's neighbours with short posting lists.
 constexpr size_t kTrigramsSampled = 48;
 constexpr size_t kHitsRequired = 3;
-constexpr size_t kMostCandidatesCompared = 2000;
 constexpr int64_t kShortQuestionLength = 6;
 constexpr size_t kLongestFuzzyQuestion = 500;
+// A typed question that is the beginning of a bank question: at least this
+// long, and missing at most a third of it (or kMostMissingCharacters).
+constexpr size_t kShortestPrefix = 6;
+constexpr size_t kMostMissingCharacters = 4;
+
+// The work one fuzzy lookup may do, whatever the question: posting-list
+// entries read, candidates fetched and compared, and edit-distance cells.
+// A question made of the bank's most common phrases would otherwise read
+// most of the index. A normal typed question stays far inside these.
+constexpr int64_t kMostPostingsRead = 1500;
+constexpr size_t kMostCandidatesCompared = 60;
+constexpr size_t kMostCellsCompared = 60000;
+
+struct WorkBudget {
+    int64_t postings = kMostPostingsRead;
+    size_t candidates = kMostCandidatesCompared;
+    size_t cells = kMostCellsCompared;
+};
+
+// The version of the normal form questions are stored under; raised when
+// NormalizeQuestionUtf8 changes, so that stored questions are brought up to date.
+constexpr int64_t kNormalFormVersion = 2;
+
+size_t MostMissingFor(size_t bankLength) {
+    return std::max(kMostMissingCharacters, bankLength / 3);
+}
 
 struct Candidates {
     std::u32string_view norm;
+    WorkBudget& budget;
     int64_t bestId = 0;
     double bestScore = 0.0;
+    // Bank questions that the typed one is the beginning of (cut short).
+    std::vector<int64_t> prefixIds;
 
     void Consider(int64_t id, std::string_view candidateNorm) {
         auto candidate = DecodeUtf8(candidateNorm);
         if (!candidate) return;
+        size_t longer = std::max(norm.size(), candidate->size());
+        size_t cells = longer * (2 * AllowedEdits(longer) + 1);
+        if (cells > budget.cells) return;
+        budget.cells -= cells;
         Closeness closeness = CompareQuestions(norm, *candidate);
-        if (closeness.acceptable && closeness.score > bestScore) {
-            bestScore = closeness.score;
-            bestId = id;
+        if (closeness.acceptable) {
+            // Within a few typos, but perhaps by the one word that makes it another question.
+            if (closeness.score > bestScore && !Contrasts().ChangesMeaning(norm, *candidate)) {
+                bestScore = closeness.score;
+                bestId = id;
+            }
+            return;
         }
+        if (norm.size() < kShortestPrefix || candidate->size() <= norm.size() ||
+            candidate->size() - norm.size() > MostMissingFor(candidate->size())) {
+            return;
+        }
+        std::u32string_view beginning = std::u32string_view(*candidate).substr(0, norm.size());
+        if (!CompareQuestions(norm, beginning).acceptable) return;
+        // The part cut off must not hold a negation, nor the rest a contrast.
+        if (Contrasts().ChangesMeaning(norm, *candidate)) return;
+        if (std::find(prefixIds.begin(), prefixIds.end(), id) == prefixIds.end()) prefixIds.push_back(id);
     }
 };
 
@@ -106,6 +154,11 @@ void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& 
     RowIds holdNumber;
     for (size_t k = 0; k < numberGrams.size(); ++k) {
         if (k > 0 && static_cast<size_t>(numberGrams[k].first) > 8 * holdNumber.size()) break;
+        if (numberGrams[k].first > candidates.budget.postings) {
+            if (k == 0) numberGrams.clear();  // too common to narrow anything within the budget
+            break;
+        }
+        candidates.budget.postings -= numberGrams[k].first;
         RowIds ids;
         ReadPostings(db, numberGrams[k].second, ids);
         std::sort(ids.begin(), ids.end());
@@ -130,17 +183,23 @@ void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& 
     std::sort(counted.begin(), counted.end());
     size_t destroyed = 3 * MostEditsFor(norm.size());
     if (counted.size() > destroyed + kHitsRequired) counted.resize(destroyed + kHitsRequired);
-    size_t needed = counted.size() > destroyed ? counted.size() - destroyed : 1;
+    // Rarest first, as many lists as the budget holds.
     int64_t countedDocs = 0;
-    for (const auto& [docs, gram] : counted) countedDocs += docs;
+    size_t affordable = 0;
+    while (affordable < counted.size() && countedDocs + counted[affordable].first <= candidates.budget.postings) {
+        countedDocs += counted[affordable++].first;
+    }
+    counted.resize(affordable);
+    size_t needed = counted.size() > destroyed ? counted.size() - destroyed : 1;
 
     // The questions holding the numbers alone when they are few; otherwise
     // the chosen trigrams, kept to questions that hold the numbers too.
     RowIds ids;
-    if (hasNumber && holdNumber.size() * 4 <= static_cast<size_t>(countedDocs)) {
+    if (hasNumber && (counted.empty() || holdNumber.size() * 4 <= static_cast<size_t>(countedDocs))) {
         ids = holdNumber;
         needed = 1;
     } else {
+        candidates.budget.postings -= countedDocs;
         ids.reserve(static_cast<size_t>(countedDocs));
         for (const auto& [docs, gram] : counted) ReadPostings(db, gram, ids);
         std::sort(ids.begin(), ids.end());
@@ -158,7 +217,8 @@ void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& 
         i = j;
     }
     // Questions that share more of these trigrams are compared first.
-    size_t compared = std::min(promising.size(), kMostCandidatesCompared);
+    size_t compared = std::min(promising.size(), candidates.budget.candidates);
+    candidates.budget.candidates -= compared;
     std::partial_sort(promising.begin(), promising.begin() + compared, promising.end(), std::greater<>());
     promising.resize(compared);
     Statement& byId = db.Cached("SELECT norm FROM questions WHERE id = ?1");
@@ -176,8 +236,23 @@ void AddShortCandidates(Connection& db, std::u32string_view norm, Candidates& ca
     Statement& scan = db.Cached(
         "SELECT id, norm FROM questions WHERE norm_length <= 6 AND norm_length BETWEEN ?1 AND ?2");
     scan.Bind(1, std::max<int64_t>(1, length - 2)).Bind(2, std::min(kShortQuestionLength, length + 2));
-    while (scan.Step()) candidates.Consider(scan.Int(0), scan.Text(1));
+    while (candidates.budget.candidates > 0 && scan.Step()) {
+        --candidates.budget.candidates;
+        candidates.Consider(scan.Int(0), scan.Text(1));
+    }
     scan.Reset();
+}
+
+// Bank questions that begin with the typed question exactly; the trigram
+// candidates may not reach them all when the typed words are common.
+void AddPrefixCandidates(Connection& db, std::u32string_view norm, Candidates& candidates) {
+    if (norm.size() < kShortestPrefix) return;
+    std::string text = EncodeUtf8(norm);
+    // Every text that begins with text sorts between text and text + U+10FFFF.
+    Statement& range = db.Cached("SELECT id, norm FROM questions WHERE norm > ?1 AND norm < ?2 LIMIT 4");
+    range.Bind(1, text).Bind(2, text + "\xF4\x8F\xBF\xBF");
+    while (range.Step()) candidates.Consider(range.Int(0), range.Text(1));
+    range.Reset();
 }
 
 bool ReadEntry(Statement& statement, BankEntry& entry) {
@@ -236,18 +311,77 @@ BankMatch FindBestMatch(Connection& db, std::string_view question) {
 
     // Beyond any real question's length only the exact form is looked for.
     if (norm.size() > kLongestFuzzyQuestion) return match;
-    Candidates candidates{norm};
+    WorkBudget budget;
+    Candidates candidates{norm, budget, 0, 0.0, {}};
     if (norm.size() >= 3) AddTrigramCandidates(db, norm, candidates);
     if (static_cast<int64_t>(norm.size()) <= kShortQuestionLength) AddShortCandidates(db, norm, candidates);
-    if (candidates.bestId == 0) return match;
+    int64_t chosen = candidates.bestId;
+    double score = candidates.bestScore;
+    if (chosen == 0) {
+        // A question cut short: only when exactly one bank question begins with it.
+        AddPrefixCandidates(db, norm, candidates);
+        if (candidates.prefixIds.size() != 1) return match;
+        chosen = candidates.prefixIds.front();
+        score = 0.5;
+    }
 
     Statement& byId = db.Cached("SELECT question, answer, kind, options FROM questions WHERE id = ?1");
-    byId.Bind(1, candidates.bestId);
+    byId.Bind(1, chosen);
     if (ReadEntry(byId, match.entry)) {
         match.found = true;
-        match.score = candidates.bestScore;
+        match.score = score;
     }
     return match;
+}
+
+bool UpdateNormalForms(Connection& db) {
+    if (!db.Exec("CREATE TABLE IF NOT EXISTS normal_form(version INTEGER NOT NULL)")) return false;
+    Statement& version = db.Cached("SELECT max(version) FROM normal_form");
+    int64_t stored = version.Step() ? version.Int(0) : 0;
+    version.Reset();
+    if (stored == kNormalFormVersion) return true;
+
+    Transaction transaction(db);
+    if (!transaction.Begun()) return false;
+    // Newest first: when two questions now read alike, the newer one stays,
+    // as a re-import of both would have left it.
+    Statement& all = db.Cached("SELECT id, question, norm FROM questions ORDER BY updated_at DESC, id DESC");
+    std::map<std::string, int64_t> keeper;
+    std::vector<int64_t> removed;
+    std::vector<std::tuple<int64_t, std::string, int64_t>> moved;  // id, new form, its length
+    while (all.Step()) {
+        int64_t id = all.Int(0);
+        std::string stored = all.Text(2);
+        std::u32string current = NormalizeQuestionUtf8(all.Text(1));
+        std::string currentText = current.empty() ? stored : EncodeUtf8(current);
+        if (!keeper.emplace(currentText, id).second) {
+            removed.push_back(id);
+        } else if (currentText != stored) {
+            moved.emplace_back(id, currentText, static_cast<int64_t>(current.size()));
+        }
+    }
+    all.Reset();
+    Statement& remove = db.Cached("DELETE FROM questions WHERE id = ?1");
+    for (int64_t id : removed) {
+        if (!remove.Bind(1, id).Run()) return false;
+    }
+    // Through a placeholder no normal form can be (they hold no spaces), since
+    // one question's new form may be another's old one.
+    Statement& update = db.Cached("UPDATE questions SET norm = ?2, norm_length = ?3 WHERE id = ?1");
+    for (const auto& [id, norm, length] : moved) {
+        std::string placeholder = std::to_string(id);
+        placeholder.insert(0, 1, ' ');
+        if (!update.Bind(1, id).Bind(2, placeholder).Bind(3, length).Run()) return false;
+    }
+    for (const auto& [id, norm, length] : moved) {
+        if (!update.Bind(1, id).Bind(2, norm).Bind(3, length).Run()) return false;
+    }
+    bool changed = !removed.empty() || !moved.empty();
+    if (changed && !RefreshTrigramCounts(db)) return false;
+    if (!db.Exec("DELETE FROM normal_form")) return false;
+    Statement& record = db.Cached("INSERT INTO normal_form(version) VALUES (?1)");
+    if (!record.Bind(1, kNormalFormVersion).Run()) return false;
+    return transaction.Commit();
 }
 
 bool RefreshTrigramCounts(Connection& db) {

@@ -1,5 +1,7 @@
 #include "QuestionText.h"
 
+#include "ChineseScript.h"
+#include "QuestionForm.h"
 #include "Utf8Text.h"
 
 namespace kelvora {
@@ -23,9 +25,14 @@ bool IsDropped(char32_t cp) {
     return false;
 }
 
-char32_t FoldWidthAndCase(char32_t cp) {
+char32_t FoldWidth(char32_t cp) {
     if (cp >= 0xFF01 && cp <= 0xFF5E) cp -= 0xFEE0;  // full-width ASCII
     if (cp == 0x3000) cp = ' ';
+    return cp;
+}
+
+char32_t FoldWidthAndCase(char32_t cp) {
+    cp = FoldWidth(cp);
     if (cp >= 'A' && cp <= 'Z') cp += 'a' - 'A';
     return cp;
 }
@@ -42,9 +49,20 @@ std::u32string NormalizeQuestion(std::u32string_view question) {
     return out;
 }
 
+NormalizedQuestion NormalizeQuestionParts(std::string_view question) {
+    NormalizedQuestion result;
+    if (!IsValidUtf8(question)) return result;
+    auto decoded = DecodeUtf8(ToSimplified(question));
+    if (!decoded) return result;
+    for (char32_t& cp : *decoded) cp = FoldWidth(cp);
+    QuestionParts parts = SplitQuestion(*decoded);
+    result.stem = NormalizeQuestion(parts.stem);
+    for (const std::u32string& option : parts.options) result.options.push_back(NormalizeQuestion(option));
+    return result;
+}
+
 std::u32string NormalizeQuestionUtf8(std::string_view question) {
-    auto decoded = DecodeUtf8(question);
-    return decoded ? NormalizeQuestion(*decoded) : std::u32string();
+    return NormalizeQuestionParts(question).stem;
 }
 
 std::string_view FindRejectedWord(std::string_view text) {

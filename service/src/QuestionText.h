@@ -3,6 +3,7 @@
 // in width, case, spacing and punctuation, none of which changes the question.
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvora {
 
@@ -10,8 +11,19 @@ namespace kelvora {
 // control characters and punctuation (ASCII and CJK) dropped.
 std::u32string NormalizeQuestion(std::u32string_view question);
 
-// The same for UTF-8 text; empty when text is not valid UTF-8.
+// The form the bank is searched by, for UTF-8 text: traditional characters
+// folded to simplified ones, type and score markers, numbering and a
+// trailing options list taken off (see SplitQuestion), then normalised as
+// above. Empty when text is not valid UTF-8.
 std::u32string NormalizeQuestionUtf8(std::string_view question);
+
+struct NormalizedQuestion {
+    std::u32string stem;
+    std::vector<std::u32string> options;  // each normalised; empty when none were typed
+};
+
+// The same with the options that followed the question, each normalised.
+NormalizedQuestion NormalizeQuestionParts(std::string_view question);
 
 // Words that make the desktop tool treat an answer as a service notice; the
 // first one found in text, or empty. Bank texts must not hold any of them.
