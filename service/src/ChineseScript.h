@@ -7,6 +7,11 @@
 
 namespace kelvora {
 
+// Whether text holds a character that the conversion would change (a
+// traditional character, or the start of a traditional phrase). Cheap: most
+// questions hold none, and the conversion itself is not.
+bool HasTraditionalCharacters(std::u32string_view text);
+
 // text (UTF-8) with traditional characters and phrases in their simplified
 // form; text unchanged when the conversion tables cannot be loaded.
 std::string ToSimplified(std::string_view text);

@@ -24,8 +24,7 @@ std::string_view Trimmed(std::string_view text) {
 // Words separated by spaces, tabs, commas or slashes, normalised as questions are.
 std::vector<std::u32string> ReadWords(std::string_view list) {
     std::vector<std::u32string> words;
-    std::string simplified = ToSimplified(list);
-    auto decoded = DecodeUtf8(simplified);
+    auto decoded = DecodeUtf8(ToSimplified(list));
     if (!decoded) return words;
     std::u32string current;
     auto flush = [&] {

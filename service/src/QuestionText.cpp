@@ -51,9 +51,12 @@ std::u32string NormalizeQuestion(std::u32string_view question) {
 
 NormalizedQuestion NormalizeQuestionParts(std::string_view question) {
     NormalizedQuestion result;
-    if (!IsValidUtf8(question)) return result;
-    auto decoded = DecodeUtf8(ToSimplified(question));
+    auto decoded = DecodeUtf8(question);
     if (!decoded) return result;
+    if (HasTraditionalCharacters(*decoded)) {
+        auto simplified = DecodeUtf8(ToSimplified(question));
+        if (simplified) decoded = std::move(simplified);
+    }
     for (char32_t& cp : *decoded) cp = FoldWidth(cp);
     QuestionParts parts = SplitQuestion(*decoded);
     result.stem = NormalizeQuestion(parts.stem);
