@@ -42,45 +42,88 @@ struct WorkBudget {
 
 // The version of the normal form questions are stored under; raised when
 // NormalizeQuestionUtf8 changes, so that stored questions are brought up to date.
-constexpr int64_t kNormalFormVersion = 2;
+constexpr int64_t kNormalFormVersion = 2;  // 2: markers, options, script, formula signs
 
 size_t MostMissingFor(size_t bankLength) {
     return std::max(kMostMissingCharacters, bankLength / 3);
 }
 
+// Bank questions that fit a typed question in a looser way than a few typos;
+// one is taken only when no other fits the same way.
+struct LooseFits {
+    double bestScore = 0.0;
+    std::vector<int64_t> best;  // the ids with bestScore
+    size_t count = 0;           // all that fit
+
+    void Add(int64_t id, double score) {
+        if (std::find(best.begin(), best.end(), id) != best.end()) return;
+        ++count;
+        if (score > bestScore + 1e-9) {
+            bestScore = score;
+            best.assign(1, id);
+        } else if (score > bestScore - 1e-9) {
+            best.push_back(id);
+        }
+    }
+};
+
 struct Candidates {
     std::u32string_view norm;
+    std::u32string bare;  // norm without question words, which a blank may stand for
     WorkBudget& budget;
+    size_t blanks = 0;    // blanks typed in the question
+    // Within a few typos of the whole question: the closest wins.
     int64_t bestId = 0;
     double bestScore = 0.0;
-    // Bank questions that the typed one is the beginning of (cut short).
-    std::vector<int64_t> prefixIds;
+    LooseFits withoutQuestionWords;  // alike once question words and blanks are left out
+    LooseFits beginning;             // the typed question is how the bank question begins
+    LooseFits beginningWithTypos;    // the same within a few typos
+
+    Candidates(std::u32string_view typed, WorkBudget& workBudget)
+        : norm(typed), bare(WithoutQuestionWords(typed)), budget(workBudget) {}
 
     void Consider(int64_t id, std::string_view candidateNorm) {
         auto candidate = DecodeUtf8(candidateNorm);
         if (!candidate) return;
         size_t longer = std::max(norm.size(), candidate->size());
-        size_t cells = longer * (2 * AllowedEdits(longer) + 1);
+        size_t cells = 3 * longer * (2 * AllowedEdits(longer) + 1);
         if (cells > budget.cells) return;
         budget.cells -= cells;
+        const ContrastList& contrasts = Contrasts();
         Closeness closeness = CompareQuestions(norm, *candidate);
         if (closeness.acceptable) {
             // Within a few typos, but perhaps by the one word that makes it another question.
-            if (closeness.score > bestScore && !Contrasts().ChangesMeaning(norm, *candidate)) {
+            if (closeness.score > bestScore && !contrasts.ChangesMeaning(norm, *candidate)) {
                 bestScore = closeness.score;
                 bestId = id;
             }
             return;
         }
-        if (norm.size() < kShortestPrefix || candidate->size() <= norm.size() ||
-            candidate->size() - norm.size() > MostMissingFor(candidate->size())) {
+        std::u32string candidateBare = WithoutQuestionWords(*candidate);
+        Closeness bareCloseness = CompareQuestions(bare, candidateBare);
+        if (bareCloseness.acceptable) {
+            if (!contrasts.ChangesMeaning(bare, candidateBare)) withoutQuestionWords.Add(id, bareCloseness.score);
             return;
         }
-        std::u32string_view beginning = std::u32string_view(*candidate).substr(0, norm.size());
-        if (!CompareQuestions(norm, beginning).acceptable) return;
+        if (bare.size() < kShortestPrefix || candidateBare.size() <= bare.size() ||
+            candidateBare.size() - bare.size() > MostMissingFor(candidateBare.size())) {
+            return;
+        }
         // The part cut off must not hold a negation, nor the rest a contrast.
-        if (Contrasts().ChangesMeaning(norm, *candidate)) return;
-        if (std::find(prefixIds.begin(), prefixIds.end(), id) == prefixIds.end()) prefixIds.push_back(id);
+        std::u32string_view start = std::u32string_view(candidateBare).substr(0, bare.size());
+        double share = static_cast<double>(bare.size()) / static_cast<double>(candidateBare.size());
+        if (start == bare) {
+            if (!contrasts.ChangesMeaning(bare, candidateBare)) beginning.Add(id, share);
+        } else if (CompareQuestions(bare, start).acceptable && !contrasts.ChangesMeaning(bare, candidateBare)) {
+            beginningWithTypos.Add(id, share);
+        }
+    }
+
+    // The one bank question that fits loosely, or 0.
+    int64_t LooseChoice() const {
+        if (withoutQuestionWords.count > 0) return withoutQuestionWords.best.size() == 1 ? withoutQuestionWords.best[0] : 0;
+        if (beginning.count > 0) return beginning.count == 1 ? beginning.best[0] : 0;
+        return beginningWithTypos.count == 1 ? beginningWithTypos.best[0] : 0;
     }
 };
 
@@ -181,7 +224,8 @@ void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& 
         if (docs > 0) counted.emplace_back(docs, std::move(text));
     }
     std::sort(counted.begin(), counted.end());
-    size_t destroyed = 3 * MostEditsFor(norm.size());
+    // A blank that stood for a question word destroys trigrams as an edit does.
+    size_t destroyed = 3 * (MostEditsFor(norm.size()) + candidates.blanks);
     if (counted.size() > destroyed + kHitsRequired) counted.resize(destroyed + kHitsRequired);
     // Rarest first, as many lists as the budget holds.
     int64_t countedDocs = 0;
@@ -297,7 +341,8 @@ UpsertOutcome UpsertQuestion(Connection& db, const BankEntry& entry, int64_t now
 
 BankMatch FindBestMatch(Connection& db, std::string_view question) {
     BankMatch match;
-    std::u32string norm = NormalizeQuestionUtf8(question);
+    NormalizedQuestion typed = NormalizeQuestionParts(question);
+    const std::u32string& norm = typed.stem;
     if (norm.empty()) return match;
 
     ReadSnapshot snapshot(db);
@@ -312,16 +357,18 @@ BankMatch FindBestMatch(Connection& db, std::string_view question) {
     // Beyond any real question's length only the exact form is looked for.
     if (norm.size() > kLongestFuzzyQuestion) return match;
     WorkBudget budget;
-    Candidates candidates{norm, budget, 0, 0.0, {}};
+    Candidates candidates(norm, budget);
+    candidates.blanks = std::min<size_t>(typed.blanks, 3);
     if (norm.size() >= 3) AddTrigramCandidates(db, norm, candidates);
     if (static_cast<int64_t>(norm.size()) <= kShortQuestionLength) AddShortCandidates(db, norm, candidates);
     int64_t chosen = candidates.bestId;
     double score = candidates.bestScore;
     if (chosen == 0) {
-        // A question cut short: only when exactly one bank question begins with it.
+        // Blanks for question words, a question cut short: only when exactly
+        // one bank question fits.
         AddPrefixCandidates(db, norm, candidates);
-        if (candidates.prefixIds.size() != 1) return match;
-        chosen = candidates.prefixIds.front();
+        chosen = candidates.LooseChoice();
+        if (chosen == 0) return match;
         score = 0.5;
     }
 

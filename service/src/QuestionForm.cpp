@@ -223,7 +223,27 @@ bool IsOptionLabel(std::u32string_view text, size_t i, char32_t letter) {
     if (IsAsciiLetterOrDigit(before) || before == '.') return false;
     char32_t after = text[i + 1];
     if (after == '.' || after == U'、' || after == ':' || after == ')' || after == U'．') return true;
-    return IsSpace(after) && (IsSpace(before) || before == '(' || before == '|' || i == 0);
+    bool afterBreak = IsSpace(before) || before == '(' || before == ')' || before == '|' || i == 0;
+    // "A 北京", and "A北京" after a space.
+    return afterBreak && (IsSpace(after) || after >= 0x2E80);
+}
+
+size_t CountBlanks(std::u32string_view text) {
+    size_t blanks = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '_') {
+            ++blanks;
+            while (i + 1 < text.size() && text[i + 1] == '_') ++i;
+        } else if (char32_t close = ClosingBracket(text[i])) {
+            size_t j = i + 1;
+            while (j < text.size() && (IsSpace(text[j]) || text[j] == '_')) ++j;
+            if (j < text.size() && text[j] == close) {
+                ++blanks;
+                i = j;
+            }
+        }
+    }
+    return blanks;
 }
 
 }  // namespace
@@ -271,6 +291,7 @@ QuestionParts SplitQuestion(std::u32string_view text) {
         }
     }
     parts.stem = text.empty() ? std::u32string(whole) : std::u32string(text);
+    parts.blanks = CountBlanks(parts.stem);
     return parts;
 }
 

@@ -8,8 +8,15 @@
 namespace kelvora {
 
 // Full-width forms folded to ASCII, ASCII letters lower-cased, white space,
-// control characters and punctuation (ASCII and CJK) dropped.
+// control characters and punctuation (ASCII and CJK) dropped. Signs of
+// formulas (+ - * / = < > ^ % × ÷) and decimal points are kept: they change
+// what is asked.
 std::u32string NormalizeQuestion(std::u32string_view question);
+
+// A normalised question without its question words (什么, 多少, 哪个, 几, 谁,
+// ...): the words a blank stands for, so that "湖北省的简称是（ ）" and
+// "湖北省的简称是什么" compare alike.
+std::u32string WithoutQuestionWords(std::u32string_view norm);
 
 // The form the bank is searched by, for UTF-8 text: traditional characters
 // folded to simplified ones, type and score markers, numbering and a
@@ -20,6 +27,7 @@ std::u32string NormalizeQuestionUtf8(std::string_view question);
 struct NormalizedQuestion {
     std::u32string stem;
     std::vector<std::u32string> options;  // each normalised; empty when none were typed
+    size_t blanks = 0;                    // blanks to fill in: （ ）, ____
 };
 
 // The same with the options that followed the question, each normalised.

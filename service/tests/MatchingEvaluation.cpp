@@ -24,6 +24,7 @@ std::vector<LabelledQuestion> ReadLabelledQuestions(const std::string& path) {
         row.typed = line.substr(0, first);
         row.bankQuestion = line.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
         if (second != std::string::npos) row.label = line.substr(second + 1);
+        if (rows.empty() && row.typed == "typed") continue;  // a header row
         rows.push_back(std::move(row));
     }
     return rows;
