@@ -75,7 +75,7 @@ struct Candidates {
     // Within a few typos of the whole question: the closest wins.
     int64_t bestId = 0;
     double bestScore = 0.0;
-    LooseFits withoutQuestionWords;  // alike once question words and blanks are left out
+    LooseFits withoutQuestionWords;  // the same once question words and blanks are left out
     LooseFits beginning;             // the typed question is how the bank question begins
     LooseFits beginningWithTypos;    // the same within a few typos
 
@@ -99,10 +99,11 @@ struct Candidates {
             }
             return;
         }
+        // Blanks for question words: the rest must be the same, with no
+        // typos on top, since the question words it lacks were much of it.
         std::u32string candidateBare = WithoutQuestionWords(*candidate);
-        Closeness bareCloseness = CompareQuestions(bare, candidateBare);
-        if (bareCloseness.acceptable) {
-            if (!contrasts.ChangesMeaning(bare, candidateBare)) withoutQuestionWords.Add(id, bareCloseness.score);
+        if (candidateBare == bare) {
+            withoutQuestionWords.Add(id, 1.0);
             return;
         }
         if (bare.size() < kShortestPrefix || candidateBare.size() <= bare.size() ||
