@@ -17,7 +17,7 @@ namespace kelvora {
 namespace {
 
 // Rare trigrams find a question's neighbours with short posting lists.
-constexpr size_t kTrigramsSampled = 48;
+constexpr size_t kTrigramsSampled = 32;
 constexpr size_t kHitsRequired = 3;
 constexpr int64_t kShortQuestionLength = 6;
 constexpr size_t kLongestFuzzyQuestion = 500;
@@ -82,13 +82,21 @@ struct Candidates {
     Candidates(std::u32string_view typed, WorkBudget& workBudget)
         : norm(typed), bare(WithoutQuestionWords(typed)), budget(workBudget) {}
 
+    // Whether the budget still holds comparing a with b; only the edit
+    // distance's table costs, and only when the lengths leave it to decide.
+    bool Afford(std::u32string_view a, std::u32string_view b) {
+        size_t longer = std::max(a.size(), b.size());
+        size_t allowed = AllowedEdits(longer);
+        if (longer - std::min(a.size(), b.size()) > allowed) return true;
+        size_t cells = longer * (2 * allowed + 1);
+        if (cells > budget.cells) return false;
+        budget.cells -= cells;
+        return true;
+    }
+
     void Consider(int64_t id, std::string_view candidateNorm) {
         auto candidate = DecodeUtf8(candidateNorm);
-        if (!candidate) return;
-        size_t longer = std::max(norm.size(), candidate->size());
-        size_t cells = 3 * longer * (2 * AllowedEdits(longer) + 1);
-        if (cells > budget.cells) return;
-        budget.cells -= cells;
+        if (!candidate || !Afford(norm, *candidate)) return;
         const ContrastList& contrasts = Contrasts();
         Closeness closeness = CompareQuestions(norm, *candidate);
         if (closeness.acceptable) {
@@ -115,7 +123,8 @@ struct Candidates {
         double share = static_cast<double>(bare.size()) / static_cast<double>(candidateBare.size());
         if (start == bare) {
             if (!contrasts.ChangesMeaning(bare, candidateBare)) beginning.Add(id, share);
-        } else if (CompareQuestions(bare, start).acceptable && !contrasts.ChangesMeaning(bare, candidateBare)) {
+        } else if (Afford(bare, start) && CompareQuestions(bare, start).acceptable &&
+                   !contrasts.ChangesMeaning(bare, candidateBare)) {
             beginningWithTypos.Add(id, share);
         }
     }
