@@ -1,6 +1,7 @@
 #include "QuestionBank.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -72,9 +73,12 @@ struct Candidates {
     std::u32string bare;  // norm without question words, which a blank may stand for
     WorkBudget& budget;
     size_t blanks = 0;    // blanks typed in the question
-    // Within a few typos of the whole question: the closest wins.
+    // Within a few typos of the whole question: the closest wins, unless
+    // another is as few edits away.
     int64_t bestId = 0;
     double bestScore = 0.0;
+    size_t bestEdits = SIZE_MAX;
+    bool tied = false;
     LooseFits withoutQuestionWords;  // the same once question words and blanks are left out
     LooseFits beginning;             // the typed question is how the bank question begins
     LooseFits beginningWithTypos;    // the same within a few typos
@@ -101,10 +105,13 @@ struct Candidates {
         Closeness closeness = CompareQuestions(norm, *candidate);
         if (closeness.acceptable) {
             // Within a few typos, but perhaps by the one word that makes it another question.
-            if (closeness.score > bestScore && !contrasts.ChangesMeaning(norm, *candidate)) {
-                bestScore = closeness.score;
-                bestId = id;
-            }
+            if (id == bestId || closeness.edits > bestEdits || contrasts.ChangesMeaning(norm, *candidate)) return;
+            // As few edits from two questions: the typo hit the word that tells them apart.
+            tied = closeness.edits == bestEdits;
+            if (tied && closeness.score <= bestScore) return;
+            bestEdits = closeness.edits;
+            bestScore = closeness.score;
+            bestId = id;
             return;
         }
         // Blanks for question words: the rest must be the same, with no
@@ -371,6 +378,7 @@ BankMatch FindBestMatch(Connection& db, std::string_view question) {
     candidates.blanks = std::min<size_t>(typed.blanks, 3);
     if (norm.size() >= 3) AddTrigramCandidates(db, norm, candidates);
     if (static_cast<int64_t>(norm.size()) <= kShortQuestionLength) AddShortCandidates(db, norm, candidates);
+    if (candidates.tied) return match;
     int64_t chosen = candidates.bestId;
     double score = candidates.bestScore;
     if (chosen == 0) {

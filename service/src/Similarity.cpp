@@ -131,6 +131,7 @@ Closeness CompareQuestions(std::u32string_view typed, std::u32string_view bank) 
     size_t edits = EditDistance(typed, bank, allowed);
     if (edits > allowed) return closeness;
     closeness.acceptable = true;
+    closeness.edits = edits;
     closeness.score = 1.0 - static_cast<double>(edits) / static_cast<double>(longer) +
                       BigramDice(typed, bank) / 1000.0;
     return closeness;

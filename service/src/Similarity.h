@@ -24,6 +24,7 @@ size_t AllowedEdits(size_t length);
 
 struct Closeness {
     bool acceptable = false;  // within AllowedEdits of the longer text
+    size_t edits = 0;
     double score = 0.0;       // 1 - edits / longer length, bigram Dice breaking ties
 };
 

@@ -305,6 +305,22 @@ TEST_F(MatchingTest, MeaningChangingSubstitutionsAreNotAnswered) {
     });
 }
 
+TEST(TwinBank, ATypoInTheWordThatTellsTwoQuestionsApartFindsNeither) {
+    test::TempDir dir;
+    Connection db;
+    ASSERT_TRUE(db.Open(dir.Path("twins.db")));
+    std::string csv =
+        "question,answer\n中国最大的淡水湖是哪个？,鄱阳湖\n中国最大的咸水湖是哪个？,青海湖\n"
+        "河北省的省会是哪座城市？,石家庄\n河南省的省会是哪座城市？,郑州\n";
+    ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
+    // As close to either twin: a guess would be wrong half the time.
+    ExpectNothing(db, {"中国最大的水湖是哪个", "中国最大的谈水湖是哪个", "河省的省会是哪座城市", "河明省的省会是哪座城市"});
+    ExpectFinds(db, {
+        {"中国最大的淡水湖是那个", "中国最大的淡水湖是哪个？"},
+        {"河南省的省会是哪做城市", "河南省的省会是哪座城市？"},
+    });
+}
+
 TEST(ContrastListTest, ReadsPairsNegationsAndClasses) {
     std::vector<std::string> warnings;
     ContrastList list = ContrastList::Parse(
