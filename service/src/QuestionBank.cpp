@@ -70,7 +70,6 @@ struct LooseFits {
 
 struct Candidates {
     std::u32string_view norm;
-    std::u32string bare;  // norm without question words, which a blank may stand for
     WorkBudget& budget;
     size_t blanks = 0;    // blanks typed in the question
     // Within a few typos of the whole question: the closest wins, unless
@@ -79,12 +78,10 @@ struct Candidates {
     double bestScore = 0.0;
     size_t bestEdits = SIZE_MAX;
     bool tied = false;
-    LooseFits withoutQuestionWords;  // the same once question words and blanks are left out
-    LooseFits beginning;             // the typed question is how the bank question begins
-    LooseFits beginningWithTypos;    // the same within a few typos
+    // The others, read loosely only when no whole question fits.
+    std::vector<std::pair<int64_t, std::u32string>> others;
 
-    Candidates(std::u32string_view typed, WorkBudget& workBudget)
-        : norm(typed), bare(WithoutQuestionWords(typed)), budget(workBudget) {}
+    Candidates(std::u32string_view typed, WorkBudget& workBudget) : norm(typed), budget(workBudget) {}
 
     // Whether the budget still holds comparing a with b; only the edit
     // distance's table costs, and only when the lengths leave it to decide.
@@ -114,30 +111,40 @@ struct Candidates {
             bestId = id;
             return;
         }
-        // Blanks for question words: the rest must be the same, with no
-        // typos on top, since the question words it lacks were much of it.
-        std::u32string candidateBare = WithoutQuestionWords(*candidate);
-        if (candidateBare == bare) {
-            withoutQuestionWords.Add(id, 1.0);
-            return;
-        }
-        if (bare.size() < kShortestPrefix || candidateBare.size() <= bare.size() ||
-            candidateBare.size() - bare.size() > MostMissingFor(candidateBare.size())) {
-            return;
-        }
-        // The part cut off must not hold a negation, nor the rest a contrast.
-        std::u32string_view start = std::u32string_view(candidateBare).substr(0, bare.size());
-        double share = static_cast<double>(bare.size()) / static_cast<double>(candidateBare.size());
-        if (start == bare) {
-            if (!contrasts.ChangesMeaning(bare, candidateBare)) beginning.Add(id, share);
-        } else if (Afford(bare, start) && CompareQuestions(bare, start).acceptable &&
-                   !contrasts.ChangesMeaning(bare, candidateBare)) {
-            beginningWithTypos.Add(id, share);
+        if (std::none_of(others.begin(), others.end(), [id](const auto& other) { return other.first == id; })) {
+            others.emplace_back(id, std::move(*candidate));
         }
     }
 
-    // The one bank question that fits loosely, or 0.
-    int64_t LooseChoice() const {
+    // The one bank question among the others that fits loosely, or 0: the
+    // same once question words and blanks are left out, else the one the
+    // typed question is the beginning of, exactly, else within a few typos.
+    int64_t LooseChoice() {
+        const ContrastList& contrasts = Contrasts();
+        std::u32string bare = WithoutQuestionWords(norm);
+        LooseFits withoutQuestionWords, beginning, beginningWithTypos;
+        for (const auto& [id, candidate] : others) {
+            // Blanks for question words: the rest must be the same, with no
+            // typos on top, since the question words it lacks were much of it.
+            std::u32string candidateBare = WithoutQuestionWords(candidate);
+            if (candidateBare == bare) {
+                withoutQuestionWords.Add(id, 1.0);
+                continue;
+            }
+            if (bare.size() < kShortestPrefix || candidateBare.size() <= bare.size() ||
+                candidateBare.size() - bare.size() > MostMissingFor(candidateBare.size())) {
+                continue;
+            }
+            // The part cut off must not hold a negation, nor the rest a contrast.
+            std::u32string_view start = std::u32string_view(candidateBare).substr(0, bare.size());
+            double share = static_cast<double>(bare.size()) / static_cast<double>(candidateBare.size());
+            if (start == bare) {
+                if (!contrasts.ChangesMeaning(bare, candidateBare)) beginning.Add(id, share);
+            } else if (Afford(bare, start) && CompareQuestions(bare, start).acceptable &&
+                       !contrasts.ChangesMeaning(bare, candidateBare)) {
+                beginningWithTypos.Add(id, share);
+            }
+        }
         if (withoutQuestionWords.count > 0) return withoutQuestionWords.best.size() == 1 ? withoutQuestionWords.best[0] : 0;
         if (beginning.count > 0) return beginning.count == 1 ? beginning.best[0] : 0;
         return beginningWithTypos.count == 1 ? beginningWithTypos.best[0] : 0;

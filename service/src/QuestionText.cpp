@@ -71,6 +71,12 @@ std::u32string WithoutQuestionWords(std::u32string_view norm) {
     std::u32string out;
     out.reserve(norm.size());
     for (size_t i = 0; i < norm.size();) {
+        char32_t c = norm[i];
+        if (c != U'什' && c != U'多' && c != U'哪' && c != U'几' && c != U'谁') {
+            out.push_back(c);
+            ++i;
+            continue;
+        }
         size_t skipped = 0;
         for (std::u32string_view word : words) {
             if (norm.compare(i, word.size(), word) == 0) {
