@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 #include "Utf8Text.h"
@@ -42,6 +43,12 @@ public:
         return c < converts_.size() ? converts_[c] : c >= 0x20000;  // beyond the BMP: let the tables decide
     }
 
+    // The usual simplified form of one character (its first in the tables).
+    char32_t Usual(char32_t c) const {
+        auto found = usual_.find(c);
+        return found == usual_.end() ? c : found->second;
+    }
+
     std::string Convert(std::string_view text) const {
         if (!converter_) return std::string(text);
         try {
@@ -63,6 +70,8 @@ private:
                 for (char32_t c : *key) {
                     if (c < converts_.size()) converts_[c] = true;
                 }
+                auto usual = DecodeUtf8(entry->GetDefault());
+                if (key->size() == 1 && usual && usual->size() == 1) usual_[key->front()] = usual->front();
             } else if (entry->GetDefault() != entry->Key() && !HoldsMarked(*key) && key->front() < converts_.size()) {
                 converts_[key->front()] = true;
             }
@@ -78,7 +87,10 @@ private:
 
     std::unique_ptr<opencc::SimpleConverter> converter_;
     std::vector<bool> converts_;  // by code point, within the BMP
+    std::unordered_map<char32_t, char32_t> usual_;
 };
+
+constexpr size_t kLongestFullConversion = 64;
 
 const SimplifiedConverter& Converter() {
     static const SimplifiedConverter converter;
@@ -97,6 +109,15 @@ bool HasTraditionalCharacters(std::u32string_view text) {
 
 std::string ToSimplified(std::string_view text) {
     return Converter().Convert(text);
+}
+
+std::u32string ToSimplified(std::u32string_view text) {
+    const SimplifiedConverter& converter = Converter();
+    std::u32string_view head = text.substr(0, kLongestFullConversion);
+    auto converted = DecodeUtf8(converter.Convert(EncodeUtf8(head)));
+    std::u32string out = converted ? std::move(*converted) : std::u32string(head);
+    for (char32_t c : text.substr(head.size())) out.push_back(converter.Usual(c));
+    return out;
 }
 
 bool SimplifiedConversionAvailable() {

@@ -97,10 +97,7 @@ NormalizedQuestion NormalizeQuestionParts(std::string_view question) {
     NormalizedQuestion result;
     auto decoded = DecodeUtf8(question);
     if (!decoded) return result;
-    if (HasTraditionalCharacters(*decoded)) {
-        auto simplified = DecodeUtf8(ToSimplified(question));
-        if (simplified) decoded = std::move(simplified);
-    }
+    if (HasTraditionalCharacters(*decoded)) decoded = ToSimplified(*decoded);
     for (char32_t& cp : *decoded) cp = FoldWidth(cp);
     QuestionParts parts = SplitQuestion(*decoded);
     result.stem = NormalizeQuestion(parts.stem);

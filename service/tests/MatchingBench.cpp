@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <opencc.h>
+
 #include "BankImport.h"
 #include "Database.h"
 #include "MatchingEvaluation.h"
@@ -157,6 +159,18 @@ std::vector<std::string> CraftedQuestions() {
     return questions;
 }
 
+// The same in traditional characters: each one must be converted.
+std::vector<std::string> InTraditionalCharacters(const std::vector<std::string>& questions) {
+    std::vector<std::string> converted;
+    try {
+        opencc::SimpleConverter toTraditional(OPENCC_DEFAULT_CONFIG_SIMP_TO_TRAD);
+        for (const std::string& question : questions) converted.push_back(toTraditional.Convert(question));
+    } catch (...) {
+        converted.clear();
+    }
+    return converted;
+}
+
 double MicrosecondsPerLookup(Connection& db, const std::vector<std::string>& questions, int rounds, size_t& found) {
     found = 0;
     for (const std::string& question : questions) found += FindBestMatch(db, question).found;  // warm the cache
@@ -182,6 +196,7 @@ int RunTiming(int count) {
         return 1;
     }
     std::printf("CPU time per lookup, generated bank of %d questions (one thread):\n", count);
+    std::vector<std::string> traditionalFuzzy = InTraditionalCharacters(bank.fuzzy);
     size_t found = 0;
     double exact = MicrosecondsPerLookup(db, bank.exact, 20, found);
     std::printf("  %-30s %8.1f us            (%zu of %zu found)\n", "exact wording", exact, found, bank.exact.size());
@@ -198,10 +213,13 @@ int RunTiming(int count) {
         std::vector<std::string> questions;
         int rounds;
     } cases[] = {{"typed variant (fuzzy)", bank.fuzzy, 5},
+                 {"typed variant, traditional", traditionalFuzzy, 5},
                  {"unknown question", bank.unknown, 5},
                  {"crafted: common phrases, 500", CraftedQuestions(), 20},
+                 {"crafted: the same, traditional", InTraditionalCharacters(CraftedQuestions()), 20},
                  {"crafted: questions strung, 500", strung, 20}};
     for (const Case& item : cases) {
+        if (item.questions.empty()) continue;
         double cost = MicrosecondsPerLookup(db, item.questions, item.rounds, found);
         std::printf("  %-30s %8.1f us %6.1fx exact (%zu of %zu found)\n", item.name, cost, cost / exact, found,
                     item.questions.size());
