@@ -54,11 +54,11 @@ size_t MostMissingFor(size_t bankLength) {
 struct LooseFits {
     double bestScore = 0.0;
     std::vector<int64_t> best;  // the ids with bestScore
-    size_t count = 0;           // all that fit
+    std::vector<int64_t> all;   // every id that fits
 
     void Add(int64_t id, double score) {
-        if (std::find(best.begin(), best.end(), id) != best.end()) return;
-        ++count;
+        if (std::find(all.begin(), all.end(), id) != all.end()) return;
+        all.push_back(id);
         if (score > bestScore + 1e-9) {
             bestScore = score;
             best.assign(1, id);
@@ -66,6 +66,13 @@ struct LooseFits {
             best.push_back(id);
         }
     }
+};
+
+// A choice among bank questions: the one chosen, or those it could not
+// choose between.
+struct Choice {
+    int64_t id = 0;
+    std::vector<int64_t> undecided;
 };
 
 struct Candidates {
@@ -77,7 +84,7 @@ struct Candidates {
     int64_t bestId = 0;
     double bestScore = 0.0;
     size_t bestEdits = SIZE_MAX;
-    bool tied = false;
+    std::vector<int64_t> atBestEdits;
     // The others, read loosely only when no whole question fits.
     std::vector<std::pair<int64_t, std::u32string>> others;
 
@@ -102,13 +109,17 @@ struct Candidates {
         Closeness closeness = CompareQuestions(norm, *candidate);
         if (closeness.acceptable) {
             // Within a few typos, but perhaps by the one word that makes it another question.
-            if (id == bestId || closeness.edits > bestEdits || contrasts.ChangesMeaning(norm, *candidate)) return;
-            // As few edits from two questions: the typo hit the word that tells them apart.
-            tied = closeness.edits == bestEdits;
-            if (tied && closeness.score <= bestScore) return;
-            bestEdits = closeness.edits;
-            bestScore = closeness.score;
-            bestId = id;
+            if (closeness.edits > bestEdits || contrasts.ChangesMeaning(norm, *candidate)) return;
+            if (closeness.edits < bestEdits) {
+                bestEdits = closeness.edits;
+                bestScore = 0.0;
+                atBestEdits.clear();
+            }
+            if (std::find(atBestEdits.begin(), atBestEdits.end(), id) == atBestEdits.end()) atBestEdits.push_back(id);
+            if (closeness.score > bestScore) {
+                bestScore = closeness.score;
+                bestId = id;
+            }
             return;
         }
         if (std::none_of(others.begin(), others.end(), [id](const auto& other) { return other.first == id; })) {
@@ -116,10 +127,19 @@ struct Candidates {
         }
     }
 
-    // The one bank question among the others that fits loosely, or 0: the
-    // same once question words and blanks are left out, else the one the
-    // typed question is the beginning of, exactly, else within a few typos.
-    int64_t LooseChoice() {
+    // The closest whole question, unless another is as few edits away: then
+    // the typo hit the word that tells them apart.
+    Choice WholeChoice() const {
+        Choice choice;
+        if (atBestEdits.size() == 1) choice.id = bestId;
+        if (atBestEdits.size() > 1) choice.undecided = atBestEdits;
+        return choice;
+    }
+
+    // The one bank question among the others that fits loosely: the same
+    // once question words and blanks are left out, else the one the typed
+    // question is the beginning of, exactly, else within a few typos.
+    Choice LooseChoice() {
         const ContrastList& contrasts = Contrasts();
         std::u32string bare = WithoutQuestionWords(norm);
         LooseFits withoutQuestionWords, beginning, beginningWithTypos;
@@ -145,11 +165,52 @@ struct Candidates {
                 beginningWithTypos.Add(id, share);
             }
         }
-        if (withoutQuestionWords.count > 0) return withoutQuestionWords.best.size() == 1 ? withoutQuestionWords.best[0] : 0;
-        if (beginning.count > 0) return beginning.count == 1 ? beginning.best[0] : 0;
-        return beginningWithTypos.count == 1 ? beginningWithTypos.best[0] : 0;
+        Choice choice;
+        const std::vector<int64_t>& fits = !withoutQuestionWords.all.empty() ? withoutQuestionWords.best
+                                           : !beginning.all.empty()          ? beginning.all
+                                                                             : beginningWithTypos.all;
+        if (fits.size() == 1) choice.id = fits.front();
+        if (fits.size() > 1) choice.undecided = fits;
+        return choice;
     }
 };
+
+// The options stored with a question, each normalised.
+std::vector<std::u32string> StoredOptions(Connection& db, int64_t id) {
+    Statement& options = db.Cached("SELECT options FROM questions WHERE id = ?1");
+    options.Bind(1, id);
+    std::string text = options.Step() ? options.Text(0) : std::string();
+    options.Reset();
+    std::vector<std::u32string> result;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find_first_of("|\n", start);
+        if (end == std::string::npos) end = text.size();
+        std::u32string option = NormalizeOption(std::string_view(text).substr(start, end - start));
+        if (!option.empty()) result.push_back(std::move(option));
+        start = end + 1;
+    }
+    return result;
+}
+
+// Of bank questions the typed words could not choose between, the one whose
+// options hold every option typed after the question (in any order), or 0.
+int64_t ConfirmedByOptions(Connection& db, const std::vector<int64_t>& undecided,
+                           const std::vector<std::u32string>& typedOptions) {
+    constexpr size_t kMostConfirmed = 8;
+    if (typedOptions.size() < 2 || undecided.size() > kMostConfirmed) return 0;
+    int64_t confirmed = 0;
+    for (int64_t id : undecided) {
+        std::vector<std::u32string> stored = StoredOptions(db, id);
+        bool all = std::all_of(typedOptions.begin(), typedOptions.end(), [&](const std::u32string& option) {
+            return std::find(stored.begin(), stored.end(), option) != stored.end();
+        });
+        if (!all) continue;
+        if (confirmed != 0) return 0;
+        confirmed = id;
+    }
+    return confirmed;
+}
 
 std::vector<std::u32string> DistinctTrigrams(std::u32string_view norm) {
     std::vector<std::u32string> grams;
@@ -385,17 +446,19 @@ BankMatch FindBestMatch(Connection& db, std::string_view question) {
     candidates.blanks = std::min<size_t>(typed.blanks, 3);
     if (norm.size() >= 3) AddTrigramCandidates(db, norm, candidates);
     if (static_cast<int64_t>(norm.size()) <= kShortQuestionLength) AddShortCandidates(db, norm, candidates);
-    if (candidates.tied) return match;
-    int64_t chosen = candidates.bestId;
+    // Options typed after the question may settle what the words could not.
+    Choice whole = candidates.WholeChoice();
+    int64_t chosen = whole.id != 0 ? whole.id : ConfirmedByOptions(db, whole.undecided, typed.options);
     double score = candidates.bestScore;
-    if (chosen == 0) {
+    if (chosen == 0 && whole.undecided.empty()) {
         // Blanks for question words, a question cut short: only when exactly
         // one bank question fits.
         AddPrefixCandidates(db, norm, candidates);
-        chosen = candidates.LooseChoice();
-        if (chosen == 0) return match;
+        Choice loose = candidates.LooseChoice();
+        chosen = loose.id != 0 ? loose.id : ConfirmedByOptions(db, loose.undecided, typed.options);
         score = 0.5;
     }
+    if (chosen == 0) return match;
 
     Statement& byId = db.Cached("SELECT question, answer, kind, options FROM questions WHERE id = ?1");
     byId.Bind(1, chosen);

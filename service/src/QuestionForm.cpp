@@ -254,17 +254,17 @@ QuestionParts SplitQuestion(std::u32string_view text) {
     DropLabels(text, true);
     DropLabels(text, false);
 
-    // A trailing options list: the last "A." that a "B." follows, then C, D, ...
+    // A trailing options list: the last "A." that a "B." follows (the last
+    // one before the last "B."), then C, D, ...
     size_t labelA = std::u32string_view::npos;
-    for (size_t i = text.size(); i-- > 0;) {
-        if (!IsOptionLabel(text, i, 'A')) continue;
-        for (size_t j = i + 2; j < text.size(); ++j) {
-            if (IsOptionLabel(text, j, 'B')) {
-                labelA = i;
-                break;
-            }
+    size_t labelB = text.size();
+    while (labelB-- > 0 && !IsOptionLabel(text, labelB, 'B')) {
+    }
+    for (size_t i = labelB < text.size() ? labelB : 0; i-- > 0;) {
+        if (IsOptionLabel(text, i, 'A') && i + 2 <= labelB) {
+            labelA = i;
+            break;
         }
-        if (labelA != std::u32string_view::npos) break;
     }
     if (labelA != std::u32string_view::npos) {
         std::u32string_view stem = text.substr(0, labelA);

@@ -106,6 +106,20 @@ NormalizedQuestion NormalizeQuestionParts(std::string_view question) {
     return result;
 }
 
+std::u32string NormalizeOption(std::string_view option) {
+    auto decoded = DecodeUtf8(option);
+    if (!decoded) return {};
+    if (HasTraditionalCharacters(*decoded)) decoded = ToSimplified(*decoded);
+    for (char32_t& cp : *decoded) cp = FoldWidth(cp);
+    std::u32string_view text = *decoded;
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    if (text.size() >= 2 && text[0] >= 'A' && text[0] <= 'H' &&
+        std::u32string_view(U".、:) ").find(text[1]) != std::u32string_view::npos) {
+        text.remove_prefix(2);
+    }
+    return NormalizeQuestion(text);
+}
+
 std::u32string NormalizeQuestionUtf8(std::string_view question) {
     return NormalizeQuestionParts(question).stem;
 }

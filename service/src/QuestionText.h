@@ -30,6 +30,9 @@ struct NormalizedQuestion {
     size_t blanks = 0;                    // blanks to fill in: （ ）, ____
 };
 
+// One option as a bank stores it ("A. 金星", "B、水星"): its label dropped, normalised.
+std::u32string NormalizeOption(std::string_view option);
+
 // The same with the options that followed the question, each normalised.
 NormalizedQuestion NormalizeQuestionParts(std::string_view question);
 

@@ -321,6 +321,25 @@ TEST(TwinBank, ATypoInTheWordThatTellsTwoQuestionsApartFindsNeither) {
     });
 }
 
+TEST(TwinBank, TypedOptionsSettleWhatTheWordsCannot) {
+    test::TempDir dir;
+    Connection db;
+    ASSERT_TRUE(db.Open(dir.Path("options.db")));
+    std::string csv =
+        "question,answer,type,options\n"
+        "中国最大的淡水湖是（ ）,A,单选,A. 鄱阳湖|B. 洞庭湖|C. 太湖|D. 洪泽湖\n"
+        "中国最大的咸水湖是（ ）,A,单选,A. 青海湖|B. 纳木错|C. 色林错|D. 羊卓雍错\n";
+    ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
+    ExpectFinds(db, {
+        {"中国最大的水湖是（ ） A. 青海湖 B. 纳木错 C. 色林错 D. 羊卓雍错", "中国最大的咸水湖是（ ）"},
+        {"中国最大的水湖是 A、太湖 B、鄱阳湖 C、洪泽湖 D、洞庭湖", "中国最大的淡水湖是（ ）"},
+        {"【单选题】中国最大的谈水湖是（ ）A.洞庭湖 B.鄱阳湖", "中国最大的淡水湖是（ ）"},
+    });
+    // Without options, with options of neither, or of both.
+    ExpectNothing(db, {"中国最大的水湖是（ ）", "中国最大的水湖是 A. 太平洋 B. 大西洋",
+                       "中国最大的水湖是 A. 青海湖 B. 鄱阳湖"});
+}
+
 TEST(ContrastListTest, ReadsPairsNegationsAndClasses) {
     std::vector<std::string> warnings;
     ContrastList list = ContrastList::Parse(
