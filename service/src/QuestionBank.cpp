@@ -446,14 +446,19 @@ BankMatch FindBestMatch(Connection& db, std::string_view question) {
     candidates.blanks = std::min<size_t>(typed.blanks, 3);
     if (norm.size() >= 3) AddTrigramCandidates(db, norm, candidates);
     if (static_cast<int64_t>(norm.size()) <= kShortQuestionLength) AddShortCandidates(db, norm, candidates);
-    // Options typed after the question may settle what the words could not.
+    // Bank questions that begin with the typed one, when no whole question
+    // fits: they may fit whole after all, or as the question cut short.
     Choice whole = candidates.WholeChoice();
+    if (whole.id == 0 && whole.undecided.empty()) {
+        AddPrefixCandidates(db, norm, candidates);
+        whole = candidates.WholeChoice();
+    }
+    // Options typed after the question may settle what the words could not.
     int64_t chosen = whole.id != 0 ? whole.id : ConfirmedByOptions(db, whole.undecided, typed.options);
     double score = candidates.bestScore;
     if (chosen == 0 && whole.undecided.empty()) {
         // Blanks for question words, a question cut short: only when exactly
         // one bank question fits.
-        AddPrefixCandidates(db, norm, candidates);
         Choice loose = candidates.LooseChoice();
         chosen = loose.id != 0 ? loose.id : ConfirmedByOptions(db, loose.undecided, typed.options);
         score = 0.5;
