@@ -483,40 +483,51 @@ bool UpdateNormalForms(Connection& db) {
 
     Transaction transaction(db);
     if (!transaction.Begun()) return false;
-    // Newest first: when two questions now read alike, the newer one stays,
-    // as a re-import of both would have left it.
-    Statement& all = db.Cached("SELECT id, question, norm FROM questions ORDER BY updated_at DESC, id DESC");
+    // Newest first: when two questions now read alike, the newer one takes
+    // the form, as a re-import of both would have left it. The older keeps
+    // its stored form (or, when that is taken, one no lookup produces): it
+    // is not deleted, so nothing a bank file brought in is lost here.
+    struct Row {
+        int64_t id;
+        std::string stored;
+        std::string current;
+        int64_t length;
+    };
+    std::vector<Row> rows;
     std::map<std::string, int64_t> keeper;
-    std::vector<int64_t> removed;
-    std::vector<std::tuple<int64_t, std::string, int64_t>> moved;  // id, new form, its length
+    Statement& all = db.Cached("SELECT id, question, norm FROM questions ORDER BY updated_at DESC, id DESC");
     while (all.Step()) {
-        int64_t id = all.Int(0);
-        std::string stored = all.Text(2);
+        Row row{all.Int(0), all.Text(2), {}, 0};
         std::u32string current = NormalizeQuestionUtf8(all.Text(1));
-        std::string currentText = current.empty() ? stored : EncodeUtf8(current);
-        if (!keeper.emplace(currentText, id).second) {
-            removed.push_back(id);
-        } else if (currentText != stored) {
-            moved.emplace_back(id, currentText, static_cast<int64_t>(current.size()));
-        }
+        row.current = current.empty() ? row.stored : EncodeUtf8(current);
+        row.length = current.empty() ? 0 : static_cast<int64_t>(current.size());
+        keeper.emplace(row.current, row.id);
+        rows.push_back(std::move(row));
     }
     all.Reset();
-    Statement& remove = db.Cached("DELETE FROM questions WHERE id = ?1");
-    for (int64_t id : removed) {
-        if (!remove.Bind(1, id).Run()) return false;
-    }
     // Through a placeholder no normal form can be (they hold no spaces), since
     // one question's new form may be another's old one.
+    auto placeholder = [](int64_t id) {
+        std::string text = std::to_string(id);
+        text.insert(0, 1, ' ');
+        return text;
+    };
+    std::vector<std::tuple<int64_t, std::string, int64_t>> moved;  // id, new form, its length
+    for (const Row& row : rows) {
+        if (keeper[row.current] == row.id) {
+            if (row.current != row.stored) moved.emplace_back(row.id, row.current, row.length);
+        } else if (keeper.count(row.stored)) {
+            moved.emplace_back(row.id, placeholder(row.id), 0);
+        }
+    }
     Statement& update = db.Cached("UPDATE questions SET norm = ?2, norm_length = ?3 WHERE id = ?1");
     for (const auto& [id, norm, length] : moved) {
-        std::string placeholder = std::to_string(id);
-        placeholder.insert(0, 1, ' ');
-        if (!update.Bind(1, id).Bind(2, placeholder).Bind(3, length).Run()) return false;
+        if (!update.Bind(1, id).Bind(2, placeholder(id)).Bind(3, length).Run()) return false;
     }
     for (const auto& [id, norm, length] : moved) {
         if (!update.Bind(1, id).Bind(2, norm).Bind(3, length).Run()) return false;
     }
-    bool changed = !removed.empty() || !moved.empty();
+    bool changed = !moved.empty();
     if (changed && !RefreshTrigramCounts(db)) return false;
     if (!db.Exec("DELETE FROM normal_form")) return false;
     Statement& record = db.Cached("INSERT INTO normal_form(version) VALUES (?1)");

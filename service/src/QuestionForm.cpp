@@ -246,6 +246,12 @@ size_t CountBlanks(std::u32string_view text) {
     return blanks;
 }
 
+QuestionParts& Finished(QuestionParts& parts, std::u32string_view whole, std::u32string_view stem) {
+    parts.stem = stem.empty() ? std::u32string(whole) : std::u32string(stem);
+    parts.blanks = CountBlanks(parts.stem);
+    return parts;
+}
+
 }  // namespace
 
 QuestionParts SplitQuestion(std::u32string_view text) {
@@ -279,9 +285,14 @@ QuestionParts SplitQuestion(std::u32string_view text) {
                     ++next;
                 }
             }
+            // "A 点和 B 点之间" is not a list: a label without a mark after it
+            // counts only in a list of three or more.
+            char32_t mark = text[labelA + 1];
+            bool marked = mark == '.' || mark == U'、' || mark == ':' || mark == ')' || mark == U'．';
+            if (!marked && labels.size() < 3) return Finished(parts, whole, text);
             labels.push_back(text.size());
             for (size_t k = 0; k + 1 < labels.size(); ++k) {
-                size_t from = labels[k] + 2;
+                size_t from = labels[k] + (text[labels[k] + 1] < 0x2E80 ? 2 : 1);  // "A鲸" has no mark
                 size_t to = std::max(from, labels[k + 1]);
                 std::u32string_view option = text.substr(std::min(from, text.size()), to - std::min(from, text.size()));
                 Trim(option);
@@ -290,9 +301,7 @@ QuestionParts SplitQuestion(std::u32string_view text) {
             text = stem;
         }
     }
-    parts.stem = text.empty() ? std::u32string(whole) : std::u32string(text);
-    parts.blanks = CountBlanks(parts.stem);
-    return parts;
+    return Finished(parts, whole, text);
 }
 
 }  // namespace kelvora
