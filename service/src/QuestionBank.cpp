@@ -151,6 +151,25 @@ struct Candidates {
                 withoutQuestionWords.Add(id, 1.0);
                 continue;
             }
+            // A blank may take a character more ("遇酸变成（ ）色" for "变成什么颜色").
+            if (blanks > 0 && candidateBare.size() == bare.size() + 1 && bare.size() >= kShortestPrefix) {
+                size_t same = 0;
+                while (same < bare.size() && bare[same] == candidateBare[same]) ++same;
+                if (std::u32string_view(candidateBare).substr(same + 1) == std::u32string_view(bare).substr(same) &&
+                    !contrasts.ChangesMeaning(bare, candidateBare)) {
+                    withoutQuestionWords.Add(id, 0.9);
+                    continue;
+                }
+            }
+            // Cut short in the middle of a question word ("…等于多" for "…等于多少位").
+            if (norm.size() >= kShortestPrefix && candidate.size() > norm.size() &&
+                candidate.size() - norm.size() <= MostMissingFor(candidate.size()) &&
+                std::u32string_view(candidate).substr(0, norm.size()) == norm) {
+                if (!contrasts.ChangesMeaning(norm, candidate)) {
+                    beginning.Add(id, static_cast<double>(norm.size()) / static_cast<double>(candidate.size()));
+                }
+                continue;
+            }
             if (bare.size() < kShortestPrefix || candidateBare.size() <= bare.size() ||
                 candidateBare.size() - bare.size() > MostMissingFor(candidateBare.size())) {
                 continue;
@@ -160,8 +179,11 @@ struct Candidates {
             double share = static_cast<double>(bare.size()) / static_cast<double>(candidateBare.size());
             if (start == bare) {
                 if (!contrasts.ChangesMeaning(bare, candidateBare)) beginning.Add(id, share);
-            } else if (Afford(bare, start) && CompareQuestions(bare, start).acceptable &&
+            } else if (start.substr(start.size() - 2) == std::u32string_view(bare).substr(bare.size() - 2) &&
+                       Afford(bare, start) && CompareQuestions(bare, start).acceptable &&
                        !contrasts.ChangesMeaning(bare, candidateBare)) {
+                // A typo, but not where the typed question stops: a different
+                // last word ("哪座山" for "哪座城市") is another question.
                 beginningWithTypos.Add(id, share);
             }
         }

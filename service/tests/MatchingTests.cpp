@@ -222,8 +222,20 @@ TEST_F(MatchingTest, QuestionsCutShortFindTheOneTheyBegin) {
         {"绿色植物的叶片呈绿色是因为含", "绿色植物的叶片呈绿色是因为含有什么？"},
         {"中国历史上第一个统一的中央集权国家是哪个", "中国历史上第一个统一的中央集权国家是哪个朝代？"},
     });
-    // Too short a beginning, or one that more than one question begins with.
-    ExpectNothing(db, {"地球自转", "植物进行光合作", "中国历史上第一个"});
+    // Too short a beginning, one that more than one question begins with, or
+    // one that ends in another word.
+    ExpectNothing(db, {"地球自转", "植物进行光合作", "中国历史上第一个", "唐朝的都城是哪座山"});
+}
+
+TEST(BlankBank, ABlankMayStandForACharacterMore) {
+    test::TempDir dir;
+    Connection db;
+    ASSERT_TRUE(db.Open(dir.Path("blank.db")));
+    std::string csv = "question,answer\n紫色石蕊溶液遇酸变成什么颜色？,红色\n";
+    ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
+    EXPECT_EQ(FindBestMatch(db, "紫色石蕊溶液遇酸变成（ ）色").entry.answer, "红色");
+    EXPECT_FALSE(FindBestMatch(db, "紫色石蕊溶液遇碱变成（ ）色").found);
+    EXPECT_FALSE(FindBestMatch(db, "紫色石蕊溶液遇酸变成色").found);  // without a blank, a character is missing
 }
 
 TEST(CutShortBank, ABeginningSharedByTwoQuestionsFindsNeither) {
