@@ -184,6 +184,11 @@ bool AnswerServer::Start(std::string& error) {
             error = "cannot open the database " + options.databasePath;
             return false;
         }
+        // A bank stored by an earlier version is searched by the current normal form.
+        if (!UpdateNormalForms(*db)) {
+            error = "cannot update the questions of " + options.databasePath + ": " + db->Error();
+            return false;
+        }
     }
     if (!impl_->health.Remember(error)) return false;
     impl_->pool.SetMostWaitingWriters(std::max(1, options.threads / 4));

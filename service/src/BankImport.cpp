@@ -9,6 +9,7 @@
 #include "CsvReader.h"
 #include "IndexState.h"
 #include "JsonBankReader.h"
+#include "QuestionBank.h"
 #include "QuestionText.h"
 #include "Utf8Text.h"
 
@@ -179,6 +180,10 @@ ImportSummary Import(Connection& db, const EntrySource& entries, int64_t now,
     };
     std::unordered_map<std::string, Last> last;  // normalised question to its latest entry
     std::vector<bool> keep;
+    if (!UpdateNormalForms(db)) {
+        summary.error = "cannot bring the stored questions to the current normal form: " + db.Error();
+        return summary;
+    }
     std::string error = entries([&](BankFileEntry&& item) {
         size_t ordinal = keep.size();
         keep.push_back(false);

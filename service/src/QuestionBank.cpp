@@ -1,10 +1,14 @@
 #include "QuestionBank.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <iterator>
+#include <map>
+#include <tuple>
 #include <vector>
 
+#include "ContrastList.h"
 #include "QuestionText.h"
 #include "Similarity.h"
 #include "Utf8Text.h"
@@ -14,27 +18,221 @@ namespace kelvora {
 namespace {
 
 // Rare trigrams find a question's neighbours with short posting lists.
-constexpr size_t kTrigramsSampled = 48;
+constexpr size_t kTrigramsSampled = 32;
 constexpr size_t kHitsRequired = 3;
-constexpr size_t kMostCandidatesCompared = 2000;
 constexpr int64_t kShortQuestionLength = 6;
 constexpr size_t kLongestFuzzyQuestion = 500;
+// A typed question that is the beginning of a bank question: at least this
+// long, and missing at most a third of it (or kMostMissingCharacters).
+constexpr size_t kShortestPrefix = 6;
+constexpr size_t kMostMissingCharacters = 4;
 
-struct Candidates {
-    std::u32string_view norm;
-    int64_t bestId = 0;
+// The work one fuzzy lookup may do, whatever the question: posting-list
+// entries read, candidates fetched and compared, and edit-distance cells.
+// A question made of the bank's most common phrases would otherwise read
+// most of the index. A normal typed question stays far inside these.
+constexpr int64_t kMostPostingsRead = 1500;
+constexpr size_t kMostCandidatesCompared = 60;
+constexpr size_t kMostCellsCompared = 60000;
+
+struct WorkBudget {
+    int64_t postings = kMostPostingsRead;
+    size_t candidates = kMostCandidatesCompared;
+    size_t cells = kMostCellsCompared;
+};
+
+// The version of the normal form questions are stored under; raised when
+// NormalizeQuestionUtf8 changes, so that stored questions are brought up to date.
+constexpr int64_t kNormalFormVersion = 2;  // 2: markers, options, script, formula signs
+
+size_t MostMissingFor(size_t bankLength) {
+    return std::max(kMostMissingCharacters, bankLength / 3);
+}
+
+// Bank questions that fit a typed question in a looser way than a few typos;
+// one is taken only when no other fits the same way.
+struct LooseFits {
     double bestScore = 0.0;
+    std::vector<int64_t> best;  // the ids with bestScore
+    std::vector<int64_t> all;   // every id that fits
 
-    void Consider(int64_t id, std::string_view candidateNorm) {
-        auto candidate = DecodeUtf8(candidateNorm);
-        if (!candidate) return;
-        Closeness closeness = CompareQuestions(norm, *candidate);
-        if (closeness.acceptable && closeness.score > bestScore) {
-            bestScore = closeness.score;
-            bestId = id;
+    void Add(int64_t id, double score) {
+        if (std::find(all.begin(), all.end(), id) != all.end()) return;
+        all.push_back(id);
+        if (score > bestScore + 1e-9) {
+            bestScore = score;
+            best.assign(1, id);
+        } else if (score > bestScore - 1e-9) {
+            best.push_back(id);
         }
     }
 };
+
+// A choice among bank questions: the one chosen, or those it could not
+// choose between.
+struct Choice {
+    int64_t id = 0;
+    std::vector<int64_t> undecided;
+};
+
+struct Candidates {
+    std::u32string_view norm;
+    WorkBudget& budget;
+    size_t blanks = 0;    // blanks typed in the question
+    // Within a few typos of the whole question: the closest wins, unless
+    // another is as few edits away.
+    int64_t bestId = 0;
+    double bestScore = 0.0;
+    size_t bestEdits = SIZE_MAX;
+    std::vector<int64_t> atBestEdits;
+    // The others, read loosely only when no whole question fits.
+    std::vector<std::pair<int64_t, std::u32string>> others;
+
+    Candidates(std::u32string_view typed, WorkBudget& workBudget) : norm(typed), budget(workBudget) {}
+
+    // Whether the budget still holds comparing a with b; only the edit
+    // distance's table costs, and only when the lengths leave it to decide.
+    bool Afford(std::u32string_view a, std::u32string_view b) {
+        size_t longer = std::max(a.size(), b.size());
+        size_t allowed = AllowedEdits(longer);
+        if (longer - std::min(a.size(), b.size()) > allowed) return true;
+        size_t cells = longer * (2 * allowed + 1);
+        if (cells > budget.cells) return false;
+        budget.cells -= cells;
+        return true;
+    }
+
+    void Consider(int64_t id, std::string_view candidateNorm) {
+        auto candidate = DecodeUtf8(candidateNorm);
+        if (!candidate || !Afford(norm, *candidate)) return;
+        const ContrastList& contrasts = Contrasts();
+        Closeness closeness = CompareQuestions(norm, *candidate);
+        if (closeness.acceptable) {
+            // Within a few typos, but perhaps by the one word that makes it another question.
+            if (closeness.edits > bestEdits || contrasts.ChangesMeaning(norm, *candidate)) return;
+            if (closeness.edits < bestEdits) {
+                bestEdits = closeness.edits;
+                bestScore = 0.0;
+                atBestEdits.clear();
+            }
+            if (std::find(atBestEdits.begin(), atBestEdits.end(), id) == atBestEdits.end()) atBestEdits.push_back(id);
+            if (closeness.score > bestScore) {
+                bestScore = closeness.score;
+                bestId = id;
+            }
+            return;
+        }
+        if (std::none_of(others.begin(), others.end(), [id](const auto& other) { return other.first == id; })) {
+            others.emplace_back(id, std::move(*candidate));
+        }
+    }
+
+    // The closest whole question, unless another is as few edits away: then
+    // the typo hit the word that tells them apart.
+    Choice WholeChoice() const {
+        Choice choice;
+        if (atBestEdits.size() == 1) choice.id = bestId;
+        if (atBestEdits.size() > 1) choice.undecided = atBestEdits;
+        return choice;
+    }
+
+    // The one bank question among the others that fits loosely: the same
+    // once question words and blanks are left out, else the one the typed
+    // question is the beginning of, exactly, else within a few typos.
+    Choice LooseChoice() {
+        const ContrastList& contrasts = Contrasts();
+        std::u32string bare = WithoutQuestionWords(norm);
+        LooseFits withoutQuestionWords, beginning, beginningWithTypos;
+        for (const auto& [id, candidate] : others) {
+            // Blanks for question words: the rest must be the same, with no
+            // typos on top, since the question words it lacks were much of it.
+            std::u32string candidateBare = WithoutQuestionWords(candidate);
+            if (candidateBare == bare) {
+                withoutQuestionWords.Add(id, 1.0);
+                continue;
+            }
+            // A blank may take a character more ("遇酸变成（ ）色" for "变成什么颜色").
+            if (blanks > 0 && candidateBare.size() == bare.size() + 1 && bare.size() >= kShortestPrefix) {
+                size_t same = 0;
+                while (same < bare.size() && bare[same] == candidateBare[same]) ++same;
+                if (std::u32string_view(candidateBare).substr(same + 1) == std::u32string_view(bare).substr(same) &&
+                    !contrasts.ChangesMeaning(bare, candidateBare)) {
+                    withoutQuestionWords.Add(id, 0.9);
+                    continue;
+                }
+            }
+            // Cut short in the middle of a question word ("…等于多" for "…等于多少位").
+            if (norm.size() >= kShortestPrefix && candidate.size() > norm.size() &&
+                candidate.size() - norm.size() <= MostMissingFor(candidate.size()) &&
+                std::u32string_view(candidate).substr(0, norm.size()) == norm) {
+                if (!contrasts.ChangesMeaning(norm, candidate)) {
+                    beginning.Add(id, static_cast<double>(norm.size()) / static_cast<double>(candidate.size()));
+                }
+                continue;
+            }
+            if (bare.size() < kShortestPrefix || candidateBare.size() <= bare.size() ||
+                candidateBare.size() - bare.size() > MostMissingFor(candidateBare.size())) {
+                continue;
+            }
+            // The part cut off must not hold a negation, nor the rest a contrast.
+            std::u32string_view start = std::u32string_view(candidateBare).substr(0, bare.size());
+            double share = static_cast<double>(bare.size()) / static_cast<double>(candidateBare.size());
+            if (start == bare) {
+                if (!contrasts.ChangesMeaning(bare, candidateBare)) beginning.Add(id, share);
+            } else if (start.substr(start.size() - 2) == std::u32string_view(bare).substr(bare.size() - 2) &&
+                       Afford(bare, start) && CompareQuestions(bare, start).acceptable &&
+                       !contrasts.ChangesMeaning(bare, candidateBare)) {
+                // A typo, but not where the typed question stops: a different
+                // last word ("哪座山" for "哪座城市") is another question.
+                beginningWithTypos.Add(id, share);
+            }
+        }
+        Choice choice;
+        const std::vector<int64_t>& fits = !withoutQuestionWords.all.empty() ? withoutQuestionWords.best
+                                           : !beginning.all.empty()          ? beginning.all
+                                                                             : beginningWithTypos.all;
+        if (fits.size() == 1) choice.id = fits.front();
+        if (fits.size() > 1) choice.undecided = fits;
+        return choice;
+    }
+};
+
+// The options stored with a question, each normalised.
+std::vector<std::u32string> StoredOptions(Connection& db, int64_t id) {
+    Statement& options = db.Cached("SELECT options FROM questions WHERE id = ?1");
+    options.Bind(1, id);
+    std::string text = options.Step() ? options.Text(0) : std::string();
+    options.Reset();
+    std::vector<std::u32string> result;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find_first_of("|\n", start);
+        if (end == std::string::npos) end = text.size();
+        std::u32string option = NormalizeOption(std::string_view(text).substr(start, end - start));
+        if (!option.empty()) result.push_back(std::move(option));
+        start = end + 1;
+    }
+    return result;
+}
+
+// Of bank questions the typed words could not choose between, the one whose
+// options hold every option typed after the question (in any order), or 0.
+int64_t ConfirmedByOptions(Connection& db, const std::vector<int64_t>& undecided,
+                           const std::vector<std::u32string>& typedOptions) {
+    constexpr size_t kMostConfirmed = 8;
+    if (typedOptions.size() < 2 || undecided.size() > kMostConfirmed) return 0;
+    int64_t confirmed = 0;
+    for (int64_t id : undecided) {
+        std::vector<std::u32string> stored = StoredOptions(db, id);
+        bool all = std::all_of(typedOptions.begin(), typedOptions.end(), [&](const std::u32string& option) {
+            return std::find(stored.begin(), stored.end(), option) != stored.end();
+        });
+        if (!all) continue;
+        if (confirmed != 0) return 0;
+        confirmed = id;
+    }
+    return confirmed;
+}
 
 std::vector<std::u32string> DistinctTrigrams(std::u32string_view norm) {
     std::vector<std::u32string> grams;
@@ -106,6 +304,11 @@ void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& 
     RowIds holdNumber;
     for (size_t k = 0; k < numberGrams.size(); ++k) {
         if (k > 0 && static_cast<size_t>(numberGrams[k].first) > 8 * holdNumber.size()) break;
+        if (numberGrams[k].first > candidates.budget.postings) {
+            if (k == 0) numberGrams.clear();  // too common to narrow anything within the budget
+            break;
+        }
+        candidates.budget.postings -= numberGrams[k].first;
         RowIds ids;
         ReadPostings(db, numberGrams[k].second, ids);
         std::sort(ids.begin(), ids.end());
@@ -128,19 +331,26 @@ void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& 
         if (docs > 0) counted.emplace_back(docs, std::move(text));
     }
     std::sort(counted.begin(), counted.end());
-    size_t destroyed = 3 * MostEditsFor(norm.size());
+    // A blank that stood for a question word destroys trigrams as an edit does.
+    size_t destroyed = 3 * (MostEditsFor(norm.size()) + candidates.blanks);
     if (counted.size() > destroyed + kHitsRequired) counted.resize(destroyed + kHitsRequired);
-    size_t needed = counted.size() > destroyed ? counted.size() - destroyed : 1;
+    // Rarest first, as many lists as the budget holds.
     int64_t countedDocs = 0;
-    for (const auto& [docs, gram] : counted) countedDocs += docs;
+    size_t affordable = 0;
+    while (affordable < counted.size() && countedDocs + counted[affordable].first <= candidates.budget.postings) {
+        countedDocs += counted[affordable++].first;
+    }
+    counted.resize(affordable);
+    size_t needed = counted.size() > destroyed ? counted.size() - destroyed : 1;
 
     // The questions holding the numbers alone when they are few; otherwise
     // the chosen trigrams, kept to questions that hold the numbers too.
     RowIds ids;
-    if (hasNumber && holdNumber.size() * 4 <= static_cast<size_t>(countedDocs)) {
+    if (hasNumber && (counted.empty() || holdNumber.size() * 4 <= static_cast<size_t>(countedDocs))) {
         ids = holdNumber;
         needed = 1;
     } else {
+        candidates.budget.postings -= countedDocs;
         ids.reserve(static_cast<size_t>(countedDocs));
         for (const auto& [docs, gram] : counted) ReadPostings(db, gram, ids);
         std::sort(ids.begin(), ids.end());
@@ -158,7 +368,8 @@ void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& 
         i = j;
     }
     // Questions that share more of these trigrams are compared first.
-    size_t compared = std::min(promising.size(), kMostCandidatesCompared);
+    size_t compared = std::min(promising.size(), candidates.budget.candidates);
+    candidates.budget.candidates -= compared;
     std::partial_sort(promising.begin(), promising.begin() + compared, promising.end(), std::greater<>());
     promising.resize(compared);
     Statement& byId = db.Cached("SELECT norm FROM questions WHERE id = ?1");
@@ -176,8 +387,23 @@ void AddShortCandidates(Connection& db, std::u32string_view norm, Candidates& ca
     Statement& scan = db.Cached(
         "SELECT id, norm FROM questions WHERE norm_length <= 6 AND norm_length BETWEEN ?1 AND ?2");
     scan.Bind(1, std::max<int64_t>(1, length - 2)).Bind(2, std::min(kShortQuestionLength, length + 2));
-    while (scan.Step()) candidates.Consider(scan.Int(0), scan.Text(1));
+    while (candidates.budget.candidates > 0 && scan.Step()) {
+        --candidates.budget.candidates;
+        candidates.Consider(scan.Int(0), scan.Text(1));
+    }
     scan.Reset();
+}
+
+// Bank questions that begin with the typed question exactly; the trigram
+// candidates may not reach them all when the typed words are common.
+void AddPrefixCandidates(Connection& db, std::u32string_view norm, Candidates& candidates) {
+    if (norm.size() < kShortestPrefix) return;
+    std::string text = EncodeUtf8(norm);
+    // Every text that begins with text sorts between text and text + U+10FFFF.
+    Statement& range = db.Cached("SELECT id, norm FROM questions WHERE norm > ?1 AND norm < ?2 LIMIT 4");
+    range.Bind(1, text).Bind(2, text + "\xF4\x8F\xBF\xBF");
+    while (range.Step()) candidates.Consider(range.Int(0), range.Text(1));
+    range.Reset();
 }
 
 bool ReadEntry(Statement& statement, BankEntry& entry) {
@@ -222,7 +448,8 @@ UpsertOutcome UpsertQuestion(Connection& db, const BankEntry& entry, int64_t now
 
 BankMatch FindBestMatch(Connection& db, std::string_view question) {
     BankMatch match;
-    std::u32string norm = NormalizeQuestionUtf8(question);
+    NormalizedQuestion typed = NormalizeQuestionParts(question);
+    const std::u32string& norm = typed.stem;
     if (norm.empty()) return match;
 
     ReadSnapshot snapshot(db);
@@ -236,18 +463,98 @@ BankMatch FindBestMatch(Connection& db, std::string_view question) {
 
     // Beyond any real question's length only the exact form is looked for.
     if (norm.size() > kLongestFuzzyQuestion) return match;
-    Candidates candidates{norm};
+    WorkBudget budget;
+    Candidates candidates(norm, budget);
+    candidates.blanks = std::min<size_t>(typed.blanks, 3);
     if (norm.size() >= 3) AddTrigramCandidates(db, norm, candidates);
     if (static_cast<int64_t>(norm.size()) <= kShortQuestionLength) AddShortCandidates(db, norm, candidates);
-    if (candidates.bestId == 0) return match;
+    // Bank questions that begin with the typed one, when no whole question
+    // fits: they may fit whole after all, or as the question cut short.
+    Choice whole = candidates.WholeChoice();
+    if (whole.id == 0 && whole.undecided.empty()) {
+        AddPrefixCandidates(db, norm, candidates);
+        whole = candidates.WholeChoice();
+    }
+    // Options typed after the question may settle what the words could not.
+    int64_t chosen = whole.id != 0 ? whole.id : ConfirmedByOptions(db, whole.undecided, typed.options);
+    double score = candidates.bestScore;
+    if (chosen == 0 && whole.undecided.empty()) {
+        // Blanks for question words, a question cut short: only when exactly
+        // one bank question fits.
+        Choice loose = candidates.LooseChoice();
+        chosen = loose.id != 0 ? loose.id : ConfirmedByOptions(db, loose.undecided, typed.options);
+        score = 0.5;
+    }
+    if (chosen == 0) return match;
 
     Statement& byId = db.Cached("SELECT question, answer, kind, options FROM questions WHERE id = ?1");
-    byId.Bind(1, candidates.bestId);
+    byId.Bind(1, chosen);
     if (ReadEntry(byId, match.entry)) {
         match.found = true;
-        match.score = candidates.bestScore;
+        match.score = score;
     }
     return match;
+}
+
+bool UpdateNormalForms(Connection& db) {
+    if (!db.Exec("CREATE TABLE IF NOT EXISTS normal_form(version INTEGER NOT NULL)")) return false;
+    Statement& version = db.Cached("SELECT max(version) FROM normal_form");
+    int64_t stored = version.Step() ? version.Int(0) : 0;
+    version.Reset();
+    if (stored == kNormalFormVersion) return true;
+
+    Transaction transaction(db);
+    if (!transaction.Begun()) return false;
+    // Newest first: when two questions now read alike, the newer one takes
+    // the form, as a re-import of both would have left it. The older keeps
+    // its stored form (or, when that is taken, one no lookup produces): it
+    // is not deleted, so nothing a bank file brought in is lost here.
+    struct Row {
+        int64_t id;
+        std::string stored;
+        std::string current;
+        int64_t length;
+    };
+    std::vector<Row> rows;
+    std::map<std::string, int64_t> keeper;
+    Statement& all = db.Cached("SELECT id, question, norm FROM questions ORDER BY updated_at DESC, id DESC");
+    while (all.Step()) {
+        Row row{all.Int(0), all.Text(2), {}, 0};
+        std::u32string current = NormalizeQuestionUtf8(all.Text(1));
+        row.current = current.empty() ? row.stored : EncodeUtf8(current);
+        row.length = current.empty() ? 0 : static_cast<int64_t>(current.size());
+        keeper.emplace(row.current, row.id);
+        rows.push_back(std::move(row));
+    }
+    all.Reset();
+    // Through a placeholder no normal form can be (they hold no spaces), since
+    // one question's new form may be another's old one.
+    auto placeholder = [](int64_t id) {
+        std::string text = std::to_string(id);
+        text.insert(0, 1, ' ');
+        return text;
+    };
+    std::vector<std::tuple<int64_t, std::string, int64_t>> moved;  // id, new form, its length
+    for (const Row& row : rows) {
+        if (keeper[row.current] == row.id) {
+            if (row.current != row.stored) moved.emplace_back(row.id, row.current, row.length);
+        } else if (keeper.count(row.stored)) {
+            moved.emplace_back(row.id, placeholder(row.id), 0);
+        }
+    }
+    Statement& update = db.Cached("UPDATE questions SET norm = ?2, norm_length = ?3 WHERE id = ?1");
+    for (const auto& [id, norm, length] : moved) {
+        if (!update.Bind(1, id).Bind(2, placeholder(id)).Bind(3, length).Run()) return false;
+    }
+    for (const auto& [id, norm, length] : moved) {
+        if (!update.Bind(1, id).Bind(2, norm).Bind(3, length).Run()) return false;
+    }
+    bool changed = !moved.empty();
+    if (changed && !RefreshTrigramCounts(db)) return false;
+    if (!db.Exec("DELETE FROM normal_form")) return false;
+    Statement& record = db.Cached("INSERT INTO normal_form(version) VALUES (?1)");
+    if (!record.Bind(1, kNormalFormVersion).Run()) return false;
+    return transaction.Commit();
 }
 
 bool RefreshTrigramCounts(Connection& db) {

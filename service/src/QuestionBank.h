@@ -32,9 +32,16 @@ struct BankMatch {
     double score = 0.0;
 };
 
+// Brings questions stored under an earlier version of the normal form
+// (NormalizeQuestionUtf8) to the current one; does nothing when they are
+// current. Run before importing and when the server starts.
+bool UpdateNormalForms(Connection& db);
+
 // The best entry for question (UTF-8): the exact normalised form first, then
 // trigram candidates within a few typing mistakes (see CompareQuestions),
-// the closest first.
+// the closest first, leaving out any that differs by a contrast word
+// (ContrastList); then the one bank question that the typed one begins.
+// Each lookup's work is bounded, whatever the question.
 BankMatch FindBestMatch(Connection& db, std::string_view question);
 
 int64_t CountQuestions(Connection& db);

@@ -22,18 +22,47 @@ std::vector<uint64_t> SortedBigrams(std::u32string_view text) {
     return grams;
 }
 
-// The numbers in a text, in order: questions that differ in a number are
-// different questions, however close the rest.
-std::vector<std::u32string_view> NumbersIn(std::u32string_view text) {
+bool IsDigit(char32_t c) {
+    return c >= '0' && c <= '9';
+}
+
+bool IsFormulaSign(char32_t c) {
+    return c == '+' || c == '-' || c == '*' || c == '/' || c == '=' || c == '<' || c == '>' || c == '^' ||
+           c == '%' || c == 0xD7 || c == 0xF7;
+}
+
+bool IsLatinLetter(char32_t c) {
+    return c >= 'a' && c <= 'z';
+}
+
+bool HoldsChinese(std::u32string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char32_t c) { return c >= 0x2E80; });
+}
+
+// The numbers (with their decimal points), formula signs and, in a Chinese
+// question, Latin words in a text, in order: questions that differ in a
+// number, a sign, a variable or an English word asked about (go, do; letter
+// A, letter B) are different questions, however close the rest.
+std::vector<std::u32string_view> NumbersIn(std::u32string_view text, bool latinWords) {
     std::vector<std::u32string_view> numbers;
     size_t i = 0;
     while (i < text.size()) {
-        if (text[i] < '0' || text[i] > '9') {
+        if (IsFormulaSign(text[i])) {
+            numbers.push_back(text.substr(i++, 1));
+            continue;
+        }
+        if (latinWords && IsLatinLetter(text[i])) {
+            size_t start = i;
+            while (i < text.size() && IsLatinLetter(text[i])) ++i;
+            numbers.push_back(text.substr(start, i - start));
+            continue;
+        }
+        if (!IsDigit(text[i])) {
             ++i;
             continue;
         }
         size_t start = i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        while (i < text.size() && (IsDigit(text[i]) || (text[i] == '.' && i + 1 < text.size() && IsDigit(text[i + 1])))) ++i;
         numbers.push_back(text.substr(start, i - start));
     }
     return numbers;
@@ -97,10 +126,12 @@ Closeness CompareQuestions(std::u32string_view typed, std::u32string_view bank) 
     // The length difference alone is a lower bound of the distance: most
     // candidates are ruled out before the quadratic part.
     if (longer - shorter > allowed) return closeness;
-    if (NumbersIn(typed) != NumbersIn(bank)) return closeness;
+    bool latinWords = HoldsChinese(typed) || HoldsChinese(bank);
+    if (NumbersIn(typed, latinWords) != NumbersIn(bank, latinWords)) return closeness;
     size_t edits = EditDistance(typed, bank, allowed);
     if (edits > allowed) return closeness;
     closeness.acceptable = true;
+    closeness.edits = edits;
     closeness.score = 1.0 - static_cast<double>(edits) / static_cast<double>(longer) +
                       BigramDice(typed, bank) / 1000.0;
     return closeness;

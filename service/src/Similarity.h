@@ -5,7 +5,8 @@
 // must match exactly. Beyond that it is more likely another question
 // ("日本的首都" is not "中国的首都"). A single changed character that changes
 // the meaning cannot be told from a typo; the reply names the bank question,
-// so the student sees what was answered. Numbers must agree exactly.
+// so the student sees what was answered. Numbers, formula signs and Latin
+// words must agree exactly.
 #include <cstddef>
 #include <string_view>
 
@@ -23,6 +24,7 @@ size_t AllowedEdits(size_t length);
 
 struct Closeness {
     bool acceptable = false;  // within AllowedEdits of the longer text
+    size_t edits = 0;
     double score = 0.0;       // 1 - edits / longer length, bigram Dice breaking ties
 };
 

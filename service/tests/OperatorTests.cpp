@@ -220,17 +220,17 @@ TEST_F(OperatorTest, ServerRebuildsCountsAnImportLeftBehind) {
                                 ")") &&
                     writer.Exec("COMMIT"));
     }
-    ASSERT_EQ(AnswerFor(db, "澳大利亚的国宝动物是什麼"), "<none>");
+    ASSERT_EQ(AnswerFor(db, "澳大利亚国宝动物是什么"), "<none>");
 
     int port = test::FreePort();
     ServiceProcess serve({"serve", "--listen", "127.0.0.1:" + std::to_string(port), "--db", db},
                          dir.Path("serve.out"));
     ASSERT_TRUE(test::WaitUntilHealthy(port, 10s)) << ReadFile(dir.Path("serve.out"));
     auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (AnswerFor(db, "澳大利亚的国宝动物是什麼") != "考拉" && std::chrono::steady_clock::now() < deadline) {
+    while (AnswerFor(db, "澳大利亚国宝动物是什么") != "考拉" && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(20ms);
     }
-    EXPECT_EQ(AnswerFor(db, "澳大利亚的国宝动物是什麼"), "考拉");
+    EXPECT_EQ(AnswerFor(db, "澳大利亚国宝动物是什么"), "考拉");
     EXPECT_EQ(AnswerFor(db, "中国的首都是那座城市"), "北京");
 }
 
