@@ -291,8 +291,9 @@ private:
             return Read();
         }
         if (ec == http::error::header_limit) return Fail(requestLineSeen_ ? 431 : 414);
-        // A length over the body limit of 0 is found with the head; the head itself is sound.
-        if (ec == http::error::body_limit && parser_->is_header_done()) return Handle();
+        // A length over the body limit of 0 is found with the head: the head
+        // itself is sound, but announces a body.
+        if (ec == http::error::body_limit && parser_->GotRequestLine()) return RefuseBody();
         if (ec) return Fail(400);
         Handle();
     }
@@ -316,18 +317,15 @@ private:
         state_ = State::Processing;
         RequestHeadParser& head = *parser_;
         version_ = head.Version();
-        if (version_ != 10 && version_ != 11) {
+        // HTTP/1.x; a minor version above 1 is served as HTTP/1.1.
+        if (version_ < 10 || version_ > 19) {
             version_ = 11;
             return Fail(505);
         }
+        version_ = std::min(version_, 11);
         bool isGet = head.Method() == http::verb::get;
         bool isHead = head.Method() == http::verb::head;
-        // A body is refused before a byte of it is read; the connection
-        // closes, since what follows the head is not a request.
-        if (head.AnnouncesBody()) {
-            if (!isGet && !isHead) return Answer(Plain(405), false, "GET, HEAD");
-            return Fail(413);
-        }
+        if (head.AnnouncesBody()) return RefuseBody();
         bool keepAlive = head.keep_alive() && ++served_ < server_.options.maxRequestsPerConnection;
         head_ = isHead;
         if (!isGet && !isHead) return Answer(Plain(405), keepAlive, "GET, HEAD");
@@ -364,6 +362,16 @@ private:
                 self->Answer(std::move(response), keepAlive, nullptr);
             });
         });
+    }
+
+    // A body is refused before a byte of it is read; the connection closes,
+    // since what follows the head is not a request.
+    void RefuseBody() {
+        CancelTimer();
+        state_ = State::Processing;
+        http::verb method = parser_->Method();
+        if (method != http::verb::get && method != http::verb::head) return Answer(Plain(405), false, "GET, HEAD");
+        Fail(413);
     }
 
     // A refusal after which the connection closes.
