@@ -506,7 +506,9 @@ void HttpListener::Impl::Admit(tcp::socket socket) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (stopping || open >= options.maxConnections) refusal = 503;
-        else if (perAddress[peer] >= options.maxConnectionsPerAddress) refusal = 429;
+        // Behind a trusted proxy every connection comes from the proxy, which
+        // limits its clients itself; the cap would only throttle the proxy.
+        else if (!options.trustForwardedFor && perAddress[peer] >= options.maxConnectionsPerAddress) refusal = 429;
         if (refusal == 0) {
             ++open;
             ++perAddress[peer];

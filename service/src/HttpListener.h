@@ -46,7 +46,7 @@ struct ListenerOptions {
     int writeThreads = 4;
     int backlog = 1024;
     int maxConnections = 4096;          // open at once; beyond it new connections get 503
-    int maxConnectionsPerAddress = 256; // beyond it the address's new connections get 429
+    int maxConnectionsPerAddress = 256; // beyond it the address's new connections get 429 (not with trustForwardedFor)
     std::chrono::milliseconds headTimeout{10000};       // the first request's whole head
     std::chrono::milliseconds keepAliveTimeout{5000};   // idle time plus the next request's head
     std::chrono::milliseconds writeTimeout{10000};      // a reply the client does not read
