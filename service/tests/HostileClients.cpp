@@ -554,7 +554,7 @@ bool SlowKeepAlive(int port, std::string& outcome) {
         peer.nextSend = now + 1500ms;
     };
     crowd.Run(4500ms, tick);
-    crowd.Run(1000ms);  // the last replies
+    crowd.Run(2000ms);  // the last replies
     int requests = 0, replies = 0;
     for (Peer& peer : crowd.peers) {
         requests += peer.requests;
@@ -568,7 +568,7 @@ bool SlowKeepAlive(int port, std::string& outcome) {
 bool IdleConnections(int port, std::string& outcome) {
     Crowd crowd;
     int opened = crowd.Open(port, 1000, 3, 50);
-    crowd.Run(std::chrono::seconds(kHeadTimeoutSeconds) + 1000ms);
+    crowd.Run(std::chrono::seconds(kHeadTimeoutSeconds) + 1500ms);
     std::vector<double> at;
     for (const Peer& peer : crowd.peers) {
         if (peer.closed && peer.received.empty()) at.push_back(peer.closedAfterMs);
