@@ -560,9 +560,12 @@ void HttpListener::Impl::RaiseFileLimit() {
     }
     if (limit.rlim_cur < wanted) {
         int allowed = std::max(16, static_cast<int>(limit.rlim_cur) - kSpareDescriptors);
-        std::fprintf(stderr, "kelvora-service: the open file limit %llu allows %d connections, not %d\n",
-                     static_cast<unsigned long long>(limit.rlim_cur), allowed, options.maxConnections);
         options.maxConnections = allowed;
+        // A limit that still leaves room for a thousand connections is no news.
+        if (allowed >= 1024) return;
+        std::fprintf(stderr, "kelvora-service: the open file limit %llu allows %d connections, not %d\n",
+                     static_cast<unsigned long long>(limit.rlim_cur), allowed,
+                     static_cast<int>(wanted) - kSpareDescriptors);
     }
 }
 
