@@ -546,7 +546,8 @@ void HttpListener::Impl::Unregister(HttpConnection* session, const std::string& 
         }
         last = stopping && open == 0 && refusing == 0;
     }
-    if (last) net::post(stopStrand, [this] { stopTimer.cancel(); });
+    // After a forced stop nothing is posted any more: the loop is gone.
+    if (last && !ioc.stopped()) net::post(stopStrand, [this] { stopTimer.cancel(); });
 }
 
 void HttpListener::Impl::RaiseFileLimit() {
