@@ -921,6 +921,28 @@ int Main() {
     stop.ok = status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     run.AddRow(stop);
 
+    // What an operator saw of all that with --access-log refused.
+    Row log;
+    log.attack = "access log (--access-log refused)";
+    log.lookups = "-";
+    {
+        std::ifstream in(dir.Path("serve.out"));
+        std::string line;
+        int lines = 0, refusals[5] = {};
+        const int statuses[5] = {408, 413, 414, 429, 431};
+        while (std::getline(in, line)) {
+            ++lines;
+            for (int i = 0; i < 5; ++i) {
+                if (line.find("\" " + std::to_string(statuses[i]) + " ") != std::string::npos) ++refusals[i];
+            }
+        }
+        log.outcome = Format("%.0f lines; 408: %.0f, 413: %.0f, 414: %.0f", lines, refusals[0], refusals[1],
+                             refusals[2]) +
+                      Format(", 429: %.0f, 431: %.0f", refusals[3], refusals[4]);
+        log.ok = std::all_of(std::begin(refusals), std::end(refusals), [](int n) { return n > 0; });
+    }
+    run.AddRow(log);
+
     bool ok = run.PrintTable();
     std::printf("\nhostile clients: %s in %.0f s\n", ok ? "all held" : "FAILED", MsSince(begun) / 1000);
     return ok ? 0 : 1;
