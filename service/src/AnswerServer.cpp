@@ -154,8 +154,9 @@ struct AnswerServer::Impl {
         http.Route("/get_cha_url.php", RouteWork::Inline, [this](const auto& req, auto& res) { LookupPage(req, res); },
                    &lookupLimit);
         http.Route("/new_get_api.php", RouteWork::Inline, [this](const auto& req, auto& res) { Config(req, res); });
+        // An answer refused for its rate still reads as a service notice in the tool.
         http.Route("/api/answer", RouteWork::Read, [this](const auto& req, auto& res) { Answer(req, res); },
-                   &lookupLimit);
+                   &lookupLimit, [] { return HttpResponse{429, kJson, AnswerJson(kTooManyAnswer, "")}; });
         http.Route("/upmy/up.php", RouteWork::Write, [this](const auto& req, auto& res) { Report(req, res); },
                    &reportLimit);
         http.Route("/healthz", RouteWork::Read, [this](const auto& req, auto& res) { Health(req, res); });

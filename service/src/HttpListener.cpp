@@ -120,6 +120,7 @@ struct RouteEntry {
     RouteWork work;
     RouteHandler handler;
     RateLimiter* limiter;
+    RefusalReply refusal;
 };
 
 }  // namespace
@@ -344,7 +345,12 @@ private:
         request.clientAddress = ClientAddress();
         client_ = request.clientAddress;
         if (route.limiter && !route.limiter->Allow(RateKey(request.clientAddress))) {
-            return Answer(Plain(429), keepAlive, nullptr);
+            HttpResponse refusal = Plain(429);
+            if (route.refusal) {
+                refusal = route.refusal();
+                refusal.status = 429;
+            }
+            return Answer(std::move(refusal), keepAlive, nullptr);
         }
         if (route.work == RouteWork::Inline) {
             HttpResponse response;
@@ -576,8 +582,9 @@ HttpListener::~HttpListener() {
     Stop();
 }
 
-void HttpListener::Route(const std::string& path, RouteWork work, RouteHandler handler, RateLimiter* limiter) {
-    impl_->routes[path] = {work, std::move(handler), limiter};
+void HttpListener::Route(const std::string& path, RouteWork work, RouteHandler handler, RateLimiter* limiter,
+                         RefusalReply refusal) {
+    impl_->routes[path] = {work, std::move(handler), limiter, std::move(refusal)};
 }
 
 bool HttpListener::Bind(std::string& error) {

@@ -31,6 +31,8 @@ struct HttpResponse {
 };
 
 using RouteHandler = std::function<void(const HttpRequest&, HttpResponse&)>;
+// The reply a route gives when its rate limit refuses a request (status 429).
+using RefusalReply = std::function<HttpResponse()>;
 
 enum class RouteWork {
     Inline,  // quick and never blocking: runs on the I/O thread
@@ -67,8 +69,10 @@ public:
     HttpListener& operator=(const HttpListener&) = delete;
 
     // Before Bind. A path is matched exactly; limiter, when given, is asked
-    // once per request by client address and refuses with 429.
-    void Route(const std::string& path, RouteWork work, RouteHandler handler, RateLimiter* limiter = nullptr);
+    // once per request by client address and refuses with 429, with the
+    // body of refusal when given, else a plain-text reason.
+    void Route(const std::string& path, RouteWork work, RouteHandler handler, RateLimiter* limiter = nullptr,
+               RefusalReply refusal = nullptr);
 
     // Opens the listening socket; false with a reason.
     bool Bind(std::string& error);

@@ -779,7 +779,14 @@ bool Flood(HostileRun& run, const std::string& what, int subnet, int count, std:
     outcome = Format("%.0f in %.1f s from one address: %.0f answered, %.0f got 429", count, MsSince(started) / 1000,
                      ok, limited);
     if (other) outcome += " (" + std::to_string(other) + " other)";
-    return limited > 0 && ok > 0 && other == 0;
+    bool notice = true;
+    if (what == "lookups") {
+        // An answer refused for its rate is still a notice the tool shows (查无此).
+        notice = client.Get("/api/answer?q=%61&k=1.x") == 429 &&
+                 client.lastBody.find("\\u67e5\\u65e0\\u6b64") != std::string::npos;
+        outcome += notice ? "; answers too, as a notice" : "; an answer was not refused as a notice";
+    }
+    return limited > 0 && ok > 0 && other == 0 && notice;
 }
 
 }  // namespace
