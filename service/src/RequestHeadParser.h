@@ -16,6 +16,7 @@ public:
     bool GotRequestLine() const { return gotRequestLine_; }
     // Set when a header line or the count of them went over its limit.
     bool FieldsOverLimit() const { return fieldsOverLimit_; }
+    size_t FieldCount() const { return fieldCount_; }
     boost::beast::http::verb Method() const { return method_; }
     const std::string& MethodText() const { return methodText_; }
     const std::string& Target() const { return target_; }
