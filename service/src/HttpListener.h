@@ -55,7 +55,7 @@ struct ListenerOptions {
     size_t maxRequestLine = 8192;   // 414 beyond
     size_t maxHeaderLine = 8192;    // 431 beyond, as for the next two
     size_t maxHeaderCount = 64;
-    size_t maxHeaderBytes = 16384;  // all header lines together
+    size_t maxHeaderBytes = 16384;  // with maxRequestLine, the most a whole head may take
     int maxRequestsPerConnection = 1000;
     bool trustForwardedFor = false;
     AccessLogMode accessLog = AccessLogMode::Off;
