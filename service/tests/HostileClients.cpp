@@ -23,6 +23,7 @@
 #include <poll.h>
 #include <sstream>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -73,6 +74,8 @@ public:
         argv.push_back(nullptr);
         pid_ = fork();
         if (pid_ == 0) {
+            // Should this program die, the server goes with it.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
             int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(out, 1);
             dup2(out, 2);
