@@ -12,7 +12,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${KELVORA_FUZZ_BUILD_DIR:-$root/build/fuzz}"
 
 all=(FindTextFuzzer ReplaceTextFuzzer TextSliceFuzzer PercentEncodeFuzzer
-     JsonLiteralFuzzer JsonLiteralGeneratedFuzzer ServiceQueryFuzzer ServiceQuestionFuzzer)
+     JsonLiteralFuzzer JsonLiteralGeneratedFuzzer ServiceQueryFuzzer ServiceQuestionFuzzer RequestHeadFuzzer)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 

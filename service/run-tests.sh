@@ -1,6 +1,6 @@
 #!/bin/bash
 # Builds the answer service with the host compiler and runs its tests.
-# Needs what scripts/install-deps.sh installs; the test summary is printed last.
+# Needs what scripts/install-deps.sh installs; the hostile-client table is printed last.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="${KELVORA_SERVICE_BUILD_DIR:-$here/../build-service}"
@@ -15,3 +15,5 @@ if ! { cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVORA_SERVICE
     exit 1
 fi
 "$build/tests/kelvora-service-tests" --gtest_brief=1
+# Hostile clients against the shipped server (about 30 s); prints its table.
+"$build/tests/kelvora-service-hostile"

@@ -2,18 +2,19 @@
 
 #include <csignal>
 #include <ctime>
-#include <httplib.h>
 
 #include "AnswerDisplay.h"
 #include "ConnectionPool.h"
 #include "Database.h"
 #include "DatabaseHealth.h"
 #include "FailureLog.h"
+#include "HttpListener.h"
 #include "LookupKey.h"
 #include "Maintenance.h"
 #include "MissRecorder.h"
 #include "QueryString.h"
 #include "QuestionBank.h"
+#include "RateLimiter.h"
 #include "Records.h"
 #include "Replies.h"
 #include "ReportWriter.h"
@@ -26,6 +27,8 @@ namespace {
 // Longer questions are not questions; the tool's own URL limit is far below this.
 constexpr size_t kMaxQuestionBytes = 4000;
 constexpr size_t kMaxReportAnswerBytes = 20000;
+// Reports wait for the write lock in turn; a few threads are enough to keep it busy.
+constexpr int kWriteThreads = 4;
 
 constexpr const char* kJson = "application/json; charset=utf-8";
 constexpr const char* kHtml = "text/html; charset=utf-8";
@@ -51,24 +54,10 @@ std::string ReadParam(const QueryParams& query, const std::string& name, bool re
     return {};
 }
 
-std::string StatusLine(int status) {
-    const char* reason = "request refused";
-    switch (status) {
-        case 400: reason = "bad request"; break;
-        case 404: reason = "not found"; break;
-        case 405: reason = "method not allowed"; break;
-        case 413: reason = "payload too large"; break;
-        case 414: reason = "request line too long"; break;
-        case 500: reason = "internal error"; break;
-        case 503: reason = "service unavailable"; break;
-    }
-    return std::to_string(status) + " " + reason + "\n";
-}
-
-void Reply(httplib::Response& res, int status, const std::string& body, const char* type) {
+void Reply(HttpResponse& res, int status, const std::string& body, const char* type) {
     res.status = status;
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(body, type);
+    res.contentType = type;
+    res.body = body;
 }
 
 }  // namespace
@@ -80,25 +69,36 @@ struct AnswerServer::Impl {
     MissRecorder misses{pool, options.limits, &health};
     ReportWriter reports{pool, health, options.limits};
     Maintenance maintenance{pool, health, options.limits};
-    httplib::Server http;
+    // Per client address; a burst of 20 s worth is allowed before the steady rate.
+    RateLimiter lookupLimit{static_cast<double>(options.lookupRate), 20.0 * options.lookupRate};
+    RateLimiter reportLimit{static_cast<double>(options.reportRate), 20.0 * options.reportRate};
+    HttpListener http;
     std::string configReply;
     int boundPort = 0;
 
-    explicit Impl(ServerOptions given) : options(std::move(given)), pool(options.databasePath) {}
+    explicit Impl(ServerOptions given)
+        : options(std::move(given)), pool(options.databasePath), http(ListenerSettings(options)) {}
 
-    std::string ClientAddress(const httplib::Request& req) const {
-        if (options.trustForwardedFor && req.has_header("X-Forwarded-For")) {
-            // The proxy appends the address it saw, so the last entry is the trusted one.
-            std::string chain = req.get_header_value("X-Forwarded-For");
-            size_t comma = chain.rfind(',');
-            std::string last = comma == std::string::npos ? chain : chain.substr(comma + 1);
-            size_t first = last.find_first_not_of(' ');
-            if (first != std::string::npos) return last.substr(first);
-        }
-        return req.remote_addr;
+    static ListenerOptions ListenerSettings(const ServerOptions& options) {
+        ListenerOptions settings;
+        settings.host = options.host;
+        settings.port = options.port;
+        settings.ioThreads = options.ioThreads;
+        settings.readThreads = options.threads;
+        settings.writeThreads = kWriteThreads;
+        settings.maxConnections = options.maxConnections;
+        settings.maxConnectionsPerAddress = options.maxConnectionsPerAddress;
+        settings.headTimeout = std::chrono::seconds(options.headTimeout);
+        settings.keepAliveTimeout = std::chrono::seconds(options.keepAliveTimeout);
+        settings.trustForwardedFor = options.trustForwardedFor;
+        settings.accessLog = options.accessLog;
+        return settings;
     }
 
-    void LookupPage(const httplib::Request& req, httplib::Response& res) {
+    // The listener has already taken the proxy's entry when it is trusted.
+    std::string ClientAddress(const HttpRequest& req) const { return req.clientAddress; }
+
+    void LookupPage(const HttpRequest& req, HttpResponse& res) {
         std::string question;
         std::string problem = ReadParam(ParseQuery(req.target), "t", true, kMaxQuestionBytes, question);
         if (!problem.empty()) return Reply(res, 400, "bad request: " + problem + "\n", kText);
@@ -107,11 +107,11 @@ struct AnswerServer::Impl {
         Reply(res, 200, LookupPageHtml(key), kHtml);
     }
 
-    void Config(const httplib::Request&, httplib::Response& res) {
+    void Config(const HttpRequest&, HttpResponse& res) {
         Reply(res, 200, configReply, kJson);
     }
 
-    void Answer(const httplib::Request& req, httplib::Response& res) {
+    void Answer(const HttpRequest& req, HttpResponse& res) {
         QueryParams query = ParseQuery(req.target);
         std::string question, key;
         std::string problem = ReadParam(query, "q", true, kMaxQuestionBytes, question);
@@ -125,13 +125,13 @@ struct AnswerServer::Impl {
         if (!db) return Reply(res, 503, AnswerJson(kUnavailableAnswer, ""), kJson);
         BankMatch match = FindBestMatch(*db, question);
         if (!match.found) {
-            misses.Add(question, Now());
+            if (!req.head) misses.Add(question, Now());
             return Reply(res, 200, AnswerJson(kNoMatchAnswer, question), kJson);
         }
         Reply(res, 200, AnswerJson(DisplayAnswer(match.entry), match.entry.question), kJson);
     }
 
-    void Report(const httplib::Request& req, httplib::Response& res) {
+    void Report(const HttpRequest& req, HttpResponse& res) {
         QueryParams query = ParseQuery(req.target);
         std::string question, answer;
         std::string problem = ReadParam(query, "t", true, kMaxQuestionBytes, question);
@@ -143,7 +143,7 @@ struct AnswerServer::Impl {
         Reply(res, 200, "ok", kText);
     }
 
-    void Health(const httplib::Request&, httplib::Response& res) {
+    void Health(const HttpRequest&, HttpResponse& res) {
         std::string problem = health.WriteProblem();
         if (!problem.empty()) {
             LogFailure("health check failed", problem);
@@ -155,20 +155,19 @@ struct AnswerServer::Impl {
     }
 
     void Route() {
-        http.Get("/get_cha_url.php", [this](const auto& req, auto& res) { LookupPage(req, res); });
-        http.Get("/new_get_api.php", [this](const auto& req, auto& res) { Config(req, res); });
-        http.Get("/api/answer", [this](const auto& req, auto& res) { Answer(req, res); });
-        http.Get("/upmy/up.php", [this](const auto& req, auto& res) { Report(req, res); });
-        http.Get("/healthz", [this](const auto& req, auto& res) { Health(req, res); });
-        // Errors the library produces itself (unknown path, overlong request line) get a plain reason.
-        http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-            if (res.body.empty()) {
-                res.set_content(StatusLine(res.status), kText);
-            }
-        });
-        http.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-            Reply(res, 500, "internal error\n", kText);
-        });
+        // Key pages and the configuration are quick and touch no database:
+        // they are answered on the network threads. Lookups and the health
+        // check read the database on the read pool; reports write it on the
+        // write pool, so a report waiting for the write lock never holds up a lookup.
+        http.Route("/get_cha_url.php", RouteWork::Inline, [this](const auto& req, auto& res) { LookupPage(req, res); },
+                   &lookupLimit);
+        http.Route("/new_get_api.php", RouteWork::Inline, [this](const auto& req, auto& res) { Config(req, res); });
+        // An answer refused for its rate still reads as a service notice in the tool.
+        http.Route("/api/answer", RouteWork::Read, [this](const auto& req, auto& res) { Answer(req, res); },
+                   &lookupLimit, [] { return HttpResponse{429, kJson, AnswerJson(kTooManyAnswer, "")}; });
+        http.Route("/upmy/up.php", RouteWork::Write, [this](const auto& req, auto& res) { Report(req, res); },
+                   &reportLimit);
+        http.Route("/healthz", RouteWork::Read, [this](const auto& req, auto& res) { Health(req, res); });
     }
 };
 
@@ -191,34 +190,11 @@ bool AnswerServer::Start(std::string& error) {
         }
     }
     if (!impl_->health.Remember(error)) return false;
-    impl_->pool.SetMostWaitingWriters(std::max(1, options.threads / 4));
+    impl_->pool.SetMostWaitingWriters(kWriteThreads / 2);
     impl_->maintenance.Start();
-    size_t threads = static_cast<size_t>(options.threads > 0 ? options.threads : 1);
-    impl_->http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    // The library's default also sets SO_REUSEPORT, which would let a second
-    // server share the port and take half the requests; refuse that instead.
-    impl_->http.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    impl_->http.set_tcp_nodelay(true);  // small replies must not wait for delayed ACKs
-    impl_->http.set_keep_alive_max_count(1000);
-    // Each open connection holds a worker; browsers keep theirs open after
-    // the lookup page, so idle ones are let go soon.
-    impl_->http.set_keep_alive_timeout(2);
-    impl_->http.set_payload_max_length(64 * 1024);
     impl_->Route();
-
-    if (options.port == 0) {
-        impl_->boundPort = impl_->http.bind_to_any_port(options.host);
-        if (impl_->boundPort <= 0) impl_->boundPort = 0;
-    } else if (impl_->http.bind_to_port(options.host, options.port)) {
-        impl_->boundPort = options.port;
-    }
-    if (impl_->boundPort == 0) {
-        error = "cannot listen on " + options.host + ":" + std::to_string(options.port);
-        return false;
-    }
+    if (!impl_->http.Bind(error)) return false;
+    impl_->boundPort = impl_->http.BoundPort();
     std::string publicUrl = options.publicUrl;
     if (publicUrl.empty()) publicUrl = "http://" + options.host + ":" + std::to_string(impl_->boundPort);
     impl_->configReply = ConfigJson(options.notice, AnswerUrlTemplate(publicUrl), options.rejectNotice);
@@ -232,11 +208,11 @@ int AnswerServer::BoundPort() const {
 void AnswerServer::Run() {
     // A client that hangs up mid-reply must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
-    impl_->http.listen_after_bind();
+    impl_->http.Run();
 }
 
 void AnswerServer::Stop() {
-    impl_->http.stop();
+    impl_->http.Stop();
 }
 
 void AnswerServer::FlushRecords() {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Retention.h"
+#include "AccessLog.h"
 
 namespace kelvora {
 
@@ -16,7 +17,15 @@ struct ServerOptions {
     std::string databasePath;
     std::string secret;          // key for the lookup keys' MAC
     int64_t keyLifetime = 600;   // seconds a lookup key stays valid
-    int threads = 64;            // worker threads, one per open connection
+    int threads = 16;            // threads for requests that read the database
+    int ioThreads = 2;           // threads that accept, read and write connections
+    int maxConnections = 4096;   // open at once; beyond it new connections get 503
+    int maxConnectionsPerAddress = 256;  // per client address; beyond it 429
+    int headTimeout = 10;        // seconds for the first request's whole head (then 408)
+    int keepAliveTimeout = 5;    // seconds a kept-alive connection waits for its next request
+    int lookupRate = 100;        // key pages and answers per second per client address; 0: no limit
+    int reportRate = 20;         // reports per second per client address; 0: no limit
+    AccessLogMode accessLog = AccessLogMode::Off;
     std::string notice;          // the configuration's "title"
     std::string rejectNotice;    // the configuration's "log"
     bool trustForwardedFor = false;  // behind a reverse proxy: client address from X-Forwarded-For

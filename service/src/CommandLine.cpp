@@ -26,8 +26,12 @@ constexpr const char* kUsage =
     "usage:\n"
     "  kelvora-service serve [--listen HOST:PORT] [--public-url URL] [--db FILE] [--secret-file FILE]\n"
     "                        [--key-lifetime SECONDS] [--threads N] [--notice TEXT] [--reject-notice TEXT]\n"
-    "                        [--trust-forwarded-for] [--report-bytes N] [--max-reports N] [--report-days D]\n"
-    "                        [--max-unanswered N] [--unanswered-days D] [--disk-reserve-mb MB]\n"
+    "                        [--trust-forwarded-for] [--io-threads N] [--max-connections N]\n"
+    "                        [--max-connections-per-address N] [--head-timeout SECONDS]\n"
+    "                        [--keep-alive-timeout SECONDS] [--lookup-rate N] [--report-rate N]\n"
+    "                        [--access-log off|refused|all] [--report-bytes N] [--max-reports N]\n"
+    "                        [--report-days D] [--max-unanswered N] [--unanswered-days D]\n"
+    "                        [--disk-reserve-mb MB]\n"
     "  kelvora-service import [--db FILE] BANK.csv|BANK.json ...\n"
     "  kelvora-service unanswered [--db FILE] [--limit N]\n"
     "  kelvora-service stats [--db FILE]\n"
@@ -42,7 +46,15 @@ struct Arguments {
     std::string notice = std::string(kDefaultNotice);
     std::string rejectNotice = std::string(kDefaultRejectNotice);
     int64_t keyLifetime = 600;
-    int64_t threads = 64;
+    int64_t threads = 16;
+    int64_t ioThreads = 2;
+    int64_t maxConnections = 4096;
+    int64_t maxConnectionsPerAddress = 256;
+    int64_t headTimeout = 10;
+    int64_t keepAliveTimeout = 5;
+    int64_t lookupRate = 100;
+    int64_t reportRate = 20;
+    AccessLogMode accessLog = AccessLogMode::Off;
     int64_t limit = 50;
     bool trustForwardedFor = false;
     RecordLimits limits;
@@ -89,6 +101,17 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
         else if (option == "--reject-notice") ok = value(args.rejectNotice) && IsValidUtf8(args.rejectNotice);
         else if (option == "--key-lifetime") ok = number(10, 7 * 86400, args.keyLifetime);
         else if (option == "--threads") ok = number(1, 1024, args.threads);
+        else if (option == "--io-threads") ok = number(1, 64, args.ioThreads);
+        else if (option == "--max-connections") ok = number(16, 1000000, args.maxConnections);
+        else if (option == "--max-connections-per-address") ok = number(1, 1000000, args.maxConnectionsPerAddress);
+        else if (option == "--head-timeout") ok = number(1, 600, args.headTimeout);
+        else if (option == "--keep-alive-timeout") ok = number(1, 600, args.keepAliveTimeout);
+        else if (option == "--lookup-rate") ok = number(0, 1000000, args.lookupRate);
+        else if (option == "--report-rate") ok = number(0, 1000000, args.reportRate);
+        else if (option == "--access-log") {
+            std::string mode;
+            ok = value(mode) && ParseAccessLogMode(mode, args.accessLog);
+        }
         else if (option == "--limit") ok = number(1, 1000000, args.limit);
         else if (option == "--trust-forwarded-for") args.trustForwardedFor = true;
         else if (option == "--report-bytes") ok = number(256, 65536, args.limits.reportBytes);
@@ -147,6 +170,14 @@ int Serve(const Arguments& args) {
     options.rejectNotice = args.rejectNotice;
     options.trustForwardedFor = args.trustForwardedFor;
     options.limits = args.limits;
+    options.ioThreads = static_cast<int>(args.ioThreads);
+    options.maxConnections = static_cast<int>(args.maxConnections);
+    options.maxConnectionsPerAddress = static_cast<int>(args.maxConnectionsPerAddress);
+    options.headTimeout = static_cast<int>(args.headTimeout);
+    options.keepAliveTimeout = static_cast<int>(args.keepAliveTimeout);
+    options.lookupRate = static_cast<int>(args.lookupRate);
+    options.reportRate = static_cast<int>(args.reportRate);
+    options.accessLog = args.accessLog;
 
     // Termination signals are taken by one waiter thread; every other thread,
     // the server's workers included, inherits the blocked mask.

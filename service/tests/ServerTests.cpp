@@ -208,6 +208,46 @@ TEST_F(ServerTest, BadRequestsGetAClear4xxAndTheServerKeepsServing) {
     EXPECT_EQ(Lookup("水的化学式是什么？").answer, "H2O");
 }
 
+TEST_F(ServerTest, HeadChangesNothing) {
+    std::string question = "澳大利亚的国宝动物是什么？";
+    std::string target = AnswerTarget(Template(), question, KeyFor(question));
+    test::HttpReply head = test::HttpExchange(port, "HEAD " + target + " HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(head.status, 200);
+    EXPECT_NE(head.headers.find("Content-Length: "), std::string::npos);
+    EXPECT_EQ(head.body, "");
+    test::HttpReply report = test::HttpExchange(
+        port, "HEAD /upmy/up.php?t=" + PercentEncodeAll(question) + "&d=x HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(report.status, 405);
+    EXPECT_NE(report.headers.find("Allow: GET"), std::string::npos);
+
+    server->FlushRecords();
+    Connection db;
+    ASSERT_TRUE(db.Open(dir.Path("bank.db")));
+    EXPECT_TRUE(ListUnanswered(db, 10).empty());
+    EXPECT_EQ(ReadStats(db, std::time(nullptr)).reports, 0);
+}
+
+TEST_F(ServerTest, KeptAliveConnectionAnswersPipelinedRequestsInOrder) {
+    std::string question = PercentEncodeAll("水的化学式是什么？");
+    test::HttpReply reply = test::HttpExchange(
+        port, "GET /healthz HTTP/1.1\r\nHost: a\r\n\r\n"
+              "GET /upmy/up.php?t=" + question + "&d=H2O HTTP/1.1\r\nHost: a\r\n\r\n"
+              "GET /new_get_api.php HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n",
+        5000, true);
+    // The first reply, then the rest of the stream as it came.
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body.rfind("ok ", 0), 0u) << reply.body;
+    size_t second = reply.body.find("HTTP/1.1 200");
+    ASSERT_NE(second, std::string::npos) << reply.body;
+    size_t third = reply.body.find("HTTP/1.1 200", second + 1);
+    ASSERT_NE(third, std::string::npos) << reply.body;
+    EXPECT_NE(reply.body.substr(second, third - second).find("\r\n\r\nok"), std::string::npos);
+    EXPECT_NE(reply.body.find("\"api\"", third), std::string::npos);
+    Connection db;
+    ASSERT_TRUE(db.Open(dir.Path("bank.db")));
+    EXPECT_EQ(ReadStats(db, std::time(nullptr)).reports, 1);
+}
+
 TEST_F(ServerTest, HealthCheckCountsTheBank) {
     test::HttpReply reply = HttpGet(port, "/healthz");
     EXPECT_EQ(reply.status, 200);

@@ -133,7 +133,7 @@ TEST_F(StorageTest, FullDiskIsUnhealthyAndRecordsNothingButLookupsGoOn) {
 }
 
 TEST_F(StorageTest, WriterHoldingTheDatabaseCostsReportsA503NotLookups) {
-    Serve({"--threads", "8"});
+    Serve({"--threads", "8", "--lookup-rate", "0"});
     Connection writer;
     ASSERT_TRUE(writer.Open(db));
     ASSERT_TRUE(writer.Exec("BEGIN IMMEDIATE"));

@@ -61,6 +61,14 @@ bool ReplyComplete(const std::string& received) {
 }  // namespace
 
 HttpReply HttpGet(int port, std::string_view target, int timeoutMs) {
+    std::string request = "GET " + std::string(target) +
+                          " HTTP/1.0\r\nAccept: */*\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT "
+                          "5.0)\r\nHost: 127.0.0.1:" +
+                          std::to_string(port) + "\r\n\r\n";
+    return HttpExchange(port, request, timeoutMs);
+}
+
+HttpReply HttpExchange(int port, std::string_view request, int timeoutMs, bool untilClose) {
     HttpReply reply;
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return reply;
@@ -68,10 +76,6 @@ HttpReply HttpGet(int port, std::string_view target, int timeoutMs) {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string request = "GET " + std::string(target) +
-                          " HTTP/1.0\r\nAccept: */*\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT "
-                          "5.0)\r\nHost: 127.0.0.1:" +
-                          std::to_string(port) + "\r\n\r\n";
     std::string received;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
@@ -85,7 +89,7 @@ HttpReply HttpGet(int port, std::string_view target, int timeoutMs) {
             ssize_t got = recv(fd, buffer, sizeof buffer, 0);
             if (got <= 0) break;
             received.append(buffer, static_cast<size_t>(got));
-            if (ReplyComplete(received)) break;
+            if (!untilClose && ReplyComplete(received)) break;
         }
     }
     close(fd);

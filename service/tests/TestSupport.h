@@ -40,6 +40,11 @@ struct HttpReply {
 // keep-alive), giving up after timeoutMs.
 HttpReply HttpGet(int port, std::string_view target, int timeoutMs = 5000);
 
+// The request as given on a new connection; the reply up to its
+// Content-Length or the close (with untilClose, everything until the close:
+// further replies end up in the body).
+HttpReply HttpExchange(int port, std::string_view request, int timeoutMs = 5000, bool untilClose = false);
+
 // The text between the first "<body>" and the next "</body>", as the tool cuts the key.
 std::string BodyText(std::string_view page);
 
