@@ -281,8 +281,6 @@ bool LiteralReader::ReadScalar(bool& isString, std::u16string* decoded)
     return ReadWord();
 }
 
-// An explicit stack of open containers instead of recursion. After each value
-// the reader looks at the innermost container for "," or its closing bracket.
 bool LiteralReader::ReadWhole(bool& isString, std::u16string& content, std::u16string& evaluable)
 {
     isString = false;
@@ -293,6 +291,8 @@ bool LiteralReader::ReadWhole(bool& isString, std::u16string& content, std::u16s
     return true;
 }
 
+// An explicit stack of open containers instead of recursion. After each value
+// the reader looks at the innermost container for "," or its closing bracket.
 bool LiteralReader::ReadValue(bool& isString, std::u16string& content)
 {
     std::vector<Container> open;
