@@ -2,6 +2,7 @@
 // recogniser of the data literal grammar, and whatever it lets through has
 // balanced brackets within the depth limit and nothing outside strings that
 // could run: no calls, operators, comments or identifiers as values.
+#include <optional>
 #include <string>
 
 #include "FuzzCheck.h"
@@ -80,9 +81,13 @@ void CheckHarmless(std::u16string_view text)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::u16string text = Utf16FromFuzzBytes(data, size);
-    const bool accepted = IsEvaluableLiteral(text);
-    FUZZ_CHECK(accepted == reference::IsDataLiteral(text, kMaxLiteralDepth));
-    if (accepted)
+    const std::optional<std::u16string> evaluable = EvaluableLiteral(text);
+    FUZZ_CHECK(evaluable.has_value() == reference::IsDataLiteral(text, kMaxLiteralDepth));
+    if (evaluable) {
         CheckHarmless(text);
+        // What the engine gets in its place is harmless data as well.
+        CheckHarmless(*evaluable);
+        FUZZ_CHECK(reference::IsDataLiteral(*evaluable, kMaxLiteralDepth));
+    }
     return 0;
 }

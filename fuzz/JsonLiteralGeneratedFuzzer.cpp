@@ -60,14 +60,24 @@ private:
             out += Blanks[input_.ConsumeIntegralInRange<int>(0, 3)];
     }
 
+    // Whole characters, no zero character (JSON allows both, the guard
+    // refuses them), and never the name that would set a prototype.
     std::u16string Text()
     {
         std::u16string text;
         const std::size_t length = input_.ConsumeIntegralInRange<std::size_t>(0, 12);
-        for (std::size_t i = 0; i < length && input_.remaining_bytes() > 0; ++i)
-            text += input_.ConsumeBool() ? static_cast<char16_t>(input_.ConsumeIntegralInRange<int>(0x20, 0x7E))
-                                         : input_.ConsumeIntegral<char16_t>();
-        return text;
+        for (std::size_t i = 0; i < length && input_.remaining_bytes() > 0; ++i) {
+            char16_t c = input_.ConsumeBool() ? static_cast<char16_t>(input_.ConsumeIntegralInRange<int>(0x20, 0x7E))
+                                              : input_.ConsumeIntegral<char16_t>();
+            if (c >= 0xD800 && c <= 0xDBFF) {
+                text += c;
+                c = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+            } else if (c == 0 || (c >= 0xDC00 && c <= 0xDFFF)) {
+                c = u'?';
+            }
+            text += c;
+        }
+        return text == u"__proto__" ? u"proto" : text;
     }
 
     // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?

@@ -1,12 +1,18 @@
 #pragma once
+#include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
 // A small recursive recogniser of the data literals the evaluation guard lets
 // through, written separately from it: JSON values, single-quoted strings,
-// unquoted member names, signed numbers, nesting to a fixed depth.
+// unquoted member names, signed numbers without leading zeros, nesting to a
+// fixed depth; no zero character or lone surrogate in strings, no member
+// named __proto__, no number too small for engines to read alike.
 namespace reference {
+
+constexpr double SmallestMagnitude = 1e-290;
 
 class LiteralGrammar {
 public:
@@ -82,15 +88,20 @@ private:
     bool Name()
     {
         Space();
+        std::u16string name;
         if (At(u'"') || At(u'\'')) {
-            if (!String(nullptr))
+            if (!String(&name))
                 return false;
         } else if (NameStart(Cur())) {
+            const std::size_t begin = at_;
             while (NameChar(Cur()))
                 ++at_;
+            name = text_.substr(begin, at_ - begin);
         } else if (!Number(false)) {
             return false;
         }
+        if (name == u"__proto__")
+            return false;
         Space();
         if (!At(u':'))
             return false;
@@ -100,9 +111,13 @@ private:
 
     bool Number(bool sign)
     {
+        const std::size_t begin = at_;
         if (sign && (At(u'+') || At(u'-')))
             ++at_;
+        const std::size_t wholeBegin = at_;
         std::size_t whole = Digits();
+        if (whole > 1 && text_[wholeBegin] == u'0')
+            return false;
         std::size_t fraction = 0;
         if (At(u'.')) {
             ++at_;
@@ -117,7 +132,14 @@ private:
             if (Digits() == 0)
                 return false;
         }
-        return !NameChar(Cur()) && !At(u'.');
+        if (NameChar(Cur()) || At(u'.'))
+            return false;
+        // The C library's reading, correctly rounded: zero, or not too small.
+        std::string ascii(text_.begin() + static_cast<std::ptrdiff_t>(begin), text_.begin() + static_cast<std::ptrdiff_t>(at_));
+        if (ascii[0] == '+')
+            ascii.erase(0, 1);
+        const double value = std::fabs(std::strtod(ascii.c_str(), nullptr));
+        return value == 0 || value >= SmallestMagnitude;
     }
 
     std::size_t Digits()
@@ -142,12 +164,13 @@ private:
     bool String(std::u16string* content)
     {
         const char16_t quote = text_[at_++];
+        std::u16string value;
         for (;;) {
             if (at_ >= text_.size())
                 return false;
             char16_t c = text_[at_++];
             if (c == quote)
-                return true;
+                break;
             if ((c < 0x20 && c != u'\t') || c == 0x2028 || c == 0x2029)
                 return false;
             if (c == u'\\') {
@@ -174,9 +197,24 @@ private:
                     return false;
                 }
             }
-            if (content)
-                content->push_back(c);
+            value.push_back(c);
         }
+        // Whole characters only: every high surrogate followed by a low one.
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            const char16_t c = value[i];
+            if (c == 0)
+                return false;
+            if (c >= 0xD800 && c <= 0xDBFF) {
+                if (i + 1 >= value.size() || value[i + 1] < 0xDC00 || value[i + 1] > 0xDFFF)
+                    return false;
+                ++i;
+            } else if (c >= 0xDC00 && c <= 0xDFFF) {
+                return false;
+            }
+        }
+        if (content)
+            *content = value;
+        return true;
     }
 
     std::u16string_view text_;

@@ -286,10 +286,18 @@ ByteBuffer FetchOnceWithin(const AnsiText& url, const FetchLimits& limits, std::
 
 ByteBuffer HttpFetch(const AnsiText& url, const FetchLimits& limits)
 {
+    // One deadline for the whole fetch: each hop gets what the hops before
+    // it left, so a chain of slow redirects ends on time like a slow reply.
+    const ULONGLONG start = GetTickCount64();
     AnsiText current = url;
     for (int hop = 0;; ++hop) {
+        const ULONGLONG elapsed = GetTickCount64() - start;
+        if (elapsed >= limits.totalMs)
+            return {};
+        FetchLimits hopLimits = limits;
+        hopLimits.totalMs = static_cast<uint32_t>(limits.totalMs - elapsed);
         std::string redirect;
-        ByteBuffer body = FetchOnceWithin(current, limits, redirect);
+        ByteBuffer body = FetchOnceWithin(current, hopLimits, redirect);
         // A service that redirects in a circle must not hold the caller: after
         // MaxRedirects hops the fetch gives up with the empty result.
         if (redirect.empty() || hop == MaxRedirects)

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "json/JsonLiteral.h"
@@ -102,11 +103,14 @@ bool JsonDocument::Parse(const AnsiText& text)
     Eval("var " + VariableName + "=null", ResultKind::Number);
 
     // The text comes from the network: it is checked in exactly the form the
-    // engine will receive, and only a data literal is evaluated.
+    // engine will receive, and only a data literal is evaluated, in the form
+    // that every engine reads alike.
     std::wstring wideText = WideFromAnsi(text);
-    if (!IsEvaluableLiteral(std::u16string(wideText.begin(), wideText.end())))
+    std::optional<std::u16string> evaluable = EvaluableLiteral(std::u16string(wideText.begin(), wideText.end()));
+    if (!evaluable)
         return false;
-    std::wstring script = L"var " + WideFromAnsi(VariableName) + L"=eval(" + wideText + L")";
+    std::wstring script = L"var " + WideFromAnsi(VariableName) + L"=eval(" +
+                          std::wstring(evaluable->begin(), evaluable->end()) + L")";
     engine_.CallMethod("AddCode", std::wstring_view(script), ResultKind::Number);
     return Eval("null !=" + VariableName, ResultKind::Boolean).boolean;
 }

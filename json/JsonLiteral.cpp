@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "json/LiteralNumber.h"
+
 namespace {
 
 bool IsSpace(char16_t c)
@@ -45,13 +47,48 @@ bool IsForbiddenInString(char16_t c)
     return (c < 0x20 && c != u'\t') || c == 0x2028 || c == 0x2029;
 }
 
+bool IsHighSurrogate(char16_t c)
+{
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+
+bool IsLowSurrogate(char16_t c)
+{
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// Some engines let a member of this name set the object's prototype.
+constexpr std::u16string_view PrototypeName = u"__proto__";
+
+// A string literal holding `text`, for a string whose content was rewritten.
+std::u16string QuotedString(std::u16string_view text)
+{
+    static constexpr char16_t Hex[] = u"0123456789abcdef";
+    std::u16string quoted(1, u'"');
+    for (char16_t c : text) {
+        if (c == u'"' || c == u'\\') {
+            quoted += u'\\';
+            quoted += c;
+        } else if (IsForbiddenInString(c)) {
+            quoted += u"\\u";
+            for (int shift = 12; shift >= 0; shift -= 4)
+                quoted += Hex[(c >> shift) & 0xF];
+        } else {
+            quoted += c;
+        }
+    }
+    quoted += u'"';
+    return quoted;
+}
+
 class LiteralReader {
 public:
     explicit LiteralReader(std::u16string_view text) : text_(text) {}
 
     // Reads the whole text as one value; `content` receives the decoded text
-    // when that value is a lone string literal.
-    bool ReadWhole(bool& isString, std::u16string& content);
+    // when that value is a lone string literal, `evaluable` the text with
+    // every number in its canonical form.
+    bool ReadWhole(bool& isString, std::u16string& content, std::u16string& evaluable);
 
 private:
     enum class Container : char { Object, Array };
@@ -66,28 +103,53 @@ private:
 
     bool ReadString(std::u16string* decoded);
     bool ReadNumber(bool allowSign);
+    // Puts `canonical` in place of the text from `begin` to the reader's position.
+    void Rewrite(std::size_t begin, std::u16string_view canonical);
     bool ReadWord();
     bool ReadMemberName();
     bool ReadScalar(bool& isString, std::u16string* decoded);
+    bool ReadValue(bool& isString, std::u16string& content);
 
     std::u16string_view text_;
     std::size_t at_ = 0;
+    std::u16string evaluable_;
+    std::size_t copiedUpTo_ = 0;  // text_ before this is in evaluable_ already
+    std::u16string name_;         // the member name being read, decoded
 };
+
+void LiteralReader::Rewrite(std::size_t begin, std::u16string_view canonical)
+{
+    if (text_.substr(begin, at_ - begin) == canonical)
+        return;
+    evaluable_.append(text_.substr(copiedUpTo_, begin - copiedUpTo_));
+    evaluable_.append(canonical);
+    copiedUpTo_ = at_;
+}
 
 // Accepts only escapes whose meaning every engine agrees on; "\v", octal
 // escapes and line continuations differ between engines and are refused.
 bool LiteralReader::ReadString(std::u16string* decoded)
 {
     char16_t quote = text_[at_++];
+    bool afterHighSurrogate = false;
+    // Every character of the value, escaped or not, passes here.
+    auto accept = [&](char16_t value) {
+        if (value == 0 || afterHighSurrogate != IsLowSurrogate(value))
+            return false;
+        afterHighSurrogate = IsHighSurrogate(value);
+        if (decoded)
+            decoded->push_back(value);
+        return true;
+    };
     while (!AtEnd()) {
         char16_t c = text_[at_++];
         if (c == quote)
-            return true;
+            return !afterHighSurrogate;
         if (IsForbiddenInString(c))
             return false;
         if (c != u'\\') {
-            if (decoded)
-                decoded->push_back(c);
+            if (!accept(c))
+                return false;
             continue;
         }
         if (AtEnd())
@@ -116,16 +178,18 @@ bool LiteralReader::ReadString(std::u16string* decoded)
         default:
             return false;
         }
-        if (decoded)
-            decoded->push_back(value);
+        if (!accept(value))
+            return false;
     }
     return false;
 }
 
 // Decimal numbers: digits with an optional fraction and exponent, or a
-// fraction alone; no hexadecimal, no Infinity or NaN.
+// fraction alone; no hexadecimal, no Infinity or NaN, no leading zeros. The
+// number goes to the engine in its canonical form.
 bool LiteralReader::ReadNumber(bool allowSign)
 {
+    const std::size_t begin = at_;
     if (allowSign && (Peek() == u'-' || Peek() == u'+'))
         ++at_;
     std::size_t digits = 0;
@@ -133,6 +197,9 @@ bool LiteralReader::ReadNumber(bool allowSign)
         ++at_;
         ++digits;
     }
+    // Engines read 012 as octal.
+    if (digits > 1 && text_[at_ - digits] == u'0')
+        return false;
     if (Peek() == u'.') {
         ++at_;
         while (IsDigit(Peek())) {
@@ -152,7 +219,13 @@ bool LiteralReader::ReadNumber(bool allowSign)
             ++at_;
     }
     // "1a" or "0x1" must not pass as a number followed by something else.
-    return !IsNamePart(Peek()) && Peek() != u'.';
+    if (IsNamePart(Peek()) || Peek() == u'.')
+        return false;
+    std::optional<std::u16string> canonical = CanonicalNumber(text_.substr(begin, at_ - begin));
+    if (!canonical)
+        return false;
+    Rewrite(begin, *canonical);
+    return true;
 }
 
 bool LiteralReader::ReadWord()
@@ -172,18 +245,23 @@ bool LiteralReader::ReadMemberName()
 {
     SkipSpace();
     char16_t c = Peek();
+    name_.clear();
     if (c == u'"' || c == u'\'') {
-        if (!ReadString(nullptr))
+        if (!ReadString(&name_))
             return false;
     } else if (IsDigit(c) || c == u'.') {
         if (!ReadNumber(false))
             return false;
     } else if (IsNameStart(c)) {
+        const std::size_t begin = at_;
         while (IsNamePart(Peek()))
             ++at_;
+        name_ = text_.substr(begin, at_ - begin);
     } else {
         return false;
     }
+    if (name_ == PrototypeName)
+        return false;
     SkipSpace();
     if (Peek() != u':')
         return false;
@@ -203,11 +281,20 @@ bool LiteralReader::ReadScalar(bool& isString, std::u16string* decoded)
     return ReadWord();
 }
 
-// An explicit stack of open containers instead of recursion. After each value
-// the reader looks at the innermost container for "," or its closing bracket.
-bool LiteralReader::ReadWhole(bool& isString, std::u16string& content)
+bool LiteralReader::ReadWhole(bool& isString, std::u16string& content, std::u16string& evaluable)
 {
     isString = false;
+    if (!ReadValue(isString, content))
+        return false;
+    evaluable_.append(text_.substr(copiedUpTo_));
+    evaluable = std::move(evaluable_);
+    return true;
+}
+
+// An explicit stack of open containers instead of recursion. After each value
+// the reader looks at the innermost container for "," or its closing bracket.
+bool LiteralReader::ReadValue(bool& isString, std::u16string& content)
+{
     std::vector<Container> open;
     bool topLevel = true;
     for (;;) {
@@ -261,17 +348,29 @@ bool LiteralReader::ReadWhole(bool& isString, std::u16string& content)
 
 }
 
-bool IsEvaluableLiteral(std::u16string_view text)
+std::optional<std::u16string> EvaluableLiteral(std::u16string_view text)
 {
     bool isString = false;
     std::u16string content;
-    if (!LiteralReader(text).ReadWhole(isString, content))
-        return false;
+    std::u16string evaluable;
+    if (!LiteralReader(text).ReadWhole(isString, content, evaluable))
+        return std::nullopt;
     if (!isString)
-        return true;
+        return evaluable;
     // eval runs the content of a string as script: the content must be a data
     // literal in turn. A string inside it is only a value, so one level is all.
     bool innerIsString = false;
     std::u16string innerContent;
-    return LiteralReader(content).ReadWhole(innerIsString, innerContent);
+    std::u16string innerEvaluable;
+    if (!LiteralReader(content).ReadWhole(innerIsString, innerContent, innerEvaluable))
+        return std::nullopt;
+    // Numbers in the content were rewritten: the string now holds that form.
+    if (innerEvaluable != content)
+        return QuotedString(innerEvaluable);
+    return evaluable;
+}
+
+bool IsEvaluableLiteral(std::u16string_view text)
+{
+    return EvaluableLiteral(text).has_value();
 }

@@ -24,9 +24,12 @@ if [ ${#need[@]} -gt 0 ]; then
     apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
 
-# Wine's ANSI code page follows the locale: zh_CN.UTF-8 gives code page 936.
-if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
-    sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
-    grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
-    locale-gen >/dev/null
-fi
+# Wine's ANSI code page follows the locale: zh_CN.UTF-8 gives code page 936;
+# en_US.UTF-8 (1252) is the tests' other system.
+for loc in zh_CN en_US; do
+    if ! locale -a 2>/dev/null | grep -qix "$loc.utf8"; then
+        sed -i "s/^# *$loc.UTF-8 UTF-8/$loc.UTF-8 UTF-8/" /etc/locale.gen
+        grep -q "^$loc.UTF-8 UTF-8" /etc/locale.gen || echo "$loc.UTF-8 UTF-8" >> /etc/locale.gen
+        locale-gen >/dev/null
+    fi
+done

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Starts or stops what a test run shares: an X server when there is no display,
 # a Wine prefix created by Wine itself, and one persistent wineserver.
-#   wine-session.sh start SESSION_DIR ACP_CHECK_EXE
+#   wine-session.sh start SESSION_DIR ACP_CHECK_EXE [LOCALE ANSI_CODE_PAGE]
 #   wine-session.sh stop  SESSION_DIR
+# By default the locale is zh_CN.UTF-8, whose ANSI code page is 936.
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/wine-env.sh"
@@ -23,6 +24,9 @@ case "$action" in
 start)
     # In a subshell: the stale session's DISPLAY must not look like the caller's.
     (stop_session)
+    locale="${4:-zh_CN.UTF-8}"
+    expected_acp="${5:-936}"
+    if [ "$locale" = zh_CN.UTF-8 ]; then rm -f "$session/locale"; else echo "$locale" > "$session/locale"; fi
     if [ -z "${DISPLAY:-}" ]; then
         rm -f "$session/display"
         Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$session/display" >/dev/null 2>&1 &
@@ -40,8 +44,8 @@ start)
     timeout 60 wine "$3" "$(winepath -w "$acp_file" 2>/dev/null)" >/dev/null 2>&1 </dev/null
     acp="$(tr -d '\r\n' < "$acp_file" 2>/dev/null)"
     echo "Wine ANSI code page: ${acp:-unknown}, display ${DISPLAY:-none}"
-    if [ "$acp" != "936" ]; then
-        echo "Wine's ANSI code page is not 936: is the zh_CN.UTF-8 locale generated?" >&2
+    if [ "$acp" != "$expected_acp" ]; then
+        echo "Wine's ANSI code page is not $expected_acp: is the $locale locale generated?" >&2
         exit 1
     fi
     ;;
@@ -49,7 +53,7 @@ stop)
     stop_session
     ;;
 *)
-    echo "usage: $0 start|stop SESSION_DIR [ACP_CHECK_EXE]" >&2
+    echo "usage: $0 start|stop SESSION_DIR [ACP_CHECK_EXE [LOCALE ANSI_CODE_PAGE]]" >&2
     exit 2
     ;;
 esac

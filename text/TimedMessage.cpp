@@ -1,11 +1,15 @@
 #include "text/TimedMessage.h"
 
 #include <cstring>
+#include <cwchar>
+#include <string>
 #include <utility>
+
+#include "text/WideText.h"
 
 namespace {
 
-using MessageBoxTimeoutAProc = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT, WORD, DWORD);
+using MessageBoxTimeoutWProc = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT, WORD, DWORD);
 
 constexpr char DefaultTitle[] = "\xD3\xD1\xC7\xE9\xCC\xE1\xD0\xD1";  // 友情提醒
 constexpr uint32_t DefaultTimeoutMs = 5000;
@@ -15,18 +19,20 @@ constexpr char MessageBoxClass[] = "#32770";
 // pass, so that the wait does not spin a processor.
 constexpr DWORD IdlePassMs = 10;
 
-// Exported by user32 but not declared in its headers, so bound by name.
-MessageBoxTimeoutAProc BoundMessageBoxTimeout()
+// Exported by user32 but not declared in its headers, so bound by name. The
+// W form: the texts are converted from code page 936 here, so the box reads
+// right whatever the system's ANSI code page is.
+MessageBoxTimeoutWProc BoundMessageBoxTimeout()
 {
-    static const MessageBoxTimeoutAProc proc = reinterpret_cast<MessageBoxTimeoutAProc>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "MessageBoxTimeoutA")));
+    static const MessageBoxTimeoutWProc proc = reinterpret_cast<MessageBoxTimeoutWProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "MessageBoxTimeoutW")));
     return proc;
 }
 
 // One box this thread has open. Boxes nest when a handler that runs inside
 // a box's modal loop opens another one.
 struct OpenBox {
-    const char* title = nullptr;
+    const wchar_t* title = nullptr;
     UINT_PTR timerId = 0;
     HWND box = nullptr;
     OpenBox* outer = nullptr;
@@ -55,9 +61,9 @@ LRESULT CALLBACK NoteBoxCreation(int code, WPARAM wParam, LPARAM lParam)
 BOOL CALLBACK FindBoxByTitle(HWND window, LPARAM param)
 {
     auto* open = reinterpret_cast<OpenBox*>(param);
-    char text[256] = {};
-    GetWindowTextA(window, text, sizeof text);
-    if (IsMessageBoxWindow(window) && std::strcmp(text, open->title) == 0) {
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, 256);
+    if (IsMessageBoxWindow(window) && std::wcscmp(text, open->title) == 0) {
         open->box = window;
         return FALSE;
     }
@@ -148,7 +154,8 @@ int32_t ShowTimedMessage(const AnsiText& text, std::optional<uint32_t> style, st
                          std::optional<HWND> owner, std::optional<uint32_t> timeoutMs)
 {
     const HWND ownerWindow = owner ? *owner : FindProcessWindow(GetCurrentProcessId());
-    const AnsiText titleText = title ? *title : AnsiText(DefaultTitle);
+    const std::wstring titleText = WideFromAnsi(title ? *title : AnsiText(DefaultTitle));
+    const std::wstring messageText = WideFromAnsi(text);
     const UINT boxStyle = style ? *style : 0;
     const DWORD timeout = timeoutMs ? *timeoutMs : DefaultTimeoutMs;
 
@@ -164,10 +171,10 @@ int32_t ShowTimedMessage(const AnsiText& text, std::optional<uint32_t> style, st
     }
 
     int pressed = 0;
-    if (MessageBoxTimeoutAProc messageBoxTimeout = BoundMessageBoxTimeout())
-        pressed = messageBoxTimeout(ownerWindow, text.c_str(), titleText.c_str(), boxStyle, 0, timeout);
+    if (MessageBoxTimeoutWProc messageBoxTimeout = BoundMessageBoxTimeout())
+        pressed = messageBoxTimeout(ownerWindow, messageText.c_str(), titleText.c_str(), boxStyle, 0, timeout);
     else
-        pressed = MessageBoxA(ownerWindow, text.c_str(), titleText.c_str(), boxStyle);
+        pressed = MessageBoxW(ownerWindow, messageText.c_str(), titleText.c_str(), boxStyle);
     return pressed - 1;
 }
 

@@ -54,10 +54,12 @@ void BindEntryPoints(HMODULE module, EngineApi& api)
         *entry.slot = proc;
         if (proc)
             continue;
-        // The name is ASCII; the rest of the text is code page 936 bytes.
-        AnsiText text = "\"";
-        text.append(entry.name).append("\"").append(AnsiFromWide(L"命令未找到,请使用发布时配套或更高版本的node.dll"));
-        MessageBoxA(nullptr, text.c_str(), AnsiFromWide(L"请使用配套的node.dll").c_str(), MB_OK);
+        // The W form, as every box: the text reads right whatever the
+        // system's ANSI code page is. The entry's name is ASCII.
+        const std::string name(entry.name);
+        const std::wstring text = L"\"" + std::wstring(name.begin(), name.end()) + L"\"" +
+                                  L"命令未找到,请使用发布时配套或更高版本的node.dll";
+        MessageBoxW(nullptr, text.c_str(), L"请使用配套的node.dll", MB_OK);
     }
 }
 

@@ -213,6 +213,29 @@ TEST_F(HttpFetchTest, RedirectCircleEndsEmpty)
     EXPECT_EQ(21u, server.RequestCount());
 }
 
+TEST_F(HttpFetchTest, RedirectChainEndsAtTheFetchsDeadline)
+{
+    // Five hops of 900 ms each, then the body: within each hop's own time,
+    // but 4.5 s in all against a limit of 2 s for the whole fetch.
+    for (int hop = 1; hop <= 5; ++hop) {
+        Reply redirect = Reply::Redirect("/hop" + std::to_string(hop + 1));
+        redirect.delayFirstMs = 900;
+        server.AddRoute("/hop" + std::to_string(hop), redirect);
+    }
+    server.AddRoute("/hop6", Reply::Ok("end of the chain"));
+    FetchLimits limits;
+    limits.totalMs = 2000;
+    const DWORD start = GetTickCount();
+    EXPECT_TRUE(HttpFetch(server.Url("/hop1"), limits).empty());
+    const DWORD elapsed = GetTickCount() - start;
+    std::printf("redirect chain ended after %lu ms\n", static_cast<unsigned long>(elapsed));
+    EXPECT_LT(elapsed, 3500u);
+    EXPECT_LT(server.RequestCount(), 6u);
+    // With time enough, the same chain arrives.
+    limits.totalMs = 20000;
+    EXPECT_EQ("end of the chain", Text(HttpFetch(server.Url("/hop1"), limits)));
+}
+
 TEST_F(HttpFetchTest, NeverAnswersFromTheCache)
 {
     int served = 0;

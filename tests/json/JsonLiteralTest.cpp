@@ -1,3 +1,4 @@
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -85,6 +86,54 @@ TEST(JsonLiteral, BoundsNesting)
     objects += "1" + std::string(kMaxLiteralDepth, '}');
     EXPECT_TRUE(Evaluable(objects));
     EXPECT_FALSE(Evaluable("{b:" + objects + "}"));
+}
+
+// What the engine is given in place of the text: numbers in their canonical
+// form, everything else as it came.
+std::u16string EvaluableOf(const std::string& ascii)
+{
+    std::optional<std::u16string> evaluable = EvaluableLiteral(Wide(ascii));
+    return evaluable ? *evaluable : u"(refused)";
+}
+
+TEST(JsonLiteral, NumbersReachTheEngineInTheirShortestForm)
+{
+    EXPECT_EQ(u"{\"a\": [1, 2.5, 'x']}", EvaluableOf("{\"a\": [1, 2.5, 'x']}"));
+    EXPECT_EQ(u"[0,0,0,0]", EvaluableOf("[0e1,-0e1,0E+1,-0]"));
+    EXPECT_EQ(u"[100,0.01,1.5,0.5,1]", EvaluableOf("[1E+02,1e-2,+1.50,.5,1.]"));
+    EXPECT_EQ(u"[1e999,-1e999,0]", EvaluableOf("[1e2147483650,-1e400,1e-2147483650]"));
+    EXPECT_EQ(u"[1e+21,1.2345678901234568e+29]", EvaluableOf("[1e21,123456789012345678901234567890]"));
+    EXPECT_EQ(u"{100:1, 2.5:'x'}", EvaluableOf("{1e2:1, 2.50:'x'}"));
+    // A text of digits far beyond any double stays linear and reads as one.
+    EXPECT_EQ(u"[1e999]", EvaluableOf("[1" + std::string(100000, '0') + "]"));
+    EXPECT_EQ(u"[0.1]", EvaluableOf("[0." + std::string(100000, '0') + "1e100000]"));
+}
+
+TEST(JsonLiteral, RefusesNumbersEnginesReadDifferently)
+{
+    for (const char* text : {"[012]", "[-01]", "[00]", "[00.5]", "{012:1}", "[1e-300]", "[-5e-324]", "[1e-310]"})
+        EXPECT_EQ(u"(refused)", EvaluableOf(text)) << text;
+}
+
+TEST(JsonLiteral, RefusesZerosLoneSurrogatesAndThePrototypeName)
+{
+    for (const char* text : {"{\"answer\":\"real\",\"answer\\u0000x\":\"spoof\"}", "['a\\x00']", "['\\ud800']",
+                             "['\\udc00\\ud800']", "['\\ud800\\ud800\\udc00']", "{\"__proto__\":{}}", "{__proto__:1}",
+                             "{'__pro\\x74o__':1}"})
+        EXPECT_FALSE(Evaluable(text)) << text;
+    EXPECT_FALSE(IsEvaluableLiteral(u"['\xD800']"));
+    EXPECT_TRUE(IsEvaluableLiteral(u"['\xD83D\xDE00', '\\ud83d\\ude00', '\xD83D\\ude00']"));
+    EXPECT_TRUE(Evaluable("{\"__proto\":1,\"proto__\":2,\"a\":\"__proto__\"}"));
+}
+
+// Numbers inside a string that eval runs once more are rewritten too; the
+// string then holds the rewritten content.
+TEST(JsonLiteral, RewritesNumbersInsideATopLevelString)
+{
+    EXPECT_EQ(u"\"[1e999]\"", EvaluableOf("'[1e2147483650]'"));
+    EXPECT_EQ(u"\"{\\\"a\\\":0,\\\"b\\\":\\\"\\\\n\\\"}\"", EvaluableOf("\"{\\\"a\\\":0e1,\\\"b\\\":\\\"\\\\n\\\"}\""));
+    EXPECT_EQ(u"'[1,2]'", EvaluableOf("'[1,2]'"));
+    EXPECT_EQ(u"(refused)", EvaluableOf("'[012]'"));
 }
 
 }

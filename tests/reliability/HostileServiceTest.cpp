@@ -205,6 +205,20 @@ protected:
 
 constexpr char AnswerJson[] = R"({"answer":"A","title":"T"})";
 
+// The answer template points at /api/hop1, which redirects to /api/hop2 and
+// so on, each after `delayMs`; the last hop redirects to the answer.
+void ChainOfSlowRedirects(TestAnswerService& service, int hops, int delayMs)
+{
+    for (int hop = 1; hop <= hops; ++hop) {
+        Reply redirect = Reply::Redirect(hop == hops ? std::string(TestAnswerService::AnswerPath)
+                                                     : "/api/hop" + std::to_string(hop + 1));
+        redirect.delayFirstMs = delayMs;
+        service.Server().AddRoute("/api/hop" + std::to_string(hop), redirect);
+    }
+    service.SetConfig("\xE6\xB5\x8B\xE8\xAF\x95\xE5\x85\xAC\xE5\x91\x8A",  // 测试公告
+                      "/api/hop1?q=\xE9\xA2\x98\xE7\x9B\xAE&k=\xE5\xAF\x86\xE9\x92\xA5", "n");
+}
+
 std::string ApiTemplate()
 {
     return std::string(TestAnswerService::AnswerPath) + "?q=\xE9\xA2\x98\xE7\x9B\xAE&k=\xE5\xAF\x86\xE9\x92\xA5";
@@ -283,6 +297,7 @@ TEST_F(HostileServiceTest, RedirectLoopsAndUnusableTemplates)
     auto configWith = [](const std::string& api) {
         return [api] { service_->SetConfig("\xE6\xB5\x8B\xE8\xAF\x95\xE5\x85\xAC\xE5\x91\x8A", api, "n"); };
     };
+    const size_t firstRow = Table().size();
     RunAll({
         {"lookup page: redirect loop",
          [] { service_->Server().AddRoute(TestAnswerService::LookupPath, Reply::Redirect(std::string(TestAnswerService::LookupPath) + "?t=again")); },
@@ -294,10 +309,34 @@ TEST_F(HostileServiceTest, RedirectLoopsAndUnusableTemplates)
         {"answer: redirect loop",
          [] { service_->Server().AddRoute(TestAnswerService::AnswerPath, Reply::Redirect(TestAnswerService::AnswerPath)); },
          Is(EmptyResult), Cp936Title},
+        // Twenty redirects, each within the time of one request, past the
+        // minute of the whole fetch: the fetch ends at that minute.
+        {"answer: 20 redirects, 3.5 s each", [] { ChainOfSlowRedirects(*service_, 20, 3500); }, Is(EmptyResult), Cp936Title, 90000},
         {"template: closed port", configWith(closedUrl), Is(EmptyResult), Cp936Title},
         {"template: ftp://", configWith("ftp://127.0.0.1/answer"), Is(EmptyResult), Cp936Title},
         {"template: file://", configWith("file:///C:/windows/win.ini"), Is(EmptyResult), Cp936Title},
         {"template: javascript:", configWith("javascript:alert(1)"), Is(EmptyResult), Cp936Title},
+    });
+    // The chain ends with the fetch's own limit, not twenty of them.
+    for (size_t row = firstRow; row < Table().size(); ++row) {
+        if (Table()[row].name.rfind("answer: 20 redirects", 0) == 0) {
+            EXPECT_LT(Table()[row].seconds, 65.0) << Table()[row].name;
+        }
+    }
+}
+
+// Replies that are JSON but that the platform's script engine, given them as
+// they are, would hang on or read wrongly.
+TEST_F(HostileServiceTest, RepliesTheScriptEngineMisreads)
+{
+    RunAll({
+        // The engine never returned from this number: the window froze for good.
+        {"answer: exponent of ten digits", [] { service_->SetAnswer(R"({"answer":1e2147483650,"title":"T"})"); },
+         [](const AnsiText& shown) { return shown == Result("T", "inf") || shown == Result("T", "1.#INF"); }, Cp936Title},
+        // The engine cut the second name at the zero and showed "spoof".
+        {"answer: zero character in a member name",
+         [] { service_->SetAnswer(R"({"answer":"real","answer\u0000x":"spoof","title":"T"})"); }, Is(EmptyResult),
+         Cp936Title},
     });
 }
 
