@@ -189,7 +189,8 @@ void WebView::Commit(uint32_t id, std::string url, const std::string& bytes, con
         if (!IsCurrent(id))
             return;
     }
-    const std::string title = page_.title.value_or(std::string());
+    // UTF-8 as promised, also where a page's declared charset was wrong.
+    const std::string title = ValidUtf8(page_.title.value_or(std::string()));
     if (title != title_) {
         title_ = title;
         if (callbacks_.titleChanged) {

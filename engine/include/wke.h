@@ -147,10 +147,15 @@ void WKE_CALL wkeLoadHTML(wkeWebView webView, const char* utf8Html);
 void WKE_CALL wkeReload(wkeWebView webView);
 
 /* UTF-8 HTML of the current page, byte for byte as served when the page is
- * UTF-8 (or declares nothing); null for a view that has loaded nothing; ""
- * after a failed load. */
+ * UTF-8 (declared, or declaring nothing and UTF-8 in fact); null for a view
+ * that has loaded nothing; "" after a failed load. A page that declares no
+ * charset and is not UTF-8 is read as a browser on a Chinese system reads it:
+ * as GB18030 (GBK's superset) when its bytes fit that, else as windows-1252.
+ * GB18030 is decoded whole, four-byte characters too, also where the platform
+ * lacks its tables. */
 const char* WKE_CALL wkeGetSource(wkeWebView webView);
-/* UTF-8 title of the current page; "" when it has none. */
+/* UTF-8 title of the current page, valid UTF-8 even when the page's bytes are
+ * not (what fits no character becomes U+FFFD); "" when it has none. */
 const char* WKE_CALL wkeGetTitle(wkeWebView webView);
 const wchar_t* WKE_CALL wkeGetStringW(wkeString string);
 

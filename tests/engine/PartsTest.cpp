@@ -137,6 +137,40 @@ TEST(EngineCharset, ConvertsOnlyWhatIsNotUtf8)
     EXPECT_EQ("\xE4\xB8\xAD", PageBytesToUtf8(std::string("\xFF\xFE\x2D\x4E", 4), "utf-16le"));
 }
 
+TEST(EngineCharset, DecodesGb18030FourByteCharactersWithoutThePlatformsTables)
+{
+    // The ends of the four-byte ranges, a run in the middle, and U+E7C7's
+    // place since the 2005 edition.
+    EXPECT_EQ("\xC2\x80", PageBytesToUtf8("\x81\x30\x81\x30", "gb18030"));
+    EXPECT_EQ("\xC2\xA5", PageBytesToUtf8("\x81\x30\x84\x36", "gb18030"));
+    EXPECT_EQ("\xE2\x82\xAC", PageBytesToUtf8("\xA2\xE3", "gb18030")) << "two bytes: the euro sign, private use in 936";
+    EXPECT_EQ("\xE2\xBA\x81\xE4\xB8\xAD", PageBytesToUtf8("\xFE\x50\xD6\xD0", "gb18030")) << "U+2E81";
+    EXPECT_EQ("\xE1\xB8\xBE", PageBytesToUtf8("\x81\x35\xF4\x36", "gb18030")) << "U+1E3E";
+    EXPECT_EQ("\xEE\x9F\x87", PageBytesToUtf8("\x81\x35\xF4\x37", "gb18030")) << "U+E7C7";
+    EXPECT_EQ("\xE1\xB9\x80", PageBytesToUtf8("\x81\x35\xF4\x38", "gb18030")) << "U+1E40";
+    EXPECT_EQ("\xEF\xBF\xBF", PageBytesToUtf8("\x84\x31\xA4\x39", "gb18030")) << "U+FFFF";
+    EXPECT_EQ("\xF0\x90\x80\x80", PageBytesToUtf8("\x90\x30\x81\x30", "gb18030")) << "U+10000";
+    EXPECT_EQ("\xF0\xA0\x80\x80", PageBytesToUtf8("\x95\x32\x82\x36", "gb18030")) << "U+20000";
+    EXPECT_EQ("\xF4\x8F\xBF\xBF", PageBytesToUtf8("\xE3\x32\x9A\x35", "gb18030")) << "U+10FFFF";
+    EXPECT_EQ("a\xE4\xB8\xAD\xC2\xA5z", PageBytesToUtf8("a\xD6\xD0\x81\x30\x84\x36z", "gb18030"));
+    // Codes between the ranges and past U+10FFFF map to nothing; the text after them stays.
+    EXPECT_EQ("\xEF\xBF\xBD" "1\xEF\xBF\xBD" "0", PageBytesToUtf8("\x84\x31\xA5\x30", "gb18030"));
+    EXPECT_EQ("\xEF\xBF\xBD" "2\xEF\xBF\xBD" "6<", PageBytesToUtf8("\xE3\x32\x9A\x36<", "gb18030").substr(0, 10));
+}
+
+TEST(EngineCharset, ReadsUndeclaredPagesLikeABrowserOnAChineseSystem)
+{
+    // UTF-8 stays byte for byte, a stray bad byte among good sequences too.
+    EXPECT_EQ("<p>\xE4\xB8\xAD\xE6\x96\x87</p>", PageBytesToUtf8("<p>\xE4\xB8\xAD\xE6\x96\x87</p>", ""));
+    EXPECT_EQ("\xE4\xB8\xAD\xE6\x96\x87\xFF\xE7\xAD\x94", PageBytesToUtf8("\xE4\xB8\xAD\xE6\x96\x87\xFF\xE7\xAD\x94", ""));
+    EXPECT_EQ("plain ascii", PageBytesToUtf8("plain ascii", ""));
+    // Anything that reads as GBK is GBK (read as GB18030, its superset).
+    EXPECT_EQ("<title>\xE4\xB8\xAD\xE6\x96\x87</title>", PageBytesToUtf8("<title>\xD6\xD0\xCE\xC4</title>", ""));
+    EXPECT_EQ("\xE4\xB8\xAD\xC2\xA5", PageBytesToUtf8("\xD6\xD0\x81\x30\x84\x36", ""));
+    // Neither: a Western page.
+    EXPECT_EQ("na\xC3\xAFve caf\xC3\xA9. \xC2\xA9 2009", PageBytesToUtf8("na\xEFve caf\xE9. \xA9 2009", ""));
+}
+
 TEST(EngineHtml, FindsTheInlineScriptsToRunWithTheirLines)
 {
     const std::string html = "<html>\n<script>a()</script>\n"
