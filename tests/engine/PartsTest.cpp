@@ -171,6 +171,25 @@ TEST(EngineCharset, ReadsUndeclaredPagesLikeABrowserOnAChineseSystem)
     EXPECT_EQ("na\xC3\xAFve caf\xC3\xA9. \xC2\xA9 2009", PageBytesToUtf8("na\xEFve caf\xE9. \xA9 2009", ""));
 }
 
+TEST(EngineHtml, ReadsTagsAndScriptsPastTheShownTextsEnd)
+{
+    std::string html = "<html><body><p>";
+    while (html.size() < 400 * 1024)
+        html += "a line of plain visible text, ";
+    html += "</p>\n<script>late()</script><meta http-equiv=refresh content=\"3;url=/next\"><p>never shown</p></body></html>";
+    const PageText page = ExtractPageText(html, false);
+    ASSERT_EQ(1u, page.scripts.size());
+    EXPECT_EQ("late()", page.scripts[0].code);
+    EXPECT_EQ(html.find("late()") + 6 + 9, page.scripts[0].end);
+    ASSERT_TRUE(page.refresh.has_value());
+    EXPECT_EQ("/next", page.refresh->url);
+    size_t shown = 0;
+    for (const TextItem& item : page.items)
+        shown += item.text.size();
+    EXPECT_LE(shown, 256u * 1024) << "the shown text is still cut";
+    EXPECT_EQ(std::wstring::npos, VisibleText(page).find(L"never shown"));
+}
+
 TEST(EngineHtml, FindsTheInlineScriptsToRunWithTheirLines)
 {
     const std::string html = "<html>\n<script>a()</script>\n"

@@ -341,6 +341,18 @@ TEST_F(EngineScripts, HostMayLoadOrDestroyTheViewInsideAScriptCallback)
     }
 }
 
+TEST_F(EngineScripts, ScriptsAfterALongTextStillRun)
+{
+    std::string text;
+    while (text.size() < 300 * 1024)
+        text += "a line of visible text on a long documentation page ";
+    server.AddRoute("/long", Reply::Ok(Page("<p>" + text + "</p><script>document.title = 'ran at the end'</script>")));
+    ScriptedView view;
+    view.Load(server.Url("/long"));
+    ASSERT_TRUE(view.WaitForFinishes(1));
+    EXPECT_EQ("ran at the end", view.Title());
+}
+
 TEST_F(EngineScripts, ActiveXAndGetObjectMakeNothing)
 {
     char temp[MAX_PATH];
