@@ -201,6 +201,8 @@ void HandleTag(const Tag& tag, TextCollector& text, PageText& page)
         else if (tag.HasAttribute("href"))
             text.StartLink(tag.Attribute("href"));
     }
+    if (name == "body" && !tag.end && page.bodyOnload.empty())
+        page.bodyOnload = tag.Attribute("onload");
     if (name == "meta" && !tag.end && !page.refresh && AsciiLower(tag.Attribute("http-equiv")) == "refresh")
         page.refresh = ParseRefresh(tag.Attribute("content"));
 }

@@ -1,15 +1,20 @@
 #include "PageScripts.h"
 
 #include <map>
+#include <set>
 
 #include "Charset.h"
 #include "DispatchObject.h"
+#include "PageElements.h"
 #include "ScriptEngine.h"
 #include "ScriptThread.h"
 
 namespace {
 
 constexpr size_t kMaxTimers = 1000;
+constexpr size_t kMaxListeners = 1000;
+// Ids found missing, remembered so that a loop asking for them does not read the page each time.
+constexpr size_t kMaxMissingIds = 1000;
 // What a page may add with document.write: a loop of writes must not eat the memory.
 constexpr size_t kMaxWrittenBytes = 4u * 1024 * 1024;
 constexpr wchar_t kStoppedMessage[] = L"A script of the page ran longer than 5 seconds and was stopped";
@@ -29,7 +34,14 @@ struct ScriptContext {
     ScriptThread* thread = nullptr;
     PageHost* host = nullptr;
     std::unique_ptr<ScriptEngine> engine;
-    ComPtr<DispatchObject> window, document, console, location;
+    ComPtr<DispatchObject> window, document, console, location, navigator;
+    // Element lookups run here, not on the view's thread, so that their time
+    // counts against the script's budget.
+    std::string source;
+    std::map<std::wstring, ComPtr<DispatchObject>> elements;  // by id: the same object every time
+    std::set<std::wstring> missingIds;
+    ComPtr<DispatchObject> body;
+    std::vector<ComPtr<IDispatch>> readyListeners, loadListeners;
     std::string* writes = nullptr;  // where document.write goes while the page loads
     size_t written = 0;
     unsigned line = 0;              // of the block running, for console messages
@@ -55,6 +67,11 @@ struct ScriptContext {
     void AddDocumentMembers();
     void AddConsoleMembers();
     void AddLocationMembers();
+    void AddNavigatorMembers();
+    HRESULT AddListener(ScriptCall& call);
+    HRESULT ElementById(ScriptCall& call);
+    void FireLoad(const std::wstring& bodyOnload);
+    void Release();
     HRESULT StartTimer(ScriptCall& call, bool repeat);
     HRESULT StopTimer(ScriptCall& call);
     void Fire(unsigned id);
@@ -86,11 +103,38 @@ bool ScriptContext::Build()
     document = ComPtr<DispatchObject>(new DispatchObject);
     console = ComPtr<DispatchObject>(new DispatchObject);
     location = ComPtr<DispatchObject>(new DispatchObject);
+    navigator = ComPtr<DispatchObject>(new DispatchObject);
     AddWindowMembers();
     AddDocumentMembers();
     AddConsoleMembers();
     AddLocationMembers();
+    AddNavigatorMembers();
+    // Pages take window for the global object: what they set on one they
+    // read from the other. The engine keeps its own global, so window hands
+    // every name it has no member for to that.
+    const ComPtr<IDispatchEx> global = engine->GlobalObject();
+    if (!global)
+        return false;
+    window->ForwardOtherNames(global.Get());
     return engine->AddGlobalObject(L"window", window.Get());
+}
+
+void ScriptContext::Release()
+{
+    timers.clear();
+    readyListeners.clear();
+    loadListeners.clear();
+    elements.clear();
+    missingIds.clear();
+    body.Reset();
+    if (window)
+        window->StopForwarding();
+    window.Reset();
+    document.Reset();
+    console.Reset();
+    location.Reset();
+    navigator.Reset();
+    engine.reset();
 }
 
 void ScriptContext::AddWindowMembers()
@@ -149,6 +193,13 @@ void ScriptContext::AddWindowMembers()
         call.ReturnObject(console.Get());
         return S_OK;
     });
+    w.AddProperty(L"navigator", [this](ScriptCall& call) {
+        call.ReturnObject(navigator.Get());
+        return S_OK;
+    });
+    w.AddMethod(L"addEventListener", [this](ScriptCall& call) { return AddListener(call); });
+    w.AddMethod(L"attachEvent", [this](ScriptCall& call) { return AddListener(call); });
+    w.AddMethod(L"removeEventListener", [](ScriptCall&) { return S_OK; });
     w.AddProperty(L"location", [this](ScriptCall& call) {
         if (call.IsPut()) {
             const std::wstring url = call.Text(0);
@@ -192,6 +243,16 @@ void ScriptContext::AddDocumentMembers()
         return call.IsPut() ? DISP_E_MEMBERNOTFOUND : S_OK;
     };
     d.AddProperty(L"URL", url);
+    d.AddMethod(L"getElementById", [this](ScriptCall& call) { return ElementById(call); });
+    d.AddProperty(L"body", [this](ScriptCall& call) {
+        if (!body) {
+            body = MakeElementObject(FindBodyElement(source));
+        }
+        call.ReturnObject(body.Get());
+        return S_OK;
+    });
+    d.AddMethod(L"addEventListener", [this](ScriptCall& call) { return AddListener(call); });
+    d.AddMethod(L"removeEventListener", [](ScriptCall&) { return S_OK; });
     d.AddProperty(L"location", [this](ScriptCall& call) {
         call.ReturnObject(location.Get());
         return S_OK;
@@ -248,6 +309,82 @@ void ScriptContext::AddLocationMembers()
         OnView([&] { host->ScriptNavigate(std::wstring(), WKE_NAVIGATION_TYPE_RELOAD); });
         return S_OK;
     });
+}
+
+void ScriptContext::AddNavigatorMembers()
+{
+    DispatchObject& n = *navigator.Get();
+    const auto text = [](const wchar_t* value) {
+        return [value](ScriptCall& call) {
+            call.ReturnText(value);
+            return S_OK;
+        };
+    };
+    n.AddProperty(L"userAgent", [this](ScriptCall& call) {
+        std::wstring agent;
+        OnView([&] { agent = host->ScriptUserAgent(); });
+        call.ReturnText(agent);
+        return S_OK;
+    });
+    n.AddProperty(L"appName", text(L"Netscape"));
+    n.AddProperty(L"platform", text(L"Win32"));
+    n.AddProperty(L"language", text(L"zh-CN"));
+    n.AddProperty(L"cookieEnabled", [](ScriptCall& call) {
+        call.ReturnBool(true);
+        return S_OK;
+    });
+}
+
+// addEventListener(type, f) and attachEvent("on" + type, f) for the two
+// events of a page's load; other events never fire here.
+HRESULT ScriptContext::AddListener(ScriptCall& call)
+{
+    if (!call.Has(1) || call.args[1]->vt != VT_DISPATCH || !call.args[1]->pdispVal)
+        return S_OK;
+    const std::wstring type = call.Text(0);
+    auto* list = type == L"load" || type == L"onload" ? &loadListeners : type == L"DOMContentLoaded" ? &readyListeners : nullptr;
+    if (!list || list->size() >= kMaxListeners)
+        return S_OK;
+    call.args[1]->pdispVal->AddRef();
+    list->push_back(ComPtr<IDispatch>(call.args[1]->pdispVal));
+    return S_OK;
+}
+
+HRESULT ScriptContext::ElementById(ScriptCall& call)
+{
+    const std::wstring id = call.Text(0);
+    auto found = elements.find(id);
+    if (found == elements.end()) {
+        std::optional<HtmlElement> element;
+        if (!missingIds.count(id))
+            element = FindElementById(source, WideToUtf8(id));
+        if (!element) {
+            if (missingIds.size() < kMaxMissingIds)
+                missingIds.insert(id);
+            call.ReturnNull();
+            return S_OK;
+        }
+        found = elements.emplace(id, MakeElementObject(std::move(*element))).first;
+    }
+    call.ReturnObject(found->second.Get());
+    return S_OK;
+}
+
+// After the page's blocks: DOMContentLoaded listeners, then window.onload and
+// the load listeners, as a browser runs them once the page is in.
+void ScriptContext::FireLoad(const std::wstring& bodyOnload)
+{
+    line = 0;
+    writes = nullptr;
+    for (const auto& listener : readyListeners)
+        engine->Call(listener.Get());
+    // <body onload> is the page's window.onload unless a script set another.
+    if (const ComPtr<IDispatch> onload = engine->GlobalFunction(L"onload"))
+        engine->Call(onload.Get());
+    else if (!bodyOnload.empty())
+        engine->Run(bodyOnload, 1);
+    for (const auto& listener : loadListeners)
+        engine->Call(listener.Get());
 }
 
 HRESULT ScriptContext::StartTimer(ScriptCall& call, bool repeat)
@@ -309,7 +446,7 @@ void ScriptContext::Fire(unsigned id)
         engine->Run(timer.code, 1);
 }
 
-std::shared_ptr<PageScripts> PageScripts::Start(PageHost& host)
+std::shared_ptr<PageScripts> PageScripts::Start(PageHost& host, std::string source)
 {
     auto thread = ScriptThread::Start();
     if (!thread)
@@ -319,6 +456,7 @@ std::shared_ptr<PageScripts> PageScripts::Start(PageHost& host)
     scripts->context_ = std::make_unique<ScriptContext>();
     scripts->context_->thread = thread.get();
     scripts->context_->host = &host;
+    scripts->context_->source = std::move(source);
     scripts->thread_ = std::move(thread);
     bool built = false;
     ScriptContext* context = scripts->context_.get();
@@ -337,14 +475,7 @@ PageScripts::~PageScripts()
         return;
     }
     ScriptContext* context = context_.get();
-    thread_->Run([context] {
-        context->timers.clear();
-        context->window.Reset();
-        context->document.Reset();
-        context->console.Reset();
-        context->location.Reset();
-        context->engine.reset();
-    }, kScriptBudgetMs);
+    thread_->Run([context] { context->Release(); }, kScriptBudgetMs);
     if (thread_->Stopped())
         context_.release();
 }
@@ -369,7 +500,7 @@ bool PageScripts::RunJob(const std::function<void()>& job)
     return false;
 }
 
-std::vector<std::string> PageScripts::RunBlocks(const std::vector<ScriptBlock>& blocks)
+std::vector<std::string> PageScripts::RunBlocks(const std::vector<ScriptBlock>& blocks, const std::string& bodyOnload)
 {
     std::vector<std::string> writes(blocks.size());
     ScriptContext* context = context_.get();
@@ -377,9 +508,9 @@ std::vector<std::string> PageScripts::RunBlocks(const std::vector<ScriptBlock>& 
         for (size_t i = 0; i < blocks.size(); ++i) {
             context->line = blocks[i].line;
             context->writes = &writes[i];
-            context->engine->Run(Utf8ToWide(blocks[i].code), blocks[i].line);
+            context->engine->Run(Utf8ToWide(blocks[i].code), blocks[i].line, true);
         }
-        context->writes = nullptr;
+        context->FireLoad(Utf8ToWide(bodyOnload));
     });
     return writes;
 }

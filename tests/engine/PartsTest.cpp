@@ -6,6 +6,7 @@
 
 #include "engine/Charset.h"
 #include "engine/CookieJar.h"
+#include "engine/HtmlElements.h"
 #include "engine/HtmlText.h"
 #include "engine/Url.h"
 #include "tests/support/ScratchDirectory.h"
@@ -188,6 +189,46 @@ TEST(EngineHtml, ReadsTagsAndScriptsPastTheShownTextsEnd)
         shown += item.text.size();
     EXPECT_LE(shown, 256u * 1024) << "the shown text is still cut";
     EXPECT_EQ(std::wstring::npos, VisibleText(page).find(L"never shown"));
+}
+
+TEST(EngineHtml, FindsElementsByIdAsScriptsReadThem)
+{
+    const std::string html = "<html><head><title>t</title><script>var s = '<div id=\"q\">in a script</div>';</script></head>\n"
+                             "<body class=main><!-- <div id=\"q\">commented</div> -->\n"
+                             "<div id=\"q\" class=\"box\">Q <div>inner <b>bold</b></div><br>next &amp; more</div>tail\n"
+                             "<input id=k type=hidden value=\"key&amp;1\"><textarea id=t>a &lt; <b>b</b></textarea>"
+                             "<select><option id=o1>first</option><option id=o2 value=2>second</option></select>"
+                             "<p id=open>never closed";
+    const auto q = FindElementById(html, "q");
+    ASSERT_TRUE(q.has_value());
+    EXPECT_EQ("div", q->tag.name);
+    EXPECT_EQ("box", q->tag.Attribute("class"));
+    EXPECT_EQ("Q <div>inner <b>bold</b></div><br>next &amp; more", q->innerHtml) << "nested elements of the same name";
+    EXPECT_EQ(L"Q\ninner bold\n\nnext & more", ElementText(*q));
+    EXPECT_FALSE(ElementValue(*q).has_value());
+
+    const auto k = FindElementById(html, "k");
+    ASSERT_TRUE(k.has_value());
+    EXPECT_EQ("", k->innerHtml);
+    EXPECT_EQ(L"key&1", ElementValue(*k).value_or(L"<none>"));
+    const auto t = FindElementById(html, "t");
+    ASSERT_TRUE(t.has_value());
+    EXPECT_EQ(L"a < <b>b</b>", ElementValue(*t).value_or(L"<none>")) << "a textarea holds text, not markup";
+    EXPECT_EQ(L"first", ElementValue(*FindElementById(html, "o1")).value_or(L"<none>"));
+    EXPECT_EQ(L"2", ElementValue(*FindElementById(html, "o2")).value_or(L"<none>"));
+    EXPECT_EQ("never closed", FindElementById(html, "open")->innerHtml);
+    EXPECT_FALSE(FindElementById(html, "Q").has_value()) << "ids are compared exactly";
+    EXPECT_FALSE(FindElementById(html, "").has_value());
+
+    const HtmlElement body = FindBodyElement(html);
+    EXPECT_EQ("main", body.tag.Attribute("class"));
+    EXPECT_EQ(0u, body.innerHtml.find("<!--"));
+    EXPECT_EQ("<b>no body tag</b>", FindBodyElement("<b>no body tag</b>").innerHtml);
+    for (const char* broken : {"<", "<div id=", "<div id=x", "<div id=x><div>", "<textarea id=x>", "<!-- <div id=x>"}) {
+        SCOPED_TRACE(broken);
+        (void)FindElementById(broken, "x");
+        (void)FindBodyElement(broken);
+    }
 }
 
 TEST(EngineHtml, FindsTheInlineScriptsToRunWithTheirLines)
