@@ -1,83 +1,12 @@
 #include "PageScripts.h"
 
-#include <map>
-#include <set>
-
-#include "Charset.h"
-#include "DispatchObject.h"
-#include "PageElements.h"
-#include "ScriptEngine.h"
-#include "ScriptThread.h"
+#include "ScriptContext.h"
 
 namespace {
 
-constexpr size_t kMaxTimers = 1000;
-constexpr size_t kMaxListeners = 1000;
-// Ids found missing, remembered so that a loop asking for them does not read the page each time.
-constexpr size_t kMaxMissingIds = 1000;
-// What a page may add with document.write: a loop of writes must not eat the memory.
-constexpr size_t kMaxWrittenBytes = 4u * 1024 * 1024;
 constexpr wchar_t kStoppedMessage[] = L"A script of the page ran longer than 5 seconds and was stopped";
 
 }  // namespace
-
-// The script thread's side of a document: the engine, its host objects and
-// the page's timers. Touched on the script thread only, inside jobs.
-struct ScriptContext {
-    struct Timer {
-        ComPtr<IDispatch> function;
-        std::wstring code;
-        unsigned delayMs = 0;
-        bool repeat = false;
-    };
-
-    ScriptThread* thread = nullptr;
-    PageHost* host = nullptr;
-    std::unique_ptr<ScriptEngine> engine;
-    ComPtr<DispatchObject> window, document, console, location, navigator;
-    // Element lookups run here, not on the view's thread, so that their time
-    // counts against the script's budget.
-    std::string source;
-    std::map<std::wstring, ComPtr<DispatchObject>> elements;  // by id: the same object every time
-    std::set<std::wstring> missingIds;
-    ComPtr<DispatchObject> body;
-    std::vector<ComPtr<IDispatch>> readyListeners, loadListeners;
-    std::string* writes = nullptr;  // where document.write goes while the page loads
-    size_t written = 0;
-    unsigned line = 0;              // of the block running, for console messages
-    std::map<unsigned, Timer> timers;
-    unsigned nextTimer = 1;
-
-    template <typename Work>
-    bool OnView(Work&& work)
-    {
-        return thread->OnViewThread(std::function<void()>(std::forward<Work>(work)));
-    }
-
-    void Write(const std::wstring& text)
-    {
-        if (!writes || written >= kMaxWrittenBytes)
-            return;
-        const std::string utf8 = WideToUtf8(text.substr(0, kMaxWrittenBytes - written));
-        written += utf8.size();
-        *writes += utf8;
-    }
-    bool Build();
-    void AddWindowMembers();
-    void AddDocumentMembers();
-    void AddConsoleMembers();
-    void AddLocationMembers();
-    void AddNavigatorMembers();
-    HRESULT AddListener(ScriptCall& call);
-    HRESULT ElementById(ScriptCall& call);
-    void FireLoad(const std::wstring& bodyOnload);
-    void Release();
-    HRESULT StartTimer(ScriptCall& call, bool repeat);
-    HRESULT StopTimer(ScriptCall& call);
-    void Fire(unsigned id);
-};
-
-namespace {
 
 std::wstring JoinArguments(const ScriptCall& call)
 {
@@ -89,8 +18,6 @@ std::wstring JoinArguments(const ScriptCall& call)
     }
     return text;
 }
-
-}  // namespace
 
 bool ScriptContext::Build()
 {
@@ -211,63 +138,6 @@ void ScriptContext::AddWindowMembers()
     });
 }
 
-void ScriptContext::AddDocumentMembers()
-{
-    DispatchObject& d = *document.Get();
-    d.AddProperty(L"title", [this](ScriptCall& call) {
-        if (call.IsPut()) {
-            const std::wstring title = call.Text(0);
-            OnView([&] { host->ScriptSetTitle(title); });
-            return S_OK;
-        }
-        std::wstring title;
-        OnView([&] { title = host->ScriptTitle(); });
-        call.ReturnText(title);
-        return S_OK;
-    });
-    d.AddProperty(L"cookie", [this](ScriptCall& call) {
-        if (call.IsPut()) {
-            const std::wstring cookie = call.Text(0);
-            OnView([&] { host->ScriptSetCookie(cookie); });
-            return S_OK;
-        }
-        std::wstring cookies;
-        OnView([&] { cookies = host->ScriptCookie(); });
-        call.ReturnText(cookies);
-        return S_OK;
-    });
-    const auto url = [this](ScriptCall& call) {
-        std::wstring href;
-        OnView([&] { href = host->ScriptLocation(); });
-        call.ReturnText(href);
-        return call.IsPut() ? DISP_E_MEMBERNOTFOUND : S_OK;
-    };
-    d.AddProperty(L"URL", url);
-    d.AddMethod(L"getElementById", [this](ScriptCall& call) { return ElementById(call); });
-    d.AddProperty(L"body", [this](ScriptCall& call) {
-        if (!body) {
-            body = MakeElementObject(FindBodyElement(source));
-        }
-        call.ReturnObject(body.Get());
-        return S_OK;
-    });
-    d.AddMethod(L"addEventListener", [this](ScriptCall& call) { return AddListener(call); });
-    d.AddMethod(L"removeEventListener", [](ScriptCall&) { return S_OK; });
-    d.AddProperty(L"location", [this](ScriptCall& call) {
-        call.ReturnObject(location.Get());
-        return S_OK;
-    });
-    // Written text joins the page only while it loads; later writes are dropped.
-    d.AddMethod(L"write", [this](ScriptCall& call) {
-        Write(JoinArguments(call));
-        return S_OK;
-    });
-    d.AddMethod(L"writeln", [this](ScriptCall& call) {
-        Write(JoinArguments(call) + L"\n");
-        return S_OK;
-    });
-}
-
 void ScriptContext::AddConsoleMembers()
 {
     const std::pair<const wchar_t*, wkeConsoleLevel> levels[] = {
@@ -309,82 +179,6 @@ void ScriptContext::AddLocationMembers()
         OnView([&] { host->ScriptNavigate(std::wstring(), WKE_NAVIGATION_TYPE_RELOAD); });
         return S_OK;
     });
-}
-
-void ScriptContext::AddNavigatorMembers()
-{
-    DispatchObject& n = *navigator.Get();
-    const auto text = [](const wchar_t* value) {
-        return [value](ScriptCall& call) {
-            call.ReturnText(value);
-            return S_OK;
-        };
-    };
-    n.AddProperty(L"userAgent", [this](ScriptCall& call) {
-        std::wstring agent;
-        OnView([&] { agent = host->ScriptUserAgent(); });
-        call.ReturnText(agent);
-        return S_OK;
-    });
-    n.AddProperty(L"appName", text(L"Netscape"));
-    n.AddProperty(L"platform", text(L"Win32"));
-    n.AddProperty(L"language", text(L"zh-CN"));
-    n.AddProperty(L"cookieEnabled", [](ScriptCall& call) {
-        call.ReturnBool(true);
-        return S_OK;
-    });
-}
-
-// addEventListener(type, f) and attachEvent("on" + type, f) for the two
-// events of a page's load; other events never fire here.
-HRESULT ScriptContext::AddListener(ScriptCall& call)
-{
-    if (!call.Has(1) || call.args[1]->vt != VT_DISPATCH || !call.args[1]->pdispVal)
-        return S_OK;
-    const std::wstring type = call.Text(0);
-    auto* list = type == L"load" || type == L"onload" ? &loadListeners : type == L"DOMContentLoaded" ? &readyListeners : nullptr;
-    if (!list || list->size() >= kMaxListeners)
-        return S_OK;
-    call.args[1]->pdispVal->AddRef();
-    list->push_back(ComPtr<IDispatch>(call.args[1]->pdispVal));
-    return S_OK;
-}
-
-HRESULT ScriptContext::ElementById(ScriptCall& call)
-{
-    const std::wstring id = call.Text(0);
-    auto found = elements.find(id);
-    if (found == elements.end()) {
-        std::optional<HtmlElement> element;
-        if (!missingIds.count(id))
-            element = FindElementById(source, WideToUtf8(id));
-        if (!element) {
-            if (missingIds.size() < kMaxMissingIds)
-                missingIds.insert(id);
-            call.ReturnNull();
-            return S_OK;
-        }
-        found = elements.emplace(id, MakeElementObject(std::move(*element))).first;
-    }
-    call.ReturnObject(found->second.Get());
-    return S_OK;
-}
-
-// After the page's blocks: DOMContentLoaded listeners, then window.onload and
-// the load listeners, as a browser runs them once the page is in.
-void ScriptContext::FireLoad(const std::wstring& bodyOnload)
-{
-    line = 0;
-    writes = nullptr;
-    for (const auto& listener : readyListeners)
-        engine->Call(listener.Get());
-    // <body onload> is the page's window.onload unless a script set another.
-    if (const ComPtr<IDispatch> onload = engine->GlobalFunction(L"onload"))
-        engine->Call(onload.Get());
-    else if (!bodyOnload.empty())
-        engine->Run(bodyOnload, 1);
-    for (const auto& listener : loadListeners)
-        engine->Call(listener.Get());
 }
 
 HRESULT ScriptContext::StartTimer(ScriptCall& call, bool repeat)
