@@ -152,9 +152,15 @@ STDMETHODIMP DispatchObject::GetDispID(BSTR name, DWORD options, DISPID* id)
         *id = found->second;
         return S_OK;
     }
+    // An engine whose global object looks names up among its global members
+    // again would ask us back: the inner question gets no.
+    if (forwarding_)
+        return DISP_E_UNKNOWNNAME;
     // fdexNameEnsure (an assignment) makes the name on the other object.
     DISPID otherId = DISPID_UNKNOWN;
+    forwarding_ = true;
     const HRESULT hr = other_->GetDispID(name, (options & fdexNameEnsure) | fdexNameCaseSensitive, &otherId);
+    forwarding_ = false;
     if (FAILED(hr) || otherId == DISPID_UNKNOWN)
         return DISP_E_UNKNOWNNAME;
     *id = kForwardedBase + static_cast<DISPID>(otherIds_.size());

@@ -104,5 +104,6 @@ private:
     MemberHandler value_;
     ComPtr<IDispatchEx> other_;
     std::unordered_map<std::wstring, DISPID> forwardedIds_;  // name to our id
-    std::vector<DISPID> otherIds_;                          // our id - kForwardedBase to other's id
+    std::vector<DISPID> otherIds_;
+    bool forwarding_ = false;  // inside other's GetDispID                          // our id - kForwardedBase to other's id
 };
