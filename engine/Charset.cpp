@@ -166,6 +166,10 @@ std::string PageBytesToUtf8(std::string_view body, std::string_view charset)
 
 std::string UndeclaredCharset(std::string_view body)
 {
+    // The common case, a page in good UTF-8, is decided by the platform's fast check.
+    if (body.size() < 0x7FFFFFFF &&
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, body.data(), static_cast<int>(body.size()), nullptr, 0) > 0)
+        return "utf-8";
     const auto at = [&](size_t i) { return i < body.size() ? static_cast<unsigned char>(body[i]) : 0u; };
     // UTF-8: whole sequences against bytes that fit none.
     size_t utf8Good = 0, utf8Bad = 0;

@@ -219,6 +219,26 @@ bool IsRunnableScript(const Tag& tag)
     return scriptType && (language.empty() || language.find("script") != std::string::npos) && language.find("vbscript") == std::string::npos;
 }
 
+// Whether the tag at html[lt] is one that counts once no more text is kept:
+// scripts, the title, a refresh, the body's onload, and the elements whose
+// content must be skipped as text.
+bool MattersPastTheText(std::string_view html, size_t lt)
+{
+    size_t i = lt + 1;
+    if (i < html.size() && html[i] == '/')
+        ++i;
+    char name[9] = {};
+    size_t length = 0;
+    for (; i < html.size() && IsTagNameByte(html[i]); ++i) {
+        if (length == sizeof name - 1)
+            return false;
+        const char c = html[i];
+        name[length++] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    const std::string_view tagName(name, length);
+    return IsRawTextElement(tagName) || tagName == "meta" || tagName == "body";
+}
+
 // Line numbers of offsets met in increasing order, counted once.
 class LineCounter {
 public:
@@ -266,6 +286,12 @@ PageText ExtractPageText(std::string_view html, bool plainText)
         const char next = html[lt + 1];
         if (next == '!' || next == '?') {
             pos = SkipCommentOrDeclaration(html, lt);
+            continue;
+        }
+        if (text.Full() && !MattersPastTheText(html, lt)) {
+            // Nothing of it would be kept: past it without reading attributes.
+            const size_t close = html.find('>', lt);
+            pos = close == std::string_view::npos ? html.size() : close + 1;
             continue;
         }
         Tag tag;
