@@ -135,13 +135,17 @@ void ScriptContext::FireLoad(const std::wstring& bodyOnload)
 {
     line = 0;
     writes = nullptr;
-    for (const auto& listener : readyListeners)
-        engine->Call(listener.Get());
+    // By index, up to the count at the start: a listener may add listeners.
+    const auto callAll = [this](const std::vector<ComPtr<IDispatch>>& listeners) {
+        const size_t count = listeners.size();
+        for (size_t i = 0; i < count; ++i)
+            engine->Call(listeners[i].Get());
+    };
+    callAll(readyListeners);
     // <body onload> is the page's window.onload unless a script set another.
     if (const ComPtr<IDispatch> onload = engine->GlobalFunction(L"onload"))
         engine->Call(onload.Get());
     else if (!bodyOnload.empty())
         engine->Run(bodyOnload, 1);
-    for (const auto& listener : loadListeners)
-        engine->Call(listener.Get());
+    callAll(loadListeners);
 }

@@ -407,6 +407,9 @@ TEST_F(EngineScripts, LookupPageReadsTheDocument)
                              "  document.title = parts.join('|');\n"
                              "};\n"
                              "window.addEventListener('load', function () { order += ',listener'; document.title += '|' + order }, false);\n"
+                             "document.addEventListener('DOMContentLoaded', function () {\n"
+                             "  for (var i = 0; i < 100; ++i) document.addEventListener('DOMContentLoaded', function () {});\n"
+                             "}, false);\n"
                              "</script>";
     server.AddRoute("/lookup", Reply::Ok(Page(body)));
     ScriptedView view;
