@@ -4,7 +4,12 @@
 
 #include <vector>
 
+#include "Gb18030.h"
+
 namespace {
+
+// Where the platform has no GB18030 tables (Wine has none), ours decode it.
+constexpr UINT kGb18030 = 54936;
 
 struct CharsetCodePage {
     const char* name;
@@ -15,7 +20,7 @@ struct CharsetCodePage {
 // browsers do, so a "gb2312" page with GBK characters still converts whole.
 constexpr CharsetCodePage kCharsets[] = {
     {"gbk", 936}, {"gb2312", 936}, {"x-gbk", 936}, {"cp936", 936}, {"windows-936", 936},
-    {"gb_2312-80", 936}, {"euc-cn", 936}, {"gb18030", 54936}, {"big5", 950}, {"big5-hkscs", 950},
+    {"gb_2312-80", 936}, {"euc-cn", 936}, {"gb18030", kGb18030}, {"big5", 950}, {"big5-hkscs", 950},
     {"shift_jis", 932}, {"shift-jis", 932}, {"sjis", 932}, {"x-sjis", 932}, {"windows-31j", 932},
     {"euc-jp", 20932}, {"euc-kr", 949}, {"ks_c_5601-1987", 949}, {"iso-8859-1", 1252},
     {"latin1", 1252}, {"us-ascii", 1252}, {"ascii", 1252}, {"windows-1250", 1250},
@@ -78,6 +83,8 @@ std::wstring BytesToWide(std::string_view bytes, UINT codePage)
 {
     if (bytes.empty())
         return {};
+    if (codePage == kGb18030 && !IsValidCodePage(kGb18030))
+        return Gb18030ToWide(bytes);
     if (codePage == 1200 || codePage == 1201) {
         std::wstring wide(bytes.size() / 2, L'\0');
         for (size_t i = 0; i < wide.size(); ++i) {
@@ -146,15 +153,77 @@ std::string DeclaredCharset(std::string_view contentType, std::string_view body)
 
 std::string PageBytesToUtf8(std::string_view body, std::string_view charset)
 {
-    const UINT codePage = CodePageForCharset(charset);
-    if (codePage == 0 || body.empty())
+    if (body.empty())
         return std::string(body);
-    std::wstring wide = BytesToWide(body, codePage);
-    // Systems without GB18030 tables still read its GBK subset, which is
-    // what such pages hold in practice.
-    if (wide.empty() && codePage == 54936)
-        wide = BytesToWide(body, 936);
+    const UINT codePage = CodePageForCharset(charset.empty() ? UndeclaredCharset(body) : charset);
+    if (codePage == 0)
+        return std::string(body);
+    const std::wstring wide = BytesToWide(body, codePage);
     if (wide.empty())
         return std::string(body);
     return WideToUtf8(wide);
+}
+
+std::string UndeclaredCharset(std::string_view body)
+{
+    // The common case, a page in good UTF-8, is decided by the platform's fast check.
+    if (body.size() < 0x7FFFFFFF &&
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, body.data(), static_cast<int>(body.size()), nullptr, 0) > 0)
+        return "utf-8";
+    const auto at = [&](size_t i) { return i < body.size() ? static_cast<unsigned char>(body[i]) : 0u; };
+    // UTF-8: whole sequences against bytes that fit none.
+    size_t utf8Good = 0, utf8Bad = 0;
+    for (size_t i = 0; i < body.size();) {
+        const unsigned b = at(i);
+        const size_t length = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+        bool whole = length > 0 && i + length <= body.size();
+        for (size_t k = 1; whole && k < length; ++k)
+            whole = (at(i + k) & 0xC0) == 0x80;
+        // Overlong forms, surrogates and code points past U+10FFFF are no UTF-8.
+        if (whole && length == 3)
+            whole = !(b == 0xE0 && at(i + 1) < 0xA0) && !(b == 0xED && at(i + 1) >= 0xA0);
+        if (whole && length == 4)
+            whole = !(b == 0xF0 && at(i + 1) < 0x90) && !(b == 0xF4 && at(i + 1) >= 0x90);
+        if (!whole) {
+            ++utf8Bad;
+            ++i;
+            continue;
+        }
+        utf8Good += length > 1;
+        i += length;
+    }
+    if (utf8Bad == 0)
+        return "utf-8";
+    // GBK and GB18030: two- and four-byte characters against stray bytes.
+    size_t gbGood = 0, gbBad = 0;
+    for (size_t i = 0; i < body.size();) {
+        const unsigned b = at(i);
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        const unsigned trail = at(i + 1);
+        if (b >= 0x81 && b <= 0xFE && trail >= 0x40 && trail <= 0xFE && trail != 0x7F) {
+            ++gbGood;
+            i += 2;
+        } else if (b >= 0x81 && b <= 0xFE && Gb18030FourByteCodePoint(static_cast<unsigned char>(b), static_cast<unsigned char>(trail),
+                                                                      static_cast<unsigned char>(at(i + 2)), static_cast<unsigned char>(at(i + 3)))) {
+            ++gbGood;
+            i += 4;
+        } else {
+            ++gbBad;
+            ++i;
+        }
+    }
+    if (gbBad == 0)
+        return "gb18030";
+    if (utf8Good > utf8Bad)
+        return "utf-8";
+    return gbGood > gbBad ? "gb18030" : "windows-1252";
+}
+
+std::string ValidUtf8(std::string_view text)
+{
+    // The platform's conversion puts U+FFFD for every byte that fits no sequence.
+    return WideToUtf8(Utf8ToWide(text));
 }

@@ -1,5 +1,6 @@
 #include "DispatchObject.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "json/ComOwners.h"
@@ -80,13 +81,29 @@ void ScriptCall::ReturnObject(IDispatch* object) const
 
 STDMETHODIMP DispatchObject::QueryInterface(REFIID iid, void** out)
 {
-    if (iid == IID_IUnknown || iid == IID_IDispatch) {
-        *out = static_cast<IDispatch*>(this);
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IDispatchEx) {
+        *out = static_cast<IDispatchEx*>(this);
         AddRef();
         return S_OK;
     }
     *out = nullptr;
     return E_NOINTERFACE;
+}
+
+void DispatchObject::ForwardOtherNames(IDispatchEx* other)
+{
+    if (other)
+        other->AddRef();
+    other_ = ComPtr<IDispatchEx>(other);
+    forwardedIds_.clear();
+    otherIds_.clear();
+}
+
+void DispatchObject::StopForwarding()
+{
+    other_.Reset();
+    forwardedIds_.clear();
+    otherIds_.clear();
 }
 
 STDMETHODIMP DispatchObject::GetTypeInfoCount(UINT* count)
@@ -107,16 +124,75 @@ STDMETHODIMP DispatchObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, 
         return S_OK;
     for (UINT i = 0; i < count; ++i)
         ids[i] = DISPID_UNKNOWN;
-    for (size_t i = 0; i < members_.size(); ++i) {
-        if (names[0] && members_[i].name == names[0]) {
-            ids[0] = static_cast<DISPID>(i + 1);
-            return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
-        }
-    }
-    return DISP_E_UNKNOWNNAME;
+    if (!names[0])
+        return DISP_E_UNKNOWNNAME;
+    const Bstr name(names[0]);
+    const HRESULT hr = GetDispID(name.Get(), fdexNameCaseSensitive, ids);
+    if (FAILED(hr))
+        return hr;
+    return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
 }
 
-STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*, UINT*)
+STDMETHODIMP DispatchObject::GetDispID(BSTR name, DWORD options, DISPID* id)
+{
+    *id = DISPID_UNKNOWN;
+    if (!name)
+        return DISP_E_UNKNOWNNAME;
+    const std::wstring_view wanted(name, SysStringLen(name));
+    for (size_t i = 0; i < members_.size(); ++i) {
+        if (members_[i].name == wanted) {
+            *id = static_cast<DISPID>(i + 1);
+            return S_OK;
+        }
+    }
+    if (!other_)
+        return DISP_E_UNKNOWNNAME;
+    std::wstring key(wanted);
+    if (const auto found = forwardedIds_.find(key); found != forwardedIds_.end()) {
+        *id = found->second;
+        return S_OK;
+    }
+    // An engine whose global object looks names up among its global members
+    // again would ask us back: the inner question gets no.
+    if (forwarding_)
+        return DISP_E_UNKNOWNNAME;
+    // fdexNameEnsure (an assignment) makes the name on the other object.
+    DISPID otherId = DISPID_UNKNOWN;
+    forwarding_ = true;
+    const HRESULT hr = other_->GetDispID(name, (options & fdexNameEnsure) | fdexNameCaseSensitive, &otherId);
+    forwarding_ = false;
+    if (FAILED(hr) || otherId == DISPID_UNKNOWN)
+        return DISP_E_UNKNOWNNAME;
+    *id = kForwardedBase + static_cast<DISPID>(otherIds_.size());
+    otherIds_.push_back(otherId);
+    forwardedIds_.emplace(std::move(key), *id);
+    return S_OK;
+}
+
+STDMETHODIMP DispatchObject::GetNameSpaceParent(IUnknown** parent)
+{
+    *parent = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* error, UINT*)
+{
+    return InvokeEx(id, lcid, flags, params, result, error, nullptr);
+}
+
+STDMETHODIMP DispatchObject::InvokeEx(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* error, IServiceProvider* caller)
+{
+    if (id >= kForwardedBase) {
+        const size_t index = static_cast<size_t>(id - kForwardedBase);
+        if (!other_ || index >= otherIds_.size())
+            return DISP_E_MEMBERNOTFOUND;
+        DISPPARAMS none{};
+        return other_->InvokeEx(otherIds_[index], lcid, flags, params ? params : &none, result, error, caller);
+    }
+    return CallMember(id, flags, params, result);
+}
+
+HRESULT DispatchObject::CallMember(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result)
 {
     ScriptCall call;
     call.flags = flags;
@@ -124,7 +200,14 @@ STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPAR
     if (result)
         VariantInit(result);
     if (params) {
-        for (UINT i = params->cArgs; i > 0; --i)
+        // Named arguments: the value of a write (DISPID_PROPERTYPUT) comes
+        // first; others (the caller's this) are not ours.
+        const UINT named = std::min(params->cNamedArgs, params->cArgs);
+        for (UINT i = 0; i < named; ++i) {
+            if (params->rgdispidNamedArgs && params->rgdispidNamedArgs[i] == DISPID_PROPERTYPUT)
+                call.args.push_back(&params->rgvarg[i]);
+        }
+        for (UINT i = params->cArgs; i > named; --i)
             call.args.push_back(&params->rgvarg[i - 1]);
     }
     if (id == DISPID_VALUE) {

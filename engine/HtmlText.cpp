@@ -4,11 +4,13 @@
 #include <array>
 
 #include "Charset.h"
+#include "HtmlTags.h"
 
 namespace {
 
 // Text beyond this is never on screen in a view without scrolling; cutting it
-// keeps a huge page from costing memory for nothing.
+// keeps a huge page from costing memory for nothing. Tags are still read past
+// it: scripts, the title and a refresh may stand after a long text.
 constexpr size_t kMaxShownBytes = 256 * 1024;
 constexpr size_t kMaxScripts = 2000;
 
@@ -24,27 +26,12 @@ bool IsOneOf(std::string_view name, const std::array<const char*, N>& names)
     return std::any_of(names.begin(), names.end(), [name](const char* n) { return name == n; });
 }
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-bool IsNameByte(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == ':' || c == '_';
-}
-
-bool IsLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 std::string CollapseSpaces(std::string_view text)
 {
     std::string out;
     bool space = true;
     for (char c : text) {
-        if (IsSpace(c)) {
+        if (IsHtmlSpace(c)) {
             if (!space)
                 out += ' ';
             space = true;
@@ -58,91 +45,10 @@ std::string CollapseSpaces(std::string_view text)
     return out;
 }
 
-struct Tag {
-    std::string name;  // lower case
-    bool end = false;
-    std::vector<std::pair<std::string, std::string>> attributes;  // names lower case, values decoded
-
-    std::string Attribute(std::string_view attributeName) const
-    {
-        for (const auto& [n, v] : attributes) {
-            if (n == attributeName)
-                return v;
-        }
-        return {};
-    }
-    bool HasAttribute(std::string_view attributeName) const
-    {
-        return std::any_of(attributes.begin(), attributes.end(), [&](const auto& a) { return a.first == attributeName; });
-    }
-};
-
-// Reads the tag starting at html[pos] == '<'; returns the position after '>'.
-size_t ReadTag(std::string_view html, size_t pos, Tag& tag)
-{
-    size_t i = pos + 1;
-    if (html[i] == '/') {
-        tag.end = true;
-        ++i;
-    }
-    const size_t nameStart = i;
-    while (i < html.size() && IsNameByte(html[i]))
-        ++i;
-    tag.name = AsciiLower(html.substr(nameStart, i - nameStart));
-    while (i < html.size() && html[i] != '>') {
-        if (IsSpace(html[i]) || html[i] == '/') {
-            ++i;
-            continue;
-        }
-        const size_t attrStart = i;
-        while (i < html.size() && !IsSpace(html[i]) && html[i] != '=' && html[i] != '>' && (html[i] != '/' || i == attrStart))
-            ++i;
-        std::string name = AsciiLower(html.substr(attrStart, i - attrStart));
-        while (i < html.size() && IsSpace(html[i]))
-            ++i;
-        std::string value;
-        if (i < html.size() && html[i] == '=') {
-            ++i;
-            while (i < html.size() && IsSpace(html[i]))
-                ++i;
-            if (i < html.size() && (html[i] == '"' || html[i] == '\'')) {
-                const char quote = html[i++];
-                const size_t close = html.find(quote, i);
-                const size_t end = close == std::string_view::npos ? html.size() : close;
-                value = DecodeEntities(html.substr(i, end - i));
-                i = close == std::string_view::npos ? html.size() : close + 1;
-            } else {
-                const size_t valueStart = i;
-                while (i < html.size() && !IsSpace(html[i]) && html[i] != '>')
-                    ++i;
-                value = DecodeEntities(html.substr(valueStart, i - valueStart));
-            }
-        }
-        if (!name.empty() && tag.attributes.size() < 64)
-            tag.attributes.emplace_back(std::move(name), std::move(value));
-    }
-    return i < html.size() ? i + 1 : html.size();
-}
-
-// Where "</name" starts at or after pos, compared without case; npos if never.
-size_t FindEndTag(std::string_view html, size_t pos, std::string_view name)
-{
-    while ((pos = html.find("</", pos)) != std::string_view::npos) {
-        const std::string_view candidate = html.substr(pos + 2, name.size());
-        if (AsciiLower(candidate) == name) {
-            const size_t after = pos + 2 + name.size();
-            if (after >= html.size() || !IsNameByte(html[after]))
-                return pos;
-        }
-        pos += 2;
-    }
-    return std::string_view::npos;
-}
-
 std::optional<MetaRefresh> ParseRefresh(std::string_view content)
 {
     size_t i = 0;
-    while (i < content.size() && IsSpace(content[i]))
+    while (i < content.size() && IsHtmlSpace(content[i]))
         ++i;
     if (i >= content.size() || content[i] < '0' || content[i] > '9')
         return std::nullopt;
@@ -153,16 +59,16 @@ std::optional<MetaRefresh> ParseRefresh(std::string_view content)
     }
     while (i < content.size() && (content[i] == '.' || (content[i] >= '0' && content[i] <= '9')))
         ++i;
-    while (i < content.size() && (IsSpace(content[i]) || content[i] == ';' || content[i] == ','))
+    while (i < content.size() && (IsHtmlSpace(content[i]) || content[i] == ';' || content[i] == ','))
         ++i;
     std::string_view rest = content.substr(i);
     if (AsciiLower(rest.substr(0, 3)) == "url") {
         size_t j = 3;
-        while (j < rest.size() && IsSpace(rest[j]))
+        while (j < rest.size() && IsHtmlSpace(rest[j]))
             ++j;
         if (j < rest.size() && rest[j] == '=') {
             rest = rest.substr(j + 1);
-            while (!rest.empty() && IsSpace(rest.front()))
+            while (!rest.empty() && IsHtmlSpace(rest.front()))
                 rest.remove_prefix(1);
         }
     }
@@ -171,7 +77,7 @@ std::optional<MetaRefresh> ParseRefresh(std::string_view content)
         rest.remove_prefix(1);
         rest = rest.substr(0, rest.find(quote));
     }
-    while (!rest.empty() && IsSpace(rest.back()))
+    while (!rest.empty() && IsHtmlSpace(rest.back()))
         rest.remove_suffix(1);
     refresh.url = std::string(rest);
     return refresh;
@@ -188,13 +94,20 @@ public:
     {
         if (Full())
             return;
-        const std::string text = decode ? DecodeEntities(raw) : std::string(raw);
+        std::string text = decode ? DecodeEntities(raw) : std::string(raw);
+        if (text.size() > kMaxShownBytes - shownBytes_) {
+            // One long run is cut too, at a character's start.
+            size_t cut = kMaxShownBytes - shownBytes_;
+            while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+                --cut;
+            text.resize(cut);
+        }
         for (char c : text) {
             if (pre_ > 0 && c == '\n') {
                 Break(TextItem::Kind::LineBreak);
             } else if (pre_ > 0 && c != '\r') {
                 pending_ += c == '\t' ? ' ' : c;
-            } else if (IsSpace(c)) {
+            } else if (IsHtmlSpace(c)) {
                 if (!lastWasSpace_)
                     pending_ += ' ';
                 lastWasSpace_ = true;
@@ -288,6 +201,8 @@ void HandleTag(const Tag& tag, TextCollector& text, PageText& page)
         else if (tag.HasAttribute("href"))
             text.StartLink(tag.Attribute("href"));
     }
+    if (name == "body" && !tag.end && page.bodyOnload.empty())
+        page.bodyOnload = tag.Attribute("onload");
     if (name == "meta" && !tag.end && !page.refresh && AsciiLower(tag.Attribute("http-equiv")) == "refresh")
         page.refresh = ParseRefresh(tag.Attribute("content"));
 }
@@ -302,6 +217,26 @@ bool IsRunnableScript(const Tag& tag)
     const bool scriptType = type.empty() || type.find("javascript") != std::string::npos || type.find("jscript") != std::string::npos ||
                             type.find("ecmascript") != std::string::npos;
     return scriptType && (language.empty() || language.find("script") != std::string::npos) && language.find("vbscript") == std::string::npos;
+}
+
+// Whether the tag at html[lt] is one that counts once no more text is kept:
+// scripts, the title, a refresh, the body's onload, and the elements whose
+// content must be skipped as text.
+bool MattersPastTheText(std::string_view html, size_t lt)
+{
+    size_t i = lt + 1;
+    if (i < html.size() && html[i] == '/')
+        ++i;
+    char name[9] = {};
+    size_t length = 0;
+    for (; i < html.size() && IsTagNameByte(html[i]); ++i) {
+        if (length == sizeof name - 1)
+            return false;
+        const char c = html[i];
+        name[length++] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    const std::string_view tagName(name, length);
+    return IsRawTextElement(tagName) || tagName == "meta" || tagName == "body";
 }
 
 // Line numbers of offsets met in increasing order, counted once.
@@ -336,34 +271,32 @@ PageText ExtractPageText(std::string_view html, bool plainText)
 
     LineCounter lines(html);
     size_t pos = 0;
-    while (pos < html.size() && !text.Full()) {
+    while (pos < html.size()) {
         const size_t lt = html.find('<', pos);
         if (lt == std::string_view::npos) {
             text.AddText(html.substr(pos));
             break;
         }
-        const char next = lt + 1 < html.size() ? html[lt + 1] : '\0';
-        const bool isTag = IsLetter(next) || next == '!' || next == '?' || (next == '/' && lt + 2 < html.size() && IsLetter(html[lt + 2]));
-        if (!isTag) {
+        if (!StartsMarkup(html, lt)) {
             text.AddText(html.substr(pos, lt + 1 - pos));
             pos = lt + 1;
             continue;
         }
         text.AddText(html.substr(pos, lt - pos));
-        if (html.substr(lt, 4) == "<!--") {
-            const size_t close = html.find("-->", lt + 4);
-            pos = close == std::string_view::npos ? html.size() : close + 3;
+        const char next = html[lt + 1];
+        if (next == '!' || next == '?') {
+            pos = SkipCommentOrDeclaration(html, lt);
             continue;
         }
-        if (next == '!' || next == '?') {
+        if (text.Full() && !MattersPastTheText(html, lt)) {
+            // Nothing of it would be kept: past it without reading attributes.
             const size_t close = html.find('>', lt);
             pos = close == std::string_view::npos ? html.size() : close + 1;
             continue;
         }
         Tag tag;
         pos = ReadTag(html, lt, tag);
-        const bool rawText = !tag.end && (tag.name == "script" || tag.name == "style" || tag.name == "title" || tag.name == "textarea");
-        if (rawText) {
+        if (!tag.end && IsRawTextElement(tag.name)) {
             const size_t close = FindEndTag(html, pos, tag.name);
             const std::string_view content = html.substr(pos, close == std::string_view::npos ? std::string_view::npos : close - pos);
             if (tag.name == "script" && IsRunnableScript(tag) && page.scripts.size() < kMaxScripts)

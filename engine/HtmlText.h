@@ -37,6 +37,7 @@ struct PageText {
     std::vector<TextItem> items;
     std::vector<std::string> links;  // href values as written, UTF-8
     std::vector<ScriptBlock> scripts;
+    std::string bodyOnload;  // the code of <body onload="...">, UTF-8
 };
 
 // Reads a UTF-8 page. Plain text keeps its lines as they are.

@@ -133,7 +133,7 @@ void WebView::StartLoad(uint32_t id)
     FetchRequest request;
     request.loadId = id;
     request.url = url->Spec();
-    request.userAgent = userAgent_.empty() ? kDefaultUserAgent : userAgent_;
+    request.userAgent = UserAgent();
     request.cookies = cookies_;
     request.cancelled = active_->cancelled;
     if (!StartFetch(std::move(request), [self = shared_from_this()](FetchResult result) { self->Deliver(std::move(result)); })) {
@@ -189,7 +189,8 @@ void WebView::Commit(uint32_t id, std::string url, const std::string& bytes, con
         if (!IsCurrent(id))
             return;
     }
-    const std::string title = page_.title.value_or(std::string());
+    // UTF-8 as promised, also where a page's declared charset was wrong.
+    const std::string title = ValidUtf8(page_.title.value_or(std::string()));
     if (title != title_) {
         title_ = title;
         if (callbacks_.titleChanged) {
@@ -224,6 +225,11 @@ void WebView::Commit(uint32_t id, std::string url, const std::string& bytes, con
         if (!refreshUrl_.empty())
             SetTimer(window_, kRefreshTimer, std::max(kMinRefreshMs, refresh->delaySeconds * 1000u), nullptr);
     }
+}
+
+std::string WebView::UserAgent() const
+{
+    return userAgent_.empty() ? kDefaultUserAgent : userAgent_;
 }
 
 void WebView::OnRefreshTimer()

@@ -22,6 +22,7 @@ public:
     virtual void ScriptNavigate(const std::wstring& url, wkeNavigationType type) = 0;
     // True when the host made a window for it.
     virtual bool ScriptOpenWindow(const std::wstring& url, const std::wstring& features) = 0;
+    virtual std::wstring ScriptUserAgent() = 0;
     virtual void ScriptStartTimer(unsigned id, unsigned delayMs) = 0;
     virtual void ScriptStopTimer(unsigned id) = 0;
 

@@ -1,66 +1,12 @@
 #include "PageScripts.h"
 
-#include <map>
-
-#include "Charset.h"
-#include "DispatchObject.h"
-#include "ScriptEngine.h"
-#include "ScriptThread.h"
+#include "ScriptContext.h"
 
 namespace {
 
-constexpr size_t kMaxTimers = 1000;
-// What a page may add with document.write: a loop of writes must not eat the memory.
-constexpr size_t kMaxWrittenBytes = 4u * 1024 * 1024;
 constexpr wchar_t kStoppedMessage[] = L"A script of the page ran longer than 5 seconds and was stopped";
 
 }  // namespace
-
-// The script thread's side of a document: the engine, its host objects and
-// the page's timers. Touched on the script thread only, inside jobs.
-struct ScriptContext {
-    struct Timer {
-        ComPtr<IDispatch> function;
-        std::wstring code;
-        unsigned delayMs = 0;
-        bool repeat = false;
-    };
-
-    ScriptThread* thread = nullptr;
-    PageHost* host = nullptr;
-    std::unique_ptr<ScriptEngine> engine;
-    ComPtr<DispatchObject> window, document, console, location;
-    std::string* writes = nullptr;  // where document.write goes while the page loads
-    size_t written = 0;
-    unsigned line = 0;              // of the block running, for console messages
-    std::map<unsigned, Timer> timers;
-    unsigned nextTimer = 1;
-
-    template <typename Work>
-    bool OnView(Work&& work)
-    {
-        return thread->OnViewThread(std::function<void()>(std::forward<Work>(work)));
-    }
-
-    void Write(const std::wstring& text)
-    {
-        if (!writes || written >= kMaxWrittenBytes)
-            return;
-        const std::string utf8 = WideToUtf8(text.substr(0, kMaxWrittenBytes - written));
-        written += utf8.size();
-        *writes += utf8;
-    }
-    bool Build();
-    void AddWindowMembers();
-    void AddDocumentMembers();
-    void AddConsoleMembers();
-    void AddLocationMembers();
-    HRESULT StartTimer(ScriptCall& call, bool repeat);
-    HRESULT StopTimer(ScriptCall& call);
-    void Fire(unsigned id);
-};
-
-namespace {
 
 std::wstring JoinArguments(const ScriptCall& call)
 {
@@ -73,8 +19,6 @@ std::wstring JoinArguments(const ScriptCall& call)
     return text;
 }
 
-}  // namespace
-
 bool ScriptContext::Build()
 {
     engine = ScriptEngine::Create([this](const std::wstring& message, unsigned errorLine) {
@@ -86,11 +30,38 @@ bool ScriptContext::Build()
     document = ComPtr<DispatchObject>(new DispatchObject);
     console = ComPtr<DispatchObject>(new DispatchObject);
     location = ComPtr<DispatchObject>(new DispatchObject);
+    navigator = ComPtr<DispatchObject>(new DispatchObject);
     AddWindowMembers();
     AddDocumentMembers();
     AddConsoleMembers();
     AddLocationMembers();
+    AddNavigatorMembers();
+    // Pages take window for the global object: what they set on one they
+    // read from the other. The engine keeps its own global, so window hands
+    // every name it has no member for to that.
+    const ComPtr<IDispatchEx> global = engine->GlobalObject();
+    if (!global)
+        return false;
+    window->ForwardOtherNames(global.Get());
     return engine->AddGlobalObject(L"window", window.Get());
+}
+
+void ScriptContext::Release()
+{
+    timers.clear();
+    readyListeners.clear();
+    loadListeners.clear();
+    elements.clear();
+    missingIds.clear();
+    body.Reset();
+    if (window)
+        window->StopForwarding();
+    window.Reset();
+    document.Reset();
+    console.Reset();
+    location.Reset();
+    navigator.Reset();
+    engine.reset();
 }
 
 void ScriptContext::AddWindowMembers()
@@ -149,6 +120,13 @@ void ScriptContext::AddWindowMembers()
         call.ReturnObject(console.Get());
         return S_OK;
     });
+    w.AddProperty(L"navigator", [this](ScriptCall& call) {
+        call.ReturnObject(navigator.Get());
+        return S_OK;
+    });
+    w.AddMethod(L"addEventListener", [this](ScriptCall& call) { return AddListener(call); });
+    w.AddMethod(L"attachEvent", [this](ScriptCall& call) { return AddListener(call); });
+    w.AddMethod(L"removeEventListener", [](ScriptCall&) { return S_OK; });
     w.AddProperty(L"location", [this](ScriptCall& call) {
         if (call.IsPut()) {
             const std::wstring url = call.Text(0);
@@ -156,53 +134,6 @@ void ScriptContext::AddWindowMembers()
             return S_OK;
         }
         call.ReturnObject(location.Get());
-        return S_OK;
-    });
-}
-
-void ScriptContext::AddDocumentMembers()
-{
-    DispatchObject& d = *document.Get();
-    d.AddProperty(L"title", [this](ScriptCall& call) {
-        if (call.IsPut()) {
-            const std::wstring title = call.Text(0);
-            OnView([&] { host->ScriptSetTitle(title); });
-            return S_OK;
-        }
-        std::wstring title;
-        OnView([&] { title = host->ScriptTitle(); });
-        call.ReturnText(title);
-        return S_OK;
-    });
-    d.AddProperty(L"cookie", [this](ScriptCall& call) {
-        if (call.IsPut()) {
-            const std::wstring cookie = call.Text(0);
-            OnView([&] { host->ScriptSetCookie(cookie); });
-            return S_OK;
-        }
-        std::wstring cookies;
-        OnView([&] { cookies = host->ScriptCookie(); });
-        call.ReturnText(cookies);
-        return S_OK;
-    });
-    const auto url = [this](ScriptCall& call) {
-        std::wstring href;
-        OnView([&] { href = host->ScriptLocation(); });
-        call.ReturnText(href);
-        return call.IsPut() ? DISP_E_MEMBERNOTFOUND : S_OK;
-    };
-    d.AddProperty(L"URL", url);
-    d.AddProperty(L"location", [this](ScriptCall& call) {
-        call.ReturnObject(location.Get());
-        return S_OK;
-    });
-    // Written text joins the page only while it loads; later writes are dropped.
-    d.AddMethod(L"write", [this](ScriptCall& call) {
-        Write(JoinArguments(call));
-        return S_OK;
-    });
-    d.AddMethod(L"writeln", [this](ScriptCall& call) {
-        Write(JoinArguments(call) + L"\n");
         return S_OK;
     });
 }
@@ -309,7 +240,7 @@ void ScriptContext::Fire(unsigned id)
         engine->Run(timer.code, 1);
 }
 
-std::shared_ptr<PageScripts> PageScripts::Start(PageHost& host)
+std::shared_ptr<PageScripts> PageScripts::Start(PageHost& host, std::string source)
 {
     auto thread = ScriptThread::Start();
     if (!thread)
@@ -319,6 +250,7 @@ std::shared_ptr<PageScripts> PageScripts::Start(PageHost& host)
     scripts->context_ = std::make_unique<ScriptContext>();
     scripts->context_->thread = thread.get();
     scripts->context_->host = &host;
+    scripts->context_->source = std::move(source);
     scripts->thread_ = std::move(thread);
     bool built = false;
     ScriptContext* context = scripts->context_.get();
@@ -337,14 +269,7 @@ PageScripts::~PageScripts()
         return;
     }
     ScriptContext* context = context_.get();
-    thread_->Run([context] {
-        context->timers.clear();
-        context->window.Reset();
-        context->document.Reset();
-        context->console.Reset();
-        context->location.Reset();
-        context->engine.reset();
-    }, kScriptBudgetMs);
+    thread_->Run([context] { context->Release(); }, kScriptBudgetMs);
     if (thread_->Stopped())
         context_.release();
 }
@@ -369,7 +294,7 @@ bool PageScripts::RunJob(const std::function<void()>& job)
     return false;
 }
 
-std::vector<std::string> PageScripts::RunBlocks(const std::vector<ScriptBlock>& blocks)
+std::vector<std::string> PageScripts::RunBlocks(const std::vector<ScriptBlock>& blocks, const std::string& bodyOnload)
 {
     std::vector<std::string> writes(blocks.size());
     ScriptContext* context = context_.get();
@@ -377,9 +302,9 @@ std::vector<std::string> PageScripts::RunBlocks(const std::vector<ScriptBlock>& 
         for (size_t i = 0; i < blocks.size(); ++i) {
             context->line = blocks[i].line;
             context->writes = &writes[i];
-            context->engine->Run(Utf8ToWide(blocks[i].code), blocks[i].line);
+            context->engine->Run(Utf8ToWide(blocks[i].code), blocks[i].line, true);
         }
-        context->writes = nullptr;
+        context->FireLoad(Utf8ToWide(bodyOnload));
     });
     return writes;
 }

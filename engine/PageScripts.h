@@ -18,15 +18,17 @@ class PageScripts {
 public:
     static constexpr unsigned kScriptBudgetMs = 5000;
 
-    // Null when no script engine could be made.
-    static std::shared_ptr<PageScripts> Start(PageHost& host);
+    // Null when no script engine could be made. The document's scripts read
+    // their elements from source (UTF-8).
+    static std::shared_ptr<PageScripts> Start(PageHost& host, std::string source);
     ~PageScripts();
     PageScripts(const PageScripts&) = delete;
     PageScripts& operator=(const PageScripts&) = delete;
 
-    // Runs the page's inline blocks in document order while the page loads;
-    // gives the text each one wrote with document.write.
-    std::vector<std::string> RunBlocks(const std::vector<ScriptBlock>& blocks);
+    // Runs the page's inline blocks in document order while the page loads,
+    // then its load handlers (bodyOnload: the code of <body onload>); gives
+    // the text each block wrote with document.write.
+    std::vector<std::string> RunBlocks(const std::vector<ScriptBlock>& blocks, const std::string& bodyOnload);
     void FireTimer(unsigned id);
     // The code of a javascript: link.
     void RunCode(const std::wstring& code);

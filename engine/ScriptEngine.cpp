@@ -217,16 +217,48 @@ bool ScriptEngine::AddGlobalObject(const wchar_t* name, IDispatch* object)
     return SUCCEEDED(script_->AddNamedItem(name, SCRIPTITEM_ISVISIBLE | SCRIPTITEM_GLOBALMEMBERS));
 }
 
-bool ScriptEngine::Run(std::wstring_view code, unsigned firstLine)
+bool ScriptEngine::Run(std::wstring_view code, unsigned firstLine, bool inBlock)
 {
     const std::wstring text(code);
     EXCEPINFO info{};
     site_->ClearError();
-    const HRESULT hr = parse_->ParseScriptText(text.c_str(), nullptr, nullptr, nullptr, 0, firstLine, SCRIPTTEXT_ISVISIBLE, nullptr, &info);
+    // Told the code ends at "</script>", the engine reads it as HTML would:
+    // "<!--" and "-->" lines are comments there.
+    const wchar_t* delimiter = inBlock ? L"</script>" : nullptr;
+    const HRESULT hr = parse_->ParseScriptText(text.c_str(), nullptr, nullptr, delimiter, 0, firstLine, SCRIPTTEXT_ISVISIBLE, nullptr, &info);
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);
     return SUCCEEDED(hr) && !site_->HadError();
+}
+
+ComPtr<IDispatchEx> ScriptEngine::GlobalObject()
+{
+    ComPtr<IDispatch> global;
+    if (FAILED(script_->GetScriptDispatch(nullptr, global.Put())) || !global)
+        return {};
+    ComPtr<IDispatchEx> globalEx;
+    if (FAILED(global->QueryInterface(IID_IDispatchEx, reinterpret_cast<void**>(globalEx.Put()))))
+        return {};
+    return globalEx;
+}
+
+ComPtr<IDispatch> ScriptEngine::GlobalFunction(const wchar_t* name)
+{
+    ComPtr<IDispatchEx> global = GlobalObject();
+    if (!global)
+        return {};
+    const Bstr memberName(name);
+    DISPID id = DISPID_UNKNOWN;
+    if (FAILED(global->GetDispID(memberName.Get(), fdexNameCaseSensitive, &id)))
+        return {};
+    DISPPARAMS none{};
+    Variant value;
+    if (FAILED(global->InvokeEx(id, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value.Put(), nullptr, nullptr)) ||
+        value.Get()->vt != VT_DISPATCH || !value.Get()->pdispVal)
+        return {};
+    value.Get()->pdispVal->AddRef();
+    return ComPtr<IDispatch>(value.Get()->pdispVal);
 }
 
 bool ScriptEngine::Call(IDispatch* function)

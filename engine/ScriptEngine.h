@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 #include <activscp.h>
+#include <dispex.h>
 
 #include <functional>
 #include <memory>
@@ -30,8 +31,13 @@ public:
     // Makes object's members globals, and the object itself one under name.
     bool AddGlobalObject(const wchar_t* name, IDispatch* object);
     // Runs code whose first line is line firstLine of the page. Errors go to
-    // the sink; false when there was one.
-    bool Run(std::wstring_view code, unsigned firstLine);
+    // the sink; false when there was one. A page's <script> block (inBlock)
+    // may wrap its code in an HTML comment, as older pages do.
+    bool Run(std::wstring_view code, unsigned firstLine, bool inBlock = false);
+    // The script's global object: its global variables and functions.
+    ComPtr<IDispatchEx> GlobalObject();
+    // A global variable's value when it is an object (a function), else null.
+    ComPtr<IDispatch> GlobalFunction(const wchar_t* name);
     // Calls a function value of the page's (a timer's); errors go to the sink.
     bool Call(IDispatch* function);
 

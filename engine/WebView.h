@@ -89,6 +89,8 @@ private:
     void ScheduleRefresh();
     void OnRefreshTimer();
     void OnWatchdogTimer();
+    // The one set with wkeSetUserAgent, else the engine's own.
+    std::string UserAgent() const;
     void Repaint();
 
     // Scripts and links of the current document (WebViewScripting.cpp).
@@ -119,6 +121,7 @@ private:
     std::wstring ScriptLocation() override;
     void ScriptNavigate(const std::wstring& url, wkeNavigationType type) override;
     bool ScriptOpenWindow(const std::wstring& url, const std::wstring& features) override;
+    std::wstring ScriptUserAgent() override;
     void ScriptStartTimer(unsigned id, unsigned delayMs) override;
     void ScriptStopTimer(unsigned id) override;
 

@@ -70,15 +70,16 @@ wkeWindowFeatures ParseFeatures(const std::string& features)
 
 void WebView::RunPageScripts(uint32_t id)
 {
-    if (page_.scripts.empty())
+    if (page_.scripts.empty() && page_.bodyOnload.empty())
         return;
-    scripts_ = PageScripts::Start(*this);
+    scripts_ = PageScripts::Start(*this, source_);
     if (!scripts_ || !IsCurrent(id))
         return;
     // The window may go while the scripts run; the scripts must outlive this call.
     const std::shared_ptr<PageScripts> running = scripts_;
     const std::vector<ScriptBlock> blocks = page_.scripts;
-    const std::vector<std::string> writes = running->RunBlocks(blocks);
+    const std::string bodyOnload = page_.bodyOnload;
+    const std::vector<std::string> writes = running->RunBlocks(blocks, bodyOnload);
     AfterScript();
     if (!IsCurrent(id) || std::all_of(writes.begin(), writes.end(), [](const std::string& w) { return w.empty(); }))
         return;
@@ -95,6 +96,7 @@ void WebView::RunPageScripts(uint32_t id)
     PageText written = ExtractPageText(html, false);
     written.title = page_.title;
     written.refresh = page_.refresh;
+    written.bodyOnload = page_.bodyOnload;
     page_ = std::move(written);
 }
 
@@ -214,7 +216,7 @@ void WebView::FollowLink(int link)
 void WebView::RunScriptUrl(const std::string& url)
 {
     if (!scripts_)
-        scripts_ = PageScripts::Start(*this);
+        scripts_ = PageScripts::Start(*this, source_);
     if (!scripts_)
         return;
     const std::shared_ptr<PageScripts> running = scripts_;
@@ -329,6 +331,11 @@ bool WebView::ScriptOpenWindow(const std::wstring& url, const std::wstring& feat
         return false;
     other->LoadUrl(target);
     return true;
+}
+
+std::wstring WebView::ScriptUserAgent()
+{
+    return Utf8ToWide(UserAgent());
 }
 
 void WebView::ScriptStartTimer(unsigned id, unsigned delayMs)

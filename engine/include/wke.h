@@ -147,10 +147,15 @@ void WKE_CALL wkeLoadHTML(wkeWebView webView, const char* utf8Html);
 void WKE_CALL wkeReload(wkeWebView webView);
 
 /* UTF-8 HTML of the current page, byte for byte as served when the page is
- * UTF-8 (or declares nothing); null for a view that has loaded nothing; ""
- * after a failed load. */
+ * UTF-8 (declared, or declaring nothing and UTF-8 in fact); null for a view
+ * that has loaded nothing; "" after a failed load. A page that declares no
+ * charset and is not UTF-8 is read as a browser on a Chinese system reads it:
+ * as GB18030 (GBK's superset) when its bytes fit that, else as windows-1252.
+ * GB18030 is decoded whole, four-byte characters too, also where the platform
+ * lacks its tables. */
 const char* WKE_CALL wkeGetSource(wkeWebView webView);
-/* UTF-8 title of the current page; "" when it has none. */
+/* UTF-8 title of the current page, valid UTF-8 even when the page's bytes are
+ * not (what fits no character becomes U+FFFD); "" when it has none. */
 const char* WKE_CALL wkeGetTitle(wkeWebView webView);
 const wchar_t* WKE_CALL wkeGetStringW(wkeString string);
 
@@ -173,7 +178,19 @@ void WKE_CALL wkeSetCookieJarPath(wkeWebView webView, const wchar_t* path);
  *
  * Scripts: a page's inline <script> blocks run in document order while it
  * loads, before document ready, in the platform's JScript in its safe mode (no
- * ActiveX objects, no files). alert, confirm and prompt come to the dialog
+ * ActiveX objects, no files); a block may hide its code in an HTML comment
+ * ("<!--" ... "-->"). window stands for the global object: a global variable
+ * or function is a property of window and a property set on window (or on the
+ * global this) is a global; this itself is not === window. After the blocks,
+ * DOMContentLoaded listeners, then window.onload (or else <body onload>) and
+ * load listeners run, still before document ready. Pages can read their
+ * document: document.getElementById gives the element's innerHTML, innerText,
+ * textContent, value, id, tagName, className and getAttribute as the served
+ * source has them (the whole source: an element after the script is found
+ * too), null when there is none; document.body the same for the body;
+ * navigator.userAgent the agent the page was fetched with. Writes to an
+ * element stay with that element object and do not change the page shown.
+ * alert, confirm and prompt come to the dialog
  * callbacks and their answers go back to the script; unregistered, alert does
  * nothing, confirm is true and prompt gives the default. console.* and script
  * errors come to the console callback with the page URL as source and the line
@@ -182,11 +199,11 @@ void WKE_CALL wkeSetCookieJarPath(wkeWebView webView, const wchar_t* path);
  * where its script stands while the page loads (wkeGetSource stays the served
  * source); a write after the load is dropped. location changes and
  * window.open's view load through the normal path, after the script. Scripts
- * that run 5 seconds of their own time (a page's blocks at load together, or
- * one timer or javascript: link; time in the host's callbacks not counted) are
- * stopped, a console error says so, the load goes on and nothing more of that
- * page runs. A hovered link comes to the
- * mouse-over callback ("" when left); a click on it navigates with the link
+ * that run 5 seconds of their own time (a page's blocks and load handlers
+ * together, or one timer or javascript: link; time in the host's callbacks not
+ * counted) are stopped, a console error says so, the load goes on and nothing
+ * more of that page runs. A hovered link comes to the mouse-over callback (""
+ * when left); a click on it navigates with the link
  * click type. */
 void WKE_CALL wkeOnPaintUpdated(wkeWebView webView, wkePaintUpdatedCallback callback, void* param);
 void WKE_CALL wkeOnLoadingFinish(wkeWebView webView, wkeLoadingFinishCallback callback, void* param);

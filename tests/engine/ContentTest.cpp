@@ -62,6 +62,50 @@ TEST_F(EngineContent, GbkPagesAreConvertedToUtf8)
     EXPECT_EQ(html5Head + kChineseUtf8 + "</body></html>", SourceOf("/meta5"));
 }
 
+TEST_F(EngineContent, UndeclaredLegacyPageIsReadAsGbkForTitleAndSource)
+{
+    // No charset in the header, no <meta>: older Chinese pages look like this.
+    const std::string page = "<html><head><title>" + kChineseGbk + "</title></head><body>" + kChineseGbk + "</body></html>";
+    server.AddRoute("/legacy", Reply::Ok(page, "text/html"));
+    ViewHarness view;
+    view.Load(server.Url("/legacy"));
+    ASSERT_TRUE(view.WaitForFinishes(1));
+    EXPECT_EQ(WKE_LOADING_SUCCEEDED, view.finishes[0].result);
+    EXPECT_EQ(kChineseUtf8, std::string(view.Api().getTitle(view.View())));
+    ASSERT_EQ(1u, view.titles.size());
+    EXPECT_EQ(kChineseUtf8, view.titles[0]);
+    EXPECT_EQ("<html><head><title>" + kChineseUtf8 + "</title></head><body>" + kChineseUtf8 + "</body></html>", view.Source());
+}
+
+TEST_F(EngineContent, TitleIsUtf8EvenWhenTheDeclaredCharsetIsWrong)
+{
+    // Declared UTF-8, served in GBK: the source stays as served, the title is still UTF-8.
+    const std::string page = "<html><head><meta charset=\"utf-8\"><title>a" + kChineseGbk + "</title></head></html>";
+    server.AddRoute("/liar", Reply::Ok(page, "text/html"));
+    ViewHarness view;
+    view.Load(server.Url("/liar"));
+    ASSERT_TRUE(view.WaitForFinishes(1));
+    EXPECT_EQ(page, view.Source());
+    const std::string title = view.Api().getTitle(view.View());
+    ASSERT_FALSE(title.empty());
+    EXPECT_EQ('a', title[0]);
+    EXPECT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, title.c_str(), -1, nullptr, 0), 0) << "not UTF-8: " << title;
+}
+
+TEST_F(EngineContent, Gb18030PageKeepsItsFourByteCharacters)
+{
+    // U+00A5 and U+E7C7 (four bytes in the BMP), U+20000 (four bytes beyond
+    // it) and a two-byte character.
+    const std::string gb = "\x81\x30\x84\x36\x95\x32\x82\x36\xD6\xD0\x81\x35\xF4\x37";
+    const std::string utf8 = "\xC2\xA5\xF0\xA0\x80\x80\xE4\xB8\xAD\xEE\x9F\x87";
+    server.AddRoute("/gb18030", Reply::Ok("<title>" + gb + "</title><body>" + gb + "</body>", "text/html; charset=GB18030"));
+    ViewHarness view;
+    view.Load(server.Url("/gb18030"));
+    ASSERT_TRUE(view.WaitForFinishes(1));
+    EXPECT_EQ(utf8, std::string(view.Api().getTitle(view.View())));
+    EXPECT_EQ("<title>" + utf8 + "</title><body>" + utf8 + "</body>", view.Source());
+}
+
 TEST_F(EngineContent, NotFoundPageSucceedsWithItsBody)
 {
     server.AddRoute("/missing", Reply::Status(404, "<body>no such page</body>"));

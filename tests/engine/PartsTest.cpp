@@ -6,6 +6,7 @@
 
 #include "engine/Charset.h"
 #include "engine/CookieJar.h"
+#include "engine/HtmlElements.h"
 #include "engine/HtmlText.h"
 #include "engine/Url.h"
 #include "tests/support/ScratchDirectory.h"
@@ -135,6 +136,99 @@ TEST(EngineCharset, ConvertsOnlyWhatIsNotUtf8)
     EXPECT_EQ("\xFF\xD6\xD0", PageBytesToUtf8("\xFF\xD6\xD0", "utf-8"));
     EXPECT_EQ("\xFF\xD6\xD0", PageBytesToUtf8("\xFF\xD6\xD0", "no-such-charset"));
     EXPECT_EQ("\xE4\xB8\xAD", PageBytesToUtf8(std::string("\xFF\xFE\x2D\x4E", 4), "utf-16le"));
+}
+
+TEST(EngineCharset, DecodesGb18030FourByteCharactersWithoutThePlatformsTables)
+{
+    // The ends of the four-byte ranges, a run in the middle, and U+E7C7's
+    // place since the 2005 edition.
+    EXPECT_EQ("\xC2\x80", PageBytesToUtf8("\x81\x30\x81\x30", "gb18030"));
+    EXPECT_EQ("\xC2\xA5", PageBytesToUtf8("\x81\x30\x84\x36", "gb18030"));
+    EXPECT_EQ("\xE2\x82\xAC", PageBytesToUtf8("\xA2\xE3", "gb18030")) << "two bytes: the euro sign, private use in 936";
+    EXPECT_EQ("\xE2\xBA\x81\xE4\xB8\xAD", PageBytesToUtf8("\xFE\x50\xD6\xD0", "gb18030")) << "U+2E81";
+    EXPECT_EQ("\xE1\xB8\xBE", PageBytesToUtf8("\x81\x35\xF4\x36", "gb18030")) << "U+1E3E";
+    EXPECT_EQ("\xEE\x9F\x87", PageBytesToUtf8("\x81\x35\xF4\x37", "gb18030")) << "U+E7C7";
+    EXPECT_EQ("\xE1\xB9\x80", PageBytesToUtf8("\x81\x35\xF4\x38", "gb18030")) << "U+1E40";
+    EXPECT_EQ("\xEF\xBF\xBF", PageBytesToUtf8("\x84\x31\xA4\x39", "gb18030")) << "U+FFFF";
+    EXPECT_EQ("\xF0\x90\x80\x80", PageBytesToUtf8("\x90\x30\x81\x30", "gb18030")) << "U+10000";
+    EXPECT_EQ("\xF0\xA0\x80\x80", PageBytesToUtf8("\x95\x32\x82\x36", "gb18030")) << "U+20000";
+    EXPECT_EQ("\xF4\x8F\xBF\xBF", PageBytesToUtf8("\xE3\x32\x9A\x35", "gb18030")) << "U+10FFFF";
+    EXPECT_EQ("a\xE4\xB8\xAD\xC2\xA5z", PageBytesToUtf8("a\xD6\xD0\x81\x30\x84\x36z", "gb18030"));
+    // Codes between the ranges and past U+10FFFF map to nothing; the text after them stays.
+    EXPECT_EQ("\xEF\xBF\xBD" "1\xEF\xBF\xBD" "0", PageBytesToUtf8("\x84\x31\xA5\x30", "gb18030"));
+    EXPECT_EQ("\xEF\xBF\xBD" "2\xEF\xBF\xBD" "6<", PageBytesToUtf8("\xE3\x32\x9A\x36<", "gb18030").substr(0, 10));
+}
+
+TEST(EngineCharset, ReadsUndeclaredPagesLikeABrowserOnAChineseSystem)
+{
+    // UTF-8 stays byte for byte, a stray bad byte among good sequences too.
+    EXPECT_EQ("<p>\xE4\xB8\xAD\xE6\x96\x87</p>", PageBytesToUtf8("<p>\xE4\xB8\xAD\xE6\x96\x87</p>", ""));
+    EXPECT_EQ("\xE4\xB8\xAD\xE6\x96\x87\xFF\xE7\xAD\x94", PageBytesToUtf8("\xE4\xB8\xAD\xE6\x96\x87\xFF\xE7\xAD\x94", ""));
+    EXPECT_EQ("plain ascii", PageBytesToUtf8("plain ascii", ""));
+    // Anything that reads as GBK is GBK (read as GB18030, its superset).
+    EXPECT_EQ("<title>\xE4\xB8\xAD\xE6\x96\x87</title>", PageBytesToUtf8("<title>\xD6\xD0\xCE\xC4</title>", ""));
+    EXPECT_EQ("\xE4\xB8\xAD\xC2\xA5", PageBytesToUtf8("\xD6\xD0\x81\x30\x84\x36", ""));
+    // Neither: a Western page.
+    EXPECT_EQ("na\xC3\xAFve caf\xC3\xA9. \xC2\xA9 2009", PageBytesToUtf8("na\xEFve caf\xE9. \xA9 2009", ""));
+}
+
+TEST(EngineHtml, ReadsTagsAndScriptsPastTheShownTextsEnd)
+{
+    std::string html = "<html><body><p>";
+    while (html.size() < 400 * 1024)
+        html += "a line of plain visible text, ";
+    html += "</p>\n<script>late()</script><meta http-equiv=refresh content=\"3;url=/next\"><p>never shown</p></body></html>";
+    const PageText page = ExtractPageText(html, false);
+    ASSERT_EQ(1u, page.scripts.size());
+    EXPECT_EQ("late()", page.scripts[0].code);
+    EXPECT_EQ(html.find("late()") + 6 + 9, page.scripts[0].end);
+    ASSERT_TRUE(page.refresh.has_value());
+    EXPECT_EQ("/next", page.refresh->url);
+    size_t shown = 0;
+    for (const TextItem& item : page.items)
+        shown += item.text.size();
+    EXPECT_LE(shown, 256u * 1024) << "the shown text is still cut";
+    EXPECT_EQ(std::wstring::npos, VisibleText(page).find(L"never shown"));
+}
+
+TEST(EngineHtml, FindsElementsByIdAsScriptsReadThem)
+{
+    const std::string html = "<html><head><title>t</title><script>var s = '<div id=\"q\">in a script</div>';</script></head>\n"
+                             "<body class=main><!-- <div id=\"q\">commented</div> -->\n"
+                             "<div id=\"q\" class=\"box\">Q <div>inner <b>bold</b></div><br>next &amp; more</div>tail\n"
+                             "<input id=k type=hidden value=\"key&amp;1\"><textarea id=t>a &lt; <b>b</b></textarea>"
+                             "<select><option id=o1>first</option><option id=o2 value=2>second</option></select>"
+                             "<p id=open>never closed";
+    const auto q = FindElementById(html, "q");
+    ASSERT_TRUE(q.has_value());
+    EXPECT_EQ("div", q->tag.name);
+    EXPECT_EQ("box", q->tag.Attribute("class"));
+    EXPECT_EQ("Q <div>inner <b>bold</b></div><br>next &amp; more", q->innerHtml) << "nested elements of the same name";
+    EXPECT_EQ(L"Q\ninner bold\n\nnext & more", ElementText(*q));
+    EXPECT_FALSE(ElementValue(*q).has_value());
+
+    const auto k = FindElementById(html, "k");
+    ASSERT_TRUE(k.has_value());
+    EXPECT_EQ("", k->innerHtml);
+    EXPECT_EQ(L"key&1", ElementValue(*k).value_or(L"<none>"));
+    const auto t = FindElementById(html, "t");
+    ASSERT_TRUE(t.has_value());
+    EXPECT_EQ(L"a < <b>b</b>", ElementValue(*t).value_or(L"<none>")) << "a textarea holds text, not markup";
+    EXPECT_EQ(L"first", ElementValue(*FindElementById(html, "o1")).value_or(L"<none>"));
+    EXPECT_EQ(L"2", ElementValue(*FindElementById(html, "o2")).value_or(L"<none>"));
+    EXPECT_EQ("never closed", FindElementById(html, "open")->innerHtml);
+    EXPECT_FALSE(FindElementById(html, "Q").has_value()) << "ids are compared exactly";
+    EXPECT_FALSE(FindElementById(html, "").has_value());
+
+    const HtmlElement body = FindBodyElement(html);
+    EXPECT_EQ("main", body.tag.Attribute("class"));
+    EXPECT_EQ(0u, body.innerHtml.find("<!--"));
+    EXPECT_EQ("<b>no body tag</b>", FindBodyElement("<b>no body tag</b>").innerHtml);
+    for (const char* broken : {"<", "<div id=", "<div id=x", "<div id=x><div>", "<textarea id=x>", "<!-- <div id=x>"}) {
+        SCOPED_TRACE(broken);
+        (void)FindElementById(broken, "x");
+        (void)FindBodyElement(broken);
+    }
 }
 
 TEST(EngineHtml, FindsTheInlineScriptsToRunWithTheirLines)

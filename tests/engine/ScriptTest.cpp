@@ -341,6 +341,125 @@ TEST_F(EngineScripts, HostMayLoadOrDestroyTheViewInsideAScriptCallback)
     }
 }
 
+TEST_F(EngineScripts, BlocksWrappedInHtmlCommentsRun)
+{
+    // How pages hid scripts from browsers without them.
+    const std::string page = "<html><head><title>T</title>\n"
+                             "<script type=\"text/javascript\">\n<!--\nvar order = 'a';\n//-->\n</script>\n"
+                             "<script><!-- hide from old browsers\norder += 'b';\n// --></script>\n"
+                             "<script language=\"JavaScript\">\n<!--\norder += 'c'; document.title = order;\n-->\n</script>\n"
+                             "</head><body>x</body></html>";
+    server.AddRoute("/old", Reply::Ok(page));
+    ScriptedView view;
+    view.Load(server.Url("/old"));
+    ASSERT_TRUE(view.WaitForFinishes(1));
+    EXPECT_EQ("abc", view.Title());
+    for (const ConsoleRecord& record : view.console)
+        ADD_FAILURE() << "line " << record.line << ": " << record.message;
+}
+
+TEST_F(EngineScripts, WindowIsTheGlobalObject)
+{
+    server.AddRoute("/g", Reply::Ok(Page("<script>var r = [];\n"
+                                         "window.a = 1; r.push(a);\n"
+                                         "var g = 2; r.push(window.g);\n"
+                                         "this.y = 3; r.push(window.y);\n"
+                                         "function f() { return 4 } r.push(window.f());\n"
+                                         "window.h = function () { return 5 }; r.push(h());\n"
+                                         "a = 6; window.g = 7; r.push(window.a, g);\n"
+                                         "r.push(typeof window.nothing, typeof nothing);\n"
+                                         "</script>\n"
+                                         "<script>r.push(a + g + y, self.y, window.window.g, top.f());\n"
+                                         "try { undefinedName; r.push('no error') } catch (e) { r.push('error') }\n"
+                                         "window.document.title = r.join(',');</script>")));
+    ScriptedView view;
+    view.Load(server.Url("/g"));
+    ASSERT_TRUE(view.WaitForFinishes(1));
+    EXPECT_EQ("1,2,3,4,5,6,7,undefined,undefined,16,3,7,4,error", view.Title());
+    for (const ConsoleRecord& record : view.console)
+        ADD_FAILURE() << "line " << record.line << ": " << record.message;
+}
+
+TEST_F(EngineScripts, ScriptsAfterALongTextStillRun)
+{
+    std::string text;
+    while (text.size() < 300 * 1024)
+        text += "a line of visible text on a long documentation page ";
+    server.AddRoute("/long", Reply::Ok(Page("<p>" + text + "</p><script>document.title = 'ran at the end'</script>")));
+    ScriptedView view;
+    view.Load(server.Url("/long"));
+    ASSERT_TRUE(view.WaitForFinishes(1));
+    EXPECT_EQ("ran at the end", view.Title());
+}
+
+TEST_F(EngineScripts, LookupPageReadsTheDocument)
+{
+    const std::string body = "<div id=\"q\">Q <b>bold</b><br>next &amp; more</div>"
+                             "<input id=\"k\" type=\"hidden\" value=\"key&amp;1\"><textarea id=\"t\">a &lt; b</textarea>"
+                             "<script>var order = 'blocks';\n"
+                             "window.onload = function () {\n"
+                             "  var q = document.getElementById('q');\n"
+                             "  var parts = [q.innerHTML, q.innerText, document.getElementById('k').value, document.getElementById('t').value,\n"
+                             "               document.getElementById('none') === null, document.body.innerText.indexOf('next & more') >= 0,\n"
+                             "               navigator.userAgent, typeof q.value, q.tagName, q.id];\n"
+                             "  q.innerHTML = 'changed'; parts.push(document.getElementById('q').innerHTML, document.getElementById('q') === q);\n"
+                             "  order += ',onload'; parts.push(order);\n"
+                             "  document.title = parts.join('|');\n"
+                             "};\n"
+                             "window.addEventListener('load', function () { order += ',listener'; document.title += '|' + order }, false);\n"
+                             "document.addEventListener('DOMContentLoaded', function () {\n"
+                             "  for (var i = 0; i < 100; ++i) document.addEventListener('DOMContentLoaded', function () {});\n"
+                             "}, false);\n"
+                             "</script>";
+    server.AddRoute("/lookup", Reply::Ok(Page(body)));
+    ScriptedView view;
+    view.Api().setUserAgent(view.View(), "KelvoraTest/1.0");
+    view.Load(server.Url("/lookup"));
+    ASSERT_TRUE(view.WaitForFinishes(1));
+    EXPECT_EQ("Q <b>bold</b><br>next &amp; more|Q bold\nnext & more|key&1|a < b|true|true|KelvoraTest/1.0|undefined|DIV|q"
+              "|changed|true|blocks,onload|blocks,onload,listener",
+              view.Title());
+    for (const ConsoleRecord& record : view.console)
+        ADD_FAILURE() << "line " << record.line << ": " << record.message;
+
+    server.AddRoute("/agent", Reply::Ok(Page("<script>document.title = navigator.userAgent</script>")));
+    ScriptedView plain;
+    plain.Load(server.Url("/agent"));
+    ASSERT_TRUE(plain.WaitForFinishes(1));
+    EXPECT_EQ(0u, plain.Title().find("Mozilla/5.0")) << plain.Title();
+    EXPECT_EQ(plain.Title(), server.Requests().back().Header("User-Agent")) << "the agent the page was fetched with";
+
+    // <body onload> without any script block; a script's window.onload takes its place.
+    server.AddRoute("/attribute", Reply::Ok("<html><body onload=\"document.title = 'from ' + document.getElementById('x').innerText\">"
+                                            "<span id=x>body onload</span></body></html>"));
+    server.AddRoute("/replaced", Reply::Ok("<html><body onload=\"document.title = 'attribute'\">"
+                                           "<script>window.onload = function () { document.title = 'script' }</script></body></html>"));
+    ScriptedView attribute;
+    attribute.Load(server.Url("/attribute"));
+    ASSERT_TRUE(attribute.WaitForFinishes(1));
+    EXPECT_EQ("from body onload", attribute.Title());
+    attribute.Load(server.Url("/replaced"));
+    ASSERT_TRUE(attribute.WaitForFinishes(2));
+    EXPECT_EQ("script", attribute.Title());
+}
+
+TEST_F(EngineScripts, ElementLookupsInAnEndlessLoopAreStopped)
+{
+    // Each lookup reads the page; that time is the script's, so the budget ends the loop.
+    std::string text;
+    while (text.size() < 2 * 1024 * 1024)
+        text += "<p>paragraph of a large page</p>\n";
+    server.AddRoute("/lookups", Reply::Ok(Page(text + "<script>document.title = 'looking';"
+                                               "for (var i = 0;; ++i) { document.getElementById('x' + i); document.body.innerText }</script>")));
+    ScriptedView view;
+    const DWORD start = GetTickCount();
+    view.Load(server.Url("/lookups"));
+    ASSERT_TRUE(view.WaitForFinishes(1, 30000)) << "the loop was not stopped";
+    std::printf("lookup loop stopped after %lu ms\n", static_cast<unsigned long>(GetTickCount() - start));
+    EXPECT_EQ("looking", view.Title());
+    EXPECT_NE(nullptr, view.FindConsole("stopped"));
+}
+
 TEST_F(EngineScripts, ActiveXAndGetObjectMakeNothing)
 {
     char temp[MAX_PATH];
