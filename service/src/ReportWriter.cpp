@@ -1,7 +1,6 @@
 #include "ReportWriter.h"
 
 #include <algorithm>
-#include <sqlite3.h>
 #include <string>
 
 #include "ConnectionPool.h"
@@ -18,11 +17,6 @@ constexpr size_t kClientBytes = 100;
 // Each report deletes a few of the oldest beyond the limit, so the table
 // stays at it without a large delete ever.
 constexpr int64_t kTrimPerReport = 4;
-
-bool IsBusy(Connection& db) {
-    int code = db.Handle() ? sqlite3_errcode(db.Handle()) : SQLITE_ERROR;
-    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
-}
 
 }  // namespace
 
@@ -53,15 +47,14 @@ ReportOutcome ReportWriter::Record(std::string_view question, std::string_view a
         // The insert and the trim commit together; the statements are kept
         // prepared, since every report runs them.
         Statement& begin = db->Cached("BEGIN IMMEDIATE");
+        int64_t id = 0;
         bool written = begin.Run() &&
-                       RecordReport(*db, storedQuestion, storedAnswer, CutUtf8(client, kClientBytes), now) &&
-                       TrimReports(*db, limits_.mostReports, sqlite3_last_insert_rowid(db->Handle()),
-                                   kTrimPerReport) &&
-                       db->Cached("COMMIT").Run();
+                       RecordReport(*db, storedQuestion, storedAnswer, CutUtf8(client, kClientBytes), now, &id) &&
+                       TrimReports(*db, limits_.mostReports, id, kTrimPerReport) && db->Cached("COMMIT").Run();
         if (!written) {
-            bool busy = IsBusy(*db);
+            bool busy = db->LastFailureWasBusy();
             LogFailure(kNotRecorded, db->Error());
-            if (!sqlite3_get_autocommit(db->Handle())) db->Exec("ROLLBACK");
+            if (db->InTransaction()) db->Exec("ROLLBACK");
             return busy ? ReportOutcome::Busy : ReportOutcome::Failed;
         }
     }
