@@ -2,6 +2,7 @@
 // as the SQLite file without its trigram index (each instance matches on a
 // copy of the bank in its own memory, see BankCopy). Statements are prepared
 // once per connection; parameters and results travel as text.
+#include <algorithm>
 #include <cstdlib>
 #include <libpq-fe.h>
 #include <optional>
@@ -49,7 +50,7 @@ COMMIT;
 // A report waits this long for a lock (of a migration, say) before it gets
 // 503, as it waits for SQLite's write lock; no statement runs longer than the other.
 constexpr const char* kSessionSettings =
-    "SET lock_timeout = 2000; SET statement_timeout = 15000; SET idle_in_transaction_session_timeout = 60000";
+    "SET client_min_messages = warning; SET lock_timeout = 2000; SET statement_timeout = 15000; SET idle_in_transaction_session_timeout = 60000";
 
 // ?N as $N, outside quoted text; SQLite's BEGIN IMMEDIATE as BEGIN.
 std::string Translate(const char* sql) {
@@ -83,10 +84,15 @@ class PostgresConnection;
 class PostgresStatement : public StatementBackend {
 public:
     PostgresStatement(PostgresConnection& connection, std::string name, bool utility, std::string sql)
-        : connection_(connection), name_(std::move(name)), utility_(utility), sql_(std::move(sql)) {}
+        : connection_(connection), name_(std::move(name)), utility_(utility), sql_(std::move(sql)) {
+        // As in SQLite, a value bound beyond the statement's parameters is ignored.
+        for (size_t at = sql_.find('$'); at != std::string::npos; at = sql_.find('$', at + 1)) {
+            parameters_ = std::max(parameters_, std::atoi(sql_.c_str() + at + 1));
+        }
+    }
 
     void BindText(int index, std::string_view text) override {
-        if (index < 1 || index > 64) return;
+        if (index < 1 || index > parameters_) return;
         if (params_.size() < static_cast<size_t>(index)) params_.resize(index);
         params_[index - 1] = std::string(text);
     }
@@ -112,6 +118,7 @@ private:
     bool utility_;
     std::string sql_;
     std::vector<std::optional<std::string>> params_;
+    int parameters_ = 0;
     ResultOwner result_;
     int row_ = -1;
 };
@@ -185,7 +192,7 @@ int PostgresStatement::Step() {
         if (utility_) {
             raw = PQexec(connection_.Raw(), sql_.c_str());
         } else {
-            std::vector<const char*> values(params_.size(), nullptr);
+            std::vector<const char*> values(static_cast<size_t>(parameters_), nullptr);
             for (size_t i = 0; i < params_.size(); ++i) values[i] = params_[i] ? params_[i]->c_str() : nullptr;
             raw = PQexecPrepared(connection_.Raw(), name_.c_str(), static_cast<int>(values.size()), values.data(),
                                  nullptr, nullptr, 0);

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "BankCopy.h"
 #include "ContrastList.h"
 #include "QuestionText.h"
 #include "Similarity.h"
@@ -489,6 +490,14 @@ UpsertOutcome UpsertQuestion(Connection& db, const BankEntry& entry, int64_t now
 }
 
 BankMatch FindBestMatch(Connection& db, std::string_view question) {
+    // PostgreSQL keeps no trigram index: a copy of the bank is read for the
+    // lookup (the server keeps one instead, see BankCopy).
+    if (db.IsPostgres()) {
+        BankCopy copy;
+        std::string error;
+        if (!copy.Load(db, error)) return {};
+        return FindBestMatch(copy, question);
+    }
     ReadSnapshot snapshot(db);
     SqliteBank bank(db);
     return FindBestMatch(bank, question);

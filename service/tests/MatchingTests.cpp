@@ -87,8 +87,8 @@ constexpr const char* kUnknown[] = {
 class MatchingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(test::ImportSampleBank(dir.Path("bank.db")));
-        ASSERT_TRUE(db.Open(dir.Path("bank.db")));
+        ASSERT_TRUE(test::ImportSampleBank(dir.Database("bank.db")));
+        ASSERT_TRUE(db.Open(dir.Database("bank.db")));
     }
     test::TempDir dir;
     Connection db;
@@ -140,7 +140,7 @@ TEST(NumberedBank, TypedVariantsFindTheQuestionWithTheirNumber) {
     // Many questions alike but for their numbers and a few words.
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("numbers.db")));
+    ASSERT_TRUE(db.Open(dir.Database("numbers.db")));
     const char* topics[] = {"函数", "细胞", "王朝", "电流", "诗词", "市场", "恒星"};
     std::string csv = "question,answer\n";
     for (int i = 1; i <= 700; ++i) {
@@ -230,7 +230,7 @@ TEST_F(MatchingTest, QuestionsCutShortFindTheOneTheyBegin) {
 TEST(BlankBank, ABlankMayStandForACharacterMore) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("blank.db")));
+    ASSERT_TRUE(db.Open(dir.Database("blank.db")));
     std::string csv = "question,answer\n紫色石蕊溶液遇酸变成什么颜色？,红色\n";
     ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
     EXPECT_EQ(FindBestMatch(db, "紫色石蕊溶液遇酸变成（ ）色").entry.answer, "红色");
@@ -241,7 +241,7 @@ TEST(BlankBank, ABlankMayStandForACharacterMore) {
 TEST(CutShortBank, ABeginningSharedByTwoQuestionsFindsNeither) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("prefix.db")));
+    ASSERT_TRUE(db.Open(dir.Database("prefix.db")));
     std::string csv =
         "question,answer\n等比数列的通项公式是什么？,an=a1*q^(n-1)\n等比数列的通项公式如何推导？,错位相减\n"
         "电解水时，正极产生的气体是什么？,氧气\n电解水时，负极产生的气体是什么？,氢气\n";
@@ -325,7 +325,7 @@ TEST_F(MatchingTest, MeaningChangingSubstitutionsAreNotAnswered) {
 TEST(TwinBank, ATypoInTheWordThatTellsTwoQuestionsApartFindsNeither) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("twins.db")));
+    ASSERT_TRUE(db.Open(dir.Database("twins.db")));
     std::string csv =
         "question,answer\n中国最大的淡水湖是哪个？,鄱阳湖\n中国最大的咸水湖是哪个？,青海湖\n"
         "河北省的省会是哪座城市？,石家庄\n河南省的省会是哪座城市？,郑州\n";
@@ -341,7 +341,7 @@ TEST(TwinBank, ATypoInTheWordThatTellsTwoQuestionsApartFindsNeither) {
 TEST(TwinBank, TypedOptionsSettleWhatTheWordsCannot) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("options.db")));
+    ASSERT_TRUE(db.Open(dir.Database("options.db")));
     std::string csv =
         "question,answer,type,options\n"
         "中国最大的淡水湖是（ ）,A,单选,A. 鄱阳湖|B. 洞庭湖|C. 太湖|D. 洪泽湖\n"
@@ -390,7 +390,7 @@ TEST(ContrastListTest, TheBuiltInListIsReadWithoutWarnings) {
 TEST(FormulaBank, QuestionsThatDifferInASignAreDifferentQuestions) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("formula.db")));
+    ASSERT_TRUE(db.Open(dir.Database("formula.db")));
     std::string csv = "question,answer\n方程2x+3=7的解是（ ）,x=2\n方程2x-3=7的解是（ ）,x=5\n"
                       "月球绕地球一周约27.3天，对吗,对\n";
     ImportSummary summary = ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1);
@@ -406,7 +406,7 @@ TEST(FormulaBank, QuestionsThatDifferInASignAreDifferentQuestions) {
 TEST(NormalFormUpdate, QuestionsStoredByAnEarlierVersionAreFoundAgain) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("old.db")));
+    ASSERT_TRUE(db.Open(dir.Database("old.db")));
     // Rows as an earlier version stored them: the marker in the normal form,
     // and two questions that now read alike.
     ASSERT_TRUE(db.Exec(
@@ -436,7 +436,7 @@ TEST(NormalFormUpdate, QuestionsStoredByAnEarlierVersionAreFoundAgain) {
 TEST(EvaluationSet, MeetsTheMatchingGoals) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("eval.db")));
+    ASSERT_TRUE(db.Open(dir.Database("eval.db")));
     ImportSummary summary = ImportBank(db, ReadBankFile(KELVORA_DATA_DIR "/bank.csv"), 1);
     ASSERT_TRUE(summary.ok) << summary.error;
     EXPECT_GE(CountQuestions(db), 300);
