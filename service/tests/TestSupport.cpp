@@ -205,9 +205,13 @@ int FreePort() {
     return port;
 }
 
-ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, const std::string& outputPath) {
+ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, const std::string& outputPath)
+    : ServiceProcess(KELVORA_SERVICE_EXE, arguments, outputPath) {}
+
+ServiceProcess::ServiceProcess(const std::string& program, const std::vector<std::string>& arguments,
+                               const std::string& outputPath) {
     std::vector<char*> argv;
-    std::string exe = KELVORA_SERVICE_EXE;
+    std::string exe = program;
     argv.push_back(exe.data());
     std::vector<std::string> copies = arguments;
     for (std::string& argument : copies) argv.push_back(argument.data());
@@ -217,7 +221,7 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, const 
         int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(out, 1);
         dup2(out, 2);
-        execv(exe.c_str(), argv.data());
+        execvp(exe.c_str(), argv.data());
         _exit(127);
     }
 }

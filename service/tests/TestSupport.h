@@ -89,6 +89,9 @@ int FreePort();
 class ServiceProcess {
 public:
     ServiceProcess(const std::vector<std::string>& arguments, const std::string& outputPath);
+    // Another program (a load balancer, say), given by its path or name on PATH.
+    ServiceProcess(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& outputPath);
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
