@@ -1,6 +1,7 @@
 // Matching quality: questions as students type them against the sample bank.
 #include <gtest/gtest.h>
 
+#include "BankCopy.h"
 #include "BankImport.h"
 #include "BuiltinData.h"
 #include "ChineseScript.h"
@@ -452,6 +453,38 @@ TEST(EvaluationSet, MeetsTheMatchingGoals) {
     EXPECT_GE(test::Percent(result.variants.right, result.variants.total), 97.0);
     EXPECT_EQ(result.variants.wrong, 0u);
     EXPECT_LE(test::Percent(result.nearMisses.wrong, result.nearMisses.total), 1.0);
+}
+
+// A server on PostgreSQL matches on a copy of the bank in its memory: it must
+// answer every typed question exactly as the SQLite trigram index does,
+// including the misses and the questions it declines.
+TEST(BankCopy, MatchesWhatTheDatabaseIndexMatches) {
+    if (test::OnPostgres()) GTEST_SKIP() << "compares with SQLite's trigram index";
+    test::TempDir dir;
+    Connection db;
+    ASSERT_TRUE(db.Open(dir.Path("eval.db")));
+    ASSERT_TRUE(ImportBank(db, ReadBankFile(KELVORA_DATA_DIR "/bank.csv"), 1).ok);
+    ASSERT_TRUE(test::ImportSampleBank(dir.Path("eval.db")));
+    BankCopy copy;
+    std::string error;
+    ASSERT_TRUE(copy.Load(db, error)) << error;
+    EXPECT_EQ(static_cast<int64_t>(copy.Size()), CountQuestions(db));
+    std::vector<std::string> typed;
+    for (const auto& item : test::ReadLabelledQuestions(KELVORA_DATA_DIR "/eval-variants.tsv")) typed.push_back(item.typed);
+    for (const auto& item : test::ReadLabelledQuestions(KELVORA_DATA_DIR "/eval-near-misses.tsv")) typed.push_back(item.typed);
+    for (const TypedVariant& variant : kVariants) typed.push_back(variant.typed);
+    for (const char* unknown : kUnknown) typed.push_back(unknown);
+    size_t found = 0;
+    for (const std::string& question : typed) {
+        BankMatch fromIndex = FindBestMatch(db, question);
+        BankMatch fromCopy = FindBestMatch(copy, question);
+        EXPECT_EQ(fromCopy.found, fromIndex.found) << question;
+        EXPECT_EQ(fromCopy.entry.question, fromIndex.entry.question) << question;
+        EXPECT_EQ(fromCopy.entry.answer, fromIndex.entry.answer) << question;
+        EXPECT_EQ(fromCopy.score, fromIndex.score) << question;
+        found += fromIndex.found;
+    }
+    EXPECT_GT(found, typed.size() / 2);
 }
 
 TEST_F(MatchingTest, VeryLongQuestionsAreHandled) {
