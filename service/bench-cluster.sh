@@ -1,7 +1,7 @@
 #!/bin/bash
 # SQLite against PostgreSQL, one instance against three behind haproxy, in one
 # run on the bank of bench.sh (100,000 questions): answer requests per second
-# and p50/p99 for exact wordings and typed variants (fuzzy), the CPU the
+# and p50/p99 for exact wordings, typed variants (fuzzy) and reports, the CPU the
 # database and the instances spent per lookup, the instances' memory, and the
 # cost of the alternative that was not taken (pg_trgm candidates per lookup).
 # A private PostgreSQL cluster is started for the run and removed after it.
@@ -106,6 +106,8 @@ measure() {
     echo "  a typed variant's reply: $(curl -fs "http://127.0.0.1:$port$(head -1 "$work/fuzzy.paths")")"
     run "exact wording" "$work/exact.paths"
     run "typed variant (fuzzy)" "$work/fuzzy.paths"
+    while IFS= read -r question; do echo "/upmy/up.php?t=$(encode "$question")&d=%41"; done <"$work/exact.txt" >"$work/report.paths"
+    run "report, committed before ok" "$work/report.paths"
     local pid
     for pid in $servers; do echo "  instance $pid: RSS $(awk '/VmRSS/ { printf "%.0f MB", $2 / 1024 }' "/proc/$pid/status")"; done
 }

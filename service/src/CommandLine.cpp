@@ -44,7 +44,7 @@ constexpr const char* kUsage =
 
 // A key secret shared by every server instance, instead of a secret file.
 constexpr const char* kSecretVariable = "KELVORA_SERVICE_SECRET";
-constexpr int64_t kDefaultPostgresPool = 8;
+constexpr int64_t kDefaultPostgresPool = 16;
 
 struct Arguments {
     std::string command;
@@ -183,12 +183,12 @@ int Serve(const Arguments& args) {
     if (shared && *shared) {
         secret.secret = shared;
         secret.ok = secret.secret.size() >= 16;
-        if (!secret.ok) return Failure(std::string(kSecretVariable) + " must hold at least 16 bytes");
+        if (!secret.ok) return Failure("KELVORA_SERVICE_SECRET must hold at least 16 bytes");
     } else if (args.secretFile.empty()) {
         // Instances on several machines would each make a secret of their
         // own, and keys of one would be refused by the others.
-        return UsageError("serve on PostgreSQL needs the instances' shared secret: --secret-file FILE or " +
-                          std::string(kSecretVariable));
+        return UsageError("serve on PostgreSQL needs the instances' shared secret: --secret-file FILE or "
+                          "KELVORA_SERVICE_SECRET");
     } else {
         secret = LoadOrCreateSecret(args.secretFile);
         if (!secret.ok) return Failure(secret.error);
@@ -314,8 +314,8 @@ int Stats(const Arguments& args) {
 }
 
 int Migrate(const Arguments& args) {
-    if (args.from.empty() || !IsPostgresLocation(args.database)) {
-        return UsageError("migrate needs --from FILE and --database postgresql://...");
+    if (args.from.empty() || IsPostgresLocation(args.from) || !IsPostgresLocation(args.database)) {
+        return UsageError("migrate needs --from FILE (SQLite) and --database postgresql://...");
     }
     Connection from, to;
     std::string error;

@@ -44,6 +44,7 @@ CREATE TABLE IF NOT EXISTS misses(
 CREATE INDEX IF NOT EXISTS misses_by_count ON misses(asked DESC, last_at DESC);
 CREATE TABLE IF NOT EXISTS bank_state(name TEXT PRIMARY KEY, value BIGINT NOT NULL);
 INSERT INTO bank_state(name, value) VALUES ('bank_version', 1) ON CONFLICT DO NOTHING;
+CREATE TABLE IF NOT EXISTS normal_form(version BIGINT NOT NULL);
 COMMIT;
 )sql";
 
