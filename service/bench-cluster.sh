@@ -89,10 +89,10 @@ wait_healthy() {
 
 # One load against whatever listens on $port; instance pids in $servers.
 run() {
-    local label="$1" paths="$2" before_db before_servers result
+    local label="$1" paths="$2" clients="${3:-$connections}" before_db before_servers result
     before_db=$(cpu_of $(database_pids))
     before_servers=$(cpu_of $servers)
-    result="$(wrk -t2 -c"$connections" -d"${seconds}s" -s "$work/paths.lua" "http://127.0.0.1:$port" -- "$paths" | tail -1)"
+    result="$(wrk -t2 -c"$clients" -d"${seconds}s" -s "$work/paths.lua" "http://127.0.0.1:$port" -- "$paths" | tail -1)"
     local db_ticks=$(( $(cpu_of $(database_pids)) - before_db ))
     local server_ticks=$(( $(cpu_of $servers) - before_servers ))
     echo "$result" | awk -v label="$label" -v db="$db_ticks" -v sv="$server_ticks" -v hz="$hz" '{
@@ -106,6 +106,8 @@ measure() {
     echo "  a typed variant's reply: $(curl -fs "http://127.0.0.1:$port$(head -1 "$work/fuzzy.paths")")"
     run "exact wording" "$work/exact.paths"
     run "typed variant (fuzzy)" "$work/fuzzy.paths"
+    # Two clients that wait for each reply: about the rate of the goal (1,000 a second), not saturation.
+    run "typed variant, 2 connections" "$work/fuzzy.paths" 2
     while IFS= read -r question; do echo "/upmy/up.php?t=$(encode "$question")&d=%41"; done <"$work/exact.txt" >"$work/report.paths"
     run "report, committed before ok" "$work/report.paths"
     local pid
@@ -118,6 +120,7 @@ stop_all() {
 }
 
 common=(--lookup-rate 0 --report-rate 0 --secret-file "$work/secret")
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "answer endpoint, $connections connections (wrk, keep-alive), ${seconds} s per run, $(nproc) cores, load generator on the same machine"
 
 echo "SQLite, 1 instance:"
@@ -189,3 +192,4 @@ for threshold in 0.3 0.45; do
         printf "pg_trgm candidates at threshold %s, limit 20, 500 typed variants: %.2f ms per lookup (one session)\n",
             th, t / 500 * 1000 }'
 done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
