@@ -35,9 +35,10 @@ echo "== service tests on PostgreSQL"
 KELVORA_TEST_DATABASE="$database" KELVORA_SERVICE_SECRET="secret shared by the test instances" \
     "$build/tests/kelvora-service-tests" --gtest_brief=1
 
-# Three instances behind haproxy, one killed and started again (about 20 s).
+# Three instances behind haproxy, one killed and started again, then the
+# database restarted under them (about 21 s).
 echo "== three instances on PostgreSQL behind haproxy"
-KELVORA_TEST_DATABASE="$database" "$build/tests/kelvora-service-cluster"
+KELVORA_TEST_DATABASE="$database" KELVORA_TEST_CLUSTER_DIR="$cluster" "$build/tests/kelvora-service-cluster"
 
 # Hostile clients against the shipped server (about 30 s); prints its table.
 "$build/tests/kelvora-service-hostile"

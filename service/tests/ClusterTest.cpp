@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -253,6 +254,64 @@ int Run() {
         test::HttpReply reply =
             test::HttpGet(ports[1], "/api/answer?q=" + test::PercentEncodeAll(question) + "&k=" + key);
         Check(reply.status == 200, "a key from instance 3 opens the answer on the restarted instance 2");
+    }
+
+    // The database restarted under the running instances: acknowledged
+    // reports are still stored once, and afterwards the instances work on
+    // new connections without being restarted themselves.
+    if (const char* clusterDir = std::getenv("KELVORA_TEST_CLUSTER_DIR")) {
+        std::atomic<bool> stop{false};
+        std::atomic<int> refused{0};
+        std::vector<std::thread> reporters;
+        for (int c = 0; c < kClients; ++c) {
+            reporters.emplace_back([&, c] {
+                for (int i = 0; i < kMostLookupsPerClient && !stop; ++i) {
+                    std::string report = "cluster report restart " + std::to_string(c) + "-" + std::to_string(i);
+                    ++tally.reportsSent;
+                    test::HttpReply ack = test::HttpGet(proxyPort, "/upmy/up.php?t=" + test::PercentEncodeAll(report) +
+                                                                       "&d=" + test::PercentEncodeAll("x"));
+                    if (ack.status == 200 && ack.body == "ok") {
+                        std::lock_guard<std::mutex> lock(tally.mutex);
+                        tally.acknowledged.push_back(report);
+                    } else {
+                        ++refused;
+                    }
+                }
+            });
+        }
+        std::this_thread::sleep_for(1500ms);
+        std::string command = "'";
+        command += KELVORA_PG_CLUSTER_SCRIPT;
+        command += "' restart '";
+        command += clusterDir;
+        command += "'";
+        bool restartedDatabase = std::system(command.c_str()) == 0;
+        std::this_thread::sleep_for(2500ms);
+        stop = true;
+        for (std::thread& reporter : reporters) reporter.join();
+        // Every instance, asked directly: its health check and a report on fresh connections.
+        int working = 0;
+        for (int i = 0; i < kInstances; ++i) {
+            bool healthy = false, reported = false;
+            for (int attempt = 0; attempt < 50 && !(healthy && reported); ++attempt) {
+                healthy = healthy || test::HttpGet(ports[i], "/healthz").status == 200;
+                std::string report = "cluster report after restart " + std::to_string(i) + "-" + std::to_string(attempt);
+                ++tally.reportsSent;
+                test::HttpReply ack = test::HttpGet(ports[i], "/upmy/up.php?t=" + test::PercentEncodeAll(report) + "&d=x");
+                if (ack.body == "ok") {
+                    reported = true;
+                    std::lock_guard<std::mutex> lock(tally.mutex);
+                    tally.acknowledged.push_back(report);
+                }
+                if (!(healthy && reported)) std::this_thread::sleep_for(100ms);
+            }
+            working += healthy && reported;
+        }
+        std::snprintf(line, sizeof line,
+                      "PostgreSQL restarted under load: %s; reports refused meanwhile: %d; instances healthy and "
+                      "storing reports afterwards: %d of %d",
+                      restartedDatabase ? "done" : "FAILED", refused.load(), working, kInstances);
+        Check(restartedDatabase && working == kInstances, line);
     }
 
     Connection db;

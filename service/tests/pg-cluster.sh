@@ -3,13 +3,15 @@
 # makes DIR (chmod 700, owned by the postgres user when run as root), starts a
 # cluster there that listens on its own Unix socket in DIR only (no TCP
 # port), creates the database kelvora_test with the pg_trgm extension and
-# prints its connection URI. pg-cluster.sh stop DIR stops it and removes DIR.
+# prints its connection URI. pg-cluster.sh restart DIR restarts it (as a
+# database server's restart under running clients); pg-cluster.sh stop DIR
+# stops it and removes DIR.
 # initdb refuses to run as root, so as root the cluster runs as postgres.
 set -euo pipefail
 command="${1:-}"
 dir="${2:-}"
 if [ -z "$command" ] || [ -z "$dir" ]; then
-    echo "usage: $0 start|stop DIR" >&2
+    echo "usage: $0 start|restart|stop DIR" >&2
     exit 2
 fi
 bin="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)"
@@ -38,6 +40,9 @@ start)
         -c "CREATE EXTENSION IF NOT EXISTS pg_trgm" >/dev/null
     echo "postgresql://postgres@/kelvora_test?host=$dir"
     ;;
+restart)
+    as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -m fast -w -t 30 restart >/dev/null
+    ;;
 stop)
     if [ -d "$dir/data" ]; then
         as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w -t 30 stop >/dev/null || true
@@ -45,7 +50,7 @@ stop)
     rm -rf "$dir"
     ;;
 *)
-    echo "usage: $0 start|stop DIR" >&2
+    echo "usage: $0 start|restart|stop DIR" >&2
     exit 2
     ;;
 esac
