@@ -21,6 +21,11 @@ namespace kelvora {
 
 class BankCopy : public BankSource {
 public:
+    BankCopy() = default;
+    // The lookup by normal form points into the rows: a copy would point into another's.
+    BankCopy(const BankCopy&) = delete;
+    BankCopy& operator=(const BankCopy&) = delete;
+
     // Reads every question; false with the reason when the read fails.
     bool Load(Connection& db, std::string& error);
     size_t Size() const { return rows_.size(); }
