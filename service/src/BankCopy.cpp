@@ -134,11 +134,18 @@ std::shared_ptr<BankCopy> BankMirror::Current() const {
     return current_;
 }
 
-bool BankMirror::Refresh() {
+bool BankMirror::Refresh(bool settle) {
     if (db_.Broken() && !db_.Open(location_)) return false;
     int64_t version = BankVersion(db_);
     if (version < 0) return false;
     if (version == version_ && current_) return true;
+    if (settle) {
+        const auto now = std::chrono::steady_clock::now();
+        bool moving = version != seen_;
+        if (seen_ == version_ || seen_ < 0) pendingSince_ = now;  // the first change seen
+        seen_ = version;
+        if (moving && now - pendingSince_ < kMostPending) return false;
+    }
     // The version is read before the rows: a change committed in between
     // raises it again, and the next look reads the bank once more.
     auto copy = std::make_shared<BankCopy>();
@@ -148,6 +155,7 @@ bool BankMirror::Refresh() {
         return false;
     }
     version_ = version;
+    seen_ = version;
     std::lock_guard<std::mutex> lock(mutex_);
     current_ = std::move(copy);
     return true;
@@ -159,7 +167,7 @@ void BankMirror::Loop() {
         wake_.wait_for(lock, checkEvery_, [this] { return stopping_; });
         if (stopping_) break;
         lock.unlock();
-        Refresh();
+        Refresh(true);
         lock.lock();
     }
 }

@@ -5,6 +5,7 @@
 // copy gives what matching on a SQLite file gives. BankMirror keeps the copy
 // current: it reads the bank again whenever its version number has changed.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -67,9 +68,13 @@ public:
     // The first copy, then a thread that keeps it current.
     bool Start(std::string& error);
     std::shared_ptr<BankCopy> Current() const;
-    // Reads the bank again now when its version has changed; true when the
-    // copy is current afterwards.
-    bool Refresh();
+    // Reads the bank again when its version has changed; true when the copy
+    // is current afterwards. With settle, a change is read once the version
+    // has stayed the same for one check (an import raises it with every
+    // batch, and each read costs about 1.7 s for 100,000 questions), or once
+    // it has waited kMostPending.
+    bool Refresh(bool settle = false);
+    static constexpr std::chrono::seconds kMostPending{10};
 
 private:
     void Loop();
@@ -78,6 +83,8 @@ private:
     std::chrono::milliseconds checkEvery_;
     Connection db_;
     int64_t version_ = -1;
+    int64_t seen_ = -1;  // the version at the last check
+    std::chrono::steady_clock::time_point pendingSince_{};
     mutable std::mutex mutex_;
     std::shared_ptr<BankCopy> current_;
     std::mutex refreshing_;

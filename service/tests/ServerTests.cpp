@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "BankImport.h"
 #include "Database.h"
 #include "LookupKey.h"
 #include "QuestionText.h"
@@ -246,6 +247,30 @@ TEST_F(ServerTest, KeptAliveConnectionAnswersPipelinedRequestsInOrder) {
     Connection db;
     ASSERT_TRUE(db.Open(dir.Database("bank.db")));
     EXPECT_EQ(ReadStats(db, std::time(nullptr)).reports, 1);
+}
+
+// On PostgreSQL each server answers from its copy of the bank, read again
+// once the bank's version has settled: a question imported while it serves is
+// answered within seconds (on SQLite at once).
+TEST_F(ServerTest, QuestionsImportedWhileServingAreAnswered) {
+    const std::string question = "服务运行时导入的新问题是什么？";
+    EXPECT_NE(Lookup(question).answer, "新答案");
+    {
+        Connection db;
+        ASSERT_TRUE(db.Open(dir.Database("bank.db")));
+        ImportSummary summary = ImportBank(db, ReadBankText("question,answer\n" + question + ",新答案\n", BankFormat::Csv), 5);
+        ASSERT_TRUE(summary.ok) << summary.error;
+        ASSERT_EQ(summary.added, 1);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::string answer;
+    while (std::chrono::steady_clock::now() < deadline) {
+        answer = Lookup(question).answer;
+        if (answer == "新答案") break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(answer, "新答案");
+    EXPECT_EQ(Lookup("水的化学式是什么").answer, "H2O");
 }
 
 TEST_F(ServerTest, HealthCheckCountsTheBank) {
