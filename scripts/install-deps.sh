@@ -14,14 +14,14 @@ fi
 for p in wine wine32 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
          cmake make xvfb xauth fonts-wqy-microhei locales imagemagick x11-apps x11-utils googletest \
          g++ pkg-config libgtest-dev libboost-dev libsqlite3-dev libssl-dev libopencc-dev libopencc-data nlohmann-json3-dev wrk curl \
-         clang libclang-rt-14-dev; do
+         clang libclang-rt-14-dev postgresql libpq-dev haproxy; do
     have "$p" || need+=("$p")
 done
 
 if [ ${#need[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -q
-    apt-get install -y -q --no-install-recommends "${need[@]}"
+    apt-get install -y -q -o DPkg::Lock::Timeout=600 --no-install-recommends "${need[@]}"
 fi
 
 # Wine's ANSI code page follows the locale: zh_CN.UTF-8 gives code page 936;

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "AnswerDisplay.h"
+#include "BankCopy.h"
 #include "ConnectionPool.h"
 #include "Database.h"
 #include "DatabaseHealth.h"
@@ -29,6 +30,11 @@ constexpr size_t kMaxQuestionBytes = 4000;
 constexpr size_t kMaxReportAnswerBytes = 20000;
 // Reports wait for the write lock in turn; a few threads are enough to keep it busy.
 constexpr int kWriteThreads = 4;
+// PostgreSQL commits reports side by side, each waiting for its commit to
+// reach the disk; more of them at once share those flushes.
+constexpr int kPostgresWriteThreads = 12;
+// On PostgreSQL, how often a server looks whether the bank has changed.
+constexpr std::chrono::milliseconds kBankCheck{1000};
 
 constexpr const char* kJson = "application/json; charset=utf-8";
 constexpr const char* kHtml = "text/html; charset=utf-8";
@@ -65,6 +71,8 @@ void Reply(HttpResponse& res, int status, const std::string& body, const char* t
 struct AnswerServer::Impl {
     ServerOptions options;
     ConnectionPool pool;
+    // On PostgreSQL lookups match on this copy of the bank; on SQLite they read the file.
+    std::unique_ptr<BankMirror> bank;
     DatabaseHealth health{options.databasePath, options.limits.diskReserveBytes};
     MissRecorder misses{pool, options.limits, &health};
     ReportWriter reports{pool, health, options.limits};
@@ -77,7 +85,22 @@ struct AnswerServer::Impl {
     int boundPort = 0;
 
     explicit Impl(ServerOptions given)
-        : options(std::move(given)), pool(options.databasePath), http(ListenerSettings(options)) {}
+        : options(std::move(given)), pool(options.databasePath, options.poolSize), http(ListenerSettings(options)) {
+        if (IsPostgresLocation(options.databasePath)) {
+            bank = std::make_unique<BankMirror>(options.databasePath, kBankCheck);
+        }
+    }
+
+    BankMatch Match(const std::string& question, bool& available) {
+        available = true;
+        if (bank) return FindBestMatch(*bank->Current(), question);
+        ConnectionPool::Lease db = pool.Acquire();
+        if (!db) {
+            available = false;
+            return {};
+        }
+        return FindBestMatch(*db, question);
+    }
 
     static ListenerOptions ListenerSettings(const ServerOptions& options) {
         ListenerOptions settings;
@@ -85,7 +108,7 @@ struct AnswerServer::Impl {
         settings.port = options.port;
         settings.ioThreads = options.ioThreads;
         settings.readThreads = options.threads;
-        settings.writeThreads = kWriteThreads;
+        settings.writeThreads = IsPostgresLocation(options.databasePath) ? kPostgresWriteThreads : kWriteThreads;
         settings.maxConnections = options.maxConnections;
         settings.maxConnectionsPerAddress = options.maxConnectionsPerAddress;
         settings.headTimeout = std::chrono::seconds(options.headTimeout);
@@ -121,9 +144,9 @@ struct AnswerServer::Impl {
         if (CheckLookupKey(options.secret, question, key, Now()) != KeyCheck::Valid) {
             return Reply(res, 403, AnswerJson(kBadKeyAnswer, ""), kJson);
         }
-        ConnectionPool::Lease db = pool.Acquire();
-        if (!db) return Reply(res, 503, AnswerJson(kUnavailableAnswer, ""), kJson);
-        BankMatch match = FindBestMatch(*db, question);
+        bool available = false;
+        BankMatch match = Match(question, available);
+        if (!available) return Reply(res, 503, AnswerJson(kUnavailableAnswer, ""), kJson);
         if (!match.found) {
             if (!req.head) misses.Add(question, Now());
             return Reply(res, 200, AnswerJson(kNoMatchAnswer, question), kJson);
@@ -149,9 +172,24 @@ struct AnswerServer::Impl {
             LogFailure("health check failed", problem);
             return Reply(res, 503, "database unavailable\n", kText);
         }
-        ConnectionPool::Lease db = pool.Acquire();
-        if (!db) return Reply(res, 503, "database unavailable\n", kText);
-        Reply(res, 200, "ok " + std::to_string(CountQuestions(*db)) + " questions\n", kText);
+        // On PostgreSQL the count is a query over the connection: a lost
+        // database makes the check fail, and the balancer sends no lookups
+        // here. A pooled connection the database closed while idle (it was
+        // restarted) is replaced once.
+        for (int attempt = 1; attempt <= 2; ++attempt) {
+            ConnectionPool::Lease db = pool.Acquire();
+            if (!db) return Reply(res, 503, "database unavailable\n", kText);
+            Statement& count = db->Cached("SELECT count(*) FROM questions");
+            bool counted = count.Step();
+            int64_t questions = counted ? count.Int(0) : 0;
+            count.Reset();
+            if (counted) return Reply(res, 200, "ok " + std::to_string(questions) + " questions\n", kText);
+            if (!db->Broken() || attempt == 2) {
+                LogFailure("health check failed", db->Error());
+                break;
+            }
+        }
+        Reply(res, 503, "database unavailable\n", kText);
     }
 
     void Route() {
@@ -180,15 +218,17 @@ bool AnswerServer::Start(std::string& error) {
     {
         ConnectionPool::Lease db = impl_->pool.Acquire();
         if (!db) {
-            error = "cannot open the database " + options.databasePath;
+            error = IsPostgresLocation(options.databasePath) ? impl_->pool.LastOpenError()
+                                                             : "cannot open the database " + options.databasePath;
             return false;
         }
         // A bank stored by an earlier version is searched by the current normal form.
         if (!UpdateNormalForms(*db)) {
-            error = "cannot update the questions of " + options.databasePath + ": " + db->Error();
+            error = "cannot update the questions of " + ShownLocation(options.databasePath) + ": " + db->Error();
             return false;
         }
     }
+    if (impl_->bank && !impl_->bank->Start(error)) return false;
     if (!impl_->health.Remember(error)) return false;
     impl_->pool.SetMostWaitingWriters(kWriteThreads / 2);
     impl_->maintenance.Start();

@@ -14,7 +14,8 @@ struct ServerOptions {
     std::string host = "127.0.0.1";
     int port = 8787;             // 0 picks a free port (see BoundPort)
     std::string publicUrl;       // how clients reach the server; empty: http://host:port
-    std::string databasePath;
+    std::string databasePath;    // a SQLite file or a PostgreSQL URI (see IsPostgresLocation)
+    int poolSize = 0;            // database connections open at once; 0: as many as threads need
     std::string secret;          // key for the lookup keys' MAC
     int64_t keyLifetime = 600;   // seconds a lookup key stays valid
     int threads = 16;            // threads for requests that read the database

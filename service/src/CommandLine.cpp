@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
 #include <pthread.h>
@@ -11,7 +12,9 @@
 
 #include "AnswerServer.h"
 #include "BankImport.h"
+#include "Database.h"
 #include "IndexState.h"
+#include "Migrate.h"
 #include "Records.h"
 #include "Replies.h"
 #include "SecretFile.h"
@@ -31,11 +34,17 @@ constexpr const char* kUsage =
     "                        [--keep-alive-timeout SECONDS] [--lookup-rate N] [--report-rate N]\n"
     "                        [--access-log off|refused|all] [--report-bytes N] [--max-reports N]\n"
     "                        [--report-days D] [--max-unanswered N] [--unanswered-days D]\n"
-    "                        [--disk-reserve-mb MB]\n"
+    "                        [--disk-reserve-mb MB] [--pool-size N]\n"
     "  kelvora-service import [--db FILE] BANK.csv|BANK.json ...\n"
     "  kelvora-service unanswered [--db FILE] [--limit N]\n"
     "  kelvora-service stats [--db FILE]\n"
+    "  kelvora-service migrate --from FILE --database postgresql://...\n"
+    "every command takes --database sqlite:FILE (as --db FILE) or --database postgresql://...\n"
     "defaults: --listen 127.0.0.1:8787, --db kelvora.db, --secret-file <db>.secret\n";
+
+// A key secret shared by every server instance, instead of a secret file.
+constexpr const char* kSecretVariable = "KELVORA_SERVICE_SECRET";
+constexpr int64_t kDefaultPostgresPool = 16;
 
 struct Arguments {
     std::string command;
@@ -43,6 +52,8 @@ struct Arguments {
     std::string publicUrl;
     std::string database = "kelvora.db";
     std::string secretFile;
+    std::string from;  // migrate: the SQLite file
+    int64_t poolSize = 0;
     std::string notice = std::string(kDefaultNotice);
     std::string rejectNotice = std::string(kDefaultRejectNotice);
     int64_t keyLifetime = 600;
@@ -96,6 +107,14 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
         if (option == "--listen") ok = value(args.listen);
         else if (option == "--public-url") ok = value(args.publicUrl);
         else if (option == "--db") ok = value(args.database);
+        else if (option == "--database") {
+            ok = value(args.database) &&
+                 (IsPostgresLocation(args.database) || args.database.rfind("sqlite:", 0) == 0);
+            if (ok) args.database = IsPostgresLocation(args.database) ? args.database : SqliteFileOf(args.database);
+            ok = ok && !args.database.empty();
+        }
+        else if (option == "--from") ok = value(args.from);
+        else if (option == "--pool-size") ok = number(1, 1000, args.poolSize);
         else if (option == "--secret-file") ok = value(args.secretFile);
         else if (option == "--notice") ok = value(args.notice) && IsValidUtf8(args.notice);
         else if (option == "--reject-notice") ok = value(args.rejectNotice) && IsValidUtf8(args.rejectNotice);
@@ -128,7 +147,7 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
         else args.files.push_back(option);
         if (!ok) return "option " + option + " needs a valid value";
     }
-    if (args.secretFile.empty()) args.secretFile = args.database + ".secret";
+    if (args.secretFile.empty() && !IsPostgresLocation(args.database)) args.secretFile = args.database + ".secret";
     return {};
 }
 
@@ -159,8 +178,21 @@ int Serve(const Arguments& args) {
     if (!args.publicUrl.empty() && !IsUsablePublicUrl(args.publicUrl)) {
         return UsageError("--public-url needs an http:// or https:// URL without query");
     }
-    SecretResult secret = LoadOrCreateSecret(args.secretFile);
-    if (!secret.ok) return Failure(secret.error);
+    SecretResult secret;
+    const char* shared = std::getenv(kSecretVariable);
+    if (shared && *shared) {
+        secret.secret = shared;
+        secret.ok = secret.secret.size() >= 16;
+        if (!secret.ok) return Failure("KELVORA_SERVICE_SECRET must hold at least 16 bytes");
+    } else if (args.secretFile.empty()) {
+        // Instances on several machines would each make a secret of their
+        // own, and keys of one would be refused by the others.
+        return UsageError("serve on PostgreSQL needs the instances' shared secret: --secret-file FILE or "
+                          "KELVORA_SERVICE_SECRET");
+    } else {
+        secret = LoadOrCreateSecret(args.secretFile);
+        if (!secret.ok) return Failure(secret.error);
+    }
     options.publicUrl = args.publicUrl;
     options.databasePath = args.database;
     options.secret = secret.secret;
@@ -178,6 +210,8 @@ int Serve(const Arguments& args) {
     options.lookupRate = static_cast<int>(args.lookupRate);
     options.reportRate = static_cast<int>(args.reportRate);
     options.accessLog = args.accessLog;
+    options.poolSize = static_cast<int>(args.poolSize);
+    if (options.poolSize == 0 && IsPostgresLocation(args.database)) options.poolSize = kDefaultPostgresPool;
 
     // Termination signals are taken by one waiter thread; every other thread,
     // the server's workers included, inherits the blocked mask.
@@ -212,7 +246,9 @@ int Serve(const Arguments& args) {
 int Import(const Arguments& args) {
     if (args.files.empty()) return UsageError("import needs at least one bank file");
     Connection db;
-    if (!db.Open(args.database)) return Failure("cannot open the database " + args.database);
+    if (!db.Open(args.database)) {
+        return Failure(IsPostgresLocation(args.database) ? db.Error() : "cannot open the database " + args.database);
+    }
     int status = 0;
     for (const std::string& path : args.files) {
         const std::string shownPath = EscapeForTerminal(path);
@@ -277,6 +313,23 @@ int Stats(const Arguments& args) {
     return 0;
 }
 
+int Migrate(const Arguments& args) {
+    if (args.from.empty() || IsPostgresLocation(args.from) || !IsPostgresLocation(args.database)) {
+        return UsageError("migrate needs --from FILE (SQLite) and --database postgresql://...");
+    }
+    Connection from, to;
+    std::string error;
+    if (!from.OpenExisting(SqliteFileOf(args.from), error)) return Failure(EscapeForTerminal(error));
+    if (!to.Open(args.database)) return Failure(to.Error());
+    MigrationSummary summary = MigrateDatabase(from, SqliteFileOf(args.from), to);
+    if (!summary.ok) return Failure(EscapeForTerminal(summary.error));
+    std::cout << "questions: " << summary.added << " added, " << summary.updated << " updated, " << summary.unchanged
+              << " unchanged\n"
+              << "reports copied: " << summary.reports << "\n"
+              << "unanswered questions merged: " << summary.unanswered << "\n";
+    return 0;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
@@ -287,6 +340,7 @@ int RunCommandLine(int argc, char** argv) {
     if (args.command == "import") return Import(args);
     if (args.command == "unanswered") return Unanswered(args);
     if (args.command == "stats") return Stats(args);
+    if (args.command == "migrate") return Migrate(args);
     if (args.command == "--help" || args.command == "help") {
         std::cout << kUsage;
         return 0;

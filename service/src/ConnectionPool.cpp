@@ -8,17 +8,35 @@ ConnectionPool::Lease::~Lease() {
     if (pool_ && connection_) pool_->Release(std::move(connection_));
 }
 
+namespace {
+
+// How long a borrower waits for a connection when all are lent.
+constexpr std::chrono::milliseconds kBorrowWait{2000};
+
+}  // namespace
+
 ConnectionPool::Lease ConnectionPool::Acquire() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        bool available = returned_.wait_for(lock, kBorrowWait, [this] {
+            return !idle_.empty() || most_ <= 0 || open_ < most_;
+        });
+        if (!available) return Lease(*this, nullptr);
         if (!idle_.empty()) {
             std::unique_ptr<Connection> connection = std::move(idle_.back());
             idle_.pop_back();
             return Lease(*this, std::move(connection));
         }
+        ++open_;
     }
     auto connection = std::make_unique<Connection>();
-    if (!connection->Open(path_)) return Lease(*this, nullptr);
+    if (!connection->Open(path_)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lastOpenError_ = connection->Error();
+        --open_;
+        returned_.notify_one();
+        return Lease(*this, nullptr);
+    }
     return Lease(*this, std::move(connection));
 }
 
@@ -45,10 +63,22 @@ ConnectionPool::WriteTurn::~WriteTurn() {
 }
 
 ConnectionPool::WriteTurn ConnectionPool::LockForWriting() {
+    if (postgres_) {
+        WriteTurn turn;
+        turn.granted_ = true;
+        return turn;
+    }
     return WriteTurn(*this, std::unique_lock<std::timed_mutex>(writeMutex_));
 }
 
 ConnectionPool::WriteTurn ConnectionPool::TryLockForWriting(std::chrono::milliseconds wait) {
+    // PostgreSQL locks rows, not the database: writers need no turn here, and
+    // its lock_timeout bounds their wait.
+    if (postgres_) {
+        WriteTurn turn;
+        turn.granted_ = true;
+        return turn;
+    }
     std::unique_lock<std::timed_mutex> lock(writeMutex_, std::try_to_lock);
     if (lock.owns_lock()) return WriteTurn(*this, std::move(lock));
     const auto deadline = std::chrono::steady_clock::now() + wait;
@@ -67,10 +97,25 @@ ConnectionPool::WriteTurn ConnectionPool::TryLockForWriting(std::chrono::millise
     return WriteTurn(*this, std::move(lock));
 }
 
+std::string ConnectionPool::LastOpenError() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastOpenError_;
+}
+
 void ConnectionPool::Release(std::unique_ptr<Connection> connection) {
     connection->ResetStatements();
+    if (connection->InTransaction()) connection->Exec("ROLLBACK");
+    // A connection whose server went away is closed; the next borrower opens a new one.
+    if (connection->Broken()) {
+        connection.reset();
+        std::lock_guard<std::mutex> lock(mutex_);
+        --open_;
+        returned_.notify_one();
+        return;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     idle_.push_back(std::move(connection));
+    returned_.notify_one();
 }
 
 }  // namespace kelvora

@@ -1,9 +1,12 @@
 #pragma once
 // Connections that the server's worker threads borrow one request at a time:
-// a SQLite connection is used by one thread at once, and keeps its prepared
-// statements between requests.
+// a connection is used by one thread at once, and keeps its prepared
+// statements between requests. At most a given number are open at once (for
+// PostgreSQL, whose max_connections is shared by every server instance); a
+// borrower waits for one a short while, then goes without.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,10 +35,14 @@ public:
         std::unique_ptr<Connection> connection_;
     };
 
-    explicit ConnectionPool(std::string path) : path_(std::move(path)) {}
+    // most: connections open at once, 0 for no limit.
+    explicit ConnectionPool(std::string path, int most = 0)
+        : path_(std::move(path)), postgres_(IsPostgresLocation(path_)), most_(most) {}
     // A connection of its own for the caller until the lease ends; empty
     // when the database cannot be opened.
     Lease Acquire();
+    // Why the last connection could not be opened.
+    std::string LastOpenError();
 
     // This process's turn to write, held until destroyed.
     class WriteTurn {
@@ -46,11 +53,13 @@ public:
         WriteTurn(WriteTurn&& other) noexcept = default;
         WriteTurn(const WriteTurn&) = delete;
         WriteTurn& operator=(const WriteTurn&) = delete;
-        explicit operator bool() const { return lock_.owns_lock(); }
+        explicit operator bool() const { return granted_ || lock_.owns_lock(); }
 
     private:
+        friend class ConnectionPool;
         ConnectionPool* pool_ = nullptr;
         std::unique_lock<std::timed_mutex> lock_;
+        bool granted_ = false;  // without a lock: PostgreSQL lets writers run side by side
     };
 
     // Writers of this process take turns here rather than in SQLite's busy
@@ -68,7 +77,12 @@ private:
     void Release(std::unique_ptr<Connection> connection);
 
     std::string path_;
+    bool postgres_;
+    int most_;
+    int open_ = 0;  // lent and idle
+    std::string lastOpenError_;
     std::mutex mutex_;
+    std::condition_variable returned_;
     std::vector<std::unique_ptr<Connection>> idle_;
     std::timed_mutex writeMutex_;
     std::atomic<int> waitingWriters_{0};

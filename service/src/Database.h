@@ -1,26 +1,46 @@
 #pragma once
-// Thin owners of SQLite handles and the database's schema.
+// Owners of database connections and prepared statements, over either of the
+// two stores the service runs on: a SQLite file (the default, one machine) or
+// a PostgreSQL database shared by several server instances. SQL is written
+// once, with ?N parameters; the PostgreSQL side sends them as $N.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
-struct sqlite3;
-struct sqlite3_stmt;
-
 namespace kelvora {
+
+// Where the data lives: "sqlite:FILE", a plain file name (SQLite), or a
+// PostgreSQL connection URI ("postgresql://..." or "postgres://...").
+bool IsPostgresLocation(std::string_view location);
+// The location as it may be shown: a URI without its password.
+std::string ShownLocation(std::string_view location);
+// The SQLite file a location names (without a "sqlite:" prefix).
+std::string SqliteFileOf(std::string_view location);
+
+class StatementBackend {
+public:
+    virtual ~StatementBackend() = default;
+    virtual void BindText(int index, std::string_view text) = 0;
+    virtual void BindInt(int index, int64_t number) = 0;
+    // 1 while a row is ready, 0 at the end, -1 on an error.
+    virtual int Step() = 0;
+    virtual void Reset() = 0;
+    virtual std::string Text(int column) const = 0;
+    virtual int64_t Int(int column) const = 0;
+};
 
 class Statement {
 public:
     Statement() = default;
-    explicit Statement(sqlite3_stmt* statement) : statement_(statement) {}
-    ~Statement();
-    Statement(Statement&& other) noexcept;
-    Statement& operator=(Statement&& other) noexcept;
+    explicit Statement(std::unique_ptr<StatementBackend> backend) : backend_(std::move(backend)) {}
+    Statement(Statement&& other) noexcept = default;
+    Statement& operator=(Statement&& other) noexcept = default;
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
-    bool Valid() const { return statement_ != nullptr; }
+    bool Valid() const { return backend_ != nullptr; }
     Statement& Bind(int index, std::string_view text);
     Statement& Bind(int index, int64_t number);
     // True while a row is ready; false at the end or on an error (see Done).
@@ -34,8 +54,25 @@ public:
     int64_t Int(int column) const;
 
 private:
-    sqlite3_stmt* statement_ = nullptr;
+    std::unique_ptr<StatementBackend> backend_;
     bool done_ = false;
+};
+
+class ConnectionBackend {
+public:
+    virtual ~ConnectionBackend() = default;
+    virtual bool Exec(std::string_view sql) = 0;
+    virtual std::unique_ptr<StatementBackend> Prepare(const char* sql) = 0;
+    virtual void SetBusyTimeout(int milliseconds) = 0;
+    virtual std::string Error() const = 0;
+    // Rows the last statement changed.
+    virtual int64_t Changes() const = 0;
+    virtual bool InTransaction() const = 0;
+    // The last failure was a wait for another writer's lock that ran out.
+    virtual bool LastFailureWasBusy() const = 0;
+    // The connection itself is lost (server gone, restarted): not worth keeping.
+    virtual bool Broken() const = 0;
+    virtual bool IsPostgres() const = 0;
 };
 
 class Connection {
@@ -46,10 +83,10 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     // Opens (creating when missing) the database and brings its schema up.
-    bool Open(const std::string& path);
+    bool Open(const std::string& location);
     // Opens an existing database for reading only: creates nothing, changes
-    // nothing. False with a reason when path is missing or not this service's database.
-    bool OpenExisting(const std::string& path, std::string& error);
+    // nothing. False with a reason when it is missing or not this service's database.
+    bool OpenExisting(const std::string& location, std::string& error);
     // How long a statement waits for another writer's lock before it fails busy.
     void SetBusyTimeout(int milliseconds);
     bool Exec(std::string_view sql);
@@ -58,11 +95,19 @@ public:
     // Ends every cached statement's read, so an idle connection holds no snapshot.
     void ResetStatements();
     std::string Error() const;
-    sqlite3* Handle() const { return db_; }
+    bool IsOpen() const { return backend_ != nullptr; }
+    bool IsPostgres() const { return backend_ && backend_->IsPostgres(); }
+    int64_t Changes() const { return backend_ ? backend_->Changes() : 0; }
+    bool InTransaction() const { return backend_ && backend_->InTransaction(); }
+    bool LastFailureWasBusy() const { return backend_ && backend_->LastFailureWasBusy(); }
+    bool Broken() const { return !backend_ || backend_->Broken(); }
 
 private:
-    sqlite3* db_ = nullptr;
+    void Close();
+
+    std::unique_ptr<ConnectionBackend> backend_;
     std::map<const char*, Statement> cache_;
+    std::string openError_;
 };
 
 // A connection's lock wait changed for one write, and set back after it.
@@ -78,6 +123,7 @@ private:
 };
 
 // Groups statements into one transaction, rolled back unless committed.
+// On SQLite it takes the write lock at once (BEGIN IMMEDIATE).
 class Transaction {
 public:
     explicit Transaction(Connection& connection);
@@ -106,5 +152,9 @@ private:
     Connection& connection_;
     bool begun_ = false;
 };
+
+// The backends; Connection::Open picks one by the location.
+std::unique_ptr<ConnectionBackend> OpenSqlite(const std::string& path, bool readOnly, std::string& error);
+std::unique_ptr<ConnectionBackend> OpenPostgres(const std::string& uri, bool readOnly, std::string& error);
 
 }  // namespace kelvora

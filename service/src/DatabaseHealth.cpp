@@ -9,6 +9,7 @@
 namespace kelvora {
 
 bool DatabaseHealth::Remember(std::string& error) {
+    if (!file_) return true;
     struct stat info {};
     if (stat(path_.c_str(), &info) != 0) {
         error = "cannot examine the database " + path_ + ": " + std::strerror(errno);
@@ -36,11 +37,13 @@ std::string Examine(const std::string& path, bool remembered, dev_t device, ino_
 }  // namespace
 
 std::string DatabaseHealth::IdentityProblem() const {
+    if (!file_) return {};
     struct stat info {};
     return Examine(path_, remembered_, device_, inode_, info);
 }
 
 std::string DatabaseHealth::WriteProblem() const {
+    if (!file_) return {};
     struct stat info {};
     std::string problem = Examine(path_, remembered_, device_, inode_, info);
     if (!problem.empty()) return problem;

@@ -7,12 +7,16 @@
 #include <string>
 #include <sys/types.h>
 
+#include "Database.h"
+
 namespace kelvora {
 
 class DatabaseHealth {
 public:
-    DatabaseHealth(std::string path, int64_t minimumFreeBytes)
-        : path_(std::move(path)), minimumFreeBytes_(minimumFreeBytes) {}
+    // For a PostgreSQL database there is no file to look at: its server
+    // keeps its own disk, and a failing write or query says what is wrong.
+    DatabaseHealth(std::string location, int64_t minimumFreeBytes)
+        : path_(SqliteFileOf(location)), minimumFreeBytes_(minimumFreeBytes), file_(!IsPostgresLocation(location)) {}
 
     // Notes which file the database is now; later checks compare against it.
     bool Remember(std::string& error);
@@ -30,6 +34,7 @@ private:
     dev_t device_ = 0;
     ino_t inode_ = 0;
     bool remembered_ = false;
+    bool file_;
 };
 
 }  // namespace kelvora

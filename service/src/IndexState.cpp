@@ -16,6 +16,10 @@ constexpr int64_t kAbandonedAfterSeconds = 3600;
 }  // namespace
 
 bool MarkTrigramCountsStale(Connection& db) {
+    // PostgreSQL keeps no trigram counts: each server instance holds a copy
+    // of the bank, and a new version number, committed with the change,
+    // tells them to read it again.
+    if (db.IsPostgres()) return BumpBankVersion(db);
     Statement& mark = db.Cached(
         "INSERT INTO bank_state(name, value) VALUES ('trigram_counts_stale', ?1), ('trigram_counts_stale_at', ?2) "
         "ON CONFLICT(name) DO UPDATE SET value = excluded.value");
@@ -24,6 +28,7 @@ bool MarkTrigramCountsStale(Connection& db) {
 }
 
 int64_t TrigramCountsStaleOwner(Connection& db) {
+    if (db.IsPostgres()) return 0;
     Statement& read = db.Cached("SELECT value FROM bank_state WHERE name = 'trigram_counts_stale'");
     int64_t owner = read.Step() ? read.Int(0) : 0;
     read.Reset();
@@ -43,7 +48,19 @@ bool TrigramCountsAbandoned(Connection& db, int64_t now) {
     return now - markedAt > kAbandonedAfterSeconds;
 }
 
+bool BumpBankVersion(Connection& db) {
+    return db.Exec("UPDATE bank_state SET value = value + 1 WHERE name = 'bank_version'");
+}
+
+int64_t BankVersion(Connection& db) {
+    Statement& read = db.Cached("SELECT value FROM bank_state WHERE name = 'bank_version'");
+    int64_t version = read.Step() ? read.Int(0) : -1;
+    read.Reset();
+    return version;
+}
+
 bool RebuildTrigramCounts(Connection& db) {
+    if (db.IsPostgres()) return BumpBankVersion(db);
     Transaction transaction(db);
     return transaction.Begun() && RefreshTrigramCounts(db) &&
            db.Exec("DELETE FROM bank_state WHERE name IN ('trigram_counts_stale', 'trigram_counts_stale_at')") &&

@@ -20,6 +20,12 @@ int64_t TrigramCountsStaleOwner(Connection& db);
 // rebuilding them (on this machine), or marked them over an hour ago.
 bool TrigramCountsAbandoned(Connection& db, int64_t now);
 
+// On PostgreSQL, where servers match on copies of the bank in memory: the
+// bank's version, raised within every transaction that changes questions
+// (-1 when it cannot be read).
+bool BumpBankVersion(Connection& db);
+int64_t BankVersion(Connection& db);
+
 // Recounts and clears the mark in one transaction of its own.
 bool RebuildTrigramCounts(Connection& db);
 

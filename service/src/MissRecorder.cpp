@@ -1,12 +1,15 @@
 #include "MissRecorder.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "ConnectionPool.h"
 #include "Database.h"
 #include "DatabaseHealth.h"
 #include "FailureLog.h"
+#include "QuestionText.h"
 #include "Records.h"
+#include "Utf8Text.h"
 
 namespace kelvora {
 
@@ -93,14 +96,34 @@ void MissRecorder::Write(const std::vector<Miss>& batch) {
     auto turn = pool_.TryLockForWriting(kLockWait);
     if (!turn) return LogFailure(kNotRecorded, "the database is busy with another writer");
     BusyWait wait(*db, static_cast<int>(kLockWait.count()));
-    Transaction transaction(*db);
-    // Without the transaction every statement would wait for the lock on its own.
-    if (!transaction.Begun()) return LogFailure(kNotRecorded, db->Error());
-    for (const Miss& miss : batch) RecordMiss(*db, miss.question, miss.at);
-    if (TrimUnanswered(*db, limits_.mostUnanswered, static_cast<int64_t>(batch.size()) + 64) < 0 ||
-        !transaction.Commit()) {
-        LogFailure(kNotRecorded, db->Error());
+    // Servers sharing one PostgreSQL database write their batches at once:
+    // rows are taken in one order (by normal form), so two batches wait for
+    // each other rather than deadlock; a batch that still loses to another
+    // writer is tried again.
+    std::vector<std::pair<std::string, const Miss*>> ordered;
+    ordered.reserve(batch.size());
+    for (const Miss& miss : batch) ordered.emplace_back(EncodeUtf8(NormalizeQuestionUtf8(miss.question)), &miss);
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    constexpr int kTries = 3;
+    for (int attempt = 1; attempt <= kTries; ++attempt) {
+        Transaction transaction(*db);
+        // Without the transaction every statement would wait for the lock on its own.
+        if (!transaction.Begun()) return LogFailure(kNotRecorded, db->Error());
+        bool written = true;
+        for (const auto& [norm, miss] : ordered) {
+            if (!norm.empty() && !RecordMiss(*db, miss->question, miss->at)) {
+                written = false;
+                break;
+            }
+        }
+        written = written &&
+                  TrimUnanswered(*db, limits_.mostUnanswered, static_cast<int64_t>(batch.size()) + 64) >= 0 &&
+                  transaction.Commit();
+        if (written) return;
+        if (!db->IsPostgres() || !db->LastFailureWasBusy() || attempt == kTries) break;
     }
+    LogFailure(kNotRecorded, db->Error());
 }
 
 }  // namespace kelvora

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "BankCopy.h"
 #include "ContrastList.h"
 #include "QuestionText.h"
 #include "Similarity.h"
@@ -198,11 +199,8 @@ struct Candidates {
 };
 
 // The options stored with a question, each normalised.
-std::vector<std::u32string> StoredOptions(Connection& db, int64_t id) {
-    Statement& options = db.Cached("SELECT options FROM questions WHERE id = ?1");
-    options.Bind(1, id);
-    std::string text = options.Step() ? options.Text(0) : std::string();
-    options.Reset();
+std::vector<std::u32string> StoredOptions(BankSource& db, int64_t id) {
+    std::string text = db.OptionsById(id);
     std::vector<std::u32string> result;
     size_t start = 0;
     while (start <= text.size()) {
@@ -217,7 +215,7 @@ std::vector<std::u32string> StoredOptions(Connection& db, int64_t id) {
 
 // Of bank questions the typed words could not choose between, the one whose
 // options hold every option typed after the question (in any order), or 0.
-int64_t ConfirmedByOptions(Connection& db, const std::vector<int64_t>& undecided,
+int64_t ConfirmedByOptions(BankSource& db, const std::vector<int64_t>& undecided,
                            const std::vector<std::u32string>& typedOptions) {
     constexpr size_t kMostConfirmed = 8;
     if (typedOptions.size() < 2 || undecided.size() > kMostConfirmed) return 0;
@@ -255,14 +253,6 @@ size_t MostEditsFor(size_t length) {
     return AllowedEdits(longest);
 }
 
-int64_t TrigramDocs(Connection& db, const std::string& gram) {
-    Statement& frequency = db.Cached("SELECT docs FROM trigram_counts WHERE term = ?1");
-    frequency.Bind(1, gram);
-    int64_t docs = frequency.Step() ? frequency.Int(0) : 0;
-    frequency.Reset();
-    return docs;
-}
-
 // Trigrams wholly inside a run of digits. Numbers must agree exactly, so
 // every acceptable question holds each of these.
 std::vector<std::string> NumberTrigrams(std::u32string_view norm) {
@@ -277,25 +267,17 @@ std::vector<std::string> NumberTrigrams(std::u32string_view norm) {
 
 using RowIds = std::vector<int64_t>;
 
-void ReadPostings(Connection& db, const std::string& gram, RowIds& ids) {
-    // Normalised text holds no quotes or operators: a trigram is a valid FTS5 string as it is.
-    Statement& postings = db.Cached("SELECT rowid FROM questions_fts WHERE questions_fts MATCH ?1");
-    postings.Bind(1, "\"" + gram + "\"");
-    while (postings.Step()) ids.push_back(postings.Int(0));
-    postings.Reset();
-}
-
 // Each edit destroys at most three of the typed question's trigrams, so of
 // any 3 * edits + k trigrams of it, a question within the allowed edits holds
 // at least k. Taking the rarest ones keeps the posting lists short.
-void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& candidates) {
+void AddTrigramCandidates(BankSource& db, std::u32string_view norm, Candidates& candidates) {
     // Questions holding every number of the typed one: the posting lists of
     // its number trigrams intersected, rarest first. A list much longer than
     // what is left would narrow it little and is skipped; a superset is safe,
     // since the comparison checks the numbers anyway.
     std::vector<std::pair<int64_t, std::string>> numberGrams;
     for (std::string& gram : NumberTrigrams(norm)) {
-        int64_t docs = TrigramDocs(db, gram);
+        int64_t docs = db.TrigramDocs(gram);
         if (docs == 0) return;  // no question holds this number
         numberGrams.emplace_back(docs, std::move(gram));
     }
@@ -310,7 +292,7 @@ void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& 
         }
         candidates.budget.postings -= numberGrams[k].first;
         RowIds ids;
-        ReadPostings(db, numberGrams[k].second, ids);
+        db.ReadPostings(numberGrams[k].second, ids);
         std::sort(ids.begin(), ids.end());
         if (k == 0) {
             holdNumber.swap(ids);
@@ -327,7 +309,7 @@ void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& 
     std::vector<std::pair<int64_t, std::string>> counted;
     for (const std::u32string& gram : DistinctTrigrams(norm)) {
         std::string text = EncodeUtf8(gram);
-        int64_t docs = TrigramDocs(db, text);
+        int64_t docs = db.TrigramDocs(text);
         if (docs > 0) counted.emplace_back(docs, std::move(text));
     }
     std::sort(counted.begin(), counted.end());
@@ -352,7 +334,7 @@ void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& 
     } else {
         candidates.budget.postings -= countedDocs;
         ids.reserve(static_cast<size_t>(countedDocs));
-        for (const auto& [docs, gram] : counted) ReadPostings(db, gram, ids);
+        for (const auto& [docs, gram] : counted) db.ReadPostings(gram, ids);
         std::sort(ids.begin(), ids.end());
     }
     // Sorted row ids: the length of a run is the number of chosen trigrams
@@ -372,38 +354,33 @@ void AddTrigramCandidates(Connection& db, std::u32string_view norm, Candidates& 
     candidates.budget.candidates -= compared;
     std::partial_sort(promising.begin(), promising.begin() + compared, promising.end(), std::greater<>());
     promising.resize(compared);
-    Statement& byId = db.Cached("SELECT norm FROM questions WHERE id = ?1");
+    std::string candidateNorm;
     for (const auto& [count, id] : promising) {
-        byId.Bind(1, id);
-        if (byId.Step()) candidates.Consider(id, byId.Text(0));
-        byId.Reset();
+        if (db.NormById(id, candidateNorm)) candidates.Consider(id, candidateNorm);
     }
 }
 
 // Trigrams cannot find questions of one or two characters, nor a short one
 // with a changed character; those few are compared directly.
-void AddShortCandidates(Connection& db, std::u32string_view norm, Candidates& candidates) {
+void AddShortCandidates(BankSource& db, std::u32string_view norm, Candidates& candidates) {
     int64_t length = static_cast<int64_t>(norm.size());
-    Statement& scan = db.Cached(
-        "SELECT id, norm FROM questions WHERE norm_length <= 6 AND norm_length BETWEEN ?1 AND ?2");
-    scan.Bind(1, std::max<int64_t>(1, length - 2)).Bind(2, std::min(kShortQuestionLength, length + 2));
-    while (candidates.budget.candidates > 0 && scan.Step()) {
-        --candidates.budget.candidates;
-        candidates.Consider(scan.Int(0), scan.Text(1));
-    }
-    scan.Reset();
+    db.ShortQuestions(std::max<int64_t>(1, length - 2), std::min(kShortQuestionLength, length + 2),
+                      [&](int64_t id, std::string_view candidate) {
+                          if (candidates.budget.candidates == 0) return false;
+                          --candidates.budget.candidates;
+                          candidates.Consider(id, candidate);
+                          return true;
+                      });
 }
 
 // Bank questions that begin with the typed question exactly; the trigram
 // candidates may not reach them all when the typed words are common.
-void AddPrefixCandidates(Connection& db, std::u32string_view norm, Candidates& candidates) {
+void AddPrefixCandidates(BankSource& db, std::u32string_view norm, Candidates& candidates) {
     if (norm.size() < kShortestPrefix) return;
     std::string text = EncodeUtf8(norm);
     // Every text that begins with text sorts between text and text + U+10FFFF.
-    Statement& range = db.Cached("SELECT id, norm FROM questions WHERE norm > ?1 AND norm < ?2 LIMIT 4");
-    range.Bind(1, text).Bind(2, text + "\xF4\x8F\xBF\xBF");
-    while (range.Step()) candidates.Consider(range.Int(0), range.Text(1));
-    range.Reset();
+    db.Between(text, text + "\xF4\x8F\xBF\xBF", 4,
+               [&](int64_t id, std::string_view candidate) { candidates.Consider(id, candidate); });
 }
 
 bool ReadEntry(Statement& statement, BankEntry& entry) {
@@ -415,6 +392,72 @@ bool ReadEntry(Statement& statement, BankEntry& entry) {
     statement.Reset();
     return true;
 }
+
+// The database's own tables and trigram index as a bank source.
+class SqliteBank : public BankSource {
+public:
+    explicit SqliteBank(Connection& db) : db_(db) {}
+
+    bool ExactEntry(const std::string& norm, BankEntry& entry) override {
+        Statement& exact = db_.Cached("SELECT question, answer, kind, options FROM questions WHERE norm = ?1");
+        exact.Bind(1, norm);
+        return ReadEntry(exact, entry);
+    }
+    bool EntryById(int64_t id, BankEntry& entry) override {
+        Statement& byId = db_.Cached("SELECT question, answer, kind, options FROM questions WHERE id = ?1");
+        byId.Bind(1, id);
+        return ReadEntry(byId, entry);
+    }
+    bool NormById(int64_t id, std::string& norm) override {
+        Statement& byId = db_.Cached("SELECT norm FROM questions WHERE id = ?1");
+        byId.Bind(1, id);
+        bool found = byId.Step();
+        if (found) norm = byId.Text(0);
+        byId.Reset();
+        return found;
+    }
+    std::string OptionsById(int64_t id) override {
+        Statement& options = db_.Cached("SELECT options FROM questions WHERE id = ?1");
+        options.Bind(1, id);
+        std::string text = options.Step() ? options.Text(0) : std::string();
+        options.Reset();
+        return text;
+    }
+    int64_t TrigramDocs(const std::string& gram) override {
+        Statement& frequency = db_.Cached("SELECT docs FROM trigram_counts WHERE term = ?1");
+        frequency.Bind(1, gram);
+        int64_t docs = frequency.Step() ? frequency.Int(0) : 0;
+        frequency.Reset();
+        return docs;
+    }
+    void ReadPostings(const std::string& gram, std::vector<int64_t>& ids) override {
+        // Normalised text holds no quotes or operators: a trigram is a valid FTS5 string as it is.
+        Statement& postings = db_.Cached("SELECT rowid FROM questions_fts WHERE questions_fts MATCH ?1");
+        postings.Bind(1, "\"" + gram + "\"");
+        while (postings.Step()) ids.push_back(postings.Int(0));
+        postings.Reset();
+    }
+    void ShortQuestions(int64_t low, int64_t high,
+                        const std::function<bool(int64_t, std::string_view)>& take) override {
+        Statement& scan = db_.Cached(
+            "SELECT id, norm FROM questions WHERE norm_length <= 6 AND norm_length BETWEEN ?1 AND ?2 "
+            "ORDER BY norm_length, id");
+        scan.Bind(1, low).Bind(2, high);
+        while (scan.Step() && take(scan.Int(0), scan.Text(1))) {
+        }
+        scan.Reset();
+    }
+    void Between(const std::string& from, const std::string& to, size_t most,
+                 const std::function<void(int64_t, std::string_view)>& take) override {
+        Statement& range = db_.Cached("SELECT id, norm FROM questions WHERE norm > ?1 AND norm < ?2 ORDER BY norm LIMIT ?3");
+        range.Bind(1, from).Bind(2, to).Bind(3, static_cast<int64_t>(most));
+        while (range.Step()) take(range.Int(0), range.Text(1));
+        range.Reset();
+    }
+
+private:
+    Connection& db_;
+};
 
 }  // namespace
 
@@ -447,15 +490,26 @@ UpsertOutcome UpsertQuestion(Connection& db, const BankEntry& entry, int64_t now
 }
 
 BankMatch FindBestMatch(Connection& db, std::string_view question) {
+    // PostgreSQL keeps no trigram index: a copy of the bank is read for the
+    // lookup (the server keeps one instead, see BankCopy).
+    if (db.IsPostgres()) {
+        BankCopy copy;
+        std::string error;
+        if (!copy.Load(db, error)) return {};
+        return FindBestMatch(copy, question);
+    }
+    ReadSnapshot snapshot(db);
+    SqliteBank bank(db);
+    return FindBestMatch(bank, question);
+}
+
+BankMatch FindBestMatch(BankSource& db, std::string_view question) {
     BankMatch match;
     NormalizedQuestion typed = NormalizeQuestionParts(question);
     const std::u32string& norm = typed.stem;
     if (norm.empty()) return match;
 
-    ReadSnapshot snapshot(db);
-    Statement& exact = db.Cached("SELECT question, answer, kind, options FROM questions WHERE norm = ?1");
-    exact.Bind(1, EncodeUtf8(norm));
-    if (ReadEntry(exact, match.entry)) {
+    if (db.ExactEntry(EncodeUtf8(norm), match.entry)) {
         match.found = true;
         match.score = 1.0;
         return match;
@@ -487,9 +541,7 @@ BankMatch FindBestMatch(Connection& db, std::string_view question) {
     }
     if (chosen == 0) return match;
 
-    Statement& byId = db.Cached("SELECT question, answer, kind, options FROM questions WHERE id = ?1");
-    byId.Bind(1, chosen);
-    if (ReadEntry(byId, match.entry)) {
+    if (db.EntryById(chosen, match.entry)) {
         match.found = true;
         match.score = score;
     }
@@ -498,13 +550,20 @@ BankMatch FindBestMatch(Connection& db, std::string_view question) {
 
 bool UpdateNormalForms(Connection& db) {
     if (!db.Exec("CREATE TABLE IF NOT EXISTS normal_form(version INTEGER NOT NULL)")) return false;
-    Statement& version = db.Cached("SELECT max(version) FROM normal_form");
-    int64_t stored = version.Step() ? version.Int(0) : 0;
-    version.Reset();
-    if (stored == kNormalFormVersion) return true;
+    auto storedVersion = [&db] {
+        Statement& version = db.Cached("SELECT max(version) FROM normal_form");
+        int64_t stored = version.Step() ? version.Int(0) : 0;
+        version.Reset();
+        return stored;
+    };
+    if (storedVersion() == kNormalFormVersion) return true;
 
     Transaction transaction(db);
     if (!transaction.Begun()) return false;
+    // Several servers may start at once on one PostgreSQL database: one
+    // brings the forms up to date, the others then find them current.
+    if (db.IsPostgres() && !db.Exec("SELECT pg_advisory_xact_lock(4711005)")) return false;
+    if (storedVersion() == kNormalFormVersion) return transaction.Commit();
     // Newest first: when two questions now read alike, the newer one takes
     // the form, as a re-import of both would have left it. The older keeps
     // its stored form (or, when that is taken, one no lookup produces): it
@@ -558,6 +617,7 @@ bool UpdateNormalForms(Connection& db) {
 }
 
 bool RefreshTrigramCounts(Connection& db) {
+    if (db.IsPostgres()) return db.Exec("UPDATE bank_state SET value = value + 1 WHERE name = 'bank_version'");
     // Merging the index's segments first makes each later trigram lookup one b-tree descent.
     return db.Exec("INSERT INTO questions_fts(questions_fts) VALUES ('optimize')") &&
            db.Exec("DELETE FROM trigram_counts") &&

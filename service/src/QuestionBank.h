@@ -5,16 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "BankSource.h"
 #include "Database.h"
 
 namespace kelvora {
 
-struct BankEntry {
-    std::string question;  // as the bank words it; the tool shows it as the title
-    std::string answer;
-    std::string kind;      // question type, free text (单选, 判断, ...)
-    std::string options;   // choices separated by "|" or line breaks, may be empty
-};
 
 enum class UpsertOutcome { Added, Updated, Unchanged, Failed };
 
@@ -42,6 +37,8 @@ bool UpdateNormalForms(Connection& db);
 // the closest first, leaving out any that differs by a contrast word
 // (ContrastList); then the one bank question that the typed one begins.
 // Each lookup's work is bounded, whatever the question.
+BankMatch FindBestMatch(BankSource& bank, std::string_view question);
+// The same over the database's own index, on one read snapshot.
 BankMatch FindBestMatch(Connection& db, std::string_view question);
 
 int64_t CountQuestions(Connection& db);

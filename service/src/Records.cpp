@@ -19,10 +19,15 @@ int64_t SingleNumber(Connection& db, const char* sql, int64_t parameter = 0) {
 }  // namespace
 
 bool RecordReport(Connection& db, std::string_view question, std::string_view answer,
-                  std::string_view client, int64_t now) {
-    Statement& insert =
-        db.Cached("INSERT INTO reports(asked_at, client, question, answer) VALUES (?1, ?2, ?3, ?4)");
+                  std::string_view client, int64_t now, int64_t* id) {
+    Statement& insert = db.Cached(
+        "INSERT INTO reports(asked_at, client, question, answer) VALUES (?1, ?2, ?3, ?4) RETURNING id");
     insert.Bind(1, now).Bind(2, client).Bind(3, question).Bind(4, answer);
+    if (!insert.Step()) {
+        insert.Reset();
+        return false;
+    }
+    if (id) *id = insert.Int(0);
     return insert.Run();
 }
 
@@ -33,7 +38,7 @@ bool RecordMiss(Connection& db, std::string_view question, int64_t now) {
     // many students needed it.
     Statement& upsert = db.Cached(
         "INSERT INTO misses(norm, question, asked, first_at, last_at) VALUES (?1, ?2, 1, ?3, ?3) "
-        "ON CONFLICT(norm) DO UPDATE SET question = excluded.question, asked = asked + 1, "
+        "ON CONFLICT(norm) DO UPDATE SET question = excluded.question, asked = misses.asked + 1, "
         "last_at = excluded.last_at");
     upsert.Bind(1, EncodeUtf8(norm)).Bind(2, question).Bind(3, now);
     return upsert.Run();

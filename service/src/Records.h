@@ -12,8 +12,9 @@ namespace kelvora {
 
 // Each writes one row: committed at once, or with the caller's transaction
 // when there is one (the server's reports commit before their reply).
+// A report's row id goes to id when given.
 bool RecordReport(Connection& db, std::string_view question, std::string_view answer,
-                  std::string_view client, int64_t now);
+                  std::string_view client, int64_t now, int64_t* id = nullptr);
 bool RecordMiss(Connection& db, std::string_view question, int64_t now);
 
 struct UnansweredQuestion {

@@ -1,7 +1,6 @@
 #include "ReportWriter.h"
 
 #include <algorithm>
-#include <sqlite3.h>
 #include <string>
 
 #include "ConnectionPool.h"
@@ -19,11 +18,6 @@ constexpr size_t kClientBytes = 100;
 // stays at it without a large delete ever.
 constexpr int64_t kTrimPerReport = 4;
 
-bool IsBusy(Connection& db) {
-    int code = db.Handle() ? sqlite3_errcode(db.Handle()) : SQLITE_ERROR;
-    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
-}
-
 }  // namespace
 
 ReportOutcome ReportWriter::Record(std::string_view question, std::string_view answer, std::string_view client,
@@ -33,37 +27,43 @@ ReportOutcome ReportWriter::Record(std::string_view question, std::string_view a
         LogFailure(kNotRecorded, problem);
         return ReportOutcome::Failed;
     }
-    ConnectionPool::Lease db = pool_.Acquire();
-    if (!db) {
-        LogFailure(kNotRecorded, "cannot open the database");
-        return ReportOutcome::Failed;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
-    auto turn = pool_.TryLockForWriting(kLockWait);
-    if (!turn) {
-        LogFailure(kNotRecorded, "the database is busy with another writer");
-        return ReportOutcome::Busy;
-    }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    BusyWait wait(*db, static_cast<int>(std::max(left, std::chrono::milliseconds(50)).count()));
-
     std::string storedQuestion(question), storedAnswer(answer);
     FitReport(storedQuestion, storedAnswer, static_cast<size_t>(limits_.reportBytes));
-    {
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    for (int attempt = 1;; ++attempt) {
+        ConnectionPool::Lease db = pool_.Acquire();
+        if (!db) {
+            LogFailure(kNotRecorded, "cannot open the database");
+            return ReportOutcome::Failed;
+        }
+        auto turn = pool_.TryLockForWriting(kLockWait);
+        if (!turn) {
+            LogFailure(kNotRecorded, "the database is busy with another writer");
+            return ReportOutcome::Busy;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        BusyWait wait(*db, static_cast<int>(std::max(left, std::chrono::milliseconds(50)).count()));
+
         // The insert and the trim commit together; the statements are kept
         // prepared, since every report runs them.
         Statement& begin = db->Cached("BEGIN IMMEDIATE");
-        bool written = begin.Run() &&
-                       RecordReport(*db, storedQuestion, storedAnswer, CutUtf8(client, kClientBytes), now) &&
-                       TrimReports(*db, limits_.mostReports, sqlite3_last_insert_rowid(db->Handle()),
-                                   kTrimPerReport) &&
-                       db->Cached("COMMIT").Run();
+        if (!begin.Run() && db->Broken() && attempt == 1) {
+            // A pooled connection the database server closed while it was
+            // idle (a restart of PostgreSQL): nothing was written, so the
+            // report is tried once more on a new connection.
+            continue;
+        }
+        int64_t id = 0;
+        bool written = db->InTransaction() &&
+                       RecordReport(*db, storedQuestion, storedAnswer, CutUtf8(client, kClientBytes), now, &id) &&
+                       TrimReports(*db, limits_.mostReports, id, kTrimPerReport) && db->Cached("COMMIT").Run();
         if (!written) {
-            bool busy = IsBusy(*db);
+            bool busy = db->LastFailureWasBusy();
             LogFailure(kNotRecorded, db->Error());
-            if (!sqlite3_get_autocommit(db->Handle())) db->Exec("ROLLBACK");
+            if (db->InTransaction()) db->Exec("ROLLBACK");
             return busy ? ReportOutcome::Busy : ReportOutcome::Failed;
         }
+        break;
     }
     // A file deleted or replaced under the server takes the commit with it.
     problem = health_.IdentityProblem();

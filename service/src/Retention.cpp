@@ -1,7 +1,6 @@
 #include "Retention.h"
 
 #include <algorithm>
-#include <sqlite3.h>
 
 namespace kelvora {
 
@@ -45,7 +44,7 @@ int64_t TrimUnanswered(Connection& db, int64_t mostUnanswered, int64_t most) {
     Statement& trim = db.Cached(
         "DELETE FROM misses WHERE norm IN (SELECT norm FROM misses ORDER BY asked, last_at LIMIT ?1)");
     trim.Bind(1, excess);
-    return trim.Run() ? sqlite3_changes(db.Handle()) : -1;
+    return trim.Run() ? db.Changes() : -1;
 }
 
 int64_t PruneOldReports(Connection& db, int64_t reportCutoff, int64_t batch) {
@@ -56,7 +55,7 @@ int64_t PruneOldReports(Connection& db, int64_t reportCutoff, int64_t batch) {
         "DELETE FROM reports WHERE id IN (SELECT id FROM reports ORDER BY id LIMIT ?2) AND asked_at < ?1");
     prune.Bind(1, reportCutoff).Bind(2, batch);
     if (!prune.Run()) return -1;
-    return sqlite3_changes(db.Handle());
+    return db.Changes();
 }
 
 int64_t PruneOldUnanswered(Connection& db, int64_t unansweredCutoff, int64_t batch) {
@@ -65,7 +64,7 @@ int64_t PruneOldUnanswered(Connection& db, int64_t unansweredCutoff, int64_t bat
         "DELETE FROM misses WHERE norm IN (SELECT norm FROM misses WHERE last_at < ?1 LIMIT ?2)");
     prune.Bind(1, unansweredCutoff).Bind(2, batch);
     if (!prune.Run()) return -1;
-    return sqlite3_changes(db.Handle());
+    return db.Changes();
 }
 
 int64_t PruneExcessReports(Connection& db, int64_t mostReports, int64_t batch) {
@@ -73,7 +72,7 @@ int64_t PruneExcessReports(Connection& db, int64_t mostReports, int64_t batch) {
     int64_t newestId = newest.Step() ? newest.Int(0) : 0;
     newest.Reset();
     if (!TrimReports(db, mostReports, newestId, batch)) return -1;
-    return sqlite3_changes(db.Handle());
+    return db.Changes();
 }
 
 int64_t PruneExcessUnanswered(Connection& db, int64_t mostUnanswered, int64_t batch) {

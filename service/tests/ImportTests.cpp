@@ -12,7 +12,7 @@ namespace {
 
 class ImportTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(db.Open(dir.Path("bank.db"))); }
+    void SetUp() override { ASSERT_TRUE(db.Open(dir.Database("bank.db"))); }
 
     ImportSummary Import(std::string_view text, BankFormat format = BankFormat::Csv) {
         return ImportBank(db, ReadBankText(text, format), 1000);

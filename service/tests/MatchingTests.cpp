@@ -1,6 +1,7 @@
 // Matching quality: questions as students type them against the sample bank.
 #include <gtest/gtest.h>
 
+#include "BankCopy.h"
 #include "BankImport.h"
 #include "BuiltinData.h"
 #include "ChineseScript.h"
@@ -87,8 +88,8 @@ constexpr const char* kUnknown[] = {
 class MatchingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(test::ImportSampleBank(dir.Path("bank.db")));
-        ASSERT_TRUE(db.Open(dir.Path("bank.db")));
+        ASSERT_TRUE(test::ImportSampleBank(dir.Database("bank.db")));
+        ASSERT_TRUE(db.Open(dir.Database("bank.db")));
     }
     test::TempDir dir;
     Connection db;
@@ -140,7 +141,7 @@ TEST(NumberedBank, TypedVariantsFindTheQuestionWithTheirNumber) {
     // Many questions alike but for their numbers and a few words.
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("numbers.db")));
+    ASSERT_TRUE(db.Open(dir.Database("numbers.db")));
     const char* topics[] = {"函数", "细胞", "王朝", "电流", "诗词", "市场", "恒星"};
     std::string csv = "question,answer\n";
     for (int i = 1; i <= 700; ++i) {
@@ -230,7 +231,7 @@ TEST_F(MatchingTest, QuestionsCutShortFindTheOneTheyBegin) {
 TEST(BlankBank, ABlankMayStandForACharacterMore) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("blank.db")));
+    ASSERT_TRUE(db.Open(dir.Database("blank.db")));
     std::string csv = "question,answer\n紫色石蕊溶液遇酸变成什么颜色？,红色\n";
     ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
     EXPECT_EQ(FindBestMatch(db, "紫色石蕊溶液遇酸变成（ ）色").entry.answer, "红色");
@@ -241,7 +242,7 @@ TEST(BlankBank, ABlankMayStandForACharacterMore) {
 TEST(CutShortBank, ABeginningSharedByTwoQuestionsFindsNeither) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("prefix.db")));
+    ASSERT_TRUE(db.Open(dir.Database("prefix.db")));
     std::string csv =
         "question,answer\n等比数列的通项公式是什么？,an=a1*q^(n-1)\n等比数列的通项公式如何推导？,错位相减\n"
         "电解水时，正极产生的气体是什么？,氧气\n电解水时，负极产生的气体是什么？,氢气\n";
@@ -325,7 +326,7 @@ TEST_F(MatchingTest, MeaningChangingSubstitutionsAreNotAnswered) {
 TEST(TwinBank, ATypoInTheWordThatTellsTwoQuestionsApartFindsNeither) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("twins.db")));
+    ASSERT_TRUE(db.Open(dir.Database("twins.db")));
     std::string csv =
         "question,answer\n中国最大的淡水湖是哪个？,鄱阳湖\n中国最大的咸水湖是哪个？,青海湖\n"
         "河北省的省会是哪座城市？,石家庄\n河南省的省会是哪座城市？,郑州\n";
@@ -341,7 +342,7 @@ TEST(TwinBank, ATypoInTheWordThatTellsTwoQuestionsApartFindsNeither) {
 TEST(TwinBank, TypedOptionsSettleWhatTheWordsCannot) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("options.db")));
+    ASSERT_TRUE(db.Open(dir.Database("options.db")));
     std::string csv =
         "question,answer,type,options\n"
         "中国最大的淡水湖是（ ）,A,单选,A. 鄱阳湖|B. 洞庭湖|C. 太湖|D. 洪泽湖\n"
@@ -390,7 +391,7 @@ TEST(ContrastListTest, TheBuiltInListIsReadWithoutWarnings) {
 TEST(FormulaBank, QuestionsThatDifferInASignAreDifferentQuestions) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("formula.db")));
+    ASSERT_TRUE(db.Open(dir.Database("formula.db")));
     std::string csv = "question,answer\n方程2x+3=7的解是（ ）,x=2\n方程2x-3=7的解是（ ）,x=5\n"
                       "月球绕地球一周约27.3天，对吗,对\n";
     ImportSummary summary = ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1);
@@ -406,7 +407,7 @@ TEST(FormulaBank, QuestionsThatDifferInASignAreDifferentQuestions) {
 TEST(NormalFormUpdate, QuestionsStoredByAnEarlierVersionAreFoundAgain) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("old.db")));
+    ASSERT_TRUE(db.Open(dir.Database("old.db")));
     // Rows as an earlier version stored them: the marker in the normal form,
     // and two questions that now read alike.
     ASSERT_TRUE(db.Exec(
@@ -436,7 +437,7 @@ TEST(NormalFormUpdate, QuestionsStoredByAnEarlierVersionAreFoundAgain) {
 TEST(EvaluationSet, MeetsTheMatchingGoals) {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("eval.db")));
+    ASSERT_TRUE(db.Open(dir.Database("eval.db")));
     ImportSummary summary = ImportBank(db, ReadBankFile(KELVORA_DATA_DIR "/bank.csv"), 1);
     ASSERT_TRUE(summary.ok) << summary.error;
     EXPECT_GE(CountQuestions(db), 300);
@@ -452,6 +453,38 @@ TEST(EvaluationSet, MeetsTheMatchingGoals) {
     EXPECT_GE(test::Percent(result.variants.right, result.variants.total), 97.0);
     EXPECT_EQ(result.variants.wrong, 0u);
     EXPECT_LE(test::Percent(result.nearMisses.wrong, result.nearMisses.total), 1.0);
+}
+
+// A server on PostgreSQL matches on a copy of the bank in its memory: it must
+// answer every typed question exactly as the SQLite trigram index does,
+// including the misses and the questions it declines.
+TEST(BankCopy, MatchesWhatTheDatabaseIndexMatches) {
+    if (test::OnPostgres()) GTEST_SKIP() << "compares with SQLite's trigram index";
+    test::TempDir dir;
+    Connection db;
+    ASSERT_TRUE(db.Open(dir.Path("eval.db")));
+    ASSERT_TRUE(ImportBank(db, ReadBankFile(KELVORA_DATA_DIR "/bank.csv"), 1).ok);
+    ASSERT_TRUE(test::ImportSampleBank(dir.Path("eval.db")));
+    BankCopy copy;
+    std::string error;
+    ASSERT_TRUE(copy.Load(db, error)) << error;
+    EXPECT_EQ(static_cast<int64_t>(copy.Size()), CountQuestions(db));
+    std::vector<std::string> typed;
+    for (const auto& item : test::ReadLabelledQuestions(KELVORA_DATA_DIR "/eval-variants.tsv")) typed.push_back(item.typed);
+    for (const auto& item : test::ReadLabelledQuestions(KELVORA_DATA_DIR "/eval-near-misses.tsv")) typed.push_back(item.typed);
+    for (const TypedVariant& variant : kVariants) typed.push_back(variant.typed);
+    for (const char* unknown : kUnknown) typed.push_back(unknown);
+    size_t found = 0;
+    for (const std::string& question : typed) {
+        BankMatch fromIndex = FindBestMatch(db, question);
+        BankMatch fromCopy = FindBestMatch(copy, question);
+        EXPECT_EQ(fromCopy.found, fromIndex.found) << question;
+        EXPECT_EQ(fromCopy.entry.question, fromIndex.entry.question) << question;
+        EXPECT_EQ(fromCopy.entry.answer, fromIndex.entry.answer) << question;
+        EXPECT_EQ(fromCopy.score, fromIndex.score) << question;
+        found += fromIndex.found;
+    }
+    EXPECT_GT(found, typed.size() / 2);
 }
 
 TEST_F(MatchingTest, VeryLongQuestionsAreHandled) {

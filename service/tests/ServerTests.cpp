@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "BankImport.h"
 #include "Database.h"
 #include "LookupKey.h"
 #include "QuestionText.h"
@@ -24,8 +25,8 @@ using test::PercentEncodeAll;
 class ServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(test::ImportSampleBank(dir.Path("bank.db")));
-        server = std::make_unique<test::RunningServer>(dir.Path("bank.db"));
+        ASSERT_TRUE(test::ImportSampleBank(dir.Database("bank.db")));
+        server = std::make_unique<test::RunningServer>(dir.Database("bank.db"));
         ASSERT_TRUE(server->Started());
         port = server->Port();
     }
@@ -126,7 +127,7 @@ TEST_F(ServerTest, UnknownQuestionsAreNoticesAndListedAsUnanswered) {
     Lookup("如何计算圆锥的体积");
     server->FlushRecords();
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("bank.db")));
+    ASSERT_TRUE(db.Open(dir.Database("bank.db")));
     std::vector<UnansweredQuestion> list = ListUnanswered(db, 10);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].question, "澳大利亚的国宝动物是什么");
@@ -161,7 +162,7 @@ TEST_F(ServerTest, ReportIsRecordedWithClientAndTime) {
     EXPECT_EQ(HttpGet(port, "/upmy/up.php?t=" + PercentEncodeAll("查无此题的问题") + "&d=").body, "ok");
 
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("bank.db")));
+    ASSERT_TRUE(db.Open(dir.Database("bank.db")));
     Statement& rows = db.Cached("SELECT question, answer, client, asked_at FROM reports ORDER BY id");
     ASSERT_TRUE(rows.Step());
     EXPECT_EQ(rows.Text(0), "水的化学式是什么？");
@@ -222,7 +223,7 @@ TEST_F(ServerTest, HeadChangesNothing) {
 
     server->FlushRecords();
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("bank.db")));
+    ASSERT_TRUE(db.Open(dir.Database("bank.db")));
     EXPECT_TRUE(ListUnanswered(db, 10).empty());
     EXPECT_EQ(ReadStats(db, std::time(nullptr)).reports, 0);
 }
@@ -244,8 +245,32 @@ TEST_F(ServerTest, KeptAliveConnectionAnswersPipelinedRequestsInOrder) {
     EXPECT_NE(reply.body.substr(second, third - second).find("\r\n\r\nok"), std::string::npos);
     EXPECT_NE(reply.body.find("\"api\"", third), std::string::npos);
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("bank.db")));
+    ASSERT_TRUE(db.Open(dir.Database("bank.db")));
     EXPECT_EQ(ReadStats(db, std::time(nullptr)).reports, 1);
+}
+
+// On PostgreSQL each server answers from its copy of the bank, read again
+// once the bank's version has settled: a question imported while it serves is
+// answered within seconds (on SQLite at once).
+TEST_F(ServerTest, QuestionsImportedWhileServingAreAnswered) {
+    const std::string question = "服务运行时导入的新问题是什么？";
+    EXPECT_NE(Lookup(question).answer, "新答案");
+    {
+        Connection db;
+        ASSERT_TRUE(db.Open(dir.Database("bank.db")));
+        ImportSummary summary = ImportBank(db, ReadBankText("question,answer\n" + question + ",新答案\n", BankFormat::Csv), 5);
+        ASSERT_TRUE(summary.ok) << summary.error;
+        ASSERT_EQ(summary.added, 1);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::string answer;
+    while (std::chrono::steady_clock::now() < deadline) {
+        answer = Lookup(question).answer;
+        if (answer == "新答案") break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(answer, "新答案");
+    EXPECT_EQ(Lookup("水的化学式是什么").answer, "H2O");
 }
 
 TEST_F(ServerTest, HealthCheckCountsTheBank) {
@@ -276,7 +301,7 @@ TEST_F(ServerTest, ParallelLookupsEachGetTheirOwnAnswer) {
     for (std::thread& client : clients) client.join();
     EXPECT_EQ(right.load(), 120);
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Path("bank.db")));
+    ASSERT_TRUE(db.Open(dir.Database("bank.db")));
     EXPECT_EQ(ReadStats(db, std::time(nullptr)).reports, 120);
 }
 

@@ -75,7 +75,7 @@ protected:
     std::string Log() { return ReadFile(dir.Path("serve.out")); }
 
     test::TempDir dir;
-    std::string db = dir.Path("bank.db");
+    std::string db = dir.Database("bank.db");
     std::unique_ptr<ServiceProcess> server;
     int port = 0;
 };
@@ -83,6 +83,7 @@ protected:
 constexpr const char* kWater = "水的化学式是什么？";
 
 TEST_F(StorageTest, DeletedDatabaseGetsNoAcknowledgedReports) {
+    if (test::OnPostgres()) GTEST_SKIP() << "database files and their write lock";
     Serve();
     ASSERT_EQ(Report(kWater, "H2O").body, "ok");
     for (const char* suffix : {"", "-wal", "-shm"}) std::remove((db + suffix).c_str());
@@ -97,6 +98,7 @@ TEST_F(StorageTest, DeletedDatabaseGetsNoAcknowledgedReports) {
 }
 
 TEST_F(StorageTest, ReplacedDatabaseGetsNoAcknowledgedReports) {
+    if (test::OnPostgres()) GTEST_SKIP() << "database files and their write lock";
     Serve();
     std::string other = dir.Path("restored.db");
     ASSERT_TRUE(test::ImportSampleBank(other));
@@ -109,6 +111,7 @@ TEST_F(StorageTest, ReplacedDatabaseGetsNoAcknowledgedReports) {
 }
 
 TEST_F(StorageTest, ReadOnlyDatabaseIsUnhealthyUntilWritableAgain) {
+    if (test::OnPostgres()) GTEST_SKIP() << "database files and their write lock";
     Serve();
     ASSERT_EQ(chmod(db.c_str(), 0444), 0);
     EXPECT_EQ(HttpGet(port, "/healthz").status, 503);
@@ -121,6 +124,7 @@ TEST_F(StorageTest, ReadOnlyDatabaseIsUnhealthyUntilWritableAgain) {
 }
 
 TEST_F(StorageTest, FullDiskIsUnhealthyAndRecordsNothingButLookupsGoOn) {
+    if (test::OnPostgres()) GTEST_SKIP() << "database files and their write lock";
     // A reserve larger than any test machine's free space is a full disk to the server.
     Serve({"--disk-reserve-mb", "1000000"});
     EXPECT_EQ(HttpGet(port, "/healthz").status, 503);
@@ -133,6 +137,7 @@ TEST_F(StorageTest, FullDiskIsUnhealthyAndRecordsNothingButLookupsGoOn) {
 }
 
 TEST_F(StorageTest, WriterHoldingTheDatabaseCostsReportsA503NotLookups) {
+    if (test::OnPostgres()) GTEST_SKIP() << "database files and their write lock";
     Serve({"--threads", "8", "--lookup-rate", "0"});
     Connection writer;
     ASSERT_TRUE(writer.Open(db));

@@ -18,6 +18,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <iostream>
+#include <libpq-fe.h>
+
 #include "BankImport.h"
 #include "Database.h"
 
@@ -32,6 +35,31 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ignored;
     if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TestDatabaseBase() {
+    const char* base = std::getenv("KELVORA_TEST_DATABASE");
+    return base && IsPostgresLocation(base) ? std::string(base) : std::string();
+}
+
+std::string TempDir::Database(std::string_view name) {
+    auto known = databases_.find(name);
+    if (known != databases_.end()) return known->second;
+    std::string base = TestDatabaseBase();
+    std::string location = Path(name);
+    if (!base.empty()) {
+        static std::atomic<int> made{0};
+        std::string schema = "t" + std::to_string(getpid()) + "_" + std::to_string(++made) + "_" +
+                             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000);
+        PGconn* admin = PQconnectdb(base.c_str());
+        PGresult* result = PQexec(admin, ("CREATE SCHEMA " + schema).c_str());
+        if (PQresultStatus(result) != PGRES_COMMAND_OK) std::cerr << "cannot make a test schema: " << PQerrorMessage(admin);
+        PQclear(result);
+        PQfinish(admin);
+        location = base + (base.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" + schema;
+    }
+    databases_.emplace(std::string(name), location);
+    return location;
 }
 
 std::string PercentEncodeAll(std::string_view text) {
@@ -177,9 +205,13 @@ int FreePort() {
     return port;
 }
 
-ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, const std::string& outputPath) {
+ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, const std::string& outputPath)
+    : ServiceProcess(KELVORA_SERVICE_EXE, arguments, outputPath) {}
+
+ServiceProcess::ServiceProcess(const std::string& program, const std::vector<std::string>& arguments,
+                               const std::string& outputPath) {
     std::vector<char*> argv;
-    std::string exe = KELVORA_SERVICE_EXE;
+    std::string exe = program;
     argv.push_back(exe.data());
     std::vector<std::string> copies = arguments;
     for (std::string& argument : copies) argv.push_back(argument.data());
@@ -189,7 +221,7 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, const 
         int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(out, 1);
         dup2(out, 2);
-        execv(exe.c_str(), argv.data());
+        execvp(exe.c_str(), argv.data());
         _exit(127);
     }
 }

@@ -4,6 +4,7 @@
 // inside the test process on a free loopback port.
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,10 +23,19 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     std::string Path(std::string_view name) const { return path_ + "/" + std::string(name); }
+    // A database of the test's own under name: a file in the folder, or, when
+    // the tests run on PostgreSQL (KELVORA_TEST_DATABASE), a schema of its
+    // own in that database. The same name gives the same database.
+    std::string Database(std::string_view name);
 
 private:
     std::string path_;
+    std::map<std::string, std::string, std::less<>> databases_;
 };
+
+// The PostgreSQL database the tests run on (a connection URI), or empty for SQLite files.
+std::string TestDatabaseBase();
+inline bool OnPostgres() { return !TestDatabaseBase().empty(); }
 
 // Every byte as "%" and two upper-case hex digits, letters and digits included.
 std::string PercentEncodeAll(std::string_view text);
@@ -79,6 +89,9 @@ int FreePort();
 class ServiceProcess {
 public:
     ServiceProcess(const std::vector<std::string>& arguments, const std::string& outputPath);
+    // Another program (a load balancer, say), given by its path or name on PATH.
+    ServiceProcess(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& outputPath);
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
