@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <memory>
 #include <ctime>
 #include <iostream>
 #include <pthread.h>
@@ -11,7 +12,9 @@
 
 #include "AnswerServer.h"
 #include "BankImport.h"
+#include "ConsoleServer.h"
 #include "IndexState.h"
+#include "OperatorCommands.h"
 #include "Records.h"
 #include "Replies.h"
 #include "SecretFile.h"
@@ -31,15 +34,18 @@ constexpr const char* kUsage =
     "                        [--keep-alive-timeout SECONDS] [--lookup-rate N] [--report-rate N]\n"
     "                        [--access-log off|refused|all] [--report-bytes N] [--max-reports N]\n"
     "                        [--report-days D] [--max-unanswered N] [--unanswered-days D]\n"
-    "                        [--disk-reserve-mb MB]\n"
+    "                        [--disk-reserve-mb MB] [--console-listen HOST:PORT|off]\n"
     "  kelvora-service import [--db FILE] BANK.csv|BANK.json ...\n"
     "  kelvora-service unanswered [--db FILE] [--limit N]\n"
     "  kelvora-service stats [--db FILE]\n"
-    "defaults: --listen 127.0.0.1:8787, --db kelvora.db, --secret-file <db>.secret\n";
+    "  kelvora-service operator add NAME | operator remove NAME | operator list [--db FILE]\n"
+    "defaults: --listen 127.0.0.1:8787, --console-listen 127.0.0.1:8788, --db kelvora.db,\n"
+    "          --secret-file <db>.secret\n";
 
 struct Arguments {
     std::string command;
     std::string listen = "127.0.0.1:8787";
+    std::string consoleListen;  // empty: the default address, given up quietly when it is taken
     std::string publicUrl;
     std::string database = "kelvora.db";
     std::string secretFile;
@@ -94,6 +100,7 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
         };
         bool ok = true;
         if (option == "--listen") ok = value(args.listen);
+        else if (option == "--console-listen") ok = value(args.consoleListen);
         else if (option == "--public-url") ok = value(args.publicUrl);
         else if (option == "--db") ok = value(args.database);
         else if (option == "--secret-file") ok = value(args.secretFile);
@@ -131,6 +138,8 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
     if (args.secretFile.empty()) args.secretFile = args.database + ".secret";
     return {};
 }
+
+constexpr const char* kDefaultConsoleListen = "127.0.0.1:8788";
 
 bool SplitListen(const std::string& listen, std::string& host, int& port) {
     size_t colon = listen.rfind(':');
@@ -190,6 +199,26 @@ int Serve(const Arguments& args) {
     AnswerServer server(options);
     std::string error;
     if (!server.Start(error)) return Failure(error);
+    std::unique_ptr<ConsoleServer> console;
+    if (args.consoleListen != "off") {
+        ConsoleOptions consoleOptions;
+        if (!SplitListen(args.consoleListen.empty() ? kDefaultConsoleListen : args.consoleListen, consoleOptions.host,
+                         consoleOptions.port)) {
+            return UsageError("--console-listen needs HOST:PORT or off");
+        }
+        consoleOptions.databasePath = args.database;
+        consoleOptions.trustForwardedFor = args.trustForwardedFor;
+        consoleOptions.chartScriptPath = KELVORA_CHART_SCRIPT;
+        console = std::make_unique<ConsoleServer>(consoleOptions);
+        if (!console->Start(error)) {
+            // Only an address asked for is a reason not to serve students.
+            if (!args.consoleListen.empty()) return Failure(error);
+            std::cerr << "kelvora-service: " << error << "; serving without the console\n";
+            console.reset();
+        }
+    }
+    std::thread consoleThread;
+    if (console) consoleThread = std::thread([&] { console->Run(); });
 
     std::atomic<bool> finished{false};
     std::thread waiter([&] {
@@ -200,10 +229,17 @@ int Serve(const Arguments& args) {
             else nanosleep(&tick, nullptr);
             // Repeated until Run returns: a stop that arrives before the
             // server is listening would otherwise be lost.
-            if (stopping) server.Stop();
+            if (stopping) {
+                server.Stop();
+                if (console) console->Stop();
+            }
         }
     });
     server.Run();
+    if (console) {
+        console->Stop();
+        consoleThread.join();
+    }
     finished = true;
     waiter.join();
     return 0;
@@ -287,6 +323,7 @@ int RunCommandLine(int argc, char** argv) {
     if (args.command == "import") return Import(args);
     if (args.command == "unanswered") return Unanswered(args);
     if (args.command == "stats") return Stats(args);
+    if (args.command == "operator") return RunOperatorCommand(args.database, args.files);
     if (args.command == "--help" || args.command == "help") {
         std::cout << kUsage;
         return 0;

@@ -1,0 +1,250 @@
+#include "ConsoleListener.h"
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+namespace kelvora {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+constexpr auto kHeadTime = std::chrono::seconds(20);
+constexpr auto kSmallBodyTime = std::chrono::seconds(30);
+constexpr auto kLargeBodyTime = std::chrono::seconds(600);
+constexpr auto kWriteTime = std::chrono::seconds(60);
+constexpr auto kIdleTime = std::chrono::seconds(30);
+constexpr size_t kHeadLimit = 16 * 1024;
+constexpr int kRequestsPerConnection = 1000;
+
+std::string LastListEntry(std::string_view chain) {
+    size_t comma = chain.rfind(',');
+    std::string_view last = comma == std::string_view::npos ? chain : chain.substr(comma + 1);
+    size_t first = last.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    size_t end = last.find_last_not_of(" \t");
+    return std::string(last.substr(first, end - first + 1));
+}
+
+}  // namespace
+
+struct ConsoleListener::Impl : std::enable_shared_from_this<ConsoleListener::Impl> {
+    ConsoleListenerOptions options;
+    ConsoleHandler handler;
+    std::function<bool(const std::string&, const std::string&)> largeBody;
+    asio::io_context io;
+    tcp::acceptor acceptor{io};
+    std::atomic<int> open{0};
+    std::atomic<bool> stopping{false};
+    int boundPort = 0;
+
+    void Accept();
+};
+
+namespace {
+
+class ConsoleConnection : public std::enable_shared_from_this<ConsoleConnection> {
+public:
+    ConsoleConnection(std::shared_ptr<ConsoleListener::Impl> owner, tcp::socket socket)
+        : owner_(std::move(owner)), stream_(std::move(socket)) {
+        beast::error_code ec;
+        auto peer = stream_.socket().remote_endpoint(ec);
+        if (!ec) peer_ = peer.address().to_string();
+    }
+    ~ConsoleConnection() { --owner_->open; }
+
+    void Start() { ReadHead(); }
+
+private:
+    void ReadHead() {
+        if (owner_->stopping || served_ >= kRequestsPerConnection) return Close();
+        parser_.emplace();
+        parser_->header_limit(kHeadLimit);
+        parser_->body_limit(owner_->options.smallBodyLimit);
+        stream_.expires_after(served_ == 0 ? kHeadTime : kIdleTime);
+        http::async_read_header(stream_, buffer_, *parser_,
+                                [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHead(ec); });
+    }
+
+    void OnHead(beast::error_code ec) {
+        if (ec) {
+            if (ec == http::error::header_limit) return Refuse(431, "request head too large\n");
+            if (ec == beast::error::timeout || ec == http::error::end_of_stream || ec == asio::error::eof) {
+                return Close();
+            }
+            return Refuse(400, "bad request\n");
+        }
+        auto& head = parser_->get();
+        std::string target(head.target());
+        std::string path = target.substr(0, target.find('?'));
+        std::string method(head.method_string());
+        bool large = owner_->largeBody && owner_->largeBody(method, path);
+        size_t limit = large ? owner_->options.largeBodyLimit : owner_->options.smallBodyLimit;
+        if (parser_->content_length() && *parser_->content_length() > limit) {
+            return Refuse(413, "request body too large\n");
+        }
+        parser_->body_limit(limit);
+        stream_.expires_after(large ? kLargeBodyTime : kSmallBodyTime);
+        http::async_read(stream_, buffer_, *parser_,
+                         [self = shared_from_this()](beast::error_code ec, size_t) { self->OnBody(ec); });
+    }
+
+    void OnBody(beast::error_code ec) {
+        if (ec) {
+            if (ec == http::error::body_limit) return Refuse(413, "request body too large\n");
+            if (ec == beast::error::timeout) return Refuse(408, "request not complete in time\n");
+            return Close();
+        }
+        auto& message = parser_->get();
+        ConsoleRequest req;
+        req.method = std::string(message.method_string());
+        req.target = std::string(message.target());
+        req.path = req.target.substr(0, req.target.find('?'));
+        req.clientAddress = peer_;
+        if (owner_->options.trustForwardedFor) {
+            auto header = [&](const char* name) {
+                auto value = message[name];
+                return std::string_view(value.data(), value.size());
+            };
+            std::string forwarded = LastListEntry(header("X-Forwarded-For"));
+            if (!forwarded.empty()) req.clientAddress = forwarded;
+            req.https = beast::iequals(LastListEntry(header("X-Forwarded-Proto")), "https");
+        }
+        req.cookie = std::string(message[http::field::cookie]);
+        req.contentType = std::string(message[http::field::content_type]);
+        req.csrfHeader = std::string(message["X-CSRF-Token"]);
+        req.body = std::move(message.body());
+        keepAlive_ = message.keep_alive();
+        ++served_;
+
+        ConsoleResponse res;
+        owner_->handler(req, res);
+        Send(res.status, res.contentType, std::move(res.body), res.headers, req.method == "HEAD");
+    }
+
+    void Refuse(int status, const char* reason) {
+        keepAlive_ = false;
+        Send(status, "text/plain; charset=utf-8", reason, {}, false);
+    }
+
+    void Send(int status, const std::string& type, std::string body,
+              const std::vector<std::pair<std::string, std::string>>& headers, bool headOnly) {
+        auto reply = std::make_shared<http::response<http::string_body>>();
+        reply->result(static_cast<unsigned>(status));
+        reply->version(11);
+        reply->set(http::field::content_type, type);
+        for (const auto& [name, value] : headers) reply->insert(name, value);
+        size_t length = body.size();
+        if (!headOnly) reply->body() = std::move(body);
+        reply->content_length(length);
+        if (owner_->stopping) keepAlive_ = false;
+        reply->keep_alive(keepAlive_);
+        stream_.expires_after(kWriteTime);
+        http::async_write(stream_, *reply, [self = shared_from_this(), reply](beast::error_code ec, size_t) {
+            if (ec || !self->keepAlive_) return self->Close();
+            self->ReadHead();
+        });
+    }
+
+    void Close() {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        stream_.socket().close(ignored);
+    }
+
+    std::shared_ptr<ConsoleListener::Impl> owner_;
+    beast::tcp_stream stream_;
+    beast::flat_buffer buffer_;
+    std::optional<http::request_parser<http::string_body>> parser_;
+    std::string peer_;
+    bool keepAlive_ = true;
+    int served_ = 0;
+};
+
+}  // namespace
+
+void ConsoleListener::Impl::Accept() {
+    acceptor.async_accept([self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
+        if (self->stopping) return;
+        if (!ec) {
+            if (self->open.load() >= self->options.maxConnections) {
+                beast::error_code ignored;
+                socket.close(ignored);
+            } else {
+                ++self->open;
+                std::make_shared<ConsoleConnection>(self, std::move(socket))->Start();
+            }
+        }
+        self->Accept();
+    });
+}
+
+ConsoleListener::ConsoleListener(ConsoleListenerOptions options, ConsoleHandler handler,
+                                 std::function<bool(const std::string&, const std::string&)> largeBody)
+    : impl_(std::make_shared<Impl>()) {
+    impl_->options = std::move(options);
+    impl_->handler = std::move(handler);
+    impl_->largeBody = std::move(largeBody);
+}
+
+ConsoleListener::~ConsoleListener() {
+    Stop();
+}
+
+bool ConsoleListener::Bind(std::string& error) {
+    beast::error_code ec;
+    auto address = asio::ip::make_address(impl_->options.host, ec);
+    if (ec) {
+        error = "console: not an IP address: " + impl_->options.host;
+        return false;
+    }
+    tcp::endpoint endpoint(address, static_cast<unsigned short>(impl_->options.port));
+    auto& acceptor = impl_->acceptor;
+    acceptor.open(endpoint.protocol(), ec);
+    if (!ec) acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) acceptor.bind(endpoint, ec);
+    if (!ec) acceptor.listen(64, ec);
+    if (ec) {
+        error = "console: cannot listen on " + impl_->options.host + ":" + std::to_string(impl_->options.port) +
+                ": " + ec.message();
+        return false;
+    }
+    impl_->boundPort = acceptor.local_endpoint().port();
+    return true;
+}
+
+int ConsoleListener::BoundPort() const {
+    return impl_->boundPort;
+}
+
+void ConsoleListener::Run() {
+    impl_->Accept();
+    std::vector<std::thread> threads;
+    for (int i = 1; i < impl_->options.threads; ++i) threads.emplace_back([this] { impl_->io.run(); });
+    impl_->io.run();
+    for (auto& thread : threads) thread.join();
+}
+
+void ConsoleListener::Stop() {
+    if (impl_->stopping.exchange(true)) return;
+    asio::post(impl_->io, [impl = impl_] {
+        beast::error_code ignored;
+        impl->acceptor.close(ignored);
+    });
+    // Requests in flight get a few seconds to finish, then the loop ends.
+    std::thread([impl = impl_] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        impl->io.stop();
+    }).detach();
+}
+
+}  // namespace kelvora
