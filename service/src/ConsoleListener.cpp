@@ -1,5 +1,6 @@
 #include "ConsoleListener.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <optional>
@@ -69,7 +70,10 @@ private:
         if (owner_->stopping || served_ >= kRequestsPerConnection) return Close();
         parser_.emplace();
         parser_->header_limit(kHeadLimit);
-        parser_->body_limit(owner_->options.smallBodyLimit);
+        // The parser checks a declared length against its limit as soon as the
+        // head is in, before the path is known: the path's own limit is set
+        // (and a longer declared length refused) once the head is read.
+        parser_->body_limit(std::max(owner_->options.smallBodyLimit, owner_->options.largeBodyLimit));
         stream_.expires_after(served_ == 0 ? kHeadTime : kIdleTime);
         http::async_read_header(stream_, buffer_, *parser_,
                                 [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHead(ec); });

@@ -189,6 +189,16 @@ EntryForm ReadEntryForm(const QueryParams& form) {
     return result;
 }
 
+// Every field's complaint in one line, for the message above the form.
+std::string AllErrors(const std::map<std::string, std::string>& errors) {
+    std::string text;
+    for (const char* name : {"question", "answer", "kind", "options"}) {
+        auto found = errors.find(name);
+        if (found != errors.end()) text += found->second;
+    }
+    return text;
+}
+
 std::string FieldError(const std::map<std::string, std::string>& errors, const std::string& name) {
     auto found = errors.find(name);
     if (found == errors.end()) return {};
@@ -299,7 +309,7 @@ struct ConsoleServer::Impl {
             res.headers.emplace_back("Allow", "GET, HEAD, POST");
             return;
         }
-        if (get && req.path.rfind("/static/", 0) == 0) return Static(req, res);
+        if (get && (req.path.rfind("/static/", 0) == 0 || req.path == "/favicon.ico")) return Static(req, res);
         if (req.path == "/login") return get ? LoginPage(req, res, 200, "", "") : Login(req, res);
 
         std::string sessionId = CookieValue(req.cookie, kSessionCookie);
@@ -384,7 +394,12 @@ struct ConsoleServer::Impl {
                    const std::string& message) {
         // Logging in needs a token too: one the login page sets as a cookie
         // and repeats in its form, so another site cannot post the form.
-        std::string token = RandomToken();
+        // One token per browser: a page opened in another tab (or a redirect
+        // to this page) must not outdate the form already shown.
+        std::string token = CookieValue(req.cookie, kLoginCookie);
+        if (token.size() != 64 || token.find_first_not_of("0123456789abcdef") != std::string::npos) {
+            token = RandomToken();
+        }
         res.headers.emplace_back("Set-Cookie", std::string(kLoginCookie) + "=" + token + CookieFlags(req.https));
         std::string body = "<div class=\"login panel\"><h1>操作员登录</h1>" +
                            (message.empty() ? std::string() : ErrorMessage(message)) +
@@ -533,7 +548,7 @@ struct ConsoleServer::Impl {
         std::string key = Field(form, "key");
         EntryForm entry = ReadEntryForm(form);
         if (!entry.errors.empty()) {
-            return UnansweredPage(res, session, QueryParams{}, 400, ErrorMessage("答案没有保存：请改正下面标出的内容。"),
+            return UnansweredPage(res, session, QueryParams{}, 400, ErrorMessage("答案没有保存：" + AllErrors(entry.errors)),
                                   &entry, key);
         }
         ConnectionPool::Lease db = pool.Acquire();
@@ -643,7 +658,7 @@ struct ConsoleServer::Impl {
     void AddEntry(ConsoleResponse& res, const ConsoleSession& session, const QueryParams& form) {
         EntryForm entry = ReadEntryForm(form);
         if (!entry.errors.empty()) {
-            return BankPage(res, session, QueryParams{}, 400, ErrorMessage("题目没有添加：请改正下面标出的内容。"), &entry, 0);
+            return BankPage(res, session, QueryParams{}, 400, ErrorMessage("题目没有添加：" + AllErrors(entry.errors)), &entry, 0);
         }
         ConnectionPool::Lease db = pool.Acquire();
         if (!db) return Page(res, 503, "题库", "/bank", &session, ErrorMessage("数据库暂时无法打开。"));
@@ -660,7 +675,7 @@ struct ConsoleServer::Impl {
         EntryForm entry = ReadEntryForm(form);
         if (id == 0) return Redirect(res, "/bank");
         if (!entry.errors.empty()) {
-            return BankPage(res, session, QueryParams{}, 400, ErrorMessage("没有保存：请改正下面标出的内容。"), &entry, id);
+            return BankPage(res, session, QueryParams{}, 400, ErrorMessage("没有保存：" + AllErrors(entry.errors)), &entry, id);
         }
         ConnectionPool::Lease db = pool.Acquire();
         if (!db) return Page(res, 503, "题库", "/bank", &session, ErrorMessage("数据库暂时无法打开。"));
