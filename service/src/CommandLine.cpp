@@ -3,9 +3,11 @@
 #include <atomic>
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <ctime>
 #include <iostream>
 #include <pthread.h>
+#include <unistd.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "AnswerServer.h"
 #include "BankImport.h"
 #include "ConsoleServer.h"
+#include "ImportProgressBar.h"
 #include "IndexState.h"
 #include "OperatorCommands.h"
 #include "Records.h"
@@ -250,12 +253,23 @@ int Import(const Arguments& args) {
     Connection db;
     if (!db.Open(args.database)) return Failure("cannot open the database " + args.database);
     int status = 0;
+    // On a terminal a progress line is redrawn while the rows go in; into a
+    // file or a pipe only the summary lines and warnings are written.
+    std::optional<ImportProgressBar> bar;
+    if (isatty(STDERR_FILENO)) bar.emplace(std::cerr);
     for (const std::string& path : args.files) {
         const std::string shownPath = EscapeForTerminal(path);
-        ImportSummary summary =
-            ImportBankFile(db, path, static_cast<int64_t>(std::time(nullptr)), [&](const std::string& warning) {
+        if (bar) bar->Start(shownPath);
+        ImportSummary summary = ImportBankFile(
+            db, path, static_cast<int64_t>(std::time(nullptr)),
+            [&](const std::string& warning) {
+                if (bar) bar->Clear();
                 std::cerr << shownPath << ": " << EscapeForTerminal(warning) << "\n";
+            },
+            [&](const ImportProgress& progress) {
+                if (bar) bar->Update(progress);
             });
+        if (bar) bar->Clear();
         if (!summary.ok) {
             std::cerr << shownPath << ": " << EscapeForTerminal(summary.error) << "\n";
             status = 1;
