@@ -15,5 +15,10 @@ if ! { cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVORA_SERVICE
     exit 1
 fi
 "$build/tests/kelvora-service-tests" --gtest_brief=1
+# The operators' console in headless chromium (about 15 s). Debian's python3,
+# which has python3-selenium. KELVORA_SCREENSHOTS=DIR keeps the screenshots
+# (service/docs holds the README's).
+/usr/bin/python3 "$here/tests/console_browser_test.py" --service "$build/kelvora-service" \
+    ${KELVORA_SCREENSHOTS:+--screenshots "$KELVORA_SCREENSHOTS"}
 # Hostile clients against the shipped server (about 30 s); prints its table.
 "$build/tests/kelvora-service-hostile"
