@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -26,6 +27,7 @@ constexpr auto kWriteTime = std::chrono::seconds(60);
 constexpr auto kIdleTime = std::chrono::seconds(30);
 constexpr size_t kHeadLimit = 16 * 1024;
 constexpr int kRequestsPerConnection = 1000;
+constexpr auto kStopGrace = std::chrono::seconds(3);
 
 std::string LastListEntry(std::string_view chain) {
     size_t comma = chain.rfind(',');
@@ -38,6 +40,10 @@ std::string LastListEntry(std::string_view chain) {
 
 }  // namespace
 
+namespace {
+class ConsoleConnection;
+}  // namespace
+
 struct ConsoleListener::Impl : std::enable_shared_from_this<ConsoleListener::Impl> {
     ConsoleListenerOptions options;
     ConsoleHandler handler;
@@ -47,8 +53,11 @@ struct ConsoleListener::Impl : std::enable_shared_from_this<ConsoleListener::Imp
     std::atomic<int> open{0};
     std::atomic<bool> stopping{false};
     int boundPort = 0;
+    std::mutex liveMutex;
+    std::vector<std::weak_ptr<ConsoleConnection>> live;  // to close the idle ones on stop
 
     void Accept();
+    void CloseIdle();
 };
 
 namespace {
@@ -65,9 +74,18 @@ public:
 
     void Start() { ReadHead(); }
 
+    // From any thread: a connection waiting for its next request is closed,
+    // one in the middle of a request finishes it first.
+    void CloseIfIdle() {
+        asio::post(stream_.get_executor(), [self = shared_from_this()] {
+            if (self->idle_) self->Close();
+        });
+    }
+
 private:
     void ReadHead() {
         if (owner_->stopping || served_ >= kRequestsPerConnection) return Close();
+        idle_ = true;
         parser_.emplace();
         parser_->header_limit(kHeadLimit);
         // The parser checks a declared length against its limit as soon as the
@@ -80,6 +98,7 @@ private:
     }
 
     void OnHead(beast::error_code ec) {
+        idle_ = false;
         if (ec) {
             if (ec == http::error::header_limit) return Refuse(431, "request head too large\n");
             if (ec == beast::error::timeout || ec == http::error::end_of_stream || ec == asio::error::eof) {
@@ -171,13 +190,23 @@ private:
     std::optional<http::request_parser<http::string_body>> parser_;
     std::string peer_;
     bool keepAlive_ = true;
+    bool idle_ = false;
     int served_ = 0;
 };
 
 }  // namespace
 
+void ConsoleListener::Impl::CloseIdle() {
+    std::lock_guard<std::mutex> lock(liveMutex);
+    for (const auto& weak : live) {
+        if (auto connection = weak.lock()) connection->CloseIfIdle();
+    }
+}
+
 void ConsoleListener::Impl::Accept() {
-    acceptor.async_accept([self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
+    // Each connection's handlers run in its own strand, so a close from Stop
+    // never runs beside them.
+    acceptor.async_accept(asio::make_strand(io), [self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
         if (self->stopping) return;
         if (!ec) {
             if (self->open.load() >= self->options.maxConnections) {
@@ -185,7 +214,14 @@ void ConsoleListener::Impl::Accept() {
                 socket.close(ignored);
             } else {
                 ++self->open;
-                std::make_shared<ConsoleConnection>(self, std::move(socket))->Start();
+                auto connection = std::make_shared<ConsoleConnection>(self, std::move(socket));
+                {
+                    std::lock_guard<std::mutex> lock(self->liveMutex);
+                    std::erase_if(self->live, [](const auto& weak) { return weak.expired(); });
+                    self->live.push_back(connection);
+                }
+                connection->Start();
+                if (self->stopping) connection->CloseIfIdle();
             }
         }
         self->Accept();
@@ -234,7 +270,16 @@ void ConsoleListener::Run() {
     impl_->Accept();
     std::vector<std::thread> threads;
     for (int i = 1; i < impl_->options.threads; ++i) threads.emplace_back([this] { impl_->io.run(); });
-    impl_->io.run();
+    // This thread also watches for the end: once stopping, the loop ends when
+    // every connection is closed, or after kStopGrace whatever clients do.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    while (!impl_->io.stopped()) {
+        impl_->io.run_for(std::chrono::milliseconds(100));
+        if (!impl_->stopping) continue;
+        auto now = std::chrono::steady_clock::now();
+        if (!deadline) deadline = now + kStopGrace;
+        if (impl_->open.load() == 0 || now >= *deadline) impl_->io.stop();
+    }
     for (auto& thread : threads) thread.join();
 }
 
@@ -243,12 +288,8 @@ void ConsoleListener::Stop() {
     asio::post(impl_->io, [impl = impl_] {
         beast::error_code ignored;
         impl->acceptor.close(ignored);
+        impl->CloseIdle();
     });
-    // Requests in flight get a few seconds to finish, then the loop ends.
-    std::thread([impl = impl_] {
-        std::this_thread::sleep_for(std::chrono::seconds(3));
-        impl->io.stop();
-    }).detach();
 }
 
 }  // namespace kelvora

@@ -179,7 +179,16 @@ def run(args):
             # Clicks and waits for the next page, so nothing is read from the old one.
             old = driver.find_element(By.TAG_NAME, "html")
             button.click()
-            wait.until(EC.staleness_of(old))
+
+            def left(_):
+                # While the page changes, chromium may also say the node is in no document.
+                try:
+                    old.is_enabled()
+                    return False
+                except WebDriverException:
+                    return True
+
+            wait.until(left)
             wait.until(lambda d: d.execute_script("return document.readyState") == "complete")
 
         def log_in(name, password):
