@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <sqlite3.h>
+
 #include "IndexState.h"
 #include "QuestionText.h"
 #include "Similarity.h"
@@ -182,6 +184,10 @@ bool DismissUnanswered(Connection& db, const std::string& key) {
     Statement& remove = db.Cached("DELETE FROM misses WHERE norm = ?1");
     remove.Bind(1, key);
     return remove.Run();
+}
+
+int64_t ChangedRows(Connection& db) {
+    return sqlite3_changes(db.Handle());
 }
 
 std::vector<BankRow> ListBank(Connection& db, int64_t limit, int64_t offset) {

@@ -57,6 +57,8 @@ std::vector<UnansweredItem> ListUnansweredItems(Connection& db, int64_t limit, i
 int64_t CountUnansweredItems(Connection& db);
 std::optional<UnansweredItem> FindUnansweredItem(Connection& db, const std::string& key);
 bool DismissUnanswered(Connection& db, const std::string& key);
+// Rows the connection's last statement changed.
+int64_t ChangedRows(Connection& db);
 
 struct BankRow {
     int64_t id = 0;

@@ -570,7 +570,7 @@ struct ConsoleServer::Impl {
             res.body = "database unavailable\n";
             return;
         }
-        Redirect(res, "/unanswered?done=dismissed");
+        Redirect(res, ChangedRows(*db) > 0 ? "/unanswered?done=dismissed" : "/unanswered?done=gone");
     }
 
     // --- the bank ---

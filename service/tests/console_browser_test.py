@@ -419,6 +419,14 @@ def run(args):
         check("nothing was stored by the refused requests",
               sqlite3.connect(db_path).execute("SELECT count(*) FROM questions").fetchone()[0] == count)
 
+        # --- export ---
+        status, headers, exported = request(console_port, "GET", "/export.csv",
+                                            headers={"Cookie": "kelvora_console=" + session})
+        lines = exported.lstrip("\ufeff").splitlines()
+        check("export: the whole bank as CSV, importable again",
+              status == 200 and lines[0] == "question,answer,type,options" and len(lines) == count + 1 and
+              '"火星上最高的山叫什么名字","奥林匹斯山","问答",""' in lines, (status, len(lines), count))
+
         # --- recent lookups ---
         driver.get(console + "/lookups?client=10.0.0.7")
         rows = driver.find_elements(By.CSS_SELECTOR, "#lookups-table tbody tr")
