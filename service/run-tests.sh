@@ -40,5 +40,10 @@ KELVORA_TEST_DATABASE="$database" KELVORA_SERVICE_SECRET="secret shared by the t
 echo "== three instances on PostgreSQL behind haproxy"
 KELVORA_TEST_DATABASE="$database" KELVORA_TEST_CLUSTER_DIR="$cluster" "$build/tests/kelvora-service-cluster"
 
+# The operators' console in headless chromium (about 15 s). Debian's python3,
+# which has python3-selenium. KELVORA_SCREENSHOTS=DIR keeps the screenshots
+# (service/docs holds the README's).
+/usr/bin/python3 "$here/tests/console_browser_test.py" --service "$build/kelvora-service" \
+    ${KELVORA_SCREENSHOTS:+--screenshots "$KELVORA_SCREENSHOTS"}
 # Hostile clients against the shipped server (about 30 s); prints its table.
 "$build/tests/kelvora-service-hostile"

@@ -21,6 +21,7 @@ constexpr size_t kMaxQuestionBytes = 4000;
 constexpr size_t kMaxAnswerBytes = 20000;
 constexpr size_t kEntriesPerTransaction = 2000;
 constexpr size_t kMostCsvFields = 1000;
+constexpr int64_t kRowsPerProgress = 500;
 
 enum class Column { Question, Answer, Kind, Options, Other };
 
@@ -168,8 +169,13 @@ using EntrySource = std::function<std::string(const std::function<bool(BankFileE
 // Two passes over the entries: the first checks them and picks the last
 // version of each question, the second stores the picked ones.
 ImportSummary Import(Connection& db, const EntrySource& entries, int64_t now,
-                     const std::function<void(const std::string&)>& warn) {
+                     const std::function<void(const std::string&)>& warn,
+                     const std::function<void(const ImportProgress&)>& progress = nullptr) {
     ImportSummary summary;
+    ImportProgress done;
+    auto tell = [&](bool always) {
+        if (progress && (always || done.rows % kRowsPerProgress == 0)) progress(done);
+    };
     auto warning = [&](std::string text) {
         if (warn) warn(text);
         else summary.warnings.push_back(std::move(text));
@@ -185,6 +191,8 @@ ImportSummary Import(Connection& db, const EntrySource& entries, int64_t now,
         return summary;
     }
     std::string error = entries([&](BankFileEntry&& item) {
+        ++done.rows;
+        tell(false);
         size_t ordinal = keep.size();
         keep.push_back(false);
         std::string problem = item.problem.empty() ? CheckEntry(item.entry) : item.problem;
@@ -215,7 +223,11 @@ ImportSummary Import(Connection& db, const EntrySource& entries, int64_t now,
     BankWriter writer(db, now, summary);
     size_t ordinal = 0;
     bool written = true;
+    done = ImportProgress{true, 0, static_cast<int64_t>(keep.size())};
+    tell(true);
     error = entries([&](BankFileEntry&& item) {
+        ++done.rows;
+        tell(false);
         if (ordinal < keep.size() && keep[ordinal++]) written = writer.Add(item.entry);
         return written;
     });
@@ -226,6 +238,7 @@ ImportSummary Import(Connection& db, const EntrySource& entries, int64_t now,
         return summary;
     }
     summary.ok = writer.Finish();
+    tell(true);
     return summary;
 }
 
@@ -300,7 +313,8 @@ ImportSummary ImportBank(Connection& db, const BankFile& file, int64_t now) {
 }
 
 ImportSummary ImportBankFile(Connection& db, const std::string& path, int64_t now,
-                             const std::function<void(const std::string&)>& warn) {
+                             const std::function<void(const std::string&)>& warn,
+                             const std::function<void(const ImportProgress&)>& progress) {
     EntrySource entries = [&path](const std::function<bool(BankFileEntry&&)>& take) {
         std::ifstream in(path, std::ios::binary);
         if (!in) return "cannot read " + path;
@@ -308,7 +322,7 @@ ImportSummary ImportBankFile(Connection& db, const std::string& path, int64_t no
         SkipByteOrderMark(in);
         return ReadBankStream(in, format, take);
     };
-    return Import(db, entries, now, warn);
+    return Import(db, entries, now, warn, progress);
 }
 
 }  // namespace kelvora

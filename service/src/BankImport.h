@@ -60,12 +60,22 @@ struct ImportSummary {
 // entry with the same normalised question replaces an earlier one.
 ImportSummary ImportBank(Connection& db, const BankFile& file, int64_t now);
 
+// How far an import of a file has come: first every row is read and
+// checked, then the rows are stored (total known by then).
+struct ImportProgress {
+    bool storing = false;
+    int64_t rows = 0;   // rows read in this pass
+    int64_t total = 0;  // rows in the file, once storing
+};
+
 // The same for a bank file, read twice as a stream: first to check every
 // entry and find each question's last version, then to store them, so a
 // file that cannot be read changes nothing and memory does not grow with the
 // file. Warnings go to warn as they are found. An import that was stopped
 // half-way is completed by importing again.
+// progress, when given, is told every few hundred rows.
 ImportSummary ImportBankFile(Connection& db, const std::string& path, int64_t now,
-                             const std::function<void(const std::string&)>& warn);
+                             const std::function<void(const std::string&)>& warn,
+                             const std::function<void(const ImportProgress&)>& progress = nullptr);
 
 }  // namespace kelvora

@@ -3,18 +3,24 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 #include <ctime>
 #include <iostream>
 #include <pthread.h>
+#include <unistd.h>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "AnswerServer.h"
 #include "BankImport.h"
+#include "ConsoleServer.h"
 #include "Database.h"
+#include "ImportProgressBar.h"
 #include "IndexState.h"
 #include "Migrate.h"
+#include "OperatorCommands.h"
 #include "Records.h"
 #include "Replies.h"
 #include "SecretFile.h"
@@ -34,13 +40,15 @@ constexpr const char* kUsage =
     "                        [--keep-alive-timeout SECONDS] [--lookup-rate N] [--report-rate N]\n"
     "                        [--access-log off|refused|all] [--report-bytes N] [--max-reports N]\n"
     "                        [--report-days D] [--max-unanswered N] [--unanswered-days D]\n"
-    "                        [--disk-reserve-mb MB] [--pool-size N]\n"
+    "                        [--disk-reserve-mb MB] [--pool-size N] [--console-listen HOST:PORT|off]\n"
     "  kelvora-service import [--db FILE] BANK.csv|BANK.json ...\n"
     "  kelvora-service unanswered [--db FILE] [--limit N]\n"
     "  kelvora-service stats [--db FILE]\n"
+    "  kelvora-service operator add NAME | operator remove NAME | operator list [--db FILE]\n"
     "  kelvora-service migrate --from FILE --database postgresql://...\n"
     "every command takes --database sqlite:FILE (as --db FILE) or --database postgresql://...\n"
-    "defaults: --listen 127.0.0.1:8787, --db kelvora.db, --secret-file <db>.secret\n";
+    "defaults: --listen 127.0.0.1:8787, --console-listen 127.0.0.1:8788, --db kelvora.db,\n"
+    "          --secret-file <db>.secret\n";
 
 // A key secret shared by every server instance, instead of a secret file.
 constexpr const char* kSecretVariable = "KELVORA_SERVICE_SECRET";
@@ -49,6 +57,7 @@ constexpr int64_t kDefaultPostgresPool = 16;
 struct Arguments {
     std::string command;
     std::string listen = "127.0.0.1:8787";
+    std::string consoleListen;  // empty: the default address, given up quietly when it is taken
     std::string publicUrl;
     std::string database = "kelvora.db";
     std::string secretFile;
@@ -105,6 +114,7 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
         };
         bool ok = true;
         if (option == "--listen") ok = value(args.listen);
+        else if (option == "--console-listen") ok = value(args.consoleListen);
         else if (option == "--public-url") ok = value(args.publicUrl);
         else if (option == "--db") ok = value(args.database);
         else if (option == "--database") {
@@ -150,6 +160,8 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
     if (args.secretFile.empty() && !IsPostgresLocation(args.database)) args.secretFile = args.database + ".secret";
     return {};
 }
+
+constexpr const char* kDefaultConsoleListen = "127.0.0.1:8788";
 
 bool SplitListen(const std::string& listen, std::string& host, int& port) {
     size_t colon = listen.rfind(':');
@@ -224,6 +236,26 @@ int Serve(const Arguments& args) {
     AnswerServer server(options);
     std::string error;
     if (!server.Start(error)) return Failure(error);
+    std::unique_ptr<ConsoleServer> console;
+    if (args.consoleListen != "off") {
+        ConsoleOptions consoleOptions;
+        if (!SplitListen(args.consoleListen.empty() ? kDefaultConsoleListen : args.consoleListen, consoleOptions.host,
+                         consoleOptions.port)) {
+            return UsageError("--console-listen needs HOST:PORT or off");
+        }
+        consoleOptions.databasePath = args.database;
+        consoleOptions.trustForwardedFor = args.trustForwardedFor;
+        consoleOptions.chartScriptPath = KELVORA_CHART_SCRIPT;
+        console = std::make_unique<ConsoleServer>(consoleOptions);
+        if (!console->Start(error)) {
+            // Only an address asked for is a reason not to serve students.
+            if (!args.consoleListen.empty()) return Failure(error);
+            std::cerr << "kelvora-service: " << error << "; serving without the console\n";
+            console.reset();
+        }
+    }
+    std::thread consoleThread;
+    if (console) consoleThread = std::thread([&] { console->Run(); });
 
     std::atomic<bool> finished{false};
     std::thread waiter([&] {
@@ -234,10 +266,17 @@ int Serve(const Arguments& args) {
             else nanosleep(&tick, nullptr);
             // Repeated until Run returns: a stop that arrives before the
             // server is listening would otherwise be lost.
-            if (stopping) server.Stop();
+            if (stopping) {
+                server.Stop();
+                if (console) console->Stop();
+            }
         }
     });
     server.Run();
+    if (console) {
+        console->Stop();
+        consoleThread.join();
+    }
     finished = true;
     waiter.join();
     return 0;
@@ -250,12 +289,23 @@ int Import(const Arguments& args) {
         return Failure(IsPostgresLocation(args.database) ? db.Error() : "cannot open the database " + args.database);
     }
     int status = 0;
+    // On a terminal a progress line is redrawn while the rows go in; into a
+    // file or a pipe only the summary lines and warnings are written.
+    std::optional<ImportProgressBar> bar;
+    if (isatty(STDERR_FILENO)) bar.emplace(std::cerr);
     for (const std::string& path : args.files) {
         const std::string shownPath = EscapeForTerminal(path);
-        ImportSummary summary =
-            ImportBankFile(db, path, static_cast<int64_t>(std::time(nullptr)), [&](const std::string& warning) {
+        if (bar) bar->Start(shownPath);
+        ImportSummary summary = ImportBankFile(
+            db, path, static_cast<int64_t>(std::time(nullptr)),
+            [&](const std::string& warning) {
+                if (bar) bar->Clear();
                 std::cerr << shownPath << ": " << EscapeForTerminal(warning) << "\n";
+            },
+            [&](const ImportProgress& progress) {
+                if (bar) bar->Update(progress);
             });
+        if (bar) bar->Clear();
         if (!summary.ok) {
             std::cerr << shownPath << ": " << EscapeForTerminal(summary.error) << "\n";
             status = 1;
@@ -341,6 +391,7 @@ int RunCommandLine(int argc, char** argv) {
     if (args.command == "unanswered") return Unanswered(args);
     if (args.command == "stats") return Stats(args);
     if (args.command == "migrate") return Migrate(args);
+    if (args.command == "operator") return RunOperatorCommand(args.database, args.files);
     if (args.command == "--help" || args.command == "help") {
         std::cout << kUsage;
         return 0;

@@ -1,0 +1,10 @@
+#pragma once
+// The console's style sheet and script, served from the program itself.
+#include <string_view>
+
+namespace kelvora {
+
+extern const std::string_view kConsoleCss;
+extern const std::string_view kConsoleScript;
+
+}  // namespace kelvora

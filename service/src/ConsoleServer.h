@@ -1,0 +1,35 @@
+#pragma once
+// The operators' web console: pages to watch lookups, answer what students
+// asked and the bank did not know, and keep the bank, on a listener of its
+// own. Operators log in with accounts made on the command line.
+#include <memory>
+#include <string>
+
+namespace kelvora {
+
+struct ConsoleOptions {
+    std::string host = "127.0.0.1";
+    int port = 8788;                 // 0 picks a free port
+    std::string databasePath;
+    bool trustForwardedFor = false;  // behind a proxy: client address and HTTPS from X-Forwarded-*
+    std::string chartScriptPath;     // Chart.js, served to the pages
+};
+
+class ConsoleServer {
+public:
+    explicit ConsoleServer(ConsoleOptions options);
+    ~ConsoleServer();
+    ConsoleServer(const ConsoleServer&) = delete;
+    ConsoleServer& operator=(const ConsoleServer&) = delete;
+
+    bool Start(std::string& error);
+    int BoundPort() const;
+    void Run();
+    void Stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kelvora
