@@ -259,4 +259,8 @@ void AnswerServer::FlushRecords() {
     impl_->misses.Flush();
 }
 
+BankMirror* AnswerServer::Bank() const {
+    return impl_->bank.get();
+}
+
 }  // namespace kelvora

@@ -33,6 +33,8 @@ struct ServerOptions {
     RecordLimits limits;         // what is kept of reports and unanswered questions
 };
 
+class BankMirror;
+
 class AnswerServer {
 public:
     explicit AnswerServer(ServerOptions options);
@@ -48,6 +50,9 @@ public:
     void Stop();
     // Waits until every unanswered question seen so far is written.
     void FlushRecords();
+    // The copy of the bank lookups match on (PostgreSQL); nullptr on SQLite,
+    // where they read the file.
+    BankMirror* Bank() const;
 
 private:
     struct Impl;

@@ -161,13 +161,23 @@ bool BankMirror::Refresh(bool settle) {
     return true;
 }
 
+void BankMirror::Wake() {
+    {
+        std::lock_guard<std::mutex> lock(refreshing_);
+        woken_ = true;
+    }
+    wake_.notify_all();
+}
+
 void BankMirror::Loop() {
     std::unique_lock<std::mutex> lock(refreshing_);
     while (!stopping_) {
-        wake_.wait_for(lock, checkEvery_, [this] { return stopping_; });
+        wake_.wait_for(lock, checkEvery_, [this] { return stopping_ || woken_; });
         if (stopping_) break;
+        const bool woken = woken_;
+        woken_ = false;
         lock.unlock();
-        Refresh(true);
+        Refresh(!woken);
         lock.lock();
     }
 }

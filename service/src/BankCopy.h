@@ -75,6 +75,9 @@ public:
     // it has waited kMostPending.
     bool Refresh(bool settle = false);
     static constexpr std::chrono::seconds kMostPending{10};
+    // A change made by this process (the console's): the copy is read again
+    // at once instead of at the next settled check.
+    void Wake();
 
 private:
     void Loop();
@@ -90,6 +93,7 @@ private:
     std::mutex refreshing_;
     std::condition_variable wake_;
     bool stopping_ = false;
+    bool woken_ = false;
     std::thread thread_;
 };
 

@@ -246,6 +246,7 @@ int Serve(const Arguments& args) {
         consoleOptions.databasePath = args.database;
         consoleOptions.trustForwardedFor = args.trustForwardedFor;
         consoleOptions.chartScriptPath = KELVORA_CHART_SCRIPT;
+        consoleOptions.bank = server.Bank();
         console = std::make_unique<ConsoleServer>(consoleOptions);
         if (!console->Start(error)) {
             // Only an address asked for is a reason not to serve students.

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "BankCopy.h"
 #include "BankImport.h"
 #include "ConnectionPool.h"
 #include "ConsoleAssets.h"
@@ -257,6 +258,12 @@ struct ConsoleServer::Impl {
     explicit Impl(ConsoleOptions given)
         : options(std::move(given)),
           pool(options.databasePath, IsPostgresLocation(options.databasePath) ? kPostgresPool : 0) {}
+
+    // The server's copy of the bank reads a change made here at once (on
+    // SQLite lookups read the file and see it anyway).
+    void BankChanged() {
+        if (options.bank) options.bank->Wake();
+    }
 
     // --- the frame around every page ---
 
@@ -564,6 +571,7 @@ struct ConsoleServer::Impl {
             return UnansweredPage(res, session, QueryParams{}, 500,
                                   ErrorMessage("答案没有保存：数据库写入失败（" + change.error + "）。"), &entry, key);
         }
+        BankChanged();
         Redirect(res, "/unanswered?done=answered");
     }
 
@@ -629,7 +637,8 @@ struct ConsoleServer::Impl {
         std::string head = "<div class=\"table-wrap\"><table id=\"bank-table\"><thead><tr><th>编号</th><th>题目</th>"
                            "<th>答案</th><th>题型</th><th>选项</th>";
         if (!text.empty()) {
-            BankSearch search = SearchBank(*db, nullptr, text, 100);
+            std::shared_ptr<BankCopy> copy = options.bank ? options.bank->Current() : nullptr;
+            BankSearch search = SearchBank(*db, copy.get(), text, 100);
             body += "<h2>查询“" + HtmlEscape(text) + "”会得到的答案</h2>";
             if (search.lookupAnswer) {
                 body += head + "<th>相似度</th><th>更新</th><th></th></tr></thead><tbody>" +
@@ -672,6 +681,7 @@ struct ConsoleServer::Impl {
         if (!change.ok) {
             return BankPage(res, session, QueryParams{}, 500, ErrorMessage("数据库写入失败：" + change.error), &entry, 0);
         }
+        BankChanged();
         Redirect(res, "/bank?done=added");
     }
 
@@ -690,6 +700,7 @@ struct ConsoleServer::Impl {
         if (!change.ok) {
             return BankPage(res, session, QueryParams{}, 500, ErrorMessage("数据库写入失败：" + change.error), &entry, id);
         }
+        BankChanged();
         Redirect(res, "/bank?done=edited");
     }
 
@@ -702,6 +713,7 @@ struct ConsoleServer::Impl {
         if (!change.ok) {
             return BankPage(res, session, QueryParams{}, 500, ErrorMessage("数据库写入失败：" + change.error), nullptr, 0);
         }
+        BankChanged();
         Redirect(res, "/bank?done=deleted");
     }
 
@@ -769,6 +781,7 @@ struct ConsoleServer::Impl {
             if (warnings.size() < kMostWarningsShown) warnings.push_back(warning);
             else ++omitted;
         });
+        if (summary.added + summary.updated > 0) BankChanged();
         if (!summary.ok) return fail(422, summary.error);
         res.status = 200;
         res.body = nlohmann::json{{"ok", true},           {"added", summary.added},     {"updated", summary.updated},

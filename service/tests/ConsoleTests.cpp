@@ -190,6 +190,41 @@ TEST_F(ConsoleBank, SearchShowsWhatALookupAnswers) {
     }
 }
 
+// On PostgreSQL lookups match on each server's copy of the bank: a change
+// made in the console raises the bank's version as an import does, and the
+// copy of the server the console runs in reads it at once when woken.
+TEST_F(ConsoleBank, ChangesReachTheServersCopyOfTheBank) {
+    if (!test::OnPostgres()) GTEST_SKIP() << "on SQLite lookups read the file itself";
+    BankMirror mirror(dir.Database("bank"), std::chrono::seconds(30));  // no timed check within the test
+    std::string error;
+    ASSERT_TRUE(mirror.Start(error)) << error;
+    ASSERT_TRUE(RecordMiss(db, "火星上最高的山叫什么名字", 200));
+    std::vector<UnansweredItem> items = ListUnansweredItems(db, 10, 0);
+    ASSERT_EQ(items.size(), 1u);
+    const int64_t before = BankVersion(db);
+    ASSERT_TRUE(AnswerUnanswered(db, items[0].key, {items[0].question, "奥林匹斯山", "问答", ""}, 400).ok);
+    EXPECT_GT(BankVersion(db), before) << "other servers' copies check the version";
+    EXPECT_FALSE(FindBestMatch(*mirror.Current(), "火星上最高的山叫什么名字").found);
+    mirror.Wake();
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!FindBestMatch(*mirror.Current(), "火星上最高的山叫什么名字").found &&
+           std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(FindBestMatch(*mirror.Current(), "火星上最高的山叫什么名字").entry.answer, "奥林匹斯山");
+
+    const int64_t water = IdOf("水的化学式是什么？");
+    int64_t version = BankVersion(db);
+    ASSERT_TRUE(EditBankEntry(db, water, {"水的化学式怎么写？", "H₂O", "", ""}, 500).ok);
+    EXPECT_GT(BankVersion(db), version) << "an edit";
+    version = BankVersion(db);
+    ASSERT_TRUE(DeleteBankEntry(db, water).ok);
+    EXPECT_GT(BankVersion(db), version) << "a deletion";
+    version = BankVersion(db);
+    ASSERT_TRUE(AddBankEntry(db, {"月球绕地球一周要多久？", "约27.3天", "", ""}, 600).ok);
+    EXPECT_GT(BankVersion(db), version) << "an addition";
+}
+
 TEST_F(ConsoleBank, OverviewCountsLookupsPerHour) {
     const int64_t now = 1'800'000'000 + 1800;  // half past an hour
     ASSERT_TRUE(RecordReport(db, "中国的首都是哪座城市？", "北京", "10.0.0.1", now - 60));
