@@ -15,7 +15,7 @@ for p in wine wine32 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-
          cmake make xvfb xauth fonts-wqy-microhei locales imagemagick x11-apps x11-utils googletest \
          g++ pkg-config libgtest-dev libboost-dev libsqlite3-dev libssl-dev libopencc-dev libopencc-data nlohmann-json3-dev wrk curl \
          clang libclang-rt-14-dev postgresql libpq-dev haproxy \
-         libsodium-dev libjs-chart.js chromium chromium-driver python3-selenium; do
+         libsodium-dev libjs-chart.js chromium chromium-driver python3-selenium python3-psycopg2; do
     have "$p" || need+=("$p")
 done
 

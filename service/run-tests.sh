@@ -21,9 +21,10 @@ fi
 echo "== service tests on SQLite"
 "$build/tests/kelvora-service-tests" --gtest_brief=1
 
-if ! ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || ! command -v haproxy >/dev/null; then
+if ! ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || ! command -v haproxy >/dev/null ||
+   ! /usr/bin/python3 -c 'import psycopg2' 2>/dev/null; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q -o DPkg::Lock::Timeout=600 --no-install-recommends \
-        postgresql libpq-dev haproxy >"$build/apt.log" 2>&1 || { cat "$build/apt.log"; exit 1; }
+        postgresql libpq-dev haproxy python3-psycopg2 >"$build/apt.log" 2>&1 || { cat "$build/apt.log"; exit 1; }
 fi
 # The cluster's folder must be the postgres user's; a build folder inside a
 # home directory may not be reachable by it, so it lives under /tmp.
@@ -40,10 +41,14 @@ KELVORA_TEST_DATABASE="$database" KELVORA_SERVICE_SECRET="secret shared by the t
 echo "== three instances on PostgreSQL behind haproxy"
 KELVORA_TEST_DATABASE="$database" KELVORA_TEST_CLUSTER_DIR="$cluster" "$build/tests/kelvora-service-cluster"
 
-# The operators' console in headless chromium (about 15 s). Debian's python3,
-# which has python3-selenium. KELVORA_SCREENSHOTS=DIR keeps the screenshots
-# (service/docs holds the README's).
+# The operators' console in headless chromium, on SQLite and on the private
+# PostgreSQL cluster (about 12 s each). Debian's python3, which has
+# python3-selenium and python3-psycopg2. KELVORA_SCREENSHOTS=DIR keeps the
+# screenshots (service/docs holds the README's).
+echo "== the console in a browser on SQLite"
 /usr/bin/python3 "$here/tests/console_browser_test.py" --service "$build/kelvora-service" \
     ${KELVORA_SCREENSHOTS:+--screenshots "$KELVORA_SCREENSHOTS"}
+echo "== the console in a browser on PostgreSQL"
+/usr/bin/python3 "$here/tests/console_browser_test.py" --service "$build/kelvora-service" --database "$database"
 # Hostile clients against the shipped server (about 30 s); prints its table.
 "$build/tests/kelvora-service-hostile"
