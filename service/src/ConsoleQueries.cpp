@@ -34,6 +34,18 @@ std::string LikePattern(const std::string& text) {
     return pattern;
 }
 
+// Text filters ignore the case of Latin letters, as SQLite's LIKE does; on
+// PostgreSQL that takes ILIKE.
+std::string SearchCondition(const char* like) {
+    return std::string("WHERE question ") + like + " ?1 ESCAPE '\\' OR norm " + like + " ?2 ESCAPE '\\' ";
+}
+
+std::string LookupsQuery(const char* like) {
+    return std::string("SELECT id, asked_at, client, question, answer FROM reports WHERE (?1 = '' OR question ") +
+           like + " ?2 ESCAPE '\\' OR answer " + like + " ?2 ESCAPE '\\') " +
+           "AND (?3 = '' OR client = ?3) ORDER BY id DESC LIMIT ?4 OFFSET ?5";
+}
+
 BankRow ReadBankRow(Statement& statement) {
     BankRow row;
     row.id = statement.Int(0);
@@ -81,9 +93,15 @@ int64_t IdOfNorm(Connection& db, const std::string& norm) {
 
 bool EnsureConsoleTables(Connection& db) {
     if (db.IsPostgres()) {
-        return db.Exec(
-            "CREATE TABLE IF NOT EXISTS operators(name TEXT COLLATE \"C\" PRIMARY KEY, password_hash TEXT NOT NULL, "
-            "created_at BIGINT NOT NULL)");
+        // Instances starting at once make it one after the other, under the
+        // lock the rest of the schema is made under.
+        if (db.Exec("BEGIN; SELECT pg_advisory_xact_lock(4711004); "
+                    "CREATE TABLE IF NOT EXISTS operators(name TEXT COLLATE \"C\" PRIMARY KEY, "
+                    "password_hash TEXT NOT NULL, created_at BIGINT NOT NULL); COMMIT")) {
+            return true;
+        }
+        db.Exec("ROLLBACK");
+        return false;
     }
     return db.Exec(
         "CREATE TABLE IF NOT EXISTS operators(name TEXT PRIMARY KEY, password_hash TEXT NOT NULL, "
@@ -232,10 +250,10 @@ BankSearch SearchBank(Connection& db, BankSource* bank, const std::string& text,
         }
     }
     // Then the questions that hold the text as typed, or its normal form.
-    static const std::string sql = std::string(kBankColumns) +
-                                   "WHERE question LIKE ?1 ESCAPE '\\' OR norm LIKE ?2 ESCAPE '\\' "
-                                   "ORDER BY id DESC LIMIT ?3";
-    Statement& select = db.Cached(sql.c_str());
+    static const std::string sql = std::string(kBankColumns) + SearchCondition("LIKE") + "ORDER BY id DESC LIMIT ?3";
+    static const std::string postgresSql =
+        std::string(kBankColumns) + SearchCondition("ILIKE") + "ORDER BY id DESC LIMIT ?3";
+    Statement& select = db.Cached(db.IsPostgres() ? postgresSql.c_str() : sql.c_str());
     select.Bind(1, LikePattern(text)).Bind(2, LikePattern(EncodeUtf8(typed))).Bind(3, limit);
     while (select.Step()) search.rows.push_back(ReadBankRow(select));
     select.Reset();
@@ -317,10 +335,9 @@ void ForEachBankEntry(Connection& db, const std::function<void(const BankEntry&)
 std::vector<LookupRow> ListLookups(Connection& db, const std::string& text, const std::string& client,
                                    int64_t limit, int64_t offset) {
     std::vector<LookupRow> rows;
-    Statement& select = db.Cached(
-        "SELECT id, asked_at, client, question, answer FROM reports "
-        "WHERE (?1 = '' OR question LIKE ?2 ESCAPE '\\' OR answer LIKE ?2 ESCAPE '\\') "
-        "AND (?3 = '' OR client = ?3) ORDER BY id DESC LIMIT ?4 OFFSET ?5");
+    static const std::string sql = LookupsQuery("LIKE");
+    static const std::string postgresSql = LookupsQuery("ILIKE");
+    Statement& select = db.Cached(db.IsPostgres() ? postgresSql.c_str() : sql.c_str());
     select.Bind(1, text).Bind(2, LikePattern(text)).Bind(3, client).Bind(4, limit).Bind(5, offset);
     while (select.Step()) {
         rows.push_back({select.Int(0), select.Int(1), select.Text(2), select.Text(3), select.Text(4)});

@@ -248,6 +248,9 @@ TEST_F(ConsoleBank, OverviewCountsLookupsPerHour) {
 
     EXPECT_EQ(ListLookups(db, "", "10.0.0.2", 10, 0).size(), 2u);
     EXPECT_EQ(ListLookups(db, "查无此", "", 10, 0).size(), 1u);
+    EXPECT_EQ(ListLookups(db, "h2o", "", 10, 0).size(), 2u) << "Latin letters in either case, on both stores";
+    EXPECT_EQ(ListLookups(db, "H2O", "10.0.0.2", 1, 1).size(), 1u) << "the second page of one";
+    EXPECT_TRUE(ListLookups(db, "_", "", 10, 0).empty()) << "LIKE wildcards are filtered as text";
 }
 
 int Shell(const std::string& command) {
