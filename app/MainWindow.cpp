@@ -2,10 +2,11 @@
 
 #include <iterator>
 
-#include "app/ControlIds.h"
-#include "app/EventTable.h"
+#include "form/ControlIds.h"
+#include "form/EventTable.h"
 #include "lookup/AnswerRetrieval.h"
 #include "lookup/QuestionSubmission.h"
+#include "webview/WebViewControl.h"
 
 // The texts are code page 936 bytes, written as escapes so that the source
 // stays plain ASCII whatever the editor's encoding; the comment beside each
@@ -59,4 +60,5 @@ const FormLayout MainWindow = {
     480,
     MainWindowControls,
     BindMainWindowEvents,
+    CreateFormWebView,
 };

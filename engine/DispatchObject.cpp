@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "json/ComOwners.h"
+#include "owners/ComOwners.h"
 
 bool ScriptCall::Has(size_t index) const
 {

@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "json/ComOwners.h"
+#include "owners/ComOwners.h"
 
 // One call of a host member from a page's script, arguments in the script's
 // order. For a property write, argument 0 is the value written.

@@ -10,7 +10,7 @@
 #include "PageHost.h"
 #include "ScriptEngine.h"
 #include "ScriptThread.h"
-#include "json/ComOwners.h"
+#include "owners/ComOwners.h"
 
 // Shared by the page's script objects (PageScripts.cpp: window, console,
 // location, timers; PageDocument.cpp: document, its elements, navigator and

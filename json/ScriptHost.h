@@ -2,7 +2,7 @@
 #include <string>
 #include <string_view>
 
-#include "json/ComOwners.h"
+#include "owners/ComOwners.h"
 #include "text/AnsiText.h"
 
 // What a caller asks to get back from a script call.

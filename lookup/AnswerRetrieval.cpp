@@ -1,8 +1,8 @@
 #include "lookup/AnswerRetrieval.h"
 
 #include "ServiceBaseUrl.h"
-#include "app/ControlIds.h"
-#include "app/ControlProperties.h"
+#include "form/ControlIds.h"
+#include "form/ControlProperties.h"
 #include "http/HttpFetch.h"
 #include "json/JsonDocument.h"
 #include "text/Utf8Conversion.h"

@@ -1,8 +1,8 @@
 #include "lookup/QuestionSubmission.h"
 
 #include "ServiceBaseUrl.h"
-#include "app/ControlIds.h"
-#include "app/ControlProperties.h"
+#include "form/ControlIds.h"
+#include "form/ControlProperties.h"
 #include "text/Utf8Conversion.h"
 #include "text/TextOps.h"
 #include "text/TimedMessage.h"

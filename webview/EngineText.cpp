@@ -3,7 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "app/ProgramFiles.h"
+#include "webview/ProgramFiles.h"
 #include "text/Utf8Conversion.h"
 #include "text/WideText.h"
 #include "webview/EngineApi.h"

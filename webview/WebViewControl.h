@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <variant>
 
+#include "form/FormLayout.h"
 #include "text/AnsiText.h"
 
 // What the window loader passes when it creates a web view control.
@@ -23,6 +24,10 @@ struct WebViewCreateParams {
 // Creates the control and its host window; returns the host window, or
 // nullptr when the control could not be created.
 HWND CreateWebViewControl(const WebViewCreateParams& params);
+
+// The same for a web view described in a window's layout: what a FormLayout
+// names as its createWebView.
+HWND CreateFormWebView(const FormLayout& form, const ControlLayout& layout, HWND parent);
 
 // The control's operations, addressed by (window id, control id, kind code).
 // A control without a view does nothing and gives the empty text.

@@ -1,6 +1,6 @@
 #include <initializer_list>
 
-#include "app/EventTable.h"
+#include "form/EventTable.h"
 #include "webview/EngineApi.h"
 #include "webview/EngineText.h"
 #include "webview/WebViewInstance.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "app/Form.h"
+#include "form/Form.h"
 #include "text/WideText.h"
 #include "webview/EngineApi.h"
 #include "webview/EngineText.h"
@@ -200,4 +200,19 @@ HWND CreateWebViewControl(const WebViewCreateParams& params)
     WebViewControl* owned = control.release();
     ApplyStoredProperties(*owned);
     return std::exchange(host.window, nullptr);
+}
+
+HWND CreateFormWebView(const FormLayout& form, const ControlLayout& layout, HWND parent)
+{
+    WebViewCreateParams params;
+    params.parent = parent;
+    params.style = WS_CHILD | WS_CLIPSIBLINGS | (layout.tabStop ? WS_TABSTOP : 0);
+    params.controlId = layout.id;
+    params.x = layout.left;
+    params.y = layout.top;
+    params.width = layout.width;
+    params.height = layout.height;
+    params.formId = form.formId;
+    params.unitId = layout.id;
+    return CreateWebViewControl(params);
 }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "webview/EngineApi.h"
 #include "webview/EngineText.h"
 #include "webview/WebViewInstance.h"

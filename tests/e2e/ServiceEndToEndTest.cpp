@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/AppDriver.h"
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/TestAnswerService.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/AppDriver.h"
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/TestAnswerService.h"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/KelvoraUnderTest.h"
 
 namespace {

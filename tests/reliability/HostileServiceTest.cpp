@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "text/WideText.h"
 #include "tests/support/KelvoraUnderTest.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/KelvoraUnderTest.h"
 
 namespace {

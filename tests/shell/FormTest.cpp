@@ -6,11 +6,11 @@
 
 #include <iterator>
 
-#include "app/ControlIds.h"
-#include "app/ControlProperties.h"
-#include "app/EventTable.h"
-#include "app/Form.h"
-#include "app/WindowText.h"
+#include "form/ControlIds.h"
+#include "form/ControlProperties.h"
+#include "form/EventTable.h"
+#include "form/Form.h"
+#include "form/WindowText.h"
 
 namespace {
 

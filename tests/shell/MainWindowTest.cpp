@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/AppDriver.h"
 
 namespace {

@@ -7,8 +7,8 @@
 
 #include <algorithm>
 
-#include "app/FileHandle.h"
-#include "app/ProgramFiles.h"
+#include "webview/FileHandle.h"
+#include "webview/ProgramFiles.h"
 #include "tests/support/AppDriver.h"
 #include "tests/support/ScratchDirectory.h"
 

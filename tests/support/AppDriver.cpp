@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/WindowText.h"
+#include "form/WindowText.h"
 
 namespace {
 

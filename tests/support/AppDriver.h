@@ -25,7 +25,7 @@
 //
 // Every wait takes a time-out in milliseconds and pumps the test thread's own
 // messages meanwhile, so windows that the test made stay responsive.
-// Code page 936 texts are typed as TypeText(WideFromAnsi(text)) (app/WindowText.h).
+// Code page 936 texts are typed as TypeText(WideFromAnsi(text)) (form/WindowText.h).
 // Under Wine without a window manager, closing a top-level window takes about
 // two seconds; a test that need not see the close ends the process instead
 // (the destructor does).

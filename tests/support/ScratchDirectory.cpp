@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/FileHandle.h"
+#include "webview/FileHandle.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // popups are made, titled and closed as the handlers decide.
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
-#include "app/EventTable.h"
+#include "form/ControlIds.h"
+#include "form/EventTable.h"
 #include "tests/webview/FakeEngineAccess.h"
 #include "tests/webview/WebViewTestSupport.h"
 

@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <sstream>
 
-#include "app/ControlIds.h"
-#include "app/EventTable.h"
-#include "app/Form.h"
+#include "form/ControlIds.h"
+#include "form/EventTable.h"
+#include "form/Form.h"
+#include "webview/WebViewControl.h"
 #include "engine/include/wke.h"
 #include "tests/webview/FakeEngineAccess.h"
 #include "tests/webview/WebViewTestSupport.h"
@@ -363,6 +364,7 @@ TEST(FakeEngineInForm, TheWindowFrameworkForgetsADestroyedHost)
     layout.width = 400;
     layout.height = 300;
     layout.controls = controls;
+    layout.createWebView = CreateFormWebView;
     InitWindowFramework();
     ASSERT_TRUE(LoadWindow(layout, nullptr, false));
     HWND host = FindControlWindow(formId, unitId);

@@ -2,7 +2,7 @@
 // server: what LoadingFinished reports and what the page source holds.
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/webview/WebViewTestSupport.h"
 

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "app/ControlIds.h"
-#include "app/EventTable.h"
+#include "form/ControlIds.h"
+#include "form/EventTable.h"
 
 namespace {
 

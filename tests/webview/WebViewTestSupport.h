@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/support/ScratchDirectory.h"
-#include "app/EventTable.h"
+#include "form/EventTable.h"
 #include "text/AnsiText.h"
 #include "webview/WebViewControl.h"
 

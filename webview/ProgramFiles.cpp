@@ -1,8 +1,8 @@
-#include "app/ProgramFiles.h"
+#include "webview/ProgramFiles.h"
 
 #include <windows.h>
 
-#include "app/FileHandle.h"
+#include "webview/FileHandle.h"
 
 std::wstring ExecutableDirectory()
 {

@@ -1,5 +1,5 @@
-#include "app/Form.h"
-#include "app/FormWindow.h"
+#include "form/Form.h"
+#include "form/FormWindow.h"
 
 namespace {
 

@@ -27,4 +27,7 @@ struct FormLayout {
     int width = 0, height = 0;    // outer size, frame included; centred on the screen
     std::span<const ControlLayout> controls;  // in creation order
     void (*bindEvents)() = nullptr;           // fills the event table before anything is created
+    // Creates a ControlKind::WebView control; the framework knows no web view
+    // of its own. Without it such a control's slot stays empty.
+    HWND (*createWebView)(const FormLayout& form, const ControlLayout& layout, HWND parent) = nullptr;
 };

@@ -1,8 +1,8 @@
-#include "app/TransparentLabel.h"
+#include "form/TransparentLabel.h"
 
 #include <string>
 
-#include "app/WindowText.h"
+#include "form/WindowText.h"
 
 namespace {
 

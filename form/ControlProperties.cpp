@@ -1,9 +1,9 @@
-#include "app/ControlProperties.h"
+#include "form/ControlProperties.h"
 
-#include "app/ControlIds.h"
-#include "app/FormWindow.h"
-#include "app/TransparentLabel.h"
-#include "app/WindowText.h"
+#include "form/ControlIds.h"
+#include "form/FormWindow.h"
+#include "form/TransparentLabel.h"
+#include "form/WindowText.h"
 
 namespace {
 

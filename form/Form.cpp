@@ -1,4 +1,4 @@
-#include "app/Form.h"
+#include "form/Form.h"
 
 #include <commctrl.h>
 #include <ole2.h>
@@ -6,11 +6,10 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/EventTable.h"
-#include "app/FormWindow.h"
-#include "app/TransparentLabel.h"
-#include "app/WindowText.h"
-#include "webview/WebViewControl.h"
+#include "form/EventTable.h"
+#include "form/FormWindow.h"
+#include "form/TransparentLabel.h"
+#include "form/WindowText.h"
 
 namespace {
 
@@ -111,19 +110,8 @@ HWND CreateFormControl(const FormLayout& form, const ControlLayout& layout, HWND
         TransparentLabelStyle style{layout.textColor, layout.alignment};
         return CreateChild(TransparentLabelClassName, layout, 0, WS_EX_TRANSPARENT, parent, &style);
     }
-    case ControlKind::WebView: {
-        WebViewCreateParams params;
-        params.parent = parent;
-        params.style = WS_CHILD | WS_CLIPSIBLINGS | (layout.tabStop ? WS_TABSTOP : 0);
-        params.controlId = layout.id;
-        params.x = layout.left;
-        params.y = layout.top;
-        params.width = layout.width;
-        params.height = layout.height;
-        params.formId = form.formId;
-        params.unitId = layout.id;
-        return CreateWebViewControl(params);
-    }
+    case ControlKind::WebView:
+        return form.createWebView ? form.createWebView(form, layout, parent) : nullptr;
     }
     return nullptr;
 }

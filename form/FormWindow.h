@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/FormLayout.h"
+#include "form/FormLayout.h"
 
 // One loaded window of the framework: its handle and its controls' handles,
 // in creation order. Owned by its window: made by LoadWindow, deleted at
