@@ -2,17 +2,7 @@
 
 #include <windows.h>
 
-#include "Handles.h"
-
-namespace {
-
-// CreateFileW fails with INVALID_HANDLE_VALUE, not null.
-KernelHandle OwnFile(HANDLE file)
-{
-    return KernelHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
-}
-
-}  // namespace
+#include "owners/UniqueHandle.h"
 
 bool CreateDirectoryTree(const std::wstring& path)
 {

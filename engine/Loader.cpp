@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Charset.h"
-#include "Handles.h"
+#include "owners/UniqueHandle.h"
 #include "Url.h"
 
 namespace {

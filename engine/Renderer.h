@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "Handles.h"
+#include "owners/UniqueHandle.h"
 #include "HtmlText.h"
 
 // Where a link's text was drawn, for hit tests.

@@ -2,7 +2,7 @@
 
 #include <objbase.h>
 
-#include "Handles.h"
+#include "owners/UniqueHandle.h"
 
 namespace {
 

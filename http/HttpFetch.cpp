@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "http/HttpSession.h"
-#include "http/InternetHandle.h"
+#include "owners/UniqueHandle.h"
 #include "http/ReadSize.h"
 
 namespace {

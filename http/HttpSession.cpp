@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "http/InternetHandle.h"
+#include "owners/UniqueHandle.h"
 
 namespace {
 

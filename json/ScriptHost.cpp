@@ -128,37 +128,6 @@ bool ConvertTo(const Variant& from, VARTYPE type, Variant& to)
 
 }
 
-ScriptHost::ScriptHost(const ScriptHost& other) : object_(other.object_)
-{
-    if (object_)
-        object_->AddRef();
-}
-
-ScriptHost& ScriptHost::operator=(const ScriptHost& other)
-{
-    if (other.object_)
-        other.object_->AddRef();
-    Release();
-    object_ = other.object_;
-    return *this;
-}
-
-ScriptHost::ScriptHost(ScriptHost&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-
-ScriptHost& ScriptHost::operator=(ScriptHost&& other) noexcept
-{
-    if (this != &other) {
-        Release();
-        object_ = std::exchange(other.object_, nullptr);
-    }
-    return *this;
-}
-
-ScriptHost::~ScriptHost()
-{
-    Release();
-}
-
 bool ScriptHost::CreateObject(const AnsiText& progId)
 {
     std::wstring wideId = WideFromAnsi(progId);
@@ -176,15 +145,13 @@ bool ScriptHost::CreateObject(const AnsiText& progId)
         return false;
     if (FAILED(OleRun(created.Get())))
         return false;
-    Release();
-    object_ = created.Get();
-    object_->AddRef();
+    object_ = std::move(created);
     return true;
 }
 
 bool ScriptHost::Write(const AnsiText& name, VARIANT& value)
 {
-    Dispatch target = BindMember(object_, name, {INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF, INVOKE_FUNC});
+    Dispatch target = BindMember(object_.Get(), name, {INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF, INVOKE_FUNC});
     if (!target.member.found)
         return false;
     Variant ignored;
@@ -230,7 +197,7 @@ ScriptResult ScriptHost::CallMethod(const AnsiText& name, const AnsiText& argume
 ScriptResult ScriptHost::CallMethod(const AnsiText& name, std::wstring_view argument, ResultKind kind)
 {
     ScriptResult result;
-    Dispatch target = BindMember(object_, name,
+    Dispatch target = BindMember(object_.Get(), name,
                                  {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF});
     if (!target.member.found)
         return result;
@@ -274,10 +241,4 @@ ScriptResult ScriptHost::CallMethod(const AnsiText& name, std::wstring_view argu
         break;
     }
     return result;
-}
-
-void ScriptHost::Release()
-{
-    if (object_)
-        std::exchange(object_, nullptr)->Release();
 }

@@ -22,8 +22,20 @@ public:
         }
         return *this;
     }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
+    // A copy shares the object: one more reference.
+    ComPtr(const ComPtr& other) : ptr_(other.ptr_)
+    {
+        if (ptr_)
+            ptr_->AddRef();
+    }
+    ComPtr& operator=(const ComPtr& other)
+    {
+        if (other.ptr_)
+            other.ptr_->AddRef();
+        Reset();
+        ptr_ = other.ptr_;
+        return *this;
+    }
     ~ComPtr() { Reset(); }
 
     T* Get() const { return ptr_; }

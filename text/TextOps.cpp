@@ -5,11 +5,6 @@ namespace {
 // "#引号" in code page 936.
 constexpr std::string_view QuoteMarker = "#\xD2\xFD\xBA\xC5";
 
-std::string_view UpToZero(std::string_view text)
-{
-    return text.substr(0, text.find('\0'));
-}
-
 bool IsLeadByte(char c)
 {
     return (static_cast<unsigned char>(c) & 0x80) != 0;

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "owners/UniqueHandle.h"
 #include "text/WideText.h"
 
 namespace {
@@ -86,37 +87,6 @@ void CALLBACK EndBoxAtTimeout(HWND, UINT, UINT_PTR timerId, DWORD)
         EndDialog(open->box, TimedMessageTimeoutCode);
 }
 
-class CbtHook {
-public:
-    CbtHook() : hook_(SetWindowsHookExW(WH_CBT, NoteBoxCreation, nullptr, GetCurrentThreadId())) {}
-    ~CbtHook()
-    {
-        if (hook_)
-            UnhookWindowsHookEx(hook_);
-    }
-    CbtHook(const CbtHook&) = delete;
-    CbtHook& operator=(const CbtHook&) = delete;
-
-private:
-    HHOOK hook_;
-};
-
-class ThreadTimer {
-public:
-    ThreadTimer(DWORD elapseMs, TIMERPROC proc) : id_(SetTimer(nullptr, 0, elapseMs, proc)) {}
-    ~ThreadTimer()
-    {
-        if (id_)
-            KillTimer(nullptr, id_);
-    }
-    ThreadTimer(const ThreadTimer&) = delete;
-    ThreadTimer& operator=(const ThreadTimer&) = delete;
-    UINT_PTR Id() const { return id_; }
-
-private:
-    UINT_PTR id_;
-};
-
 // Keeps the box registered as this thread's innermost one while it is open.
 class OpenBoxScope {
 public:
@@ -162,12 +132,12 @@ int32_t ShowTimedMessage(const AnsiText& text, std::optional<uint32_t> style, st
     OpenBox open;
     open.title = titleText.c_str();
     OpenBoxScope scope(open);
-    CbtHook hook;
+    const WindowsHook hook(SetWindowsHookExW(WH_CBT, NoteBoxCreation, nullptr, GetCurrentThreadId()));
     // A time-out of 0 or INFINITE asks the platform for a box that stays.
-    std::optional<ThreadTimer> timer;
+    ThreadTimer timer;
     if (timeout != 0 && timeout != INFINITE) {
-        timer.emplace(timeout, EndBoxAtTimeout);
-        open.timerId = timer->Id();
+        timer.Reset(SetTimer(nullptr, 0, timeout, EndBoxAtTimeout));
+        open.timerId = timer.Get();
     }
 
     int pressed = 0;

@@ -8,11 +8,6 @@
 
 namespace {
 
-std::string_view UpToZero(std::string_view text)
-{
-    return text.substr(0, text.find('\0'));
-}
-
 // Converts code units to the code page: asks for the size first, then fills
 // a buffer of exactly that size.
 std::string WideToMultiByte(const wchar_t* units, int count, unsigned codePage)

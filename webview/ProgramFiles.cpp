@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "webview/FileHandle.h"
+#include "owners/UniqueHandle.h"
 
 std::wstring ExecutableDirectory()
 {
@@ -23,8 +23,9 @@ std::wstring ExecutableDirectory()
 
 bool WriteWholeFile(const std::wstring& path, const unsigned char* bytes, size_t cbBytes)
 {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid())
+    const KernelHandle file =
+        OwnFile(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return false;
     DWORD cbWritten = 0;
     return WriteFile(file.Get(), bytes, static_cast<DWORD>(cbBytes), &cbWritten, nullptr) && cbWritten == cbBytes;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "form/Form.h"
+#include "owners/UniqueHandle.h"
 #include "text/WideText.h"
 #include "webview/EngineApi.h"
 #include "webview/EngineText.h"
@@ -90,17 +91,6 @@ bool RegisterHostClass()
     return true;
 }
 
-// The host window of a control whose creation failed; the object is not in
-// it yet, so it goes quietly.
-struct HostWindowGuard {
-    HWND window = nullptr;
-    ~HostWindowGuard()
-    {
-        if (window)
-            DestroyWindow(window);
-    }
-};
-
 void SetDefaults(WebViewControl& control)
 {
     control.programDirectory = AnsiFromWide(ProgramDirectoryWithSlash());
@@ -141,24 +131,25 @@ HWND CreateWebViewControl(const WebViewCreateParams& params)
     if (!RegisterHostClass())
         return nullptr;
 
-    HostWindowGuard host;
-    host.window = CreateWindowExW(0, HostClassName, nullptr, params.style | HostStyleBits, params.x, params.y,
+    // Until the end the object is not in the window, so a failure destroys
+    // the window quietly.
+    OwnedWindow host(CreateWindowExW(0, HostClassName, nullptr, params.style | HostStyleBits, params.x, params.y,
                                   params.width, params.height, params.parent,
                                   reinterpret_cast<HMENU>(static_cast<UINT_PTR>(params.controlId)), nullptr,
-                                  control.get());
-    if (!host.window)
+                                  control.get()));
+    if (!host)
         return nullptr;
 
     // Without the engine, or without a view from it, there is no control.
     const EngineApi& api = Engine();
     if (!EngineStartup() || !api.wkeCreateWebWindow)
         return nullptr;
-    control->view = api.wkeCreateWebWindow(WKE_WINDOW_TYPE_CONTROL, host.window, 0, 0, params.width, params.height);
+    control->view = api.wkeCreateWebWindow(WKE_WINDOW_TYPE_CONTROL, host.Get(), 0, 0, params.width, params.height);
     if (!control->view)
         return nullptr;
 
     RECT client{};
-    GetClientRect(host.window, &client);
+    GetClientRect(host.Get(), &client);
     control->paint.Create(client.right - client.left, client.bottom - client.top);
 
     if (api.wkeShowWindow)
@@ -189,17 +180,17 @@ HWND CreateWebViewControl(const WebViewCreateParams& params)
     control->unitId = params.unitId;
     control->controlId = params.controlId;
     control->design = params.design;
-    control->host = host.window;
-    SetWindowLongW(host.window, FormIdOffset, static_cast<LONG>(params.formId));
-    SetWindowLongW(host.window, UnitIdOffset, static_cast<LONG>(params.unitId));
-    SetWindowLongW(host.window, ControlIdOffset, static_cast<LONG>(params.controlId));
-    SetWindowLongPtrW(host.window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(control.get()));
+    control->host = host.Get();
+    SetWindowLongW(host.Get(), FormIdOffset, static_cast<LONG>(params.formId));
+    SetWindowLongW(host.Get(), UnitIdOffset, static_cast<LONG>(params.unitId));
+    SetWindowLongW(host.Get(), ControlIdOffset, static_cast<LONG>(params.controlId));
+    SetWindowLongPtrW(host.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(control.get()));
     RegisterWebView(control.get());
 
     // From here the host window owns the object.
     WebViewControl* owned = control.release();
     ApplyStoredProperties(*owned);
-    return std::exchange(host.window, nullptr);
+    return host.Release();
 }
 
 HWND CreateFormWebView(const FormLayout& form, const ControlLayout& layout, HWND parent)

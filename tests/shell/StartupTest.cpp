@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "webview/FileHandle.h"
+#include "owners/UniqueHandle.h"
 #include "webview/ProgramFiles.h"
 #include "tests/support/AppDriver.h"
 #include "tests/support/ScratchDirectory.h"
@@ -89,8 +89,8 @@ TEST_F(StartupTest, EngineFileThatCannotBeWrittenIsLeftAndTheWindowStillOpens)
     held.insert(held.end(), 16, 0x5A);
     std::wstring path = programDir_ / L"node.dll";
     ASSERT_TRUE(WriteWholeFile(path, held.data(), held.size()));
-    FileHandle lock(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(lock.IsValid());
+    const KernelHandle lock = OwnFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock);
 
     ASSERT_TRUE(StartFromElsewhere());
     EXPECT_EQ(0, OtherVisibleWindows(app_)) << "start-up showed something of its own";
@@ -106,9 +106,9 @@ TEST_F(StartupTest, EveryStartWritesTheFileAgain)
     // Back-date the identical copy: a new start must still write it.
     FILETIME old{0x00000000, 0x01D00000};  // some day in 2014
     {
-        FileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
-        ASSERT_TRUE(file.IsValid());
+        const KernelHandle file = OwnFile(
+            CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
         ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &old));
     }
 

@@ -4,8 +4,8 @@
 
 #include <utility>
 
-// Move-only owners for the engine's handles: each is released exactly once,
-// on every path.
+// Move-only owner of one handle: Traits::Close releases it exactly once, on
+// every path. T{} is the empty handle and is never closed.
 template <typename T, typename Traits>
 class UniqueHandle {
 public:
@@ -30,6 +30,8 @@ public:
             Traits::Close(value_);
         value_ = value;
     }
+    // Ownership passes to the caller.
+    T Release() { return std::exchange(value_, T{}); }
 
 private:
     T value_{};
@@ -47,8 +49,43 @@ struct MemoryDcTraits {
 struct KernelHandleTraits {
     static void Close(HANDLE h) { CloseHandle(h); }
 };
+struct WindowTraits {
+    static void Close(HWND h) { DestroyWindow(h); }
+};
+struct WindowsHookTraits {
+    static void Close(HHOOK h) { UnhookWindowsHookEx(h); }
+};
+struct ThreadTimerTraits {
+    static void Close(UINT_PTR id) { KillTimer(nullptr, id); }
+};
+
+// A window's device context from GetDC, released to the window it came from.
+struct WindowDcHandle {
+    HWND window = nullptr;
+    HDC dc = nullptr;
+    bool operator==(const WindowDcHandle&) const = default;
+};
+struct WindowDcTraits {
+    static void Close(WindowDcHandle h) { ReleaseDC(h.window, h.dc); }
+};
 
 using InternetHandle = UniqueHandle<HINTERNET, InternetHandleTraits>;
 using GdiObject = UniqueHandle<HGDIOBJ, GdiObjectTraits>;
 using MemoryDc = UniqueHandle<HDC, MemoryDcTraits>;
 using KernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
+using OwnedWindow = UniqueHandle<HWND, WindowTraits>;
+using WindowsHook = UniqueHandle<HHOOK, WindowsHookTraits>;
+using ThreadTimer = UniqueHandle<UINT_PTR, ThreadTimerTraits>;  // a timer of the thread, SetTimer(nullptr, ...)
+using WindowDc = UniqueHandle<WindowDcHandle, WindowDcTraits>;
+
+// CreateFileW reports failure as INVALID_HANDLE_VALUE, not as nullptr.
+inline KernelHandle OwnFile(HANDLE created)
+{
+    return KernelHandle(created == INVALID_HANDLE_VALUE ? nullptr : created);
+}
+
+inline WindowDc OwnWindowDc(HWND window)
+{
+    HDC dc = GetDC(window);
+    return dc ? WindowDc({window, dc}) : WindowDc();
+}
