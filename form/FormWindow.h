@@ -23,7 +23,6 @@ public:
 
     const FormLayout& Layout() const { return layout_; }
     HWND Handle() const { return window_; }
-    std::vector<FormControl>& Controls() { return controls_; }
 
     FormControl* FindControl(uint32_t unitId);
     // The control whose window is `window` or holds it (a web view's inner window).

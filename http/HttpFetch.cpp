@@ -105,24 +105,6 @@ DWORD ChooseReadSize(HINTERNET request)
     return ReadSizeForContentLength(std::string_view(text, std::min<size_t>(size, sizeof text)));
 }
 
-void ApplyProxySettings(HINTERNET sessionHandle, HINTERNET connection)
-{
-    const HttpSessionSettings& proxy = HttpSessionProxy();
-    INTERNET_PROXY_INFO info{};
-    if (proxy.proxyServer.empty()) {
-        info.dwAccessType = INTERNET_OPEN_TYPE_PRECONFIG;
-    } else {
-        info.dwAccessType = INTERNET_OPEN_TYPE_PROXY;
-        // The structure is declared with TCHAR texts; the A function reads them as ANSI.
-        info.lpszProxy = reinterpret_cast<LPCTSTR>(proxy.proxyServer.c_str());
-    }
-    InternetSetOptionA(sessionHandle, INTERNET_OPTION_PROXY, &info, sizeof info);
-    InternetSetOptionA(connection, INTERNET_OPTION_PROXY_USERNAME,
-        const_cast<char*>(proxy.proxyUserName.c_str()), static_cast<DWORD>(proxy.proxyUserName.size() + 1));
-    InternetSetOptionA(connection, INTERNET_OPTION_PROXY_PASSWORD,
-        const_cast<char*>(proxy.proxyPassword.c_str()), static_cast<DWORD>(proxy.proxyPassword.size() + 1));
-}
-
 // The whole body, or empty when it outlasts the limits (time counted from
 // `start`). A read that fails part-way ends the body with what arrived. A
 // read waits until its buffer is full, so a trickling reply is noticed here
@@ -201,7 +183,6 @@ ByteBuffer FetchOnce(const AnsiText& url, const FetchLimits& limits, std::string
         parts.password, INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection)
         return {};
-    ApplyProxySettings(sessionHandle, connection.Get());
 
     std::string_view object(parts.path);
     object = object.substr(0, object.find('#'));
