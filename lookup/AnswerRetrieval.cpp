@@ -7,6 +7,7 @@
 #include "json/JsonDocument.h"
 #include "text/Utf8Conversion.h"
 #include "text/TextOps.h"
+#include "text/UrlEncode.h"
 #include "webview/WebViewControl.h"
 
 namespace {

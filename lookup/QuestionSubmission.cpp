@@ -3,8 +3,8 @@
 #include "ServiceBaseUrl.h"
 #include "form/ControlIds.h"
 #include "form/ControlProperties.h"
-#include "text/Utf8Conversion.h"
 #include "text/TextOps.h"
+#include "text/UrlEncode.h"
 #include "text/TimedMessage.h"
 #include "webview/WebViewControl.h"
 

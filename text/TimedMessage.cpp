@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "owners/UniqueHandle.h"
+#include "text/ProcessWindow.h"
 #include "text/WideText.h"
 
 namespace {
@@ -14,11 +15,7 @@ using MessageBoxTimeoutWProc = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT, WORD, 
 
 constexpr char DefaultTitle[] = "\xD3\xD1\xC7\xE9\xCC\xE1\xD0\xD1";  // 友情提醒
 constexpr uint32_t DefaultTimeoutMs = 5000;
-constexpr DWORD LongestWindowWaitMs = 31536000;
 constexpr char MessageBoxClass[] = "#32770";
-// While no window qualifies, wait this long for new messages before the next
-// pass, so that the wait does not spin a processor.
-constexpr DWORD IdlePassMs = 10;
 
 // Exported by user32 but not declared in its headers, so bound by name. The
 // W form: the texts are converted from code page 936 here, so the box reads
@@ -102,22 +99,6 @@ private:
     OpenBox& open_;
 };
 
-// Dispatches what waits in the thread's queue; false when it held a request
-// to quit, which goes back into the queue for the thread's own loop.
-bool ProcessPendingMessages()
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return false;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return true;
-}
-
 } // namespace
 
 int32_t ShowTimedMessage(const AnsiText& text, std::optional<uint32_t> style, std::optional<AnsiText> title,
@@ -146,32 +127,4 @@ int32_t ShowTimedMessage(const AnsiText& text, std::optional<uint32_t> style, st
     else
         pressed = MessageBoxW(ownerWindow, messageText.c_str(), titleText.c_str(), boxStyle);
     return pressed - 1;
-}
-
-HWND FindProcessWindow(DWORD processId, int32_t timeoutMs)
-{
-    const DWORD limit = timeoutMs == -1 ? LongestWindowWaitMs : static_cast<DWORD>(timeoutMs);
-    const DWORD start = GetTickCount();
-    HWND candidate = nullptr;
-    for (;;) {
-        // Unsigned difference: a counter that wraps during the wait still measures it.
-        if (GetTickCount() - start >= limit)
-            return nullptr;
-        candidate = FindWindowExA(nullptr, candidate, nullptr, nullptr);
-        if (IsWindow(candidate) != TRUE) {
-            candidate = nullptr;
-            if (!ProcessPendingMessages())
-                return nullptr;
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, IdlePassMs, QS_ALLINPUT);
-            continue;
-        }
-        DWORD windowProcess = 0;
-        GetWindowThreadProcessId(candidate, &windowProcess);
-        if (!IsWindowVisible(candidate) || windowProcess != processId) {
-            if (!ProcessPendingMessages())
-                return nullptr;
-            continue;
-        }
-        return candidate;
-    }
 }

@@ -4,7 +4,6 @@
 
 #include <climits>
 
-#include "text/PercentEncode.h"
 
 namespace {
 
@@ -71,7 +70,3 @@ AnsiText Utf8ToAnsi(const ByteBuffer& utf8)
     return WideToMultiByte(wide.data(), count + 1, CodePageGbk);
 }
 
-AnsiText UrlEncode(std::string_view text)
-{
-    return PercentEncodeBytes(AnsiToUtf8(text));
-}

@@ -1,4 +1,5 @@
 #include "webview/EngineApi.h"
+#include "webview/EngineDirectories.h"
 
 #include <shlwapi.h>
 

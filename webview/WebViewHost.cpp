@@ -9,11 +9,14 @@
 #include "owners/UniqueHandle.h"
 #include "text/WideText.h"
 #include "webview/EngineApi.h"
+#include "webview/EngineDirectories.h"
 #include "webview/EngineText.h"
 #include "webview/WebViewInstance.h"
 
 namespace {
 
+// The window class of the web view's host window, the control's outer window
+// around the engine's own; kept as it is because tests look windows up by it.
 constexpr wchar_t HostClassName[] = L"UlowkeCtrl";
 constexpr DWORD HostStyleBits = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | 0x100;
 

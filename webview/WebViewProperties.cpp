@@ -4,6 +4,7 @@
 
 #include "form/ControlIds.h"
 #include "webview/EngineApi.h"
+#include "webview/EngineDirectories.h"
 #include "webview/EngineText.h"
 #include "webview/WebViewInstance.h"
 

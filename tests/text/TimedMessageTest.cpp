@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "text/ProcessWindow.h"
 #include "text/TimedMessage.h"
 
 using namespace std::chrono_literals;

@@ -2,6 +2,7 @@
 
 #include "text/PercentEncode.h"
 #include "text/Utf8Conversion.h"
+#include "text/UrlEncode.h"
 
 namespace {
 
