@@ -2,7 +2,10 @@
 #include <cstdint>
 
 // Identity of the main window and its controls. Code outside the window
-// framework reaches a control only through (window id, control id).
+// framework reaches a control only through (window id, control id). The
+// Chinese names beside the ids are the controls' form names (web view,
+// transparent label, edit box, button, numbered), the names the window's
+// handlers and texts refer to.
 inline constexpr uint32_t MainWindowId = 0x52010002;
 inline constexpr uint32_t MainWindowUnitId = 0x06010003; // the window seen as a control of its own layout
 

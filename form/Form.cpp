@@ -13,6 +13,8 @@
 
 namespace {
 
+// The window class of every program window; tests and tools find the main
+// window by it, so the name stays.
 constexpr wchar_t FormClassName[] = L"WTWindow";
 
 // Events of a window seen as a control of its own layout.
@@ -270,7 +272,7 @@ bool LoadWindow(const FormLayout& layout, HWND owner, bool modal)
     if (layout.bindEvents)
         layout.bindEvents();
 
-    // Integer division, as the position is specified: towards zero.
+    // Centred on the screen; the halves are rounded towards zero.
     int left = (GetSystemMetrics(SM_CXSCREEN) - layout.width) / 2;
     int top = (GetSystemMetrics(SM_CYSCREEN) - layout.height) / 2;
     FormWindow* formPtr = LiveForms().emplace_back(std::make_unique<FormWindow>(layout)).get();

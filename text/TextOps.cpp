@@ -2,7 +2,8 @@
 
 namespace {
 
-// "#引号" in code page 936.
+// "#引号" ("#quote") in code page 936: the marker that stands for a
+// double-quote character in a delimiter.
 constexpr std::string_view QuoteMarker = "#\xD2\xFD\xBA\xC5";
 
 bool IsLeadByte(char c)
