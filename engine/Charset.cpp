@@ -9,7 +9,7 @@
 namespace {
 
 // Where the platform has no GB18030 tables (Wine has none), ours decode it.
-constexpr UINT kGb18030 = 54936;
+constexpr UINT Gb18030CodePage = 54936;
 
 struct CharsetCodePage {
     const char* name;
@@ -18,9 +18,9 @@ struct CharsetCodePage {
 
 // Names as pages write them; the Chinese ones map to their supersets, as
 // browsers do, so a "gb2312" page with GBK characters still converts whole.
-constexpr CharsetCodePage kCharsets[] = {
+constexpr CharsetCodePage Charsets[] = {
     {"gbk", 936}, {"gb2312", 936}, {"x-gbk", 936}, {"cp936", 936}, {"windows-936", 936},
-    {"gb_2312-80", 936}, {"euc-cn", 936}, {"gb18030", kGb18030}, {"big5", 950}, {"big5-hkscs", 950},
+    {"gb_2312-80", 936}, {"euc-cn", 936}, {"gb18030", Gb18030CodePage}, {"big5", 950}, {"big5-hkscs", 950},
     {"shift_jis", 932}, {"shift-jis", 932}, {"sjis", 932}, {"x-sjis", 932}, {"windows-31j", 932},
     {"euc-jp", 20932}, {"euc-kr", 949}, {"ks_c_5601-1987", 949}, {"iso-8859-1", 1252},
     {"latin1", 1252}, {"us-ascii", 1252}, {"ascii", 1252}, {"windows-1250", 1250},
@@ -33,7 +33,7 @@ constexpr CharsetCodePage kCharsets[] = {
 
 UINT CodePageForCharset(std::string_view charset)
 {
-    for (const auto& entry : kCharsets) {
+    for (const auto& entry : Charsets) {
         if (charset == entry.name)
             return entry.codePage;
     }
@@ -83,7 +83,7 @@ std::wstring BytesToWide(std::string_view bytes, UINT codePage)
 {
     if (bytes.empty())
         return {};
-    if (codePage == kGb18030 && !IsValidCodePage(kGb18030))
+    if (codePage == Gb18030CodePage && !IsValidCodePage(Gb18030CodePage))
         return Gb18030ToWide(bytes);
     if (codePage == 1200 || codePage == 1201) {
         std::wstring wide(bytes.size() / 2, L'\0');

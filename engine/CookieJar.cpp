@@ -11,9 +11,9 @@
 
 namespace {
 
-constexpr size_t kMaxCookies = 3000;
-constexpr size_t kMaxCookieBytes = 4096;
-constexpr char kJarHeader[] = "# cookie jar 1";
+constexpr size_t MaxCookies = 3000;
+constexpr size_t MaxCookieBytes = 4096;
+constexpr char JarHeader[] = "# cookie jar 1";
 
 int64_t UnixNow()
 {
@@ -180,7 +180,7 @@ void CookieJar::StoreFromResponse(const Url& url, const std::vector<std::string>
 
 bool CookieJar::StoreOne(const Url& url, std::string_view header, int64_t now)
 {
-    if (header.size() > kMaxCookieBytes || HasControlBytes(header))
+    if (header.size() > MaxCookieBytes || HasControlBytes(header))
         return false;
     Cookie cookie;
     const size_t firstSemicolon = header.find(';');
@@ -248,7 +248,7 @@ bool CookieJar::StoreOne(const Url& url, std::string_view header, int64_t now)
     }
     if (deleteIt)
         return false;
-    if (cookies_.size() >= kMaxCookies)
+    if (cookies_.size() >= MaxCookies)
         cookies_.erase(cookies_.begin());
     cookies_.push_back(std::move(cookie));
     return true;
@@ -295,7 +295,7 @@ void CookieJar::Load()
         cookie.expires = std::strtoll(fields[5].c_str(), nullptr, 10);
         cookie.name = fields[6];
         cookie.value = std::string(line.substr(start));
-        if (cookies_.size() < kMaxCookies)
+        if (cookies_.size() < MaxCookies)
             cookies_.push_back(std::move(cookie));
     }
     DropExpired(UnixNow());
@@ -307,7 +307,7 @@ void CookieJar::Save() const
         return;
     // Session cookies are kept too: the tool's restart is not the end of the
     // service's session.
-    std::string content = std::string(kJarHeader) + "\n";
+    std::string content = std::string(JarHeader) + "\n";
     for (const Cookie& c : cookies_) {
         content += c.domain + '\t' + (c.hostOnly ? "1" : "0") + '\t' + c.path + '\t' + (c.secure ? "1" : "0") + '\t' +
                    (c.httpOnly ? "1" : "0") + '\t' + std::to_string(c.expires) + '\t' + c.name + '\t' + c.value + '\n';

@@ -163,7 +163,7 @@ STDMETHODIMP DispatchObject::GetDispID(BSTR name, DWORD options, DISPID* id)
     forwarding_ = false;
     if (FAILED(hr) || otherId == DISPID_UNKNOWN)
         return DISP_E_UNKNOWNNAME;
-    *id = kForwardedBase + static_cast<DISPID>(otherIds_.size());
+    *id = ForwardedBase + static_cast<DISPID>(otherIds_.size());
     otherIds_.push_back(otherId);
     forwardedIds_.emplace(std::move(key), *id);
     return S_OK;
@@ -182,8 +182,8 @@ STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DI
 
 STDMETHODIMP DispatchObject::InvokeEx(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* error, IServiceProvider* caller)
 {
-    if (id >= kForwardedBase) {
-        const size_t index = static_cast<size_t>(id - kForwardedBase);
+    if (id >= ForwardedBase) {
+        const size_t index = static_cast<size_t>(id - ForwardedBase);
         if (!other_ || index >= otherIds_.size())
             return DISP_E_MEMBERNOTFOUND;
         DISPPARAMS none{};

@@ -96,7 +96,7 @@ private:
         MemberHandler handler;
     };
     // Ids of forwarded names start here; members have 1 to members_.size().
-    static constexpr DISPID kForwardedBase = 0x10000;
+    static constexpr DISPID ForwardedBase = 0x10000;
     HRESULT CallMember(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result);
 
     ReferenceCount references_;
@@ -105,5 +105,5 @@ private:
     ComPtr<IDispatchEx> other_;
     std::unordered_map<std::wstring, DISPID> forwardedIds_;  // name to our id
     std::vector<DISPID> otherIds_;
-    bool forwarding_ = false;  // inside other's GetDispID                          // our id - kForwardedBase to other's id
+    bool forwarding_ = false;  // inside other's GetDispID                          // our id - ForwardedBase to other's id
 };

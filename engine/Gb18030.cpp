@@ -17,7 +17,7 @@ struct Range {
     char16_t codePoint;
 };
 
-constexpr Range kBmpRanges[] = {
+constexpr Range BmpRanges[] = {
     {0, 0x0080}, {36, 0x00A5}, {38, 0x00A9}, {45, 0x00B2}, {50, 0x00B8}, {81, 0x00D8}, {89, 0x00E2}, {95, 0x00EB},
     {96, 0x00EE}, {100, 0x00F4}, {103, 0x00F8}, {104, 0x00FB}, {105, 0x00FD}, {109, 0x0102}, {126, 0x0114},
     {133, 0x011C}, {148, 0x012C}, {172, 0x0145}, {175, 0x0149}, {179, 0x014E}, {208, 0x016C}, {306, 0x01CF},
@@ -60,7 +60,7 @@ struct TwoByte {
     char16_t codePoint;
 };
 
-constexpr TwoByte kTwoByteOwn[] = {
+constexpr TwoByte TwoByteOwn[] = {
     {0xA2E3, 0x20AC}, {0xA8BC, 0x1E3F}, {0xA8BF, 0x01F9}, {0xA989, 0x303E}, {0xA98A, 0x2FF0}, {0xA98B, 0x2FF1},
     {0xA98C, 0x2FF2}, {0xA98D, 0x2FF3}, {0xA98E, 0x2FF4}, {0xA98F, 0x2FF5}, {0xA990, 0x2FF6}, {0xA991, 0x2FF7},
     {0xA992, 0x2FF8}, {0xA993, 0x2FF9}, {0xA994, 0x2FFA}, {0xA995, 0x2FFB}, {0xFE50, 0x2E81}, {0xFE54, 0x2E84},
@@ -79,11 +79,11 @@ constexpr TwoByte kTwoByteOwn[] = {
 
 // The last BMP index (0x8431A439, U+FFFF); supplementary code points start
 // at 0x90308130, index 189000, and run linearly to U+10FFFF.
-constexpr unsigned kLastBmpIndex = 39419;
-constexpr unsigned kFirstSupplementaryIndex = 189000;
-constexpr unsigned kLastSupplementaryIndex = kFirstSupplementaryIndex + 0xFFFFF;
+constexpr unsigned LastBmpIndex = 39419;
+constexpr unsigned FirstSupplementaryIndex = 189000;
+constexpr unsigned LastSupplementaryIndex = FirstSupplementaryIndex + 0xFFFFF;
 // The 2005 edition moved U+E7C7 here (and U+1E3F to the two-byte 0xA8BC).
-constexpr unsigned kIndexOfE7C7 = 7457;
+constexpr unsigned IndexOfE7C7 = 7457;
 
 bool IsDigit(unsigned char c)
 {
@@ -106,7 +106,7 @@ void AppendCodePoint(std::wstring& out, char32_t codePoint)
     out += static_cast<wchar_t>(0xDC00 + (codePoint & 0x3FF));
 }
 
-// One- and two-byte text through code page 936 (kTwoByteOwn aside, the same characters).
+// One- and two-byte text through code page 936 (TwoByteOwn aside, the same characters).
 void AppendGbk(std::wstring& out, std::string_view bytes)
 {
     if (bytes.empty())
@@ -128,13 +128,13 @@ char32_t Gb18030FourByteCodePoint(unsigned char b1, unsigned char b2, unsigned c
     if (!IsLead(b1) || !IsDigit(b2) || !IsLead(b3) || !IsDigit(b4))
         return 0;
     const unsigned index = ((b1 - 0x81u) * 10 + (b2 - 0x30u)) * 1260 + (b3 - 0x81u) * 10 + (b4 - 0x30u);
-    if (index >= kFirstSupplementaryIndex && index <= kLastSupplementaryIndex)
-        return 0x10000 + (index - kFirstSupplementaryIndex);
-    if (index > kLastBmpIndex)
+    if (index >= FirstSupplementaryIndex && index <= LastSupplementaryIndex)
+        return 0x10000 + (index - FirstSupplementaryIndex);
+    if (index > LastBmpIndex)
         return 0;
-    if (index == kIndexOfE7C7)
+    if (index == IndexOfE7C7)
         return 0xE7C7;
-    const Range* range = std::prev(std::upper_bound(std::begin(kBmpRanges), std::end(kBmpRanges), index,
+    const Range* range = std::prev(std::upper_bound(std::begin(BmpRanges), std::end(BmpRanges), index,
                                                     [](unsigned i, const Range& r) { return i < r.index; }));
     return range->codePoint + (index - range->index);
 }
@@ -174,9 +174,9 @@ std::wstring Gb18030ToWide(std::string_view bytes)
             continue;
         }
         const auto code = static_cast<unsigned short>(b << 8 | trail);
-        const TwoByte* own = std::lower_bound(std::begin(kTwoByteOwn), std::end(kTwoByteOwn), code,
+        const TwoByte* own = std::lower_bound(std::begin(TwoByteOwn), std::end(TwoByteOwn), code,
                                               [](const TwoByte& t, unsigned short c) { return t.code < c; });
-        if (own != std::end(kTwoByteOwn) && own->code == code) {
+        if (own != std::end(TwoByteOwn) && own->code == code) {
             AppendGbk(out, bytes.substr(runStart, i - runStart));
             out += static_cast<wchar_t>(own->codePoint);
             runStart = i + 2;

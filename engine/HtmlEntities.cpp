@@ -10,7 +10,7 @@ struct NamedEntity {
 };
 
 // The references pages really use; anything else stays as written.
-constexpr NamedEntity kEntities[] = {
+constexpr NamedEntity Entities[] = {
     {"amp", U'&'}, {"lt", U'<'}, {"gt", U'>'}, {"quot", U'"'}, {"apos", U'\''}, {"nbsp", 0xA0},
     {"copy", 0xA9}, {"reg", 0xAE}, {"trade", 0x2122}, {"middot", 0xB7}, {"hellip", 0x2026},
     {"mdash", 0x2014}, {"ndash", 0x2013}, {"laquo", 0xAB}, {"raquo", 0xBB}, {"ldquo", 0x201C},
@@ -93,7 +93,7 @@ size_t ReadReference(std::string_view text, size_t pos, char32_t& cp)
     const bool semicolon = i < text.size() && text[i] == ';';
     if (!semicolon && !AllowedWithoutSemicolon(name))
         return 0;
-    for (const auto& entity : kEntities) {
+    for (const auto& entity : Entities) {
         if (name == entity.name) {
             cp = entity.codePoint;
             return i - pos + (semicolon ? 1 : 0);

@@ -15,10 +15,10 @@
 
 namespace {
 
-constexpr DWORD kConnectTimeoutMs = 15000;
-constexpr DWORD kReceiveTimeoutMs = 30000;
-constexpr int kMaxRedirects = 20;
-constexpr DWORD kReadChunk = 64 * 1024;
+constexpr DWORD ConnectTimeoutMs = 15000;
+constexpr DWORD ReceiveTimeoutPerReadMs = 30000;
+constexpr int MaxRedirectHops = 20;
+constexpr DWORD ReadChunk = 64 * 1024;
 
 std::string FailureText(DWORD error)
 {
@@ -117,8 +117,8 @@ bool IsRedirect(int status)
 
 void SetTimeouts(HINTERNET handle)
 {
-    DWORD connect = kConnectTimeoutMs;
-    DWORD receive = kReceiveTimeoutMs;
+    DWORD connect = ConnectTimeoutMs;
+    DWORD receive = ReceiveTimeoutPerReadMs;
     InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
     InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
     InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
@@ -154,7 +154,7 @@ FetchResult Fetch(const FetchRequest& request)
     FetchResult result;
     result.loadId = request.loadId;
     result.finalUrl = request.url;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLoadTimeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(LoadTimeoutMs);
     auto cancelled = [&] { return request.cancelled && request.cancelled->load(); };
 
     const InternetHandle session(InternetOpenA(request.userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -163,7 +163,7 @@ FetchResult Fetch(const FetchRequest& request)
     SetTimeouts(session.Get());
 
     std::string current = request.url;
-    for (int hop = 0; hop <= kMaxRedirects; ++hop) {
+    for (int hop = 0; hop <= MaxRedirectHops; ++hop) {
         if (cancelled())
             return Failed(std::move(result), "Cancelled");
         const auto url = ParseUrl(current);
@@ -219,21 +219,21 @@ FetchResult Fetch(const FetchRequest& request)
         if (result.download)
             return result;
 
-        std::vector<char> chunk(kReadChunk);
+        std::vector<char> chunk(ReadChunk);
         for (;;) {
             if (cancelled())
                 return Failed(std::move(result), "Cancelled");
             if (std::chrono::steady_clock::now() > deadline)
                 return Failed(std::move(result), FailureText(ERROR_INTERNET_TIMEOUT));
             DWORD cbRead = 0;
-            if (!InternetReadFile(httpRequest.Get(), chunk.data(), kReadChunk, &cbRead))
+            if (!InternetReadFile(httpRequest.Get(), chunk.data(), ReadChunk, &cbRead))
                 return Failed(std::move(result), FailureText(GetLastError()));
             if (cbRead == 0)
                 break;
             // A page larger than any real one is cut rather than held without bound.
-            const size_t room = kMaxBodyBytes - result.body.size();
+            const size_t room = MaxBodyBytes - result.body.size();
             result.body.append(chunk.data(), std::min<size_t>(cbRead, room));
-            if (result.body.size() >= kMaxBodyBytes)
+            if (result.body.size() >= MaxBodyBytes)
                 return result;
         }
         // A reply cut short is a failed load, not a shorter page: a page's

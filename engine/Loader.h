@@ -24,13 +24,13 @@ struct FetchResult {
     std::string finalUrl;    // after redirects
     std::string contentType;
     bool download = false;   // an attachment or not a page: the body is not read
-    std::string body;        // bytes as served, at most kMaxBodyBytes
+    std::string body;        // bytes as served, at most MaxBodyBytes
 };
 
-constexpr size_t kMaxBodyBytes = 32u * 1024 * 1024;
+constexpr size_t MaxBodyBytes = 32u * 1024 * 1024;
 // No load takes longer than this, whatever the server does; the view enforces
 // it on its own thread too, for a worker stuck inside WinInet.
-constexpr unsigned kLoadTimeoutMs = 90 * 1000;
+constexpr unsigned LoadTimeoutMs = 90 * 1000;
 
 // Blocks until the fetch ends: a response, a failure, the overall time-out or
 // cancellation. Redirects are followed and cookies sent and stored.

@@ -12,10 +12,10 @@ namespace {
 
 // Even a zero-second refresh waits this long, so a page that refreshes itself
 // forever costs a few loads a second, not the whole thread.
-constexpr unsigned kMinRefreshMs = 200;
-constexpr char kDefaultUserAgent[] =
+constexpr unsigned MinRefreshMs = 200;
+constexpr char DefaultUserAgent[] =
     "Mozilla/5.0 (Windows NT 10.0; Win32; x86) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0.0.0 Safari/537.36";
-const auto kMainFrame = reinterpret_cast<wkeWebFrameHandle>(1);
+const auto MainFrame = reinterpret_cast<wkeWebFrameHandle>(1);
 
 void* JobToken(uint32_t id)
 {
@@ -68,7 +68,7 @@ void WebView::BeginLoad(Load load)
 {
     if (!window_)
         return;
-    KillTimer(window_, kRefreshTimer);
+    KillTimer(window_, RefreshTimer);
     if (active_) {
         // The replaced load still gets its one callback, after this call returns.
         active_->cancelled->store(true);
@@ -141,7 +141,7 @@ void WebView::StartLoad(uint32_t id)
         return;
     }
     // A little after the worker's own deadline, so that one normally speaks first.
-    SetTimer(window_, kWatchdogTimer, kLoadTimeoutMs + 5000, nullptr);
+    SetTimer(window_, WatchdogTimer, LoadTimeoutMs + 5000, nullptr);
 }
 
 void WebView::OnFetched(FetchResult result)
@@ -185,7 +185,7 @@ void WebView::Commit(uint32_t id, std::string url, const std::string& bytes, con
     }
     if (callbacks_.urlChanged) {
         wkeStringImpl urlText{Utf8ToWide(url)};
-        callbacks_.urlChanged.callback(Handle(), callbacks_.urlChanged.param, kMainFrame, &urlText);
+        callbacks_.urlChanged.callback(Handle(), callbacks_.urlChanged.param, MainFrame, &urlText);
         if (!IsCurrent(id))
             return;
     }
@@ -207,7 +207,7 @@ void WebView::Commit(uint32_t id, std::string url, const std::string& bytes, con
     if (!IsCurrent(id))
         return;
     if (callbacks_.documentReady) {
-        callbacks_.documentReady.callback(Handle(), callbacks_.documentReady.param, kMainFrame);
+        callbacks_.documentReady.callback(Handle(), callbacks_.documentReady.param, MainFrame);
         if (!IsCurrent(id))
             return;
     }
@@ -223,18 +223,18 @@ void WebView::Commit(uint32_t id, std::string url, const std::string& bytes, con
         else if (!UrlScheme(refresh->url).empty())
             refreshUrl_ = refresh->url;
         if (!refreshUrl_.empty())
-            SetTimer(window_, kRefreshTimer, std::max(kMinRefreshMs, refresh->delaySeconds * 1000u), nullptr);
+            SetTimer(window_, RefreshTimer, std::max(MinRefreshMs, refresh->delaySeconds * 1000u), nullptr);
     }
 }
 
 std::string WebView::UserAgent() const
 {
-    return userAgent_.empty() ? kDefaultUserAgent : userAgent_;
+    return userAgent_.empty() ? DefaultUserAgent : userAgent_;
 }
 
 void WebView::OnRefreshTimer()
 {
-    KillTimer(window_, kRefreshTimer);
+    KillTimer(window_, RefreshTimer);
     if (refreshUrl_.empty())
         return;
     if (refreshUrl_ == url_ && lastRequested_ && lastRequested_->html)
@@ -245,7 +245,7 @@ void WebView::OnRefreshTimer()
 
 void WebView::OnWatchdogTimer()
 {
-    KillTimer(window_, kWatchdogTimer);
+    KillTimer(window_, WatchdogTimer);
     if (!active_)
         return;
     // The worker is stuck in a call that ignores its time-outs: give up on it.
@@ -277,7 +277,7 @@ void WebView::Finish(uint32_t id, wkeLoadingResult result, const std::string& re
         return;
     const std::string url = active_->url;
     active_.reset();
-    KillTimer(window_, kWatchdogTimer);
+    KillTimer(window_, WatchdogTimer);
     if (callbacks_.loadingFinish) {
         wkeStringImpl urlText{Utf8ToWide(result == WKE_LOADING_SUCCEEDED ? url_ : url)};
         wkeStringImpl reasonText{Utf8ToWide(reason)};

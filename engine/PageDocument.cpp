@@ -7,9 +7,9 @@
 
 namespace {
 
-constexpr size_t kMaxListeners = 1000;
+constexpr size_t MaxListeners = 1000;
 // Ids found missing, remembered so that a loop asking for them does not read the page each time.
-constexpr size_t kMaxMissingIds = 1000;
+constexpr size_t MaxMissingIds = 1000;
 
 }  // namespace
 
@@ -102,7 +102,7 @@ HRESULT ScriptContext::AddListener(ScriptCall& call)
         return S_OK;
     const std::wstring type = call.Text(0);
     auto* list = type == L"load" || type == L"onload" ? &loadListeners : type == L"DOMContentLoaded" ? &readyListeners : nullptr;
-    if (!list || list->size() >= kMaxListeners)
+    if (!list || list->size() >= MaxListeners)
         return S_OK;
     call.args[1]->pdispVal->AddRef();
     list->push_back(ComPtr<IDispatch>(call.args[1]->pdispVal));
@@ -118,7 +118,7 @@ HRESULT ScriptContext::ElementById(ScriptCall& call)
         if (!missingIds.count(id))
             element = FindElementById(source, WideToUtf8(id));
         if (!element) {
-            if (missingIds.size() < kMaxMissingIds)
+            if (missingIds.size() < MaxMissingIds)
                 missingIds.insert(id);
             call.ReturnNull();
             return S_OK;

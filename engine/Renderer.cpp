@@ -4,11 +4,11 @@
 
 namespace {
 
-constexpr int kMargin = 8;
-constexpr size_t kMaxPieceChars = 256;
-constexpr COLORREF kPaper = RGB(255, 255, 255);
-constexpr COLORREF kInk = RGB(0, 0, 0);
-constexpr COLORREF kLinkInk = RGB(0, 0, 238);
+constexpr int Margin = 8;
+constexpr size_t MaxPieceChars = 256;
+constexpr COLORREF Paper = RGB(255, 255, 255);
+constexpr COLORREF Ink = RGB(0, 0, 0);
+constexpr COLORREF LinkInk = RGB(0, 0, 238);
 
 // Ideographs, kana, hangul and full-width forms may break between any two
 // characters; other scripts break at spaces.
@@ -30,8 +30,8 @@ bool IsHighSurrogate(wchar_t c)
 }  // namespace
 
 struct Renderer::Cursor {
-    int x = kMargin;
-    int y = kMargin;
+    int x = Margin;
+    int y = Margin;
     bool lineHasText = false;
     bool gapPending = false;
     bool anyText = false;
@@ -104,7 +104,7 @@ HFONT Renderer::FontFor(const TextItem& item) const
 
 void Renderer::NewLine(Cursor& cursor) const
 {
-    cursor.x = kMargin;
+    cursor.x = Margin;
     cursor.y += lineHeight_;
     cursor.lineHasText = false;
     cursor.done = cursor.y >= height_;
@@ -116,7 +116,7 @@ void Renderer::Render(const PageText& page)
     if (!bitmap_)
         return;
     const RECT all{0, 0, width_, height_};
-    SetBkColor(dc_.Get(), kPaper);
+    SetBkColor(dc_.Get(), Paper);
     ExtTextOutW(dc_.Get(), 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
 
     Cursor cursor;
@@ -145,7 +145,7 @@ void Renderer::Render(const PageText& page)
 void Renderer::DrawText(const TextItem& item, Cursor& cursor)
 {
     SelectObject(dc_.Get(), FontFor(item));
-    SetTextColor(dc_.Get(), item.link >= 0 ? kLinkInk : kInk);
+    SetTextColor(dc_.Get(), item.link >= 0 ? LinkInk : Ink);
     const std::wstring_view text = item.text;
     size_t pos = 0;
     while (pos < text.size() && !cursor.done) {
@@ -159,7 +159,7 @@ void Renderer::DrawText(const TextItem& item, Cursor& cursor)
                 ++end;
         }
         // A word longer than any line is measured in slices, not whole.
-        end = std::min(end, pos + kMaxPieceChars);
+        end = std::min(end, pos + MaxPieceChars);
         if (IsHighSurrogate(text[end - 1]) && end < text.size())
             ++end;
         DrawPiece(text.substr(pos, end - pos), item, cursor);
@@ -182,7 +182,7 @@ void Renderer::DrawPiece(std::wstring_view piece, const TextItem& item, Cursor& 
     const std::wstring drawn = space ? std::wstring(L" ") : std::wstring(piece);
     SIZE extent{};
     GetTextExtentPoint32W(dc_.Get(), drawn.c_str(), static_cast<int>(drawn.size()), &extent);
-    const int right = width_ - kMargin;
+    const int right = width_ - Margin;
     if (cursor.x + extent.cx > right && cursor.lineHasText) {
         NewLine(cursor);
         if (space || cursor.done)

@@ -16,9 +16,9 @@
 // location, timers; PageDocument.cpp: document, its elements, navigator and
 // the load handlers).
 
-constexpr size_t kMaxTimers = 1000;
+constexpr size_t MaxTimers = 1000;
 // What a page may add with document.write: a loop of writes must not eat the memory.
-constexpr size_t kMaxWrittenBytes = 4u * 1024 * 1024;
+constexpr size_t MaxWrittenBytes = 4u * 1024 * 1024;
 
 // The script thread's side of a document: the engine, its host objects and
 // the page's timers. Touched on the script thread only, inside jobs.
@@ -55,9 +55,9 @@ struct ScriptContext {
 
     void Write(const std::wstring& text)
     {
-        if (!writes || written >= kMaxWrittenBytes)
+        if (!writes || written >= MaxWrittenBytes)
             return;
-        const std::string utf8 = WideToUtf8(text.substr(0, kMaxWrittenBytes - written));
+        const std::string utf8 = WideToUtf8(text.substr(0, MaxWrittenBytes - written));
         written += utf8.size();
         *writes += utf8;
     }

@@ -263,12 +263,12 @@ ComPtr<IDispatch> ScriptEngine::GlobalFunction(const wchar_t* name)
 
 bool ScriptEngine::Call(IDispatch* function)
 {
-    const IID kNoInterface{};
+    const IID NoInterface{};
     DISPPARAMS none{};
     EXCEPINFO info{};
     Variant result;
     site_->ClearError();
-    const HRESULT hr = function->Invoke(DISPID_VALUE, kNoInterface, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, result.Put(), &info, nullptr);
+    const HRESULT hr = function->Invoke(DISPID_VALUE, NoInterface, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, result.Put(), &info, nullptr);
     if (FAILED(hr) && !site_->HadError()) {
         if (info.pfnDeferredFillIn)
             info.pfnDeferredFillIn(&info);

@@ -9,7 +9,7 @@ namespace {
 // How long the runaway stop waits for the thread to be inside the script
 // interpreter itself, where it holds no lock of the process (the heap's, the
 // loader's) that ending it would leave taken.
-constexpr int kSafePointTries = 2000;
+constexpr int SafePointTries = 2000;
 
 bool IsInsideModule(HMODULE module, DWORD address)
 {
@@ -157,7 +157,7 @@ void ScriptThread::StopRunaway()
     const HANDLE thread = s.thread.Get();
     const HMODULE interpreter = GetModuleHandleW(L"jscript.dll");
     bool ended = false;
-    for (int i = 0; i < kSafePointTries && !ended; ++i) {
+    for (int i = 0; i < SafePointTries && !ended; ++i) {
         if (SuspendThread(thread) == static_cast<DWORD>(-1))
             break;
         CONTEXT context{};

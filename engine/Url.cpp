@@ -15,15 +15,15 @@ namespace {
 
 std::string EscapeUnsafeBytes(std::string_view text)
 {
-    static const char kHex[] = "0123456789ABCDEF";
+    static const char HexDigits[] = "0123456789ABCDEF";
     std::string escaped;
     escaped.reserve(text.size());
     for (char c : text) {
         const auto b = static_cast<unsigned char>(c);
         if (b <= ' ' || b >= 0x7F || c == '"' || c == '<' || c == '>') {
             escaped += '%';
-            escaped += kHex[b >> 4];
-            escaped += kHex[b & 15];
+            escaped += HexDigits[b >> 4];
+            escaped += HexDigits[b & 15];
         } else {
             escaped += c;
         }

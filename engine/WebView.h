@@ -54,12 +54,12 @@ public:
 
 private:
     // Timer ids on the view window: the meta refresh, the load watchdog and,
-    // from kScriptTimerBase up, the page's script timers.
-    static constexpr UINT_PTR kRefreshTimer = 0x4B52;
-    static constexpr UINT_PTR kWatchdogTimer = 0x4B53;
-    static constexpr UINT_PTR kScriptTimerBase = 0x10000;
-    static constexpr UINT kTaskMessage = WM_APP + 0x3A1;
-    static constexpr UINT kResultMessage = WM_APP + 0x3A2;
+    // from ScriptTimerBase up, the page's script timers.
+    static constexpr UINT_PTR RefreshTimer = 0x4B52;
+    static constexpr UINT_PTR WatchdogTimer = 0x4B53;
+    static constexpr UINT_PTR ScriptTimerBase = 0x10000;
+    static constexpr UINT TaskMessage = WM_APP + 0x3A1;
+    static constexpr UINT ResultMessage = WM_APP + 0x3A2;
 
     struct Load {
         uint32_t id = 0;

@@ -105,14 +105,14 @@ void WebView::AfterScript()
     if (!deferredWhileScripting_ || !window_)
         return;
     deferredWhileScripting_ = false;
-    PostMessageW(window_, kTaskMessage, 0, 0);
-    PostMessageW(window_, kResultMessage, 0, 0);
+    PostMessageW(window_, TaskMessage, 0, 0);
+    PostMessageW(window_, ResultMessage, 0, 0);
 }
 
 void WebView::EndDocument(bool notify)
 {
     for (const unsigned id : scriptTimers_)
-        KillTimer(window_, kScriptTimerBase + id);
+        KillTimer(window_, ScriptTimerBase + id);
     scriptTimers_.clear();
     scripts_.reset();
     pressedLink_ = -1;
@@ -126,7 +126,7 @@ void WebView::EndDocument(bool notify)
 
 void WebView::OnScriptTimer(unsigned id)
 {
-    KillTimer(window_, kScriptTimerBase + id);
+    KillTimer(window_, ScriptTimerBase + id);
     scriptTimers_.erase(id);
     if (!scripts_)
         return;
@@ -342,13 +342,13 @@ void WebView::ScriptStartTimer(unsigned id, unsigned delayMs)
 {
     if (!window_)
         return;
-    if (SetTimer(window_, kScriptTimerBase + id, std::max(delayMs, 1u), nullptr))
+    if (SetTimer(window_, ScriptTimerBase + id, std::max(delayMs, 1u), nullptr))
         scriptTimers_.insert(id);
 }
 
 void WebView::ScriptStopTimer(unsigned id)
 {
     if (window_)
-        KillTimer(window_, kScriptTimerBase + id);
+        KillTimer(window_, ScriptTimerBase + id);
     scriptTimers_.erase(id);
 }

@@ -73,7 +73,7 @@ void CheckHarmless(std::u16string_view text)
         ++at;
     }
     FUZZ_CHECK(brackets.empty());
-    FUZZ_CHECK(deepest <= kMaxLiteralDepth);
+    FUZZ_CHECK(deepest <= MaxLiteralDepth);
 }
 
 } // namespace
@@ -82,12 +82,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::u16string text = Utf16FromFuzzBytes(data, size);
     const std::optional<std::u16string> evaluable = EvaluableLiteral(text);
-    FUZZ_CHECK(evaluable.has_value() == reference::IsDataLiteral(text, kMaxLiteralDepth));
+    FUZZ_CHECK(evaluable.has_value() == reference::IsDataLiteral(text, MaxLiteralDepth));
     if (evaluable) {
         CheckHarmless(text);
         // What the engine gets in its place is harmless data as well.
         CheckHarmless(*evaluable);
-        FUZZ_CHECK(reference::IsDataLiteral(*evaluable, kMaxLiteralDepth));
+        FUZZ_CHECK(reference::IsDataLiteral(*evaluable, MaxLiteralDepth));
     }
     return 0;
 }

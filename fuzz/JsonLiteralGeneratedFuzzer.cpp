@@ -160,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // either side; kept rare, as one such input costs as much as many
     // shallow ones.
     const bool deep = input.ConsumeIntegralInRange<int>(0, 7) == 7;
-    const std::size_t wraps = deep ? input.ConsumeIntegralInRange<std::size_t>(kMaxLiteralDepth - 12, kMaxLiteralDepth + 12) : 0;
+    const std::size_t wraps = deep ? input.ConsumeIntegralInRange<std::size_t>(MaxLiteralDepth - 12, MaxLiteralDepth + 12) : 0;
     const std::u16string_view hostile = Hostile[input.ConsumeIntegralInRange<std::size_t>(0, std::size(Hostile) - 1)];
     std::size_t depth = 0;
     std::u16string json = JsonWriter(input).Value(maxDepth, depth);
@@ -175,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         json = opening + json + closing;
         depth += wraps;
     }
-    const bool withinLimit = depth <= kMaxLiteralDepth;
+    const bool withinLimit = depth <= MaxLiteralDepth;
 
     FUZZ_CHECK(IsEvaluableLiteral(json) == withinLimit);
     FUZZ_CHECK(IsEvaluableLiteral(JsonWriter::Quoted(json, u'"')) == withinLimit);

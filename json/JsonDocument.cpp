@@ -15,11 +15,11 @@
 
 namespace {
 
-const AnsiText kEngineProgId = "MSScriptControl.ScriptControl";
+const AnsiText EngineProgId = "MSScriptControl.ScriptControl";
 
 // Long enough for any reply the service sends; where the engine honours it,
 // a runaway script ends with an error instead of a question to the user.
-constexpr long kScriptTimeoutMs = 5000;
+constexpr long ScriptTimeoutMs = 5000;
 
 AnsiText NumberText(double number)
 {
@@ -81,12 +81,12 @@ void JsonDocument::EnterApartment()
 void JsonDocument::Initialize()
 {
     EnterApartment();
-    engine_.CreateObject(kEngineProgId);
+    engine_.CreateObject(EngineProgId);
     // The engine gets no host facilities (no ActiveXObject) and never asks
     // the user anything; these must be set before the language.
     engine_.WriteProperty("UseSafeSubset", true);
     engine_.WriteProperty("AllowUI", false);
-    engine_.WriteProperty("Timeout", kScriptTimeoutMs);
+    engine_.WriteProperty("Timeout", ScriptTimeoutMs);
     engine_.WriteProperty("Language", AnsiText("JavaScript"));
     engine_.CallMethod("AddCode", AnsiText(JsonSupportScript), ResultKind::Number);
     Eval("var " + VariableName + "={}", ResultKind::Number);

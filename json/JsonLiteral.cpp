@@ -302,7 +302,7 @@ bool LiteralReader::ReadValue(bool& isString, std::u16string& content)
         SkipSpace();
         char16_t c = Peek();
         if (c == u'{' || c == u'[') {
-            if (open.size() >= kMaxLiteralDepth)
+            if (open.size() >= MaxLiteralDepth)
                 return false;
             ++at_;
             topLevel = false;

@@ -12,8 +12,8 @@ namespace {
 
 // In-process, handler, local and remote servers; without the remote bit when
 // the system refuses that combination.
-constexpr DWORD kAnyServer = 0x17;
-constexpr DWORD kLocalServers = 0x7;
+constexpr DWORD AnyServer = 0x17;
+constexpr DWORD LocalServers = 0x7;
 
 // A member found by name: its id and the invoke kind it was bound with.
 struct BoundMember {
@@ -138,9 +138,9 @@ bool ScriptHost::CreateObject(const AnsiText& progId)
     if (FAILED(hr))
         return false;
     ComPtr<IUnknown> created;
-    hr = CoCreateInstance(clsid, nullptr, kAnyServer, IID_IUnknown, reinterpret_cast<void**>(created.Put()));
+    hr = CoCreateInstance(clsid, nullptr, AnyServer, IID_IUnknown, reinterpret_cast<void**>(created.Put()));
     if (hr == E_INVALIDARG)
-        hr = CoCreateInstance(clsid, nullptr, kLocalServers, IID_IUnknown, reinterpret_cast<void**>(created.Put()));
+        hr = CoCreateInstance(clsid, nullptr, LocalServers, IID_IUnknown, reinterpret_cast<void**>(created.Put()));
     if (FAILED(hr) || !created)
         return false;
     if (FAILED(OleRun(created.Get())))

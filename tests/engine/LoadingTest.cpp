@@ -9,7 +9,7 @@
 
 namespace {
 
-const std::string kPage = "<html><head><title>Lookup</title></head><body>KEY-123</body></html>";
+const std::string LookupPageText = "<html><head><title>Lookup</title></head><body>KEY-123</body></html>";
 
 class EngineLoading : public ::testing::Test {
 protected:
@@ -28,7 +28,7 @@ TEST_F(EngineLoading, EngineReportsItselfInitialised)
 
 TEST_F(EngineLoading, NavigationEndsInOneSucceededFinishOnTheViewsThread)
 {
-    server.AddRoute("/page", Reply::Ok(kPage));
+    server.AddRoute("/page", Reply::Ok(LookupPageText));
     ViewHarness view;
     ASSERT_NE(nullptr, view.View());
     EXPECT_TRUE(IsWindow(view.Api().getWindowHandle(view.View())));
@@ -43,7 +43,7 @@ TEST_F(EngineLoading, NavigationEndsInOneSucceededFinishOnTheViewsThread)
     EXPECT_EQ(WKE_LOADING_SUCCEEDED, view.finishes[0].result);
     EXPECT_EQ("", view.finishes[0].reason);
     EXPECT_FALSE(view.wrongThread);
-    EXPECT_EQ(kPage, view.Source());
+    EXPECT_EQ(LookupPageText, view.Source());
     EXPECT_STREQ("Lookup", view.Api().getTitle(view.View()));
     ASSERT_EQ(1u, view.titles.size());
     EXPECT_EQ("Lookup", view.titles[0]);
@@ -96,7 +96,7 @@ TEST_F(EngineLoading, TlsFailureFailsOnceWithAReason)
 
 TEST_F(EngineLoading, FailedLoadDoesNotLeaveThePreviousPageAsSource)
 {
-    server.AddRoute("/page", Reply::Ok(kPage));
+    server.AddRoute("/page", Reply::Ok(LookupPageText));
     ClosedPort closed;
     ViewHarness view;
     view.Load(server.Url("/page"));
@@ -201,7 +201,7 @@ TEST_F(EngineLoading, RefusedNavigationFetchesNothing)
 
 TEST_F(EngineLoading, AttachmentAndNonPageRepliesAreDownloads)
 {
-    server.AddRoute("/page", Reply::Ok(kPage));
+    server.AddRoute("/page", Reply::Ok(LookupPageText));
     Reply attachment = Reply::Ok("<html>file</html>");
     attachment.headers.emplace_back("Content-Disposition", "attachment; filename=a.html");
     server.AddRoute("/attachment", attachment);
@@ -219,12 +219,12 @@ TEST_F(EngineLoading, AttachmentAndNonPageRepliesAreDownloads)
     EXPECT_EQ(server.Url("/zip"), view.downloads[1]);
     EXPECT_NE(WKE_LOADING_SUCCEEDED, view.finishes[1].result);
     EXPECT_NE(WKE_LOADING_SUCCEEDED, view.finishes[2].result);
-    EXPECT_EQ(kPage, view.Source()) << "a refused download leaves the page as it was";
+    EXPECT_EQ(LookupPageText, view.Source()) << "a refused download leaves the page as it was";
 }
 
 TEST_F(EngineLoading, ReloadFetchesAgain)
 {
-    server.AddRoute("/page", Reply::Ok(kPage));
+    server.AddRoute("/page", Reply::Ok(LookupPageText));
     ViewHarness view;
     view.Load(server.Url("/page"));
     ASSERT_TRUE(view.WaitForFinishes(1));

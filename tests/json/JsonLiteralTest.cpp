@@ -77,13 +77,13 @@ TEST(JsonLiteral, LooksIntoATopLevelString)
 
 TEST(JsonLiteral, BoundsNesting)
 {
-    std::string limit = std::string(kMaxLiteralDepth, '[') + std::string(kMaxLiteralDepth, ']');
+    std::string limit = std::string(MaxLiteralDepth, '[') + std::string(MaxLiteralDepth, ']');
     EXPECT_TRUE(Evaluable(limit));
     EXPECT_FALSE(Evaluable("[" + limit + "]"));
     std::string objects;
-    for (size_t i = 0; i < kMaxLiteralDepth; ++i)
+    for (size_t i = 0; i < MaxLiteralDepth; ++i)
         objects += "{a:";
-    objects += "1" + std::string(kMaxLiteralDepth, '}');
+    objects += "1" + std::string(MaxLiteralDepth, '}');
     EXPECT_TRUE(Evaluable(objects));
     EXPECT_FALSE(Evaluable("{b:" + objects + "}"));
 }

@@ -6,7 +6,7 @@
 
 namespace {
 
-const AnsiText kEngine = "MSScriptControl.ScriptControl";
+const AnsiText ScriptControlProgId = "MSScriptControl.ScriptControl";
 
 // Every test runs in its own apartment, as the window's thread does.
 class ScriptHostTest : public ::testing::Test {
@@ -17,7 +17,7 @@ protected:
     static ScriptHost NewEngine()
     {
         ScriptHost host;
-        EXPECT_TRUE(host.CreateObject(kEngine));
+        EXPECT_TRUE(host.CreateObject(ScriptControlProgId));
         EXPECT_TRUE(host.WriteProperty("Language", AnsiText("JavaScript")));
         return host;
     }
@@ -32,7 +32,7 @@ TEST_F(ScriptHostTest, HandleIsEmptyUntilCreatedAndAfterRelease)
 {
     ScriptHost host;
     EXPECT_TRUE(host.IsEmpty());
-    ASSERT_TRUE(host.CreateObject(kEngine));
+    ASSERT_TRUE(host.CreateObject(ScriptControlProgId));
     EXPECT_FALSE(host.IsEmpty());
     host.Release();
     EXPECT_TRUE(host.IsEmpty());
@@ -77,7 +77,7 @@ TEST_F(ScriptHostTest, EmptyHandleFailsEveryCall)
 TEST_F(ScriptHostTest, WritesOnlyPropertiesThatExist)
 {
     ScriptHost host;
-    ASSERT_TRUE(host.CreateObject(kEngine));
+    ASSERT_TRUE(host.CreateObject(ScriptControlProgId));
     EXPECT_TRUE(host.WriteProperty("UseSafeSubset", true));
     EXPECT_TRUE(host.WriteProperty("AllowUI", false));
     EXPECT_TRUE(host.WriteProperty("Timeout", 5000L));
@@ -154,7 +154,7 @@ TEST_F(ScriptHostTest, ConfinedEngineCannotReachTheSystem)
         escaped += c == '\\' ? AnsiText("\\\\") : AnsiText(1, c);
 
     ScriptHost host;
-    ASSERT_TRUE(host.CreateObject(kEngine));
+    ASSERT_TRUE(host.CreateObject(ScriptControlProgId));
     ASSERT_TRUE(host.WriteProperty("UseSafeSubset", true));
     ASSERT_TRUE(host.WriteProperty("Language", AnsiText("JavaScript")));
     ScriptResult result = host.CallMethod(
