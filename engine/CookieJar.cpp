@@ -82,10 +82,11 @@ std::string DefaultCookiePath(const Url& url)
 
 bool HasControlBytes(std::string_view text)
 {
-    return std::any_of(text.begin(), text.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n' || c == '\0'; });
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return c == '\t' || c == '\r' || c == '\n' || c == '\0'; });
 }
 
-}  // namespace
+} // namespace
 
 std::shared_ptr<CookieJar> CookieJar::ForDirectory(const std::wstring& directory)
 {
@@ -153,7 +154,8 @@ std::string CookieJar::HeaderFor(const Url& url, bool forScript)
             matching.push_back(&cookie);
     }
     // Longer paths first, as browsers send them.
-    std::stable_sort(matching.begin(), matching.end(), [](const Cookie* a, const Cookie* b) { return a->path.size() > b->path.size(); });
+    std::stable_sort(matching.begin(), matching.end(),
+                     [](const Cookie* a, const Cookie* b) { return a->path.size() > b->path.size(); });
     std::string header;
     for (const Cookie* cookie : matching) {
         if (!header.empty())
@@ -195,7 +197,8 @@ bool CookieJar::StoreOne(const Url& url, std::string_view header, int64_t now)
 
     bool deleteIt = false;
     bool haveMaxAge = false;
-    std::string_view attributes = firstSemicolon == std::string_view::npos ? std::string_view() : header.substr(firstSemicolon + 1);
+    std::string_view attributes =
+        firstSemicolon == std::string_view::npos ? std::string_view() : header.substr(firstSemicolon + 1);
     while (!attributes.empty()) {
         const size_t next = attributes.find(';');
         const std::string_view attribute = Trim(attributes.substr(0, next));

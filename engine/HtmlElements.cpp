@@ -9,7 +9,8 @@ namespace {
 
 bool IsVoidElement(std::string_view name)
 {
-    for (const char* empty : {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "param", "source", "track", "wbr"}) {
+    for (const char* empty : {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "param",
+                              "source", "track", "wbr"}) {
         if (name == empty)
             return true;
     }
@@ -83,7 +84,7 @@ std::optional<HtmlElement> FindElement(std::string_view html, const std::functio
     return std::nullopt;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<HtmlElement> FindElementById(std::string_view html, std::string_view id)
 {

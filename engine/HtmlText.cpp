@@ -14,10 +14,12 @@ namespace {
 constexpr size_t MaxShownBytes = 256 * 1024;
 constexpr size_t MaxScripts = 2000;
 
-constexpr std::array LineBlocks = {"address", "article", "aside", "body", "caption", "center", "dd", "details", "div",
-                                    "dt", "fieldset", "figcaption", "figure", "footer", "form", "header", "html", "legend",
-                                    "li", "main", "nav", "option", "section", "summary", "tbody", "tfoot", "thead", "tr"};
-constexpr std::array ParagraphBlocks = {"blockquote", "dl", "h1", "h2", "h3", "h4", "h5", "h6", "hr", "ol", "p", "pre", "table", "ul"};
+constexpr std::array LineBlocks = {"address", "article", "aside",   "body",     "caption",    "center", "dd",
+                                   "details", "div",     "dt",      "fieldset", "figcaption", "figure", "footer",
+                                   "form",    "header",  "html",    "legend",   "li",         "main",   "nav",
+                                   "option",  "section", "summary", "tbody",    "tfoot",      "thead",  "tr"};
+constexpr std::array ParagraphBlocks = {"blockquote", "dl", "h1", "h2", "h3",  "h4",    "h5",
+                                        "h6",         "hr", "ol", "p",  "pre", "table", "ul"};
 constexpr std::array BoldElements = {"b", "strong", "h1", "h2", "h3", "h4", "h5", "h6", "th"};
 
 template <size_t N>
@@ -214,9 +216,10 @@ bool IsRunnableScript(const Tag& tag)
         return false;
     const std::string type = AsciiLower(tag.Attribute("type"));
     const std::string language = AsciiLower(tag.Attribute("language"));
-    const bool scriptType = type.empty() || type.find("javascript") != std::string::npos || type.find("jscript") != std::string::npos ||
-                            type.find("ecmascript") != std::string::npos;
-    return scriptType && (language.empty() || language.find("script") != std::string::npos) && language.find("vbscript") == std::string::npos;
+    const bool scriptType = type.empty() || type.find("javascript") != std::string::npos ||
+                            type.find("jscript") != std::string::npos || type.find("ecmascript") != std::string::npos;
+    return scriptType && (language.empty() || language.find("script") != std::string::npos) &&
+           language.find("vbscript") == std::string::npos;
 }
 
 // Whether the tag at html[lt] is one that counts once no more text is kept:
@@ -256,7 +259,7 @@ private:
     unsigned line_ = 1;
 };
 
-}  // namespace
+} // namespace
 
 PageText ExtractPageText(std::string_view html, bool plainText)
 {
@@ -298,7 +301,8 @@ PageText ExtractPageText(std::string_view html, bool plainText)
         pos = ReadTag(html, lt, tag);
         if (!tag.end && IsRawTextElement(tag.name)) {
             const size_t close = FindEndTag(html, pos, tag.name);
-            const std::string_view content = html.substr(pos, close == std::string_view::npos ? std::string_view::npos : close - pos);
+            const std::string_view content =
+                html.substr(pos, close == std::string_view::npos ? std::string_view::npos : close - pos);
             if (tag.name == "script" && IsRunnableScript(tag) && page.scripts.size() < MaxScripts)
                 page.scripts.push_back({std::string(content), 0, lines.LineOf(pos)});
             if (tag.name == "title" && !page.title)

@@ -36,7 +36,7 @@ bool IsPlainText(const std::string& contentType)
     return AsciiLower(contentType).rfind("text/plain", 0) == 0;
 }
 
-}  // namespace
+} // namespace
 
 void WebView::LoadUrl(std::string url, wkeNavigationType type)
 {
@@ -78,7 +78,8 @@ void WebView::BeginLoad(Load load)
             if (callbacks_.loadingFinish) {
                 wkeStringImpl url{Utf8ToWide(oldUrl)};
                 wkeStringImpl reason{L"Cancelled by a newer load"};
-                callbacks_.loadingFinish.callback(Handle(), callbacks_.loadingFinish.param, &url, WKE_LOADING_CANCELED, &reason);
+                callbacks_.loadingFinish.callback(Handle(), callbacks_.loadingFinish.param, &url, WKE_LOADING_CANCELED,
+                                                  &reason);
             }
         });
     }
@@ -122,7 +123,8 @@ void WebView::StartLoad(uint32_t id)
         return;
     }
     if (callbacks_.loadUrlBegin) {
-        const bool handled = callbacks_.loadUrlBegin.callback(Handle(), callbacks_.loadUrlBegin.param, active_->url.c_str(), JobToken(id));
+        const bool handled = callbacks_.loadUrlBegin.callback(Handle(), callbacks_.loadUrlBegin.param,
+                                                              active_->url.c_str(), JobToken(id));
         if (!IsCurrent(id))
             return;
         if (handled) {
@@ -136,7 +138,8 @@ void WebView::StartLoad(uint32_t id)
     request.userAgent = UserAgent();
     request.cookies = cookies_;
     request.cancelled = active_->cancelled;
-    if (!StartFetch(std::move(request), [self = shared_from_this()](FetchResult result) { self->Deliver(std::move(result)); })) {
+    if (!StartFetch(std::move(request),
+                    [self = shared_from_this()](FetchResult result) { self->Deliver(std::move(result)); })) {
         Finish(id, WKE_LOADING_FAILED, "No worker thread for the load");
         return;
     }
@@ -148,7 +151,7 @@ void WebView::OnFetched(FetchResult result)
 {
     const uint32_t id = result.loadId;
     if (!IsCurrent(id))
-        return;  // replaced meanwhile; its cancelled callback is already queued
+        return; // replaced meanwhile; its cancelled callback is already queued
     if (!result.responded) {
         ShowFailure(result.finalUrl, result.failure);
         Finish(id, WKE_LOADING_FAILED, result.failure);
@@ -178,8 +181,9 @@ void WebView::Commit(uint32_t id, std::string url, const std::string& bytes, con
     page_ = ExtractPageText(source_, IsPlainText(contentType));
 
     if (callbacks_.loadUrlEnd) {
-        std::string body = bytes;  // the host may write into the buffer it gets
-        callbacks_.loadUrlEnd.callback(Handle(), callbacks_.loadUrlEnd.param, url.c_str(), JobToken(id), body.data(), static_cast<int>(body.size()));
+        std::string body = bytes; // the host may write into the buffer it gets
+        callbacks_.loadUrlEnd.callback(Handle(), callbacks_.loadUrlEnd.param, url.c_str(), JobToken(id), body.data(),
+                                       static_cast<int>(body.size()));
         if (!IsCurrent(id))
             return;
     }

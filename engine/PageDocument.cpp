@@ -11,7 +11,7 @@ constexpr size_t MaxListeners = 1000;
 // Ids found missing, remembered so that a loop asking for them does not read the page each time.
 constexpr size_t MaxMissingIds = 1000;
 
-}  // namespace
+} // namespace
 
 void ScriptContext::AddDocumentMembers()
 {
@@ -101,7 +101,9 @@ HRESULT ScriptContext::AddListener(ScriptCall& call)
     if (!call.Has(1) || call.args[1]->vt != VT_DISPATCH || !call.args[1]->pdispVal)
         return S_OK;
     const std::wstring type = call.Text(0);
-    auto* list = type == L"load" || type == L"onload" ? &loadListeners : type == L"DOMContentLoaded" ? &readyListeners : nullptr;
+    auto* list = type == L"load" || type == L"onload" ? &loadListeners
+                 : type == L"DOMContentLoaded"        ? &readyListeners
+                                                      : nullptr;
     if (!list || list->size() >= MaxListeners)
         return S_OK;
     call.args[1]->pdispVal->AddRef();

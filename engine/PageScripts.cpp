@@ -6,7 +6,7 @@ namespace {
 
 constexpr wchar_t StoppedMessage[] = L"A script of the page ran longer than 5 seconds and was stopped";
 
-}  // namespace
+} // namespace
 
 std::wstring JoinArguments(const ScriptCall& call)
 {
@@ -140,8 +140,11 @@ void ScriptContext::AddWindowMembers()
 
 void ScriptContext::AddConsoleMembers()
 {
-    const std::pair<const wchar_t*, wkeConsoleLevel> levels[] = {
-        {L"log", wkeLevelLog}, {L"info", wkeLevelInfo}, {L"warn", wkeLevelWarning}, {L"error", wkeLevelError}, {L"debug", wkeLevelDebug}};
+    const std::pair<const wchar_t*, wkeConsoleLevel> levels[] = {{L"log", wkeLevelLog},
+                                                                 {L"info", wkeLevelInfo},
+                                                                 {L"warn", wkeLevelWarning},
+                                                                 {L"error", wkeLevelError},
+                                                                 {L"debug", wkeLevelDebug}};
     for (const auto& [name, level] : levels) {
         console->AddMethod(name, [this, level](ScriptCall& call) {
             const std::wstring message = JoinArguments(call);

@@ -14,7 +14,8 @@ constexpr COLORREF LinkInk = RGB(0, 0, 238);
 // characters; other scripts break at spaces.
 bool BreaksAnywhere(wchar_t c)
 {
-    return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF);
+    return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFF00 && c <= 0xFFEF);
 }
 
 bool IsBreakSpace(wchar_t c)
@@ -27,7 +28,7 @@ bool IsHighSurrogate(wchar_t c)
     return c >= 0xD800 && c <= 0xDBFF;
 }
 
-}  // namespace
+} // namespace
 
 struct Renderer::Cursor {
     int x = Margin;
@@ -79,7 +80,7 @@ bool Renderer::Resize(int width, int height)
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down
+    info.bmiHeader.biHeight = -height; // top-down
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
@@ -124,9 +125,7 @@ void Renderer::Render(const PageText& page)
         if (cursor.done)
             break;
         switch (item.kind) {
-        case TextItem::Kind::LineBreak:
-            NewLine(cursor);
-            break;
+        case TextItem::Kind::LineBreak: NewLine(cursor); break;
         case TextItem::Kind::BlockBreak:
         case TextItem::Kind::ParagraphBreak:
             if (cursor.lineHasText)
@@ -134,9 +133,7 @@ void Renderer::Render(const PageText& page)
             if (item.kind == TextItem::Kind::ParagraphBreak && cursor.anyText)
                 cursor.gapPending = true;
             break;
-        case TextItem::Kind::Text:
-            DrawText(item, cursor);
-            break;
+        case TextItem::Kind::Text: DrawText(item, cursor); break;
         }
     }
     GdiFlush();
@@ -191,7 +188,8 @@ void Renderer::DrawPiece(std::wstring_view piece, const TextItem& item, Cursor& 
     if (cursor.x + extent.cx > right && drawn.size() > 1) {
         // A word wider than the whole line: split it where it overflows.
         int fit = 0;
-        GetTextExtentExPointW(dc_.Get(), drawn.c_str(), static_cast<int>(drawn.size()), std::max(right - cursor.x, 1), &fit, nullptr, &extent);
+        GetTextExtentExPointW(dc_.Get(), drawn.c_str(), static_cast<int>(drawn.size()), std::max(right - cursor.x, 1),
+                              &fit, nullptr, &extent);
         fit = std::clamp(fit, 1, static_cast<int>(drawn.size()) - 1);
         DrawPiece(piece.substr(0, static_cast<size_t>(fit)), item, cursor);
         if (!cursor.done) {
@@ -204,7 +202,8 @@ void Renderer::DrawPiece(std::wstring_view piece, const TextItem& item, Cursor& 
     TextOutW(dc_.Get(), cursor.x, cursor.y, drawn.c_str(), static_cast<int>(drawn.size()));
     if (item.link >= 0) {
         const RECT box{cursor.x, cursor.y, cursor.x + extent.cx, cursor.y + lineHeight_};
-        if (!links_.empty() && links_.back().link == item.link && links_.back().rect.top == box.top && links_.back().rect.right == box.left)
+        if (!links_.empty() && links_.back().link == item.link && links_.back().rect.top == box.top &&
+            links_.back().rect.right == box.left)
             links_.back().rect.right = box.right;
         else
             links_.push_back({box, item.link});

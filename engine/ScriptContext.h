@@ -37,13 +37,13 @@ struct ScriptContext {
     // Element lookups run here, not on the view's thread, so that their time
     // counts against the script's budget.
     std::string source;
-    std::map<std::wstring, ComPtr<DispatchObject>> elements;  // by id: the same object every time
+    std::map<std::wstring, ComPtr<DispatchObject>> elements; // by id: the same object every time
     std::set<std::wstring> missingIds;
     ComPtr<DispatchObject> body;
     std::vector<ComPtr<IDispatch>> readyListeners, loadListeners;
-    std::string* writes = nullptr;  // where document.write goes while the page loads
+    std::string* writes = nullptr; // where document.write goes while the page loads
     size_t written = 0;
-    unsigned line = 0;              // of the block running, for console messages
+    unsigned line = 0; // of the block running, for console messages
     std::map<unsigned, Timer> timers;
     unsigned nextTimer = 1;
 

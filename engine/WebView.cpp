@@ -36,7 +36,7 @@ std::unordered_map<WebView*, std::weak_ptr<WebView>>& LiveViews()
     return views;
 }
 
-}  // namespace
+} // namespace
 
 bool WebView::RegisterWindowClass()
 {
@@ -121,7 +121,7 @@ LRESULT WebView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_TIMER:
         if (ScriptsBusy())
-            return 0;  // comes again
+            return 0; // comes again
         if (wParam == RefreshTimer)
             OnRefreshTimer();
         else if (wParam == WatchdogTimer)
@@ -129,11 +129,8 @@ LRESULT WebView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         else if (wParam >= ScriptTimerBase)
             OnScriptTimer(static_cast<unsigned>(wParam - ScriptTimerBase));
         return 0;
-    case WM_PAINT:
-        OnPaint();
-        return 0;
-    case WM_ERASEBKGND:
-        return 1;
+    case WM_PAINT: OnPaint(); return 0;
+    case WM_ERASEBKGND: return 1;
     case WM_LBUTTONDOWN:
         SetFocus(window);
         pressedLink_ = LinkAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
@@ -142,24 +139,16 @@ LRESULT WebView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // A click gives the page the keyboard, as in a browser.
         SetFocus(window);
         return 0;
-    case WM_LBUTTONUP:
-        OnLeftButtonUp(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
-        return 0;
-    case WM_MOUSEMOVE:
-        OnMouseMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
-        return 0;
-    case WM_MOUSELEAVE:
-        OnMouseLeave();
-        return 0;
+    case WM_LBUTTONUP: OnLeftButtonUp(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)); return 0;
+    case WM_MOUSEMOVE: OnMouseMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)); return 0;
+    case WM_MOUSELEAVE: OnMouseLeave(); return 0;
     case WM_SETCURSOR:
         if (LOWORD(lParam) == HTCLIENT && hoveredLink_ >= 0) {
             SetCursor(LoadCursorW(nullptr, IDC_HAND));
             return TRUE;
         }
         return DefWindowProcW(window, message, wParam, lParam);
-    case WM_SIZE:
-        OnSize(LOWORD(lParam), HIWORD(lParam));
-        return 0;
+    case WM_SIZE: OnSize(LOWORD(lParam), HIWORD(lParam)); return 0;
     case WM_CLOSE:
         if (callbacks_.windowClosing && !callbacks_.windowClosing.callback(Handle(), callbacks_.windowClosing.param))
             return 0;
@@ -169,11 +158,8 @@ LRESULT WebView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (callbacks_.windowDestroy)
             callbacks_.windowDestroy.callback(Handle(), callbacks_.windowDestroy.param);
         return 0;
-    case WM_NCDESTROY:
-        OnNcDestroy();
-        return DefWindowProcW(window, message, wParam, lParam);
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_NCDESTROY: OnNcDestroy(); return DefWindowProcW(window, message, wParam, lParam);
+    default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
@@ -203,7 +189,8 @@ void WebView::Repaint()
         return;
     InvalidateRect(window_, nullptr, FALSE);
     if (callbacks_.paintUpdated)
-        callbacks_.paintUpdated.callback(Handle(), callbacks_.paintUpdated.param, renderer_.Dc(), 0, 0, renderer_.Width(), renderer_.Height());
+        callbacks_.paintUpdated.callback(Handle(), callbacks_.paintUpdated.param, renderer_.Dc(), 0, 0,
+                                         renderer_.Width(), renderer_.Height());
 }
 
 void WebView::OnNcDestroy()

@@ -12,7 +12,7 @@
 
 struct FormControl {
     const ControlLayout* layout = nullptr;
-    HWND window = nullptr;  // nullptr when the control could not be created or is gone
+    HWND window = nullptr; // nullptr when the control could not be created or is gone
 };
 
 class FormWindow {
@@ -50,6 +50,6 @@ private:
     HWND window_ = nullptr;
     std::vector<FormControl> controls_;
     HWND rememberedFocus_ = nullptr;
-    HWND modalOwner_ = nullptr;  // re-enabled when a modal window closes
+    HWND modalOwner_ = nullptr; // re-enabled when a modal window closes
     friend bool LoadWindow(const FormLayout&, HWND, bool);
 };

@@ -14,8 +14,7 @@ namespace {
 
 bool IsWordChar(char16_t c)
 {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_' ||
-           c == u'$';
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_' || c == u'$';
 }
 
 // Steps over a string literal starting at `at` (a quote); false if it never ends.
@@ -58,7 +57,8 @@ void CheckHarmless(std::u16string_view text)
                 ++end;
             const std::u16string_view word = text.substr(at, end - at);
             std::size_t after = end;
-            while (after < text.size() && (text[after] == u' ' || text[after] == u'\t' || text[after] == u'\n' || text[after] == u'\r'))
+            while (after < text.size() &&
+                   (text[after] == u' ' || text[after] == u'\t' || text[after] == u'\n' || text[after] == u'\r'))
                 ++after;
             const bool constant = word == u"true" || word == u"false" || word == u"null";
             const bool memberName = after < text.size() && text[after] == u':';

@@ -68,7 +68,7 @@ struct CrackedUrl {
     INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
     INTERNET_PORT port = 0;
     char host[HostNameSize] = {};
-    char path[UrlPathSize] = {};  // with the query and the fragment
+    char path[UrlPathSize] = {}; // with the query and the fragment
     char userName[UserNameSize] = {};
     char password[PasswordSize] = {};
 };
@@ -179,8 +179,8 @@ ByteBuffer FetchOnce(const AnsiText& url, const FetchLimits& limits, std::string
     HINTERNET sessionHandle = HttpSessionHandleTemp();
     if (!sessionHandle)
         return {};
-    InternetHandle connection(InternetConnectA(sessionHandle, parts.host, parts.port, parts.userName,
-        parts.password, INTERNET_SERVICE_HTTP, 0, 0));
+    InternetHandle connection(InternetConnectA(sessionHandle, parts.host, parts.port, parts.userName, parts.password,
+                                               INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection)
         return {};
 
@@ -189,8 +189,8 @@ ByteBuffer FetchOnce(const AnsiText& url, const FetchLimits& limits, std::string
     const std::string objectText(object);
     const char* acceptTypes[] = {AcceptTypeEntry, nullptr};
     // Declared after the connection, so it is closed first.
-    InternetHandle request(HttpOpenRequestA(connection.Get(), "GET", objectText.c_str(), "HTTP/1.0", nullptr,
-        acceptTypes, flags, 0));
+    InternetHandle request(
+        HttpOpenRequestA(connection.Get(), "GET", objectText.c_str(), "HTTP/1.0", nullptr, acceptTypes, flags, 0));
     if (!request)
         return {};
     // The window waits for this request: a service that stops sending must
@@ -254,8 +254,8 @@ ByteBuffer FetchOnceWithin(const AnsiText& url, const FetchLimits& limits, std::
         return {};
     }
     if (!TrySubmitThreadpoolCallback(RunPooledFetch, poolReference.get(), nullptr))
-        return FetchOnce(url, limits, redirect);  // no thread to spare: wait as long as it takes
-    poolReference.release();  // now the pool thread's
+        return FetchOnce(url, limits, redirect); // no thread to spare: wait as long as it takes
+    poolReference.release();                     // now the pool thread's
     std::unique_lock lock(fetch->mutex);
     if (!fetch->finished.wait_for(lock, std::chrono::milliseconds(limits.totalMs), [&] { return fetch->done; }))
         return {};

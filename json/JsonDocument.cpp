@@ -40,7 +40,7 @@ AnsiText Quote(bool valueIsJson)
     return valueIsJson ? AnsiText() : AnsiText("'");
 }
 
-}
+} // namespace
 
 JsonDocument::JsonDocument() : VariableName("da")
 {
@@ -109,8 +109,8 @@ bool JsonDocument::Parse(const AnsiText& text)
     std::optional<std::u16string> evaluable = EvaluableLiteral(std::u16string(wideText.begin(), wideText.end()));
     if (!evaluable)
         return false;
-    std::wstring script = L"var " + WideFromAnsi(VariableName) + L"=eval(" +
-                          std::wstring(evaluable->begin(), evaluable->end()) + L")";
+    std::wstring script =
+        L"var " + WideFromAnsi(VariableName) + L"=eval(" + std::wstring(evaluable->begin(), evaluable->end()) + L")";
     engine_.CallMethod("AddCode", std::wstring_view(script), ResultKind::Number);
     return Eval("null !=" + VariableName, ResultKind::Boolean).boolean;
 }
@@ -247,7 +247,8 @@ bool JsonDocument::HasMember(const AnsiText& path)
 int32_t JsonDocument::GetMemberNames(std::vector<AnsiText>& names, const AnsiText& path)
 {
     AnsiText list =
-        Eval("var ary=''; for (var key in " + BracketAwareOrRoot(path) + ") {ary=ary+ key+','; }", ResultKind::Text).text;
+        Eval("var ary=''; for (var key in " + BracketAwareOrRoot(path) + ") {ary=ary+ key+','; }", ResultKind::Text)
+            .text;
     list = ReplaceText(list, "toJSONString,", "");
     list = ReplaceText(list, "parseJSON,", "");
     Eval("ary=null", ResultKind::Variant);

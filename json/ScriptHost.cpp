@@ -43,8 +43,7 @@ BoundMember TakeBinding(DESCKIND descKind, BINDPTR& bindPtr, ITypeInfo* boundInf
         if (bindPtr.lptcomp)
             bindPtr.lptcomp->Release();
         break;
-    default:
-        break;
+    default: break;
     }
     return member;
 }
@@ -110,9 +109,9 @@ bool InvokeWith(Dispatch& target, VARIANT& argument, VARIANT* result)
         params.cNamedArgs = 1;
     }
     UINT argError = 0;
-    HRESULT hr = target.dispatch->Invoke(target.member.id, IID_NULL, GetUserDefaultLCID(),
-                                         static_cast<WORD>(target.member.kind), &params, isPut ? nullptr : result,
-                                         nullptr, &argError);
+    HRESULT hr =
+        target.dispatch->Invoke(target.member.id, IID_NULL, GetUserDefaultLCID(), static_cast<WORD>(target.member.kind),
+                                &params, isPut ? nullptr : result, nullptr, &argError);
     return SUCCEEDED(hr);
 }
 
@@ -126,7 +125,7 @@ bool ConvertTo(const Variant& from, VARTYPE type, Variant& to)
     return SUCCEEDED(VariantChangeType(to.Put(), direct.Get(), 0, type));
 }
 
-}
+} // namespace
 
 bool ScriptHost::CreateObject(const AnsiText& progId)
 {
@@ -197,8 +196,8 @@ ScriptResult ScriptHost::CallMethod(const AnsiText& name, const AnsiText& argume
 ScriptResult ScriptHost::CallMethod(const AnsiText& name, std::wstring_view argument, ResultKind kind)
 {
     ScriptResult result;
-    Dispatch target = BindMember(object_.Get(), name,
-                                 {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF});
+    Dispatch target =
+        BindMember(object_.Get(), name, {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF});
     if (!target.member.found)
         return result;
     Variant arg;
@@ -213,9 +212,7 @@ ScriptResult ScriptHost::CallMethod(const AnsiText& name, std::wstring_view argu
 
     Variant converted;
     switch (kind) {
-    case ResultKind::None:
-        result.ok = true;
-        break;
+    case ResultKind::None: result.ok = true; break;
     case ResultKind::Variant:
         result.ok = true;
         result.variant = std::move(returned);

@@ -61,10 +61,7 @@ private:
 class Bstr {
 public:
     Bstr() = default;
-    explicit Bstr(std::wstring_view text)
-        : str_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
-    {
-    }
+    explicit Bstr(std::wstring_view text) : str_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
     Bstr(Bstr&& other) noexcept : str_(std::exchange(other.str_, nullptr)) {}
     Bstr& operator=(Bstr&& other) noexcept
     {

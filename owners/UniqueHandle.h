@@ -75,7 +75,7 @@ using MemoryDc = UniqueHandle<HDC, MemoryDcTraits>;
 using KernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
 using OwnedWindow = UniqueHandle<HWND, WindowTraits>;
 using WindowsHook = UniqueHandle<HHOOK, WindowsHookTraits>;
-using ThreadTimer = UniqueHandle<UINT_PTR, ThreadTimerTraits>;  // a timer of the thread, SetTimer(nullptr, ...)
+using ThreadTimer = UniqueHandle<UINT_PTR, ThreadTimerTraits>; // a timer of the thread, SetTimer(nullptr, ...)
 using WindowDc = UniqueHandle<WindowDcHandle, WindowDcTraits>;
 
 // CreateFileW reports failure as INVALID_HANDLE_VALUE, not as nullptr.

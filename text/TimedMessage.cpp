@@ -13,7 +13,7 @@ namespace {
 
 using MessageBoxTimeoutWProc = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT, WORD, DWORD);
 
-constexpr char DefaultTitle[] = "\xD3\xD1\xC7\xE9\xCC\xE1\xD0\xD1";  // 友情提醒
+constexpr char DefaultTitle[] = "\xD3\xD1\xC7\xE9\xCC\xE1\xD0\xD1"; // 友情提醒
 constexpr uint32_t DefaultTimeoutMs = 5000;
 constexpr char MessageBoxClass[] = "#32770";
 
@@ -87,10 +87,7 @@ void CALLBACK EndBoxAtTimeout(HWND, UINT, UINT_PTR timerId, DWORD)
 // Keeps the box registered as this thread's innermost one while it is open.
 class OpenBoxScope {
 public:
-    explicit OpenBoxScope(OpenBox& open) : open_(open)
-    {
-        open_.outer = std::exchange(innermostBox, &open_);
-    }
+    explicit OpenBoxScope(OpenBox& open) : open_(open) { open_.outer = std::exchange(innermostBox, &open_); }
     ~OpenBoxScope() { innermostBox = open_.outer; }
     OpenBoxScope(const OpenBoxScope&) = delete;
     OpenBoxScope& operator=(const OpenBoxScope&) = delete;

@@ -4,7 +4,6 @@
 
 #include <climits>
 
-
 namespace {
 
 // Converts code units to the code page: asks for the size first, then fills
@@ -69,4 +68,3 @@ AnsiText Utf8ToAnsi(const ByteBuffer& utf8)
         return {};
     return WideToMultiByte(wide.data(), count + 1, CodePageGbk);
 }
-

@@ -48,7 +48,7 @@ void PaintBuffer::Paint(HWND host, HDC engineDc, int x, int y, int cx, int cy)
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof(info.bmiHeader);
         info.bmiHeader.biWidth = width_;
-        info.bmiHeader.biHeight = -height_;  // top-down
+        info.bmiHeader.biHeight = -height_; // top-down
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = 32;
         info.bmiHeader.biCompression = BI_RGB;

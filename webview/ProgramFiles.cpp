@@ -15,7 +15,7 @@ std::wstring ExecutableDirectory()
             path.resize(cchPath);
             break;
         }
-        path.resize(path.size() * 2);  // cut off: ask again with room to spare
+        path.resize(path.size() * 2); // cut off: ask again with room to spare
     }
     size_t lastSeparator = path.find_last_of(L'\\');
     return lastSeparator == std::wstring::npos ? std::wstring() : path.substr(0, lastSeparator);

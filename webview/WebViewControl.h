@@ -11,10 +11,10 @@
 // What the window loader passes when it creates a web view control.
 struct WebViewCreateParams {
     HWND parent = nullptr;
-    DWORD style = 0;                  // the form's style bits for the control
+    DWORD style = 0; // the form's style bits for the control
     UINT controlId = 0;
     int x = 0, y = 0, width = 0, height = 0;
-    const void* propertyBlock = nullptr;  // stored properties; may be empty
+    const void* propertyBlock = nullptr; // stored properties; may be empty
     size_t cbPropertyBlock = 0;
     uint32_t formId = 0;
     uint32_t unitId = 0;

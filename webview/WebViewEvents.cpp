@@ -111,8 +111,7 @@ bool WKE_CALL OnConfirmBox(wkeWebView, void* param, const wkeString message)
     return Answer(RaiseWithText(param, ConfirmEvent, message), true);
 }
 
-bool WKE_CALL OnPromptBox(wkeWebView, void* param, const wkeString message, const wkeString defaultResult,
-                          wkeString)
+bool WKE_CALL OnPromptBox(wkeWebView, void* param, const wkeString message, const wkeString defaultResult, wkeString)
 {
     WebViewControl* control = EventSource(param);
     if (!control)

@@ -57,10 +57,8 @@ LRESULT CALLBACK HostWindowProc(HWND host, UINT message, WPARAM wParam, LPARAM l
     case WM_CREATE:
     case WM_DESTROY:
     case WM_NCCREATE:
-    case WM_NCCALCSIZE:
-        return 0;
-    case WM_NCDESTROY:
-        return OnNcDestroy(host, control);
+    case WM_NCCALCSIZE: return 0;
+    case WM_NCDESTROY: return OnNcDestroy(host, control);
     default:
         if (IsViewInputMessage(message))
             return control->engineWindow ? SendMessageW(control->engineWindow, message, wParam, lParam) : 0;
@@ -84,8 +82,8 @@ bool RegisterHostClass()
     if (!RegisterClassExW(&windowClass)) {
         DWORD error = GetLastError();
         if (error != ERROR_CLASS_ALREADY_EXISTS) {
-            std::wstring text = std::wstring(L"UlowkeCtrl注册类失败\n类名 = ") + HostClassName +
-                                L"\n错误代码 = " + std::to_wstring(error);
+            std::wstring text = std::wstring(L"UlowkeCtrl注册类失败\n类名 = ") + HostClassName + L"\n错误代码 = " +
+                                std::to_wstring(error);
             MessageBoxW(nullptr, text.c_str(), L"窗口类注册失败", MB_OK);
             return false;
         }
@@ -136,10 +134,9 @@ HWND CreateWebViewControl(const WebViewCreateParams& params)
 
     // Until the end the object is not in the window, so a failure destroys
     // the window quietly.
-    OwnedWindow host(CreateWindowExW(0, HostClassName, nullptr, params.style | HostStyleBits, params.x, params.y,
-                                  params.width, params.height, params.parent,
-                                  reinterpret_cast<HMENU>(static_cast<UINT_PTR>(params.controlId)), nullptr,
-                                  control.get()));
+    OwnedWindow host(CreateWindowExW(
+        0, HostClassName, nullptr, params.style | HostStyleBits, params.x, params.y, params.width, params.height,
+        params.parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(params.controlId)), nullptr, control.get()));
     if (!host)
         return nullptr;
 

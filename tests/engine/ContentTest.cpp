@@ -53,7 +53,8 @@ TEST_F(EngineContent, GbkPagesAreConvertedToUtf8)
     server.AddRoute("/header", Reply::Ok(head + ChineseGbk + "</body></html>", "text/html; charset=GBK"));
     EXPECT_EQ(head + ChineseUtf8 + "</body></html>", SourceOf("/header"));
 
-    const std::string metaHead = "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\"></head><body>";
+    const std::string metaHead =
+        "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\"></head><body>";
     server.AddRoute("/meta", Reply::Ok(metaHead + ChineseGbk + "</body></html>", "text/html"));
     EXPECT_EQ(metaHead + ChineseUtf8 + "</body></html>", SourceOf("/meta"));
 
@@ -65,7 +66,8 @@ TEST_F(EngineContent, GbkPagesAreConvertedToUtf8)
 TEST_F(EngineContent, UndeclaredLegacyPageIsReadAsGbkForTitleAndSource)
 {
     // No charset in the header, no <meta>: older Chinese pages look like this.
-    const std::string page = "<html><head><title>" + ChineseGbk + "</title></head><body>" + ChineseGbk + "</body></html>";
+    const std::string page =
+        "<html><head><title>" + ChineseGbk + "</title></head><body>" + ChineseGbk + "</body></html>";
     server.AddRoute("/legacy", Reply::Ok(page, "text/html"));
     ViewHarness view;
     view.Load(server.Url("/legacy"));
@@ -74,7 +76,8 @@ TEST_F(EngineContent, UndeclaredLegacyPageIsReadAsGbkForTitleAndSource)
     EXPECT_EQ(ChineseUtf8, std::string(view.Api().getTitle(view.View())));
     ASSERT_EQ(1u, view.titles.size());
     EXPECT_EQ(ChineseUtf8, view.titles[0]);
-    EXPECT_EQ("<html><head><title>" + ChineseUtf8 + "</title></head><body>" + ChineseUtf8 + "</body></html>", view.Source());
+    EXPECT_EQ("<html><head><title>" + ChineseUtf8 + "</title></head><body>" + ChineseUtf8 + "</body></html>",
+              view.Source());
 }
 
 TEST_F(EngineContent, TitleIsUtf8EvenWhenTheDeclaredCharsetIsWrong)
@@ -89,7 +92,8 @@ TEST_F(EngineContent, TitleIsUtf8EvenWhenTheDeclaredCharsetIsWrong)
     const std::string title = view.Api().getTitle(view.View());
     ASSERT_FALSE(title.empty());
     EXPECT_EQ('a', title[0]);
-    EXPECT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, title.c_str(), -1, nullptr, 0), 0) << "not UTF-8: " << title;
+    EXPECT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, title.c_str(), -1, nullptr, 0), 0)
+        << "not UTF-8: " << title;
 }
 
 TEST_F(EngineContent, Gb18030PageKeepsItsFourByteCharacters)
@@ -98,7 +102,8 @@ TEST_F(EngineContent, Gb18030PageKeepsItsFourByteCharacters)
     // it) and a two-byte character.
     const std::string gb = "\x81\x30\x84\x36\x95\x32\x82\x36\xD6\xD0\x81\x35\xF4\x37";
     const std::string utf8 = "\xC2\xA5\xF0\xA0\x80\x80\xE4\xB8\xAD\xEE\x9F\x87";
-    server.AddRoute("/gb18030", Reply::Ok("<title>" + gb + "</title><body>" + gb + "</body>", "text/html; charset=GB18030"));
+    server.AddRoute("/gb18030",
+                    Reply::Ok("<title>" + gb + "</title><body>" + gb + "</body>", "text/html; charset=GB18030"));
     ViewHarness view;
     view.Load(server.Url("/gb18030"));
     ASSERT_TRUE(view.WaitForFinishes(1));
@@ -126,8 +131,9 @@ TEST_F(EngineContent, ServerErrorAndOddRepliesStillFinishOnce)
     EXPECT_EQ("<body>oops</body>", SourceOf("/500"));
     EXPECT_EQ("<body>until close</body>", SourceOf("/nolength"));
     EXPECT_EQ("", SourceOf("/empty"));
-    server.AddRoute("/chunked", Reply::Raw("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n"
-                                          "Connection: close\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"));
+    server.AddRoute("/chunked",
+                    Reply::Raw("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n"
+                               "Connection: close\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"));
     EXPECT_EQ("hello world", SourceOf("/chunked"));
     {
         // Cut short after 100 of its bytes: a failure, never a shorter page.
@@ -187,7 +193,8 @@ TEST_F(EngineContent, LoadHtmlShowsTheGivenDocument)
 
 TEST_F(EngineContent, PageIsPaintedAtTheViewsSize)
 {
-    server.AddRoute("/drawn", Reply::Ok("<body><script>var hidden = 1;</script>Text <a href=\"/next\">link</a></body>"));
+    server.AddRoute("/drawn",
+                    Reply::Ok("<body><script>var hidden = 1;</script>Text <a href=\"/next\">link</a></body>"));
     ViewHarness view(320, 200);
     view.Load(server.Url("/drawn"));
     ASSERT_TRUE(view.WaitForFinishes(1));
@@ -219,4 +226,4 @@ TEST_F(EngineContent, UserAgentIsBrowserLikeUnlessSet)
     EXPECT_EQ("/ua", requests[1].target);
 }
 
-}  // namespace
+} // namespace

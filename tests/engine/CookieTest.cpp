@@ -21,11 +21,13 @@ int RunChild(const std::string& filter, const std::wstring& cookieDir, const std
     SetEnvironmentVariableA(ChildUrlVar, url.c_str());
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=" + std::wstring(filter.begin(), filter.end());
+    std::wstring commandLine =
+        L"\"" + std::wstring(self) + L"\" --gtest_filter=" + std::wstring(filter.begin(), filter.end());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    const BOOL started =
+        CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
     SetEnvironmentVariableW(ChildDirVar, nullptr);
     SetEnvironmentVariableA(ChildUrlVar, nullptr);
     if (!started)
@@ -117,4 +119,4 @@ TEST(EngineCookieChild, LoadsWithStoredCookies)
     EXPECT_EQ(WKE_LOADING_SUCCEEDED, view.finishes[0].result);
 }
 
-}  // namespace
+} // namespace

@@ -51,7 +51,9 @@ TEST_F(EngineLoading, NavigationEndsInOneSucceededFinishOnTheViewsThread)
     EXPECT_EQ(server.Url("/page"), view.urlChanges[0]);
 
     // The document's events come in a browser's order, the finish last.
-    auto position = [&](const char* name) { return std::find(view.events.begin(), view.events.end(), name) - view.events.begin(); };
+    auto position = [&](const char* name) {
+        return std::find(view.events.begin(), view.events.end(), name) - view.events.begin();
+    };
     EXPECT_LT(position("navigation"), position("begin"));
     EXPECT_LT(position("begin"), position("url"));
     EXPECT_LT(position("url"), position("ready"));
@@ -144,7 +146,8 @@ TEST_F(EngineLoading, LoadsStartedBackToBackEachFinishOnce)
 
 TEST_F(EngineLoading, MetaRefreshLoadsThePageAgain)
 {
-    server.AddRoute("/again", Reply::Ok("<html><head><meta http-equiv=\"refresh\" content=\"0\"></head><body>again</body></html>"));
+    server.AddRoute(
+        "/again", Reply::Ok("<html><head><meta http-equiv=\"refresh\" content=\"0\"></head><body>again</body></html>"));
     ViewHarness view;
     view.Load(server.Url("/again"));
     ASSERT_TRUE(view.WaitForFinishes(2));
@@ -262,17 +265,20 @@ TEST_F(EngineLoading, FinishCallbackMayLoadAgainAndThenDestroyTheView)
     struct Host {
         ViewHarness* view;
         std::string secondUrl;
-        std::vector<std::string> sources;  // read inside the callback, as the program does
+        std::vector<std::string> sources; // read inside the callback, as the program does
     } host{&view, server.Url("/second"), {}};
-    view.Api().onLoadingFinish(view.View(), [](wkeWebView webView, void* param, const wkeString, wkeLoadingResult, const wkeString) {
-        auto* h = static_cast<Host*>(param);
-        const char* source = h->view->Api().getSource(webView);
-        h->sources.push_back(source ? source : "<null>");
-        if (h->sources.size() == 1)
-            h->view->Api().loadUrl(webView, h->secondUrl.c_str());
-        else
-            h->view->DestroyParent();
-    }, &host);
+    view.Api().onLoadingFinish(
+        view.View(),
+        [](wkeWebView webView, void* param, const wkeString, wkeLoadingResult, const wkeString) {
+            auto* h = static_cast<Host*>(param);
+            const char* source = h->view->Api().getSource(webView);
+            h->sources.push_back(source ? source : "<null>");
+            if (h->sources.size() == 1)
+                h->view->Api().loadUrl(webView, h->secondUrl.c_str());
+            else
+                h->view->DestroyParent();
+        },
+        &host);
     view.Load(server.Url("/first"));
     ASSERT_TRUE(view.PumpUntil([&] { return host.sources.size() >= 2; }));
     view.PumpFor(300);
@@ -300,4 +306,4 @@ TEST_F(EngineLoading, UnsupportedAddressFailsQuietly)
     EXPECT_EQ(nullptr, view.Api().getSource(nullptr));
 }
 
-}  // namespace
+} // namespace

@@ -263,8 +263,8 @@ TEST_F(HttpFetchTest, LongUrlsWithinTheLimitsGoOut)
     // Longer than the first canonical buffer of 2084 bytes, yet every part fits.
     server.AddRoute("/long", Reply::Ok("long url"));
     const std::string target = "/long?q=" + std::string(2000, 'q');
-    const std::string url = "http://" + std::string(120, 'u') + ":" + std::string(120, 'p') + "@127.0.0.1:" +
-                            std::to_string(server.Port()) + target;
+    const std::string url = "http://" + std::string(120, 'u') + ":" + std::string(120, 'p') +
+                            "@127.0.0.1:" + std::to_string(server.Port()) + target;
     ASSERT_GT(url.size(), 2084u);
     EXPECT_EQ("long url", Text(HttpFetch(url)));
     std::vector<RecordedRequest> requests = server.Requests();

@@ -135,7 +135,7 @@ TEST_F(ScriptHostTest, TextsCrossInCodePage936)
     // 答案 is B4 F0 B0 B8 in code page 936, U+7B54 U+6848 in UTF-16.
     EXPECT_EQ("\xB4\xF0\xB0\xB8", EvalText(host, "'\\u7b54\\u6848'"));
     EXPECT_EQ("7b54,6848", EvalText(host, "var t='\xB4\xF0\xB0\xB8'; t.charCodeAt(0).toString(16)+','+"
-                                           "t.charCodeAt(1).toString(16)"));
+                                          "t.charCodeAt(1).toString(16)"));
     // Thai has no place in code page 936: its default character comes back.
     EXPECT_EQ("a?b", EvalText(host, "'a'+String.fromCharCode(0x0E01)+'b'"));
     // A zero character ends the text rather than putting a zero byte in it.
@@ -157,13 +157,13 @@ TEST_F(ScriptHostTest, ConfinedEngineCannotReachTheSystem)
     ASSERT_TRUE(host.CreateObject(ScriptControlProgId));
     ASSERT_TRUE(host.WriteProperty("UseSafeSubset", true));
     ASSERT_TRUE(host.WriteProperty("Language", AnsiText("JavaScript")));
-    ScriptResult result = host.CallMethod(
-        "AddCode",
-        "var f=new ActiveXObject('Scripting.FileSystemObject').CreateTextFile('" + escaped + "',true); f.Close();",
-        ResultKind::None);
+    ScriptResult result = host.CallMethod("AddCode",
+                                          "var f=new ActiveXObject('Scripting.FileSystemObject').CreateTextFile('" +
+                                              escaped + "',true); f.Close();",
+                                          ResultKind::None);
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(target.c_str())) << "the script wrote " << target;
     DeleteFileA(target.c_str());
 }
 
-}
+} // namespace

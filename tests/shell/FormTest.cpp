@@ -267,7 +267,7 @@ void CALLBACK CloseModalWindow(HWND, UINT, UINT_PTR timer, DWORD)
     ownerWasDisabled = !IsWindowEnabled(modalOwner);
     SendMessageW(modal, WM_CLOSE, 0, 0);
     if (IsWindow(modal))
-        DestroyWindow(modal);  // the check below fails, but the modal loop still ends
+        DestroyWindow(modal); // the check below fails, but the modal loop still ends
 }
 
 TEST(FormModalTest, ModalLoadDisablesTheOwnerUntilTheWindowCloses)

@@ -57,9 +57,9 @@ ScratchDirectory::~ScratchDirectory()
 ByteBuffer ReadFileBytes(const std::wstring& path)
 {
     ByteBuffer bytes;
-    const KernelHandle file = OwnFile(CreateFileW(
-        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-        nullptr));
+    const KernelHandle file =
+        OwnFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr));
     if (!file)
         return bytes;
     LARGE_INTEGER size{};
