@@ -4,6 +4,8 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <string_view>
+#include <utility>
 
 #include "Charset.h"
 #include "EngineString.h"
@@ -31,6 +33,14 @@ std::string PercentDecode(std::string_view text)
     }
     return out;
 }
+
+// The features that are switched on or off, by their names in the list.
+constexpr std::pair<std::string_view, bool wkeWindowFeatures::*> FlagFeatures[] = {
+    {"menubar", &wkeWindowFeatures::menuBarVisible},       {"status", &wkeWindowFeatures::statusBarVisible},
+    {"toolbar", &wkeWindowFeatures::toolBarVisible},       {"location", &wkeWindowFeatures::locationBarVisible},
+    {"scrollbars", &wkeWindowFeatures::scrollbarsVisible}, {"resizable", &wkeWindowFeatures::resizable},
+    {"fullscreen", &wkeWindowFeatures::fullscreen},
+};
 
 // "width=300,height=200,left=10,top=20,menubar=yes": what window.open asks for.
 wkeWindowFeatures ParseFeatures(const std::string& features)
@@ -64,20 +74,10 @@ wkeWindowFeatures ParseFeatures(const std::string& features)
             f.x = number;
         else if (name == "top" || name == "screeny")
             f.y = number;
-        else if (name == "menubar")
-            f.menuBarVisible = on;
-        else if (name == "status")
-            f.statusBarVisible = on;
-        else if (name == "toolbar")
-            f.toolBarVisible = on;
-        else if (name == "location")
-            f.locationBarVisible = on;
-        else if (name == "scrollbars")
-            f.scrollbarsVisible = on;
-        else if (name == "resizable")
-            f.resizable = on;
-        else if (name == "fullscreen")
-            f.fullscreen = on;
+        for (const auto& [flagName, flag] : FlagFeatures) {
+            if (name == flagName)
+                f.*flag = on;
+        }
     }
     return f;
 }

@@ -37,24 +37,16 @@ private:
     T value_{};
 };
 
-struct InternetHandleTraits {
-    static void Close(HINTERNET h) { InternetCloseHandle(h); }
+// Traits for a handle that one platform function closes.
+template <auto CloseFunction>
+struct ClosedBy {
+    template <typename T>
+    static void Close(T h)
+    {
+        CloseFunction(h);
+    }
 };
-struct GdiObjectTraits {
-    static void Close(HGDIOBJ h) { DeleteObject(h); }
-};
-struct MemoryDcTraits {
-    static void Close(HDC h) { DeleteDC(h); }
-};
-struct KernelHandleTraits {
-    static void Close(HANDLE h) { CloseHandle(h); }
-};
-struct WindowTraits {
-    static void Close(HWND h) { DestroyWindow(h); }
-};
-struct WindowsHookTraits {
-    static void Close(HHOOK h) { UnhookWindowsHookEx(h); }
-};
+
 struct ThreadTimerTraits {
     static void Close(UINT_PTR id) { KillTimer(nullptr, id); }
 };
@@ -69,12 +61,12 @@ struct WindowDcTraits {
     static void Close(WindowDcHandle h) { ReleaseDC(h.window, h.dc); }
 };
 
-using InternetHandle = UniqueHandle<HINTERNET, InternetHandleTraits>;
-using GdiObject = UniqueHandle<HGDIOBJ, GdiObjectTraits>;
-using MemoryDc = UniqueHandle<HDC, MemoryDcTraits>;
-using KernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
-using OwnedWindow = UniqueHandle<HWND, WindowTraits>;
-using WindowsHook = UniqueHandle<HHOOK, WindowsHookTraits>;
+using InternetHandle = UniqueHandle<HINTERNET, ClosedBy<InternetCloseHandle>>;
+using GdiObject = UniqueHandle<HGDIOBJ, ClosedBy<DeleteObject>>;
+using MemoryDc = UniqueHandle<HDC, ClosedBy<DeleteDC>>;
+using KernelHandle = UniqueHandle<HANDLE, ClosedBy<CloseHandle>>;
+using OwnedWindow = UniqueHandle<HWND, ClosedBy<DestroyWindow>>;
+using WindowsHook = UniqueHandle<HHOOK, ClosedBy<UnhookWindowsHookEx>>;
 using ThreadTimer = UniqueHandle<UINT_PTR, ThreadTimerTraits>; // a timer of the thread, SetTimer(nullptr, ...)
 using WindowDc = UniqueHandle<WindowDcHandle, WindowDcTraits>;
 
