@@ -267,6 +267,7 @@ void AppDriver::Click(HWND window)
 
 testing::AssertionResult AppDriver::TypeInto(HWND box, std::wstring_view text, bool click, int attempts)
 {
+    attempts = std::clamp(attempts, 1, MaxInputAttempts);
     std::wstring expected;
     for (wchar_t c : text) {
         if (c == L'\n')
@@ -304,6 +305,7 @@ testing::AssertionResult AppDriver::ClickButton(HWND button, const std::function
 {
     if (!took && FocusedWindow() == button)
         return testing::AssertionFailure() << "the button has the focus already; a click could not be seen";
+    attempts = std::clamp(attempts, 1, MaxInputAttempts);
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         if (attempt > 1)
             fprintf(stderr, "AppDriver: the click was lost (foreground %p, focus %p); clicking again\n",
