@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/Form.h"
+#include "form/Form.h"
 #include "app/Startup.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)

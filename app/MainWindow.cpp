@@ -2,10 +2,11 @@
 
 #include <iterator>
 
-#include "app/ControlIds.h"
-#include "app/EventTable.h"
+#include "form/ControlIds.h"
+#include "form/EventTable.h"
 #include "lookup/AnswerRetrieval.h"
 #include "lookup/QuestionSubmission.h"
+#include "webview/WebViewControl.h"
 
 // The texts are code page 936 bytes, written as escapes so that the source
 // stays plain ASCII whatever the editor's encoding; the comment beside each
@@ -22,8 +23,8 @@ const ControlLayout MainWindowControls[] = {
     {WebViewId, ControlKind::WebView, 576, 88, 272, 224, "", true},
     // 透明标签2: "免费软件、严禁盗卖！！", red and centred.
     {NoticeLabelId, ControlKind::TransparentLabel, 16, 416, 312, 32,
-     "\xC3\xE2\xB7\xD1\xC8\xED\xBC\xFE\xA1\xA2\xD1\xCF\xBD\xFB\xB5\xC1\xC2\xF4\xA3\xA1\xA3\xA1", false,
-     0x0000FF, DT_CENTER},
+     "\xC3\xE2\xB7\xD1\xC8\xED\xBC\xFE\xA1\xA2\xD1\xCF\xBD\xFB\xB5\xC1\xC2\xF4\xA3\xA1\xA3\xA1", false, 0x0000FF,
+     DT_CENTER},
     // 透明标签1: "请输入题目：", black, left.
     {PromptLabelId, ControlKind::TransparentLabel, 17, 15, 160, 16, "\xC7\xEB\xCA\xE4\xC8\xEB\xCC\xE2\xC4\xBF\xA3\xBA",
      false, 0x000000, DT_LEFT},
@@ -54,9 +55,11 @@ void BindMainWindowEvents()
 const FormLayout MainWindow = {
     MainWindowId,
     MainWindowUnitId,
-    "\xC3\xE2\xB7\xD1" "Kelvora2.0 ",  // "免费Kelvora2.0 ", the trailing blank included
+    "\xC3\xE2\xB7\xD1"
+    "Kelvora2.0 ", // "免费Kelvora2.0 ", the trailing blank included
     353,
     480,
     MainWindowControls,
     BindMainWindowEvents,
+    CreateFormWebView,
 };

@@ -1,7 +1,7 @@
 #pragma once
-#include "app/FormLayout.h"
+#include "form/FormLayout.h"
 
 // The program's one window: the question box, the query button, the result
 // box, two labels and the unseen web view that loads the lookup page.
-// Its ids are in app/ControlIds.h.
+// Its ids are in form/ControlIds.h.
 extern const FormLayout MainWindow;

@@ -1,9 +1,9 @@
 #include "app/Startup.h"
 
 #include "app/EngineImage.h"
-#include "app/Form.h"
+#include "form/Form.h"
 #include "app/MainWindow.h"
-#include "app/ProgramFiles.h"
+#include "webview/ProgramFiles.h"
 
 int RunStartup()
 {

@@ -9,7 +9,7 @@
 namespace {
 
 // Where the platform has no GB18030 tables (Wine has none), ours decode it.
-constexpr UINT kGb18030 = 54936;
+constexpr UINT Gb18030CodePage = 54936;
 
 struct CharsetCodePage {
     const char* name;
@@ -18,22 +18,23 @@ struct CharsetCodePage {
 
 // Names as pages write them; the Chinese ones map to their supersets, as
 // browsers do, so a "gb2312" page with GBK characters still converts whole.
-constexpr CharsetCodePage kCharsets[] = {
-    {"gbk", 936}, {"gb2312", 936}, {"x-gbk", 936}, {"cp936", 936}, {"windows-936", 936},
-    {"gb_2312-80", 936}, {"euc-cn", 936}, {"gb18030", kGb18030}, {"big5", 950}, {"big5-hkscs", 950},
-    {"shift_jis", 932}, {"shift-jis", 932}, {"sjis", 932}, {"x-sjis", 932}, {"windows-31j", 932},
-    {"euc-jp", 20932}, {"euc-kr", 949}, {"ks_c_5601-1987", 949}, {"iso-8859-1", 1252},
-    {"latin1", 1252}, {"us-ascii", 1252}, {"ascii", 1252}, {"windows-1250", 1250},
-    {"windows-1251", 1251}, {"windows-1252", 1252}, {"windows-1253", 1253}, {"windows-1254", 1254},
-    {"windows-1255", 1255}, {"windows-1256", 1256}, {"windows-1257", 1257}, {"windows-1258", 1258},
-    {"koi8-r", 20866}, {"koi8-u", 21866}, {"iso-8859-2", 28592}, {"iso-8859-5", 28595},
-    {"iso-8859-7", 28597}, {"iso-8859-9", 28599}, {"iso-8859-15", 28605}, {"utf-16", 1200},
-    {"utf-16le", 1200}, {"utf-16be", 1201},
+constexpr CharsetCodePage Charsets[] = {
+    {"gbk", 936},           {"gb2312", 936},         {"x-gbk", 936},         {"cp936", 936},
+    {"windows-936", 936},   {"gb_2312-80", 936},     {"euc-cn", 936},        {"gb18030", Gb18030CodePage},
+    {"big5", 950},          {"big5-hkscs", 950},     {"shift_jis", 932},     {"shift-jis", 932},
+    {"sjis", 932},          {"x-sjis", 932},         {"windows-31j", 932},   {"euc-jp", 20932},
+    {"euc-kr", 949},        {"ks_c_5601-1987", 949}, {"iso-8859-1", 1252},   {"latin1", 1252},
+    {"us-ascii", 1252},     {"ascii", 1252},         {"windows-1250", 1250}, {"windows-1251", 1251},
+    {"windows-1252", 1252}, {"windows-1253", 1253},  {"windows-1254", 1254}, {"windows-1255", 1255},
+    {"windows-1256", 1256}, {"windows-1257", 1257},  {"windows-1258", 1258}, {"koi8-r", 20866},
+    {"koi8-u", 21866},      {"iso-8859-2", 28592},   {"iso-8859-5", 28595},  {"iso-8859-7", 28597},
+    {"iso-8859-9", 28599},  {"iso-8859-15", 28605},  {"utf-16", 1200},       {"utf-16le", 1200},
+    {"utf-16be", 1201},
 };
 
 UINT CodePageForCharset(std::string_view charset)
 {
-    for (const auto& entry : kCharsets) {
+    for (const auto& entry : Charsets) {
         if (charset == entry.name)
             return entry.codePage;
     }
@@ -65,7 +66,8 @@ std::string CharsetFromMetaTags(std::string_view body)
     size_t pos = 0;
     while ((pos = lower.find("<meta", pos)) != std::string::npos) {
         const size_t tagEnd = lower.find('>', pos);
-        const std::string_view tag = std::string_view(lower).substr(pos, tagEnd == std::string::npos ? std::string::npos : tagEnd - pos);
+        const std::string_view tag =
+            std::string_view(lower).substr(pos, tagEnd == std::string::npos ? std::string::npos : tagEnd - pos);
         const size_t charsetPos = tag.find("charset=");
         if (charsetPos != std::string_view::npos) {
             std::string value = CharsetValueAt(tag, charsetPos);
@@ -83,7 +85,7 @@ std::wstring BytesToWide(std::string_view bytes, UINT codePage)
 {
     if (bytes.empty())
         return {};
-    if (codePage == kGb18030 && !IsValidCodePage(kGb18030))
+    if (codePage == Gb18030CodePage && !IsValidCodePage(Gb18030CodePage))
         return Gb18030ToWide(bytes);
     if (codePage == 1200 || codePage == 1201) {
         std::wstring wide(bytes.size() / 2, L'\0');
@@ -104,7 +106,7 @@ std::wstring BytesToWide(std::string_view bytes, UINT codePage)
     return wide;
 }
 
-}  // namespace
+} // namespace
 
 std::string AsciiLower(std::string_view text)
 {
@@ -125,7 +127,8 @@ std::string WideToUtf8(std::wstring_view wide)
 {
     if (wide.empty())
         return {};
-    const int cb = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    const int cb =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
     if (cb <= 0)
         return {};
     std::string utf8(static_cast<size_t>(cb), '\0');
@@ -175,7 +178,11 @@ std::string UndeclaredCharset(std::string_view body)
     size_t utf8Good = 0, utf8Bad = 0;
     for (size_t i = 0; i < body.size();) {
         const unsigned b = at(i);
-        const size_t length = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+        const size_t length = b < 0x80                 ? 1
+                              : b >= 0xC2 && b <= 0xDF ? 2
+                              : b >= 0xE0 && b <= 0xEF ? 3
+                              : b >= 0xF0 && b <= 0xF4 ? 4
+                                                       : 0;
         bool whole = length > 0 && i + length <= body.size();
         for (size_t k = 1; whole && k < length; ++k)
             whole = (at(i + k) & 0xC0) == 0x80;
@@ -206,8 +213,10 @@ std::string UndeclaredCharset(std::string_view body)
         if (b >= 0x81 && b <= 0xFE && trail >= 0x40 && trail <= 0xFE && trail != 0x7F) {
             ++gbGood;
             i += 2;
-        } else if (b >= 0x81 && b <= 0xFE && Gb18030FourByteCodePoint(static_cast<unsigned char>(b), static_cast<unsigned char>(trail),
-                                                                      static_cast<unsigned char>(at(i + 2)), static_cast<unsigned char>(at(i + 3)))) {
+        } else if (b >= 0x81 && b <= 0xFE &&
+                   Gb18030FourByteCodePoint(static_cast<unsigned char>(b), static_cast<unsigned char>(trail),
+                                            static_cast<unsigned char>(at(i + 2)),
+                                            static_cast<unsigned char>(at(i + 3)))) {
             ++gbGood;
             i += 4;
         } else {

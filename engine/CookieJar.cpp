@@ -11,9 +11,9 @@
 
 namespace {
 
-constexpr size_t kMaxCookies = 3000;
-constexpr size_t kMaxCookieBytes = 4096;
-constexpr char kJarHeader[] = "# cookie jar 1";
+constexpr size_t MaxCookies = 3000;
+constexpr size_t MaxCookieBytes = 4096;
+constexpr char JarHeader[] = "# cookie jar 1";
 
 int64_t UnixNow()
 {
@@ -82,10 +82,11 @@ std::string DefaultCookiePath(const Url& url)
 
 bool HasControlBytes(std::string_view text)
 {
-    return std::any_of(text.begin(), text.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n' || c == '\0'; });
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return c == '\t' || c == '\r' || c == '\n' || c == '\0'; });
 }
 
-}  // namespace
+} // namespace
 
 std::shared_ptr<CookieJar> CookieJar::ForDirectory(const std::wstring& directory)
 {
@@ -153,7 +154,8 @@ std::string CookieJar::HeaderFor(const Url& url, bool forScript)
             matching.push_back(&cookie);
     }
     // Longer paths first, as browsers send them.
-    std::stable_sort(matching.begin(), matching.end(), [](const Cookie* a, const Cookie* b) { return a->path.size() > b->path.size(); });
+    std::stable_sort(matching.begin(), matching.end(),
+                     [](const Cookie* a, const Cookie* b) { return a->path.size() > b->path.size(); });
     std::string header;
     for (const Cookie* cookie : matching) {
         if (!header.empty())
@@ -180,7 +182,7 @@ void CookieJar::StoreFromResponse(const Url& url, const std::vector<std::string>
 
 bool CookieJar::StoreOne(const Url& url, std::string_view header, int64_t now)
 {
-    if (header.size() > kMaxCookieBytes || HasControlBytes(header))
+    if (header.size() > MaxCookieBytes || HasControlBytes(header))
         return false;
     Cookie cookie;
     const size_t firstSemicolon = header.find(';');
@@ -195,7 +197,8 @@ bool CookieJar::StoreOne(const Url& url, std::string_view header, int64_t now)
 
     bool deleteIt = false;
     bool haveMaxAge = false;
-    std::string_view attributes = firstSemicolon == std::string_view::npos ? std::string_view() : header.substr(firstSemicolon + 1);
+    std::string_view attributes =
+        firstSemicolon == std::string_view::npos ? std::string_view() : header.substr(firstSemicolon + 1);
     while (!attributes.empty()) {
         const size_t next = attributes.find(';');
         const std::string_view attribute = Trim(attributes.substr(0, next));
@@ -248,7 +251,7 @@ bool CookieJar::StoreOne(const Url& url, std::string_view header, int64_t now)
     }
     if (deleteIt)
         return false;
-    if (cookies_.size() >= kMaxCookies)
+    if (cookies_.size() >= MaxCookies)
         cookies_.erase(cookies_.begin());
     cookies_.push_back(std::move(cookie));
     return true;
@@ -295,7 +298,7 @@ void CookieJar::Load()
         cookie.expires = std::strtoll(fields[5].c_str(), nullptr, 10);
         cookie.name = fields[6];
         cookie.value = std::string(line.substr(start));
-        if (cookies_.size() < kMaxCookies)
+        if (cookies_.size() < MaxCookies)
             cookies_.push_back(std::move(cookie));
     }
     DropExpired(UnixNow());
@@ -307,7 +310,7 @@ void CookieJar::Save() const
         return;
     // Session cookies are kept too: the tool's restart is not the end of the
     // service's session.
-    std::string content = std::string(kJarHeader) + "\n";
+    std::string content = std::string(JarHeader) + "\n";
     for (const Cookie& c : cookies_) {
         content += c.domain + '\t' + (c.hostOnly ? "1" : "0") + '\t' + c.path + '\t' + (c.secure ? "1" : "0") + '\t' +
                    (c.httpOnly ? "1" : "0") + '\t' + std::to_string(c.expires) + '\t' + c.name + '\t' + c.value + '\n';

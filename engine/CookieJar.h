@@ -34,7 +34,7 @@ private:
     struct Cookie {
         std::string name, value, domain, path;
         bool hostOnly = true, secure = false, httpOnly = false;
-        int64_t expires = 0;  // Unix seconds; 0 for a cookie without an expiry
+        int64_t expires = 0; // Unix seconds; 0 for a cookie without an expiry
     };
 
     std::string HeaderFor(const Url& url, bool forScript);
@@ -44,6 +44,6 @@ private:
     void Save() const;
 
     std::mutex mutex_;
-    std::wstring filePath_;  // empty: memory only
+    std::wstring filePath_; // empty: memory only
     std::vector<Cookie> cookies_;
 };

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "json/ComOwners.h"
+#include "owners/ComOwners.h"
 
 bool ScriptCall::Has(size_t index) const
 {
@@ -25,7 +25,8 @@ std::wstring ScriptCall::Text(size_t index) const
     default: break;
     }
     Variant text;
-    if (FAILED(VariantChangeTypeEx(text.Get(), const_cast<VARIANT*>(value), LOCALE_INVARIANT, 0, VT_BSTR)) || !text.Get()->bstrVal)
+    if (FAILED(VariantChangeTypeEx(text.Get(), const_cast<VARIANT*>(value), LOCALE_INVARIANT, 0, VT_BSTR)) ||
+        !text.Get()->bstrVal)
         return L"";
     return std::wstring(text.Get()->bstrVal, SysStringLen(text.Get()->bstrVal));
 }
@@ -35,7 +36,8 @@ double ScriptCall::Number(size_t index, double fallback) const
     if (!Has(index))
         return fallback;
     Variant number;
-    if (FAILED(VariantChangeTypeEx(number.Get(), args[index], LOCALE_INVARIANT, 0, VT_R8)) || std::isnan(number.Get()->dblVal))
+    if (FAILED(VariantChangeTypeEx(number.Get(), args[index], LOCALE_INVARIANT, 0, VT_R8)) ||
+        std::isnan(number.Get()->dblVal))
         return fallback;
     return number.Get()->dblVal;
 }
@@ -163,7 +165,7 @@ STDMETHODIMP DispatchObject::GetDispID(BSTR name, DWORD options, DISPID* id)
     forwarding_ = false;
     if (FAILED(hr) || otherId == DISPID_UNKNOWN)
         return DISP_E_UNKNOWNNAME;
-    *id = kForwardedBase + static_cast<DISPID>(otherIds_.size());
+    *id = ForwardedBase + static_cast<DISPID>(otherIds_.size());
     otherIds_.push_back(otherId);
     forwardedIds_.emplace(std::move(key), *id);
     return S_OK;
@@ -175,15 +177,17 @@ STDMETHODIMP DispatchObject::GetNameSpaceParent(IUnknown** parent)
     return E_NOTIMPL;
 }
 
-STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* error, UINT*)
+STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                    EXCEPINFO* error, UINT*)
 {
     return InvokeEx(id, lcid, flags, params, result, error, nullptr);
 }
 
-STDMETHODIMP DispatchObject::InvokeEx(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* error, IServiceProvider* caller)
+STDMETHODIMP DispatchObject::InvokeEx(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                      EXCEPINFO* error, IServiceProvider* caller)
 {
-    if (id >= kForwardedBase) {
-        const size_t index = static_cast<size_t>(id - kForwardedBase);
+    if (id >= ForwardedBase) {
+        const size_t index = static_cast<size_t>(id - ForwardedBase);
         if (!other_ || index >= otherIds_.size())
             return DISP_E_MEMBERNOTFOUND;
         DISPPARAMS none{};

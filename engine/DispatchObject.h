@@ -9,14 +9,14 @@
 #include <unordered_map>
 #include <vector>
 
-#include "json/ComOwners.h"
+#include "owners/ComOwners.h"
 
 // One call of a host member from a page's script, arguments in the script's
 // order. For a property write, argument 0 is the value written.
 struct ScriptCall {
     WORD flags = 0;
     std::vector<VARIANT*> args;
-    VARIANT* result = nullptr;  // may be null
+    VARIANT* result = nullptr; // may be null
 
     bool IsPut() const { return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0; }
     bool Has(size_t index) const;
@@ -59,8 +59,14 @@ public:
     enum class Kind { Method, Property };
     DispatchObject() = default;
 
-    void AddMethod(const wchar_t* name, MemberHandler handler) { members_.push_back({name, Kind::Method, std::move(handler)}); }
-    void AddProperty(const wchar_t* name, MemberHandler handler) { members_.push_back({name, Kind::Property, std::move(handler)}); }
+    void AddMethod(const wchar_t* name, MemberHandler handler)
+    {
+        members_.push_back({name, Kind::Method, std::move(handler)});
+    }
+    void AddProperty(const wchar_t* name, MemberHandler handler)
+    {
+        members_.push_back({name, Kind::Property, std::move(handler)});
+    }
     // What calling or reading the object itself gives.
     void SetValue(MemberHandler handler) { value_ = std::move(handler); }
     // Names of no member are looked up, read, written and created on other
@@ -76,9 +82,11 @@ public:
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* error, UINT*) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* error,
+                        UINT*) override;
     STDMETHODIMP GetDispID(BSTR name, DWORD options, DISPID* id) override;
-    STDMETHODIMP InvokeEx(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* error, IServiceProvider* caller) override;
+    STDMETHODIMP InvokeEx(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* error,
+                          IServiceProvider* caller) override;
     STDMETHODIMP DeleteMemberByName(BSTR, DWORD) override { return S_FALSE; }
     STDMETHODIMP DeleteMemberByDispID(DISPID) override { return S_FALSE; }
     STDMETHODIMP GetMemberProperties(DISPID, DWORD, DWORD*) override { return E_NOTIMPL; }
@@ -96,14 +104,15 @@ private:
         MemberHandler handler;
     };
     // Ids of forwarded names start here; members have 1 to members_.size().
-    static constexpr DISPID kForwardedBase = 0x10000;
+    static constexpr DISPID ForwardedBase = 0x10000;
     HRESULT CallMember(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result);
 
     ReferenceCount references_;
     std::vector<Member> members_;
     MemberHandler value_;
     ComPtr<IDispatchEx> other_;
-    std::unordered_map<std::wstring, DISPID> forwardedIds_;  // name to our id
+    std::unordered_map<std::wstring, DISPID> forwardedIds_; // name to our id
     std::vector<DISPID> otherIds_;
-    bool forwarding_ = false;  // inside other's GetDispID                          // our id - kForwardedBase to other's id
+    bool forwarding_ =
+        false; // inside other's GetDispID                          // our id - ForwardedBase to other's id
 };

@@ -11,18 +11,18 @@ namespace {
 
 std::atomic<bool> g_initialized{false};
 
-}  // namespace
+} // namespace
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
 {
     return TRUE;
 }
 
-#define WKE_REGISTRATION(exportName, slot, CallbackType)                              \
+#define WKE_REGISTRATION(exportName, slot, CallbackType)                             \
     void WKE_CALL exportName(wkeWebView webView, CallbackType callback, void* param) \
-    {                                                                                 \
-        if (auto view = WebView::Find(webView))                                       \
-            view->Callbacks().slot = {callback, param};                               \
+    {                                                                                \
+        if (auto view = WebView::Find(webView))                                      \
+            view->Callbacks().slot = {callback, param};                              \
     }
 
 extern "C" {
@@ -150,5 +150,4 @@ WKE_REGISTRATION(wkeOnLoadUrlBegin, loadUrlBegin, wkeLoadUrlBeginCallback)
 WKE_REGISTRATION(wkeOnLoadUrlEnd, loadUrlEnd, wkeLoadUrlEndCallback)
 WKE_REGISTRATION(wkeOnWindowClosing, windowClosing, wkeWindowClosingCallback)
 WKE_REGISTRATION(wkeOnWindowDestroy, windowDestroy, wkeWindowDestroyCallback)
-
 }

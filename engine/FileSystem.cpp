@@ -2,17 +2,7 @@
 
 #include <windows.h>
 
-#include "Handles.h"
-
-namespace {
-
-// CreateFileW fails with INVALID_HANDLE_VALUE, not null.
-KernelHandle OwnFile(HANDLE file)
-{
-    return KernelHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
-}
-
-}  // namespace
+#include "owners/UniqueHandle.h"
 
 bool CreateDirectoryTree(const std::wstring& path)
 {
@@ -32,16 +22,20 @@ bool CreateDirectoryTree(const std::wstring& path)
 
 std::string ReadWholeFile(const std::wstring& path, size_t maxBytes)
 {
-    const KernelHandle file = OwnFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const KernelHandle file =
+        OwnFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return {};
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 || static_cast<unsigned long long>(size.QuadPart) > maxBytes)
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > maxBytes)
         return {};
     std::string content(static_cast<size_t>(size.QuadPart), '\0');
     DWORD cbRead = 0;
-    if (!content.empty() && (!ReadFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &cbRead, nullptr) || cbRead != content.size()))
+    if (!content.empty() &&
+        (!ReadFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &cbRead, nullptr) ||
+         cbRead != content.size()))
         return {};
     return content;
 }
@@ -50,12 +44,14 @@ bool WriteWholeFileAtomically(const std::wstring& path, const std::string& conte
 {
     const std::wstring temporary = path + L".tmp" + std::to_wstring(GetCurrentProcessId());
     {
-        KernelHandle file = OwnFile(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        KernelHandle file = OwnFile(
+            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             return false;
         DWORD cbWritten = 0;
-        if (!content.empty() && (!WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &cbWritten, nullptr) ||
-                                 cbWritten != content.size())) {
+        if (!content.empty() &&
+            (!WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &cbWritten, nullptr) ||
+             cbWritten != content.size())) {
             file.Reset();
             DeleteFileW(temporary.c_str());
             return false;

@@ -9,18 +9,19 @@ namespace {
 
 bool IsVoidElement(std::string_view name)
 {
-    for (const char* empty : {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "param", "source", "track", "wbr"}) {
+    for (const char* empty : {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "param",
+                              "source", "track", "wbr"}) {
         if (name == empty)
             return true;
     }
     return false;
 }
 
-// Where the content of the element whose start tag ends at pos stops: its own
-// end tag, counting nested elements of the same name; without one, the page's end.
-size_t ContentEnd(std::string_view html, size_t pos, std::string_view name)
+// The next tag at or after pos, past text, comments and declarations: reads
+// it into tag, moves pos past it and gives the position of its '<'; npos at
+// the page's end.
+size_t ReadNextTag(std::string_view html, size_t& pos, Tag& tag)
 {
-    int depth = 1;
     while (pos < html.size()) {
         const size_t lt = html.find('<', pos);
         if (lt == std::string_view::npos)
@@ -33,8 +34,22 @@ size_t ContentEnd(std::string_view html, size_t pos, std::string_view name)
             pos = SkipCommentOrDeclaration(html, lt);
             continue;
         }
-        Tag tag;
         pos = ReadTag(html, lt, tag);
+        return lt;
+    }
+    return std::string_view::npos;
+}
+
+// Where the content of the element whose start tag ends at pos stops: its own
+// end tag, counting nested elements of the same name; without one, the page's end.
+size_t ContentEnd(std::string_view html, size_t pos, std::string_view name)
+{
+    int depth = 1;
+    for (;;) {
+        Tag tag;
+        const size_t lt = ReadNextTag(html, pos, tag);
+        if (lt == std::string_view::npos)
+            break;
         if (tag.name == name && (tag.end ? --depth : ++depth) == 0)
             return lt;
         if (!tag.end && IsRawTextElement(tag.name))
@@ -47,20 +62,10 @@ size_t ContentEnd(std::string_view html, size_t pos, std::string_view name)
 std::optional<HtmlElement> FindElement(std::string_view html, const std::function<bool(const Tag&)>& fits)
 {
     size_t pos = 0;
-    while (pos < html.size()) {
-        const size_t lt = html.find('<', pos);
-        if (lt == std::string_view::npos)
-            break;
-        if (!StartsMarkup(html, lt)) {
-            pos = lt + 1;
-            continue;
-        }
-        if (html[lt + 1] == '!' || html[lt + 1] == '?') {
-            pos = SkipCommentOrDeclaration(html, lt);
-            continue;
-        }
+    for (;;) {
         HtmlElement element;
-        pos = ReadTag(html, lt, element.tag);
+        if (ReadNextTag(html, pos, element.tag) == std::string_view::npos)
+            break;
         const bool rawText = !element.tag.end && IsRawTextElement(element.tag.name);
         if (!element.tag.end && fits(element.tag)) {
             size_t end = pos;
@@ -79,7 +84,7 @@ std::optional<HtmlElement> FindElement(std::string_view html, const std::functio
     return std::nullopt;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<HtmlElement> FindElementById(std::string_view html, std::string_view id)
 {

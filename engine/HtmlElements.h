@@ -8,8 +8,8 @@
 // Elements of a served page as its scripts read them (getElementById,
 // document.body): found in the UTF-8 source, not in a tree.
 struct HtmlElement {
-    Tag tag;                // the start tag: name and attributes
-    std::string innerHtml;  // UTF-8, as written between the start and the end tag
+    Tag tag;               // the start tag: name and attributes
+    std::string innerHtml; // UTF-8, as written between the start and the end tag
 };
 
 // The first element whose id is exactly id; none when there is no such one.

@@ -10,16 +10,15 @@ struct NamedEntity {
 };
 
 // The references pages really use; anything else stays as written.
-constexpr NamedEntity kEntities[] = {
-    {"amp", U'&'}, {"lt", U'<'}, {"gt", U'>'}, {"quot", U'"'}, {"apos", U'\''}, {"nbsp", 0xA0},
-    {"copy", 0xA9}, {"reg", 0xAE}, {"trade", 0x2122}, {"middot", 0xB7}, {"hellip", 0x2026},
-    {"mdash", 0x2014}, {"ndash", 0x2013}, {"laquo", 0xAB}, {"raquo", 0xBB}, {"ldquo", 0x201C},
-    {"rdquo", 0x201D}, {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"times", 0xD7}, {"divide", 0xF7},
-    {"yen", 0xA5}, {"euro", 0x20AC}, {"pound", 0xA3}, {"cent", 0xA2}, {"sect", 0xA7}, {"deg", 0xB0},
-    {"plusmn", 0xB1}, {"para", 0xB6}, {"bull", 0x2022}, {"emsp", 0x2003}, {"ensp", 0x2002},
-    {"thinsp", 0x2009}, {"zwj", 0x200D}, {"zwnj", 0x200C}, {"larr", 0x2190}, {"rarr", 0x2192},
-    {"uarr", 0x2191}, {"darr", 0x2193}, {"hearts", 0x2665}, {"iexcl", 0xA1}, {"iquest", 0xBF},
-    {"shy", 0xAD}, {"frac12", 0xBD}, {"frac14", 0xBC}, {"frac34", 0xBE}, {"sup2", 0xB2}, {"micro", 0xB5},
+constexpr NamedEntity Entities[] = {
+    {"amp", U'&'},     {"lt", U'<'},     {"gt", U'>'},       {"quot", U'"'},     {"apos", U'\''},    {"nbsp", 0xA0},
+    {"copy", 0xA9},    {"reg", 0xAE},    {"trade", 0x2122},  {"middot", 0xB7},   {"hellip", 0x2026}, {"mdash", 0x2014},
+    {"ndash", 0x2013}, {"laquo", 0xAB},  {"raquo", 0xBB},    {"ldquo", 0x201C},  {"rdquo", 0x201D},  {"lsquo", 0x2018},
+    {"rsquo", 0x2019}, {"times", 0xD7},  {"divide", 0xF7},   {"yen", 0xA5},      {"euro", 0x20AC},   {"pound", 0xA3},
+    {"cent", 0xA2},    {"sect", 0xA7},   {"deg", 0xB0},      {"plusmn", 0xB1},   {"para", 0xB6},     {"bull", 0x2022},
+    {"emsp", 0x2003},  {"ensp", 0x2002}, {"thinsp", 0x2009}, {"zwj", 0x200D},    {"zwnj", 0x200C},   {"larr", 0x2190},
+    {"rarr", 0x2192},  {"uarr", 0x2191}, {"darr", 0x2193},   {"hearts", 0x2665}, {"iexcl", 0xA1},    {"iquest", 0xBF},
+    {"shy", 0xAD},     {"frac12", 0xBD}, {"frac14", 0xBC},   {"frac34", 0xBE},   {"sup2", 0xB2},     {"micro", 0xB5},
 };
 
 // Written without the semicolon, browsers still read these.
@@ -93,7 +92,7 @@ size_t ReadReference(std::string_view text, size_t pos, char32_t& cp)
     const bool semicolon = i < text.size() && text[i] == ';';
     if (!semicolon && !AllowedWithoutSemicolon(name))
         return 0;
-    for (const auto& entity : kEntities) {
+    for (const auto& entity : Entities) {
         if (name == entity.name) {
             cp = entity.codePoint;
             return i - pos + (semicolon ? 1 : 0);
@@ -102,7 +101,7 @@ size_t ReadReference(std::string_view text, size_t pos, char32_t& cp)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 std::string DecodeEntities(std::string_view text)
 {

@@ -12,7 +12,7 @@ bool IsLetter(char c)
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-}  // namespace
+} // namespace
 
 std::string Tag::Attribute(std::string_view attributeName) const
 {
@@ -35,13 +35,15 @@ bool IsHtmlSpace(char c)
 
 bool IsTagNameByte(char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == ':' || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == ':' ||
+           c == '_';
 }
 
 bool StartsMarkup(std::string_view html, size_t lt)
 {
     const char next = lt + 1 < html.size() ? html[lt + 1] : '\0';
-    return IsLetter(next) || next == '!' || next == '?' || (next == '/' && lt + 2 < html.size() && IsLetter(html[lt + 2]));
+    return IsLetter(next) || next == '!' || next == '?' ||
+           (next == '/' && lt + 2 < html.size() && IsLetter(html[lt + 2]));
 }
 
 size_t ReadTag(std::string_view html, size_t pos, Tag& tag)
@@ -61,7 +63,8 @@ size_t ReadTag(std::string_view html, size_t pos, Tag& tag)
             continue;
         }
         const size_t attrStart = i;
-        while (i < html.size() && !IsHtmlSpace(html[i]) && html[i] != '=' && html[i] != '>' && (html[i] != '/' || i == attrStart))
+        while (i < html.size() && !IsHtmlSpace(html[i]) && html[i] != '=' && html[i] != '>' &&
+               (html[i] != '/' || i == attrStart))
             ++i;
         std::string name = AsciiLower(html.substr(attrStart, i - attrStart));
         while (i < html.size() && IsHtmlSpace(html[i]))

@@ -8,9 +8,9 @@
 // scripts' element lookups share.
 
 struct Tag {
-    std::string name;  // lower case
+    std::string name; // lower case
     bool end = false;
-    std::vector<std::pair<std::string, std::string>> attributes;  // names lower case, values decoded
+    std::vector<std::pair<std::string, std::string>> attributes; // names lower case, values decoded
 
     std::string Attribute(std::string_view attributeName) const;
     bool HasAttribute(std::string_view attributeName) const;

@@ -11,14 +11,16 @@ namespace {
 // Text beyond this is never on screen in a view without scrolling; cutting it
 // keeps a huge page from costing memory for nothing. Tags are still read past
 // it: scripts, the title and a refresh may stand after a long text.
-constexpr size_t kMaxShownBytes = 256 * 1024;
-constexpr size_t kMaxScripts = 2000;
+constexpr size_t MaxShownBytes = 256 * 1024;
+constexpr size_t MaxScripts = 2000;
 
-constexpr std::array kLineBlocks = {"address", "article", "aside", "body", "caption", "center", "dd", "details", "div",
-                                    "dt", "fieldset", "figcaption", "figure", "footer", "form", "header", "html", "legend",
-                                    "li", "main", "nav", "option", "section", "summary", "tbody", "tfoot", "thead", "tr"};
-constexpr std::array kParagraphBlocks = {"blockquote", "dl", "h1", "h2", "h3", "h4", "h5", "h6", "hr", "ol", "p", "pre", "table", "ul"};
-constexpr std::array kBoldElements = {"b", "strong", "h1", "h2", "h3", "h4", "h5", "h6", "th"};
+constexpr std::array LineBlocks = {"address", "article", "aside",   "body",     "caption",    "center", "dd",
+                                   "details", "div",     "dt",      "fieldset", "figcaption", "figure", "footer",
+                                   "form",    "header",  "html",    "legend",   "li",         "main",   "nav",
+                                   "option",  "section", "summary", "tbody",    "tfoot",      "thead",  "tr"};
+constexpr std::array ParagraphBlocks = {"blockquote", "dl", "h1", "h2", "h3",  "h4",    "h5",
+                                        "h6",         "hr", "ol", "p",  "pre", "table", "ul"};
+constexpr std::array BoldElements = {"b", "strong", "h1", "h2", "h3", "h4", "h5", "h6", "th"};
 
 template <size_t N>
 bool IsOneOf(std::string_view name, const std::array<const char*, N>& names)
@@ -87,7 +89,7 @@ class TextCollector {
 public:
     explicit TextCollector(PageText& page) : page_(page) {}
 
-    bool Full() const { return shownBytes_ >= kMaxShownBytes; }
+    bool Full() const { return shownBytes_ >= MaxShownBytes; }
 
     // Plain text has no character references, so it is not decoded.
     void AddText(std::string_view raw, bool decode = true)
@@ -95,9 +97,9 @@ public:
         if (Full())
             return;
         std::string text = decode ? DecodeEntities(raw) : std::string(raw);
-        if (text.size() > kMaxShownBytes - shownBytes_) {
+        if (text.size() > MaxShownBytes - shownBytes_) {
             // One long run is cut too, at a character's start.
-            size_t cut = kMaxShownBytes - shownBytes_;
+            size_t cut = MaxShownBytes - shownBytes_;
             while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
                 --cut;
             text.resize(cut);
@@ -183,11 +185,11 @@ void HandleTag(const Tag& tag, TextCollector& text, PageText& page)
         text.Break(TextItem::Kind::LineBreak);
         return;
     }
-    if (IsOneOf(name, kParagraphBlocks))
+    if (IsOneOf(name, ParagraphBlocks))
         text.Break(TextItem::Kind::ParagraphBreak);
-    else if (IsOneOf(name, kLineBlocks))
+    else if (IsOneOf(name, LineBlocks))
         text.Break(TextItem::Kind::BlockBreak);
-    if (IsOneOf(name, kBoldElements))
+    if (IsOneOf(name, BoldElements))
         text.ChangeBold(tag.end ? -1 : 1);
     if (name == "pre" || name == "listing")
         text.ChangePre(tag.end ? -1 : 1);
@@ -214,9 +216,10 @@ bool IsRunnableScript(const Tag& tag)
         return false;
     const std::string type = AsciiLower(tag.Attribute("type"));
     const std::string language = AsciiLower(tag.Attribute("language"));
-    const bool scriptType = type.empty() || type.find("javascript") != std::string::npos || type.find("jscript") != std::string::npos ||
-                            type.find("ecmascript") != std::string::npos;
-    return scriptType && (language.empty() || language.find("script") != std::string::npos) && language.find("vbscript") == std::string::npos;
+    const bool scriptType = type.empty() || type.find("javascript") != std::string::npos ||
+                            type.find("jscript") != std::string::npos || type.find("ecmascript") != std::string::npos;
+    return scriptType && (language.empty() || language.find("script") != std::string::npos) &&
+           language.find("vbscript") == std::string::npos;
 }
 
 // Whether the tag at html[lt] is one that counts once no more text is kept:
@@ -256,7 +259,7 @@ private:
     unsigned line_ = 1;
 };
 
-}  // namespace
+} // namespace
 
 PageText ExtractPageText(std::string_view html, bool plainText)
 {
@@ -298,8 +301,9 @@ PageText ExtractPageText(std::string_view html, bool plainText)
         pos = ReadTag(html, lt, tag);
         if (!tag.end && IsRawTextElement(tag.name)) {
             const size_t close = FindEndTag(html, pos, tag.name);
-            const std::string_view content = html.substr(pos, close == std::string_view::npos ? std::string_view::npos : close - pos);
-            if (tag.name == "script" && IsRunnableScript(tag) && page.scripts.size() < kMaxScripts)
+            const std::string_view content =
+                html.substr(pos, close == std::string_view::npos ? std::string_view::npos : close - pos);
+            if (tag.name == "script" && IsRunnableScript(tag) && page.scripts.size() < MaxScripts)
                 page.scripts.push_back({std::string(content), 0, lines.LineOf(pos)});
             if (tag.name == "title" && !page.title)
                 page.title = CollapseSpaces(DecodeEntities(content));

@@ -13,31 +13,31 @@ struct TextItem {
     // end a line that has text, a paragraph break with some space after it.
     enum class Kind { Text, LineBreak, BlockBreak, ParagraphBreak };
     Kind kind = Kind::Text;
-    std::wstring text;  // Kind::Text only; whitespace already collapsed outside <pre>
-    int link = -1;      // index into PageText::links, or -1
+    std::wstring text; // Kind::Text only; whitespace already collapsed outside <pre>
+    int link = -1;     // index into PageText::links, or -1
     bool bold = false;
-    bool preformatted = false;  // spaces at a line's start are kept
+    bool preformatted = false; // spaces at a line's start are kept
 };
 
 struct MetaRefresh {
     unsigned delaySeconds = 0;
-    std::string url;  // as written, UTF-8; empty: the page itself
+    std::string url; // as written, UTF-8; empty: the page itself
 };
 
 // An inline script of the page (no src, a script type), in document order.
 struct ScriptBlock {
-    std::string code;   // UTF-8, as written
-    size_t end = 0;     // offset just after its end tag in the page
-    unsigned line = 1;  // line of the page where the code starts
+    std::string code;  // UTF-8, as written
+    size_t end = 0;    // offset just after its end tag in the page
+    unsigned line = 1; // line of the page where the code starts
 };
 
 struct PageText {
-    std::optional<std::string> title;  // UTF-8, whitespace collapsed
+    std::optional<std::string> title; // UTF-8, whitespace collapsed
     std::optional<MetaRefresh> refresh;
     std::vector<TextItem> items;
-    std::vector<std::string> links;  // href values as written, UTF-8
+    std::vector<std::string> links; // href values as written, UTF-8
     std::vector<ScriptBlock> scripts;
-    std::string bodyOnload;  // the code of <body onload="...">, UTF-8
+    std::string bodyOnload; // the code of <body onload="...">, UTF-8
 };
 
 // Reads a UTF-8 page. Plain text keeps its lines as they are.

@@ -10,40 +10,28 @@
 #include <vector>
 
 #include "Charset.h"
-#include "Handles.h"
+#include "owners/UniqueHandle.h"
 #include "Url.h"
 
 namespace {
 
-constexpr DWORD kConnectTimeoutMs = 15000;
-constexpr DWORD kReceiveTimeoutMs = 30000;
-constexpr int kMaxRedirects = 20;
-constexpr DWORD kReadChunk = 64 * 1024;
+constexpr DWORD ConnectTimeoutMs = 15000;
+constexpr DWORD ReceiveTimeoutPerReadMs = 30000;
+constexpr int MaxRedirectHops = 20;
+constexpr DWORD ReadChunk = 64 * 1024;
 
 std::string FailureText(DWORD error)
 {
     const char* text = "The request failed";
     switch (error) {
-    case ERROR_INTERNET_NAME_NOT_RESOLVED:
-        text = "The server name could not be resolved";
-        break;
-    case ERROR_INTERNET_CANNOT_CONNECT:
-        text = "Could not connect to the server";
-        break;
-    case ERROR_INTERNET_TIMEOUT:
-        text = "The server did not answer in time";
-        break;
+    case ERROR_INTERNET_NAME_NOT_RESOLVED: text = "The server name could not be resolved"; break;
+    case ERROR_INTERNET_CANNOT_CONNECT: text = "Could not connect to the server"; break;
+    case ERROR_INTERNET_TIMEOUT: text = "The server did not answer in time"; break;
     case ERROR_INTERNET_CONNECTION_ABORTED:
-    case ERROR_INTERNET_CONNECTION_RESET:
-        text = "The connection was reset";
-        break;
-    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
-        text = "The server's reply is not valid HTTP";
-        break;
+    case ERROR_INTERNET_CONNECTION_RESET: text = "The connection was reset"; break;
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE: text = "The server's reply is not valid HTTP"; break;
     case ERROR_INTERNET_INVALID_URL:
-    case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
-        text = "The address is not valid";
-        break;
+    case ERROR_INTERNET_UNRECOGNIZED_SCHEME: text = "The address is not valid"; break;
     case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
     case ERROR_INTERNET_SEC_CERT_CN_INVALID:
     case ERROR_INTERNET_INVALID_CA:
@@ -53,11 +41,8 @@ std::string FailureText(DWORD error)
     case ERROR_INTERNET_SEC_INVALID_CERT:
     case ERROR_INTERNET_SEC_CERT_REVOKED:
     case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
-    case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED:
-        text = "The secure connection failed";
-        break;
-    default:
-        break;
+    case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED: text = "The secure connection failed"; break;
+    default: break;
     }
     return std::string(text) + " (error " + std::to_string(error) + ")";
 }
@@ -117,8 +102,8 @@ bool IsRedirect(int status)
 
 void SetTimeouts(HINTERNET handle)
 {
-    DWORD connect = kConnectTimeoutMs;
-    DWORD receive = kReceiveTimeoutMs;
+    DWORD connect = ConnectTimeoutMs;
+    DWORD receive = ReceiveTimeoutPerReadMs;
     InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
     InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
     InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
@@ -146,7 +131,7 @@ void RaiseConnectionLimits()
     (void)raised;
 }
 
-}  // namespace
+} // namespace
 
 FetchResult Fetch(const FetchRequest& request)
 {
@@ -154,16 +139,17 @@ FetchResult Fetch(const FetchRequest& request)
     FetchResult result;
     result.loadId = request.loadId;
     result.finalUrl = request.url;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLoadTimeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(LoadTimeoutMs);
     auto cancelled = [&] { return request.cancelled && request.cancelled->load(); };
 
-    const InternetHandle session(InternetOpenA(request.userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    const InternetHandle session(
+        InternetOpenA(request.userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session)
         return Failed(std::move(result), FailureText(GetLastError()));
     SetTimeouts(session.Get());
 
     std::string current = request.url;
-    for (int hop = 0; hop <= kMaxRedirects; ++hop) {
+    for (int hop = 0; hop <= MaxRedirectHops; ++hop) {
         if (cancelled())
             return Failed(std::move(result), "Cancelled");
         const auto url = ParseUrl(current);
@@ -171,24 +157,27 @@ FetchResult Fetch(const FetchRequest& request)
             return Failed(std::move(result), "The address is not valid");
         result.finalUrl = url->Spec();
 
-        const InternetHandle connection(InternetConnectA(session.Get(), url->host.c_str(), static_cast<INTERNET_PORT>(url->port), nullptr,
-                                                         nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+        const InternetHandle connection(InternetConnectA(session.Get(), url->host.c_str(),
+                                                         static_cast<INTERNET_PORT>(url->port), nullptr, nullptr,
+                                                         INTERNET_SERVICE_HTTP, 0, 0));
         if (!connection)
             return Failed(std::move(result), FailureText(GetLastError()));
         // Cookies and redirects are ours: WinInet's own would bypass the view's jar.
-        DWORD flags = INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                      INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI | INTERNET_FLAG_KEEP_CONNECTION;
+        DWORD flags = INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_RELOAD |
+                      INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
+                      INTERNET_FLAG_KEEP_CONNECTION;
         if (url->IsSecure())
             flags |= INTERNET_FLAG_SECURE;
         const char* acceptTypes[] = {"*/*", nullptr};
-        const InternetHandle httpRequest(
-            HttpOpenRequestA(connection.Get(), "GET", url->pathAndQuery.c_str(), "HTTP/1.1", nullptr, acceptTypes, flags, 0));
+        const InternetHandle httpRequest(HttpOpenRequestA(connection.Get(), "GET", url->pathAndQuery.c_str(),
+                                                          "HTTP/1.1", nullptr, acceptTypes, flags, 0));
         if (!httpRequest)
             return Failed(std::move(result), FailureText(GetLastError()));
         // Set on the request too: not every WinInet passes the session's down.
         SetTimeouts(httpRequest.Get());
 
-        std::string headers = "Accept: text/html,application/xhtml+xml,*/*;q=0.8\r\nAccept-Language: zh-CN,zh;q=0.9\r\n";
+        std::string headers =
+            "Accept: text/html,application/xhtml+xml,*/*;q=0.8\r\nAccept-Language: zh-CN,zh;q=0.9\r\n";
         const std::string cookieHeader = request.cookies ? request.cookies->CookieHeaderFor(*url) : std::string();
         if (!cookieHeader.empty())
             headers += "Cookie: " + cookieHeader + "\r\n";
@@ -197,7 +186,8 @@ FetchResult Fetch(const FetchRequest& request)
 
         DWORD status = 0;
         DWORD cbStatus = sizeof status;
-        if (!HttpQueryInfoA(httpRequest.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &cbStatus, nullptr))
+        if (!HttpQueryInfoA(httpRequest.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &cbStatus,
+                            nullptr))
             return Failed(std::move(result), FailureText(ERROR_HTTP_INVALID_SERVER_RESPONSE));
         result.status = static_cast<int>(status);
         if (request.cookies)
@@ -219,21 +209,21 @@ FetchResult Fetch(const FetchRequest& request)
         if (result.download)
             return result;
 
-        std::vector<char> chunk(kReadChunk);
+        std::vector<char> chunk(ReadChunk);
         for (;;) {
             if (cancelled())
                 return Failed(std::move(result), "Cancelled");
             if (std::chrono::steady_clock::now() > deadline)
                 return Failed(std::move(result), FailureText(ERROR_INTERNET_TIMEOUT));
             DWORD cbRead = 0;
-            if (!InternetReadFile(httpRequest.Get(), chunk.data(), kReadChunk, &cbRead))
+            if (!InternetReadFile(httpRequest.Get(), chunk.data(), ReadChunk, &cbRead))
                 return Failed(std::move(result), FailureText(GetLastError()));
             if (cbRead == 0)
                 break;
             // A page larger than any real one is cut rather than held without bound.
-            const size_t room = kMaxBodyBytes - result.body.size();
+            const size_t room = MaxBodyBytes - result.body.size();
             result.body.append(chunk.data(), std::min<size_t>(cbRead, room));
-            if (result.body.size() >= kMaxBodyBytes)
+            if (result.body.size() >= MaxBodyBytes)
                 return result;
         }
         // A reply cut short is a failed load, not a shorter page: a page's

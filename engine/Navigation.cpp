@@ -12,10 +12,10 @@ namespace {
 
 // Even a zero-second refresh waits this long, so a page that refreshes itself
 // forever costs a few loads a second, not the whole thread.
-constexpr unsigned kMinRefreshMs = 200;
-constexpr char kDefaultUserAgent[] =
+constexpr unsigned MinRefreshMs = 200;
+constexpr char DefaultUserAgent[] =
     "Mozilla/5.0 (Windows NT 10.0; Win32; x86) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0.0.0 Safari/537.36";
-const auto kMainFrame = reinterpret_cast<wkeWebFrameHandle>(1);
+const auto MainFrame = reinterpret_cast<wkeWebFrameHandle>(1);
 
 void* JobToken(uint32_t id)
 {
@@ -36,7 +36,7 @@ bool IsPlainText(const std::string& contentType)
     return AsciiLower(contentType).rfind("text/plain", 0) == 0;
 }
 
-}  // namespace
+} // namespace
 
 void WebView::LoadUrl(std::string url, wkeNavigationType type)
 {
@@ -68,7 +68,7 @@ void WebView::BeginLoad(Load load)
 {
     if (!window_)
         return;
-    KillTimer(window_, kRefreshTimer);
+    KillTimer(window_, RefreshTimer);
     if (active_) {
         // The replaced load still gets its one callback, after this call returns.
         active_->cancelled->store(true);
@@ -78,7 +78,8 @@ void WebView::BeginLoad(Load load)
             if (callbacks_.loadingFinish) {
                 wkeStringImpl url{Utf8ToWide(oldUrl)};
                 wkeStringImpl reason{L"Cancelled by a newer load"};
-                callbacks_.loadingFinish.callback(Handle(), callbacks_.loadingFinish.param, &url, WKE_LOADING_CANCELED, &reason);
+                callbacks_.loadingFinish.callback(Handle(), callbacks_.loadingFinish.param, &url, WKE_LOADING_CANCELED,
+                                                  &reason);
             }
         });
     }
@@ -122,7 +123,8 @@ void WebView::StartLoad(uint32_t id)
         return;
     }
     if (callbacks_.loadUrlBegin) {
-        const bool handled = callbacks_.loadUrlBegin.callback(Handle(), callbacks_.loadUrlBegin.param, active_->url.c_str(), JobToken(id));
+        const bool handled = callbacks_.loadUrlBegin.callback(Handle(), callbacks_.loadUrlBegin.param,
+                                                              active_->url.c_str(), JobToken(id));
         if (!IsCurrent(id))
             return;
         if (handled) {
@@ -136,19 +138,20 @@ void WebView::StartLoad(uint32_t id)
     request.userAgent = UserAgent();
     request.cookies = cookies_;
     request.cancelled = active_->cancelled;
-    if (!StartFetch(std::move(request), [self = shared_from_this()](FetchResult result) { self->Deliver(std::move(result)); })) {
+    if (!StartFetch(std::move(request),
+                    [self = shared_from_this()](FetchResult result) { self->Deliver(std::move(result)); })) {
         Finish(id, WKE_LOADING_FAILED, "No worker thread for the load");
         return;
     }
     // A little after the worker's own deadline, so that one normally speaks first.
-    SetTimer(window_, kWatchdogTimer, kLoadTimeoutMs + 5000, nullptr);
+    SetTimer(window_, WatchdogTimer, LoadTimeoutMs + 5000, nullptr);
 }
 
 void WebView::OnFetched(FetchResult result)
 {
     const uint32_t id = result.loadId;
     if (!IsCurrent(id))
-        return;  // replaced meanwhile; its cancelled callback is already queued
+        return; // replaced meanwhile; its cancelled callback is already queued
     if (!result.responded) {
         ShowFailure(result.finalUrl, result.failure);
         Finish(id, WKE_LOADING_FAILED, result.failure);
@@ -178,14 +181,15 @@ void WebView::Commit(uint32_t id, std::string url, const std::string& bytes, con
     page_ = ExtractPageText(source_, IsPlainText(contentType));
 
     if (callbacks_.loadUrlEnd) {
-        std::string body = bytes;  // the host may write into the buffer it gets
-        callbacks_.loadUrlEnd.callback(Handle(), callbacks_.loadUrlEnd.param, url.c_str(), JobToken(id), body.data(), static_cast<int>(body.size()));
+        std::string body = bytes; // the host may write into the buffer it gets
+        callbacks_.loadUrlEnd.callback(Handle(), callbacks_.loadUrlEnd.param, url.c_str(), JobToken(id), body.data(),
+                                       static_cast<int>(body.size()));
         if (!IsCurrent(id))
             return;
     }
     if (callbacks_.urlChanged) {
         wkeStringImpl urlText{Utf8ToWide(url)};
-        callbacks_.urlChanged.callback(Handle(), callbacks_.urlChanged.param, kMainFrame, &urlText);
+        callbacks_.urlChanged.callback(Handle(), callbacks_.urlChanged.param, MainFrame, &urlText);
         if (!IsCurrent(id))
             return;
     }
@@ -207,7 +211,7 @@ void WebView::Commit(uint32_t id, std::string url, const std::string& bytes, con
     if (!IsCurrent(id))
         return;
     if (callbacks_.documentReady) {
-        callbacks_.documentReady.callback(Handle(), callbacks_.documentReady.param, kMainFrame);
+        callbacks_.documentReady.callback(Handle(), callbacks_.documentReady.param, MainFrame);
         if (!IsCurrent(id))
             return;
     }
@@ -223,18 +227,18 @@ void WebView::Commit(uint32_t id, std::string url, const std::string& bytes, con
         else if (!UrlScheme(refresh->url).empty())
             refreshUrl_ = refresh->url;
         if (!refreshUrl_.empty())
-            SetTimer(window_, kRefreshTimer, std::max(kMinRefreshMs, refresh->delaySeconds * 1000u), nullptr);
+            SetTimer(window_, RefreshTimer, std::max(MinRefreshMs, refresh->delaySeconds * 1000u), nullptr);
     }
 }
 
 std::string WebView::UserAgent() const
 {
-    return userAgent_.empty() ? kDefaultUserAgent : userAgent_;
+    return userAgent_.empty() ? DefaultUserAgent : userAgent_;
 }
 
 void WebView::OnRefreshTimer()
 {
-    KillTimer(window_, kRefreshTimer);
+    KillTimer(window_, RefreshTimer);
     if (refreshUrl_.empty())
         return;
     if (refreshUrl_ == url_ && lastRequested_ && lastRequested_->html)
@@ -245,7 +249,7 @@ void WebView::OnRefreshTimer()
 
 void WebView::OnWatchdogTimer()
 {
-    KillTimer(window_, kWatchdogTimer);
+    KillTimer(window_, WatchdogTimer);
     if (!active_)
         return;
     // The worker is stuck in a call that ignores its time-outs: give up on it.
@@ -277,7 +281,7 @@ void WebView::Finish(uint32_t id, wkeLoadingResult result, const std::string& re
         return;
     const std::string url = active_->url;
     active_.reset();
-    KillTimer(window_, kWatchdogTimer);
+    KillTimer(window_, WatchdogTimer);
     if (callbacks_.loadingFinish) {
         wkeStringImpl urlText{Utf8ToWide(result == WKE_LOADING_SUCCEEDED ? url_ : url)};
         wkeStringImpl reasonText{Utf8ToWide(reason)};

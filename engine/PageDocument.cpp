@@ -7,11 +7,11 @@
 
 namespace {
 
-constexpr size_t kMaxListeners = 1000;
+constexpr size_t MaxListeners = 1000;
 // Ids found missing, remembered so that a loop asking for them does not read the page each time.
-constexpr size_t kMaxMissingIds = 1000;
+constexpr size_t MaxMissingIds = 1000;
 
-}  // namespace
+} // namespace
 
 void ScriptContext::AddDocumentMembers()
 {
@@ -101,8 +101,10 @@ HRESULT ScriptContext::AddListener(ScriptCall& call)
     if (!call.Has(1) || call.args[1]->vt != VT_DISPATCH || !call.args[1]->pdispVal)
         return S_OK;
     const std::wstring type = call.Text(0);
-    auto* list = type == L"load" || type == L"onload" ? &loadListeners : type == L"DOMContentLoaded" ? &readyListeners : nullptr;
-    if (!list || list->size() >= kMaxListeners)
+    auto* list = type == L"load" || type == L"onload" ? &loadListeners
+                 : type == L"DOMContentLoaded"        ? &readyListeners
+                                                      : nullptr;
+    if (!list || list->size() >= MaxListeners)
         return S_OK;
     call.args[1]->pdispVal->AddRef();
     list->push_back(ComPtr<IDispatch>(call.args[1]->pdispVal));
@@ -118,7 +120,7 @@ HRESULT ScriptContext::ElementById(ScriptCall& call)
         if (!missingIds.count(id))
             element = FindElementById(source, WideToUtf8(id));
         if (!element) {
-            if (missingIds.size() < kMaxMissingIds)
+            if (missingIds.size() < MaxMissingIds)
                 missingIds.insert(id);
             call.ReturnNull();
             return S_OK;

@@ -9,7 +9,7 @@ namespace {
 
 struct ElementState {
     HtmlElement element;
-    std::optional<std::wstring> value;  // once a script wrote one
+    std::optional<std::wstring> value; // once a script wrote one
 };
 
 // Text written as innerText stands as text, not markup.
@@ -38,7 +38,7 @@ MemberHandler ReadOnly(std::function<std::wstring()> read)
     };
 }
 
-}  // namespace
+} // namespace
 
 ComPtr<DispatchObject> MakeElementObject(HtmlElement element)
 {
@@ -76,11 +76,11 @@ ComPtr<DispatchObject> MakeElementObject(HtmlElement element)
     e.AddProperty(L"id", ReadOnly([state] { return Utf8ToWide(state->element.tag.Attribute("id")); }));
     e.AddProperty(L"className", ReadOnly([state] { return Utf8ToWide(state->element.tag.Attribute("class")); }));
     e.AddProperty(L"tagName", ReadOnly([state] {
-        std::wstring name = Utf8ToWide(state->element.tag.name);
-        for (wchar_t& c : name)
-            c = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-        return name;
-    }));
+                      std::wstring name = Utf8ToWide(state->element.tag.name);
+                      for (wchar_t& c : name)
+                          c = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+                      return name;
+                  }));
     e.AddMethod(L"getAttribute", [state](ScriptCall& call) {
         const std::string name = AsciiLower(WideToUtf8(call.Text(0)));
         if (state->element.tag.HasAttribute(name))

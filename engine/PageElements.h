@@ -1,7 +1,7 @@
 #pragma once
 #include "DispatchObject.h"
 #include "HtmlElements.h"
-#include "json/ComOwners.h"
+#include "owners/ComOwners.h"
 
 // The script object of one element of the page, as lookup pages read it:
 // innerHTML, innerText, textContent and value from the served source, plus id,

@@ -4,9 +4,9 @@
 
 namespace {
 
-constexpr wchar_t kStoppedMessage[] = L"A script of the page ran longer than 5 seconds and was stopped";
+constexpr wchar_t StoppedMessage[] = L"A script of the page ran longer than 5 seconds and was stopped";
 
-}  // namespace
+} // namespace
 
 std::wstring JoinArguments(const ScriptCall& call)
 {
@@ -140,8 +140,11 @@ void ScriptContext::AddWindowMembers()
 
 void ScriptContext::AddConsoleMembers()
 {
-    const std::pair<const wchar_t*, wkeConsoleLevel> levels[] = {
-        {L"log", wkeLevelLog}, {L"info", wkeLevelInfo}, {L"warn", wkeLevelWarning}, {L"error", wkeLevelError}, {L"debug", wkeLevelDebug}};
+    const std::pair<const wchar_t*, wkeConsoleLevel> levels[] = {{L"log", wkeLevelLog},
+                                                                 {L"info", wkeLevelInfo},
+                                                                 {L"warn", wkeLevelWarning},
+                                                                 {L"error", wkeLevelError},
+                                                                 {L"debug", wkeLevelDebug}};
     for (const auto& [name, level] : levels) {
         console->AddMethod(name, [this, level](ScriptCall& call) {
             const std::wstring message = JoinArguments(call);
@@ -183,7 +186,7 @@ void ScriptContext::AddLocationMembers()
 
 HRESULT ScriptContext::StartTimer(ScriptCall& call, bool repeat)
 {
-    if (!call.Has(0) || timers.size() >= kMaxTimers) {
+    if (!call.Has(0) || timers.size() >= MaxTimers) {
         call.ReturnNumber(0);
         return S_OK;
     }
@@ -269,7 +272,7 @@ PageScripts::~PageScripts()
         return;
     }
     ScriptContext* context = context_.get();
-    thread_->Run([context] { context->Release(); }, kScriptBudgetMs);
+    thread_->Run([context] { context->Release(); }, ScriptBudgetMs);
     if (thread_->Stopped())
         context_.release();
 }
@@ -283,13 +286,13 @@ bool PageScripts::RunJob(const std::function<void()>& job)
 {
     if (!thread_ || thread_->Stopped() || thread_->Busy())
         return false;
-    if (thread_->Run(job, kScriptBudgetMs))
+    if (thread_->Run(job, ScriptBudgetMs))
         return true;
     if (thread_->Stopped()) {
         // Nothing of the page runs again: its timers go with it.
         for (const auto& [id, timer] : context_->timers)
             host_->ScriptStopTimer(id);
-        host_->ScriptConsole(wkeLevelError, kStoppedMessage, context_->line);
+        host_->ScriptConsole(wkeLevelError, StoppedMessage, context_->line);
     }
     return false;
 }

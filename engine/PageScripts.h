@@ -13,10 +13,10 @@ struct ScriptContext;
 // The scripts of one document: a JScript engine on a thread of its own, with
 // the page's host objects (window, document, console, location) as globals.
 // Used on the view's thread; every call blocks until the script is done or
-// stopped (after kScriptBudgetMs of its own time).
+// stopped (after ScriptBudgetMs of its own time).
 class PageScripts {
 public:
-    static constexpr unsigned kScriptBudgetMs = 5000;
+    static constexpr unsigned ScriptBudgetMs = 5000;
 
     // Null when no script engine could be made. The document's scripts read
     // their elements from source (UTF-8).

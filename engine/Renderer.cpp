@@ -4,17 +4,18 @@
 
 namespace {
 
-constexpr int kMargin = 8;
-constexpr size_t kMaxPieceChars = 256;
-constexpr COLORREF kPaper = RGB(255, 255, 255);
-constexpr COLORREF kInk = RGB(0, 0, 0);
-constexpr COLORREF kLinkInk = RGB(0, 0, 238);
+constexpr int Margin = 8;
+constexpr size_t MaxPieceChars = 256;
+constexpr COLORREF Paper = RGB(255, 255, 255);
+constexpr COLORREF Ink = RGB(0, 0, 0);
+constexpr COLORREF LinkInk = RGB(0, 0, 238);
 
 // Ideographs, kana, hangul and full-width forms may break between any two
 // characters; other scripts break at spaces.
 bool BreaksAnywhere(wchar_t c)
 {
-    return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF);
+    return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFF00 && c <= 0xFFEF);
 }
 
 bool IsBreakSpace(wchar_t c)
@@ -27,11 +28,11 @@ bool IsHighSurrogate(wchar_t c)
     return c >= 0xD800 && c <= 0xDBFF;
 }
 
-}  // namespace
+} // namespace
 
 struct Renderer::Cursor {
-    int x = kMargin;
-    int y = kMargin;
+    int x = Margin;
+    int y = Margin;
     bool lineHasText = false;
     bool gapPending = false;
     bool anyText = false;
@@ -79,7 +80,7 @@ bool Renderer::Resize(int width, int height)
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down
+    info.bmiHeader.biHeight = -height; // top-down
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
@@ -104,7 +105,7 @@ HFONT Renderer::FontFor(const TextItem& item) const
 
 void Renderer::NewLine(Cursor& cursor) const
 {
-    cursor.x = kMargin;
+    cursor.x = Margin;
     cursor.y += lineHeight_;
     cursor.lineHasText = false;
     cursor.done = cursor.y >= height_;
@@ -116,7 +117,7 @@ void Renderer::Render(const PageText& page)
     if (!bitmap_)
         return;
     const RECT all{0, 0, width_, height_};
-    SetBkColor(dc_.Get(), kPaper);
+    SetBkColor(dc_.Get(), Paper);
     ExtTextOutW(dc_.Get(), 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
 
     Cursor cursor;
@@ -124,9 +125,7 @@ void Renderer::Render(const PageText& page)
         if (cursor.done)
             break;
         switch (item.kind) {
-        case TextItem::Kind::LineBreak:
-            NewLine(cursor);
-            break;
+        case TextItem::Kind::LineBreak: NewLine(cursor); break;
         case TextItem::Kind::BlockBreak:
         case TextItem::Kind::ParagraphBreak:
             if (cursor.lineHasText)
@@ -134,9 +133,7 @@ void Renderer::Render(const PageText& page)
             if (item.kind == TextItem::Kind::ParagraphBreak && cursor.anyText)
                 cursor.gapPending = true;
             break;
-        case TextItem::Kind::Text:
-            DrawText(item, cursor);
-            break;
+        case TextItem::Kind::Text: DrawText(item, cursor); break;
         }
     }
     GdiFlush();
@@ -145,7 +142,7 @@ void Renderer::Render(const PageText& page)
 void Renderer::DrawText(const TextItem& item, Cursor& cursor)
 {
     SelectObject(dc_.Get(), FontFor(item));
-    SetTextColor(dc_.Get(), item.link >= 0 ? kLinkInk : kInk);
+    SetTextColor(dc_.Get(), item.link >= 0 ? LinkInk : Ink);
     const std::wstring_view text = item.text;
     size_t pos = 0;
     while (pos < text.size() && !cursor.done) {
@@ -159,7 +156,7 @@ void Renderer::DrawText(const TextItem& item, Cursor& cursor)
                 ++end;
         }
         // A word longer than any line is measured in slices, not whole.
-        end = std::min(end, pos + kMaxPieceChars);
+        end = std::min(end, pos + MaxPieceChars);
         if (IsHighSurrogate(text[end - 1]) && end < text.size())
             ++end;
         DrawPiece(text.substr(pos, end - pos), item, cursor);
@@ -182,7 +179,7 @@ void Renderer::DrawPiece(std::wstring_view piece, const TextItem& item, Cursor& 
     const std::wstring drawn = space ? std::wstring(L" ") : std::wstring(piece);
     SIZE extent{};
     GetTextExtentPoint32W(dc_.Get(), drawn.c_str(), static_cast<int>(drawn.size()), &extent);
-    const int right = width_ - kMargin;
+    const int right = width_ - Margin;
     if (cursor.x + extent.cx > right && cursor.lineHasText) {
         NewLine(cursor);
         if (space || cursor.done)
@@ -191,7 +188,8 @@ void Renderer::DrawPiece(std::wstring_view piece, const TextItem& item, Cursor& 
     if (cursor.x + extent.cx > right && drawn.size() > 1) {
         // A word wider than the whole line: split it where it overflows.
         int fit = 0;
-        GetTextExtentExPointW(dc_.Get(), drawn.c_str(), static_cast<int>(drawn.size()), std::max(right - cursor.x, 1), &fit, nullptr, &extent);
+        GetTextExtentExPointW(dc_.Get(), drawn.c_str(), static_cast<int>(drawn.size()), std::max(right - cursor.x, 1),
+                              &fit, nullptr, &extent);
         fit = std::clamp(fit, 1, static_cast<int>(drawn.size()) - 1);
         DrawPiece(piece.substr(0, static_cast<size_t>(fit)), item, cursor);
         if (!cursor.done) {
@@ -204,7 +202,8 @@ void Renderer::DrawPiece(std::wstring_view piece, const TextItem& item, Cursor& 
     TextOutW(dc_.Get(), cursor.x, cursor.y, drawn.c_str(), static_cast<int>(drawn.size()));
     if (item.link >= 0) {
         const RECT box{cursor.x, cursor.y, cursor.x + extent.cx, cursor.y + lineHeight_};
-        if (!links_.empty() && links_.back().link == item.link && links_.back().rect.top == box.top && links_.back().rect.right == box.left)
+        if (!links_.empty() && links_.back().link == item.link && links_.back().rect.top == box.top &&
+            links_.back().rect.right == box.left)
             links_.back().rect.right = box.right;
         else
             links_.push_back({box, item.link});

@@ -3,13 +3,13 @@
 
 #include <vector>
 
-#include "Handles.h"
+#include "owners/UniqueHandle.h"
 #include "HtmlText.h"
 
 // Where a link's text was drawn, for hit tests.
 struct LinkBox {
     RECT rect;
-    int link;  // index into PageText::links
+    int link; // index into PageText::links
 };
 
 // Draws a page's text with GDI into an off-screen 32-bit bitmap of the view's
@@ -42,7 +42,7 @@ private:
     GdiObject bitmap_;
     HGDIOBJ originalBitmap_ = nullptr;
     HGDIOBJ originalFont_ = nullptr;
-    GdiObject fonts_[4];  // plain, bold, link, bold link
+    GdiObject fonts_[4]; // plain, bold, link, bold link
     int lineHeight_ = 16;
     int width_ = 0;
     int height_ = 0;

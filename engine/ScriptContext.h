@@ -10,15 +10,15 @@
 #include "PageHost.h"
 #include "ScriptEngine.h"
 #include "ScriptThread.h"
-#include "json/ComOwners.h"
+#include "owners/ComOwners.h"
 
 // Shared by the page's script objects (PageScripts.cpp: window, console,
 // location, timers; PageDocument.cpp: document, its elements, navigator and
 // the load handlers).
 
-constexpr size_t kMaxTimers = 1000;
+constexpr size_t MaxTimers = 1000;
 // What a page may add with document.write: a loop of writes must not eat the memory.
-constexpr size_t kMaxWrittenBytes = 4u * 1024 * 1024;
+constexpr size_t MaxWrittenBytes = 4u * 1024 * 1024;
 
 // The script thread's side of a document: the engine, its host objects and
 // the page's timers. Touched on the script thread only, inside jobs.
@@ -37,13 +37,13 @@ struct ScriptContext {
     // Element lookups run here, not on the view's thread, so that their time
     // counts against the script's budget.
     std::string source;
-    std::map<std::wstring, ComPtr<DispatchObject>> elements;  // by id: the same object every time
+    std::map<std::wstring, ComPtr<DispatchObject>> elements; // by id: the same object every time
     std::set<std::wstring> missingIds;
     ComPtr<DispatchObject> body;
     std::vector<ComPtr<IDispatch>> readyListeners, loadListeners;
-    std::string* writes = nullptr;  // where document.write goes while the page loads
+    std::string* writes = nullptr; // where document.write goes while the page loads
     size_t written = 0;
-    unsigned line = 0;              // of the block running, for console messages
+    unsigned line = 0; // of the block running, for console messages
     std::map<unsigned, Timer> timers;
     unsigned nextTimer = 1;
 
@@ -55,9 +55,9 @@ struct ScriptContext {
 
     void Write(const std::wstring& text)
     {
-        if (!writes || written >= kMaxWrittenBytes)
+        if (!writes || written >= MaxWrittenBytes)
             return;
-        const std::string utf8 = WideToUtf8(text.substr(0, kMaxWrittenBytes - written));
+        const std::string utf8 = WideToUtf8(text.substr(0, MaxWrittenBytes - written));
         written += utf8.size();
         *writes += utf8;
     }

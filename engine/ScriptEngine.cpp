@@ -71,7 +71,7 @@ private:
     ReferenceCount references_;
 };
 
-}  // namespace
+} // namespace
 
 // The engine's view of its host: named objects, errors, and the security
 // manager it asks before making any object. No IActiveScriptSiteWindow: the
@@ -158,8 +158,9 @@ public:
         ULONG line = 0;
         LONG column = 0;
         error->GetSourcePosition(&context, &line, &column);
-        std::wstring message = info.bstrDescription && *info.bstrDescription ? info.bstrDescription
-                                                                             : ErrorText(info.scode ? info.scode : info.wCode);
+        std::wstring message = info.bstrDescription && *info.bstrDescription
+                                   ? info.bstrDescription
+                                   : ErrorText(info.scode ? info.scode : info.wCode);
         SysFreeString(info.bstrSource);
         SysFreeString(info.bstrDescription);
         SysFreeString(info.bstrHelpFile);
@@ -185,7 +186,8 @@ std::unique_ptr<ScriptEngine> ScriptEngine::Create(ErrorSink onError)
     if (FAILED(CLSIDFromProgID(L"JScript", &clsid)))
         return nullptr;
     std::unique_ptr<ScriptEngine> engine(new ScriptEngine);
-    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveScript, reinterpret_cast<void**>(engine->script_.Put()))))
+    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveScript,
+                                reinterpret_cast<void**>(engine->script_.Put()))))
         return nullptr;
     // Without the safe mode the engine would create any object a page names.
     ComPtr<IObjectSafety> safety;
@@ -225,7 +227,8 @@ bool ScriptEngine::Run(std::wstring_view code, unsigned firstLine, bool inBlock)
     // Told the code ends at "</script>", the engine reads it as HTML would:
     // "<!--" and "-->" lines are comments there.
     const wchar_t* delimiter = inBlock ? L"</script>" : nullptr;
-    const HRESULT hr = parse_->ParseScriptText(text.c_str(), nullptr, nullptr, delimiter, 0, firstLine, SCRIPTTEXT_ISVISIBLE, nullptr, &info);
+    const HRESULT hr = parse_->ParseScriptText(text.c_str(), nullptr, nullptr, delimiter, 0, firstLine,
+                                               SCRIPTTEXT_ISVISIBLE, nullptr, &info);
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);
@@ -263,16 +266,19 @@ ComPtr<IDispatch> ScriptEngine::GlobalFunction(const wchar_t* name)
 
 bool ScriptEngine::Call(IDispatch* function)
 {
-    const IID kNoInterface{};
+    const IID NoInterface{};
     DISPPARAMS none{};
     EXCEPINFO info{};
     Variant result;
     site_->ClearError();
-    const HRESULT hr = function->Invoke(DISPID_VALUE, kNoInterface, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, result.Put(), &info, nullptr);
+    const HRESULT hr = function->Invoke(DISPID_VALUE, NoInterface, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+                                        result.Put(), &info, nullptr);
     if (FAILED(hr) && !site_->HadError()) {
         if (info.pfnDeferredFillIn)
             info.pfnDeferredFillIn(&info);
-        site_->Report(info.bstrDescription && *info.bstrDescription ? info.bstrDescription : ErrorText(info.scode ? info.scode : hr), 0);
+        site_->Report(info.bstrDescription && *info.bstrDescription ? info.bstrDescription
+                                                                    : ErrorText(info.scode ? info.scode : hr),
+                      0);
     }
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "json/ComOwners.h"
+#include "owners/ComOwners.h"
 
 class ScriptSite;
 

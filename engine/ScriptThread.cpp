@@ -2,14 +2,14 @@
 
 #include <objbase.h>
 
-#include "Handles.h"
+#include "owners/UniqueHandle.h"
 
 namespace {
 
 // How long the runaway stop waits for the thread to be inside the script
 // interpreter itself, where it holds no lock of the process (the heap's, the
 // loader's) that ending it would leave taken.
-constexpr int kSafePointTries = 2000;
+constexpr int SafePointTries = 2000;
 
 bool IsInsideModule(HMODULE module, DWORD address)
 {
@@ -22,7 +22,7 @@ bool IsInsideModule(HMODULE module, DWORD address)
     return address >= start && address - start < nt->OptionalHeader.SizeOfImage;
 }
 
-}  // namespace
+} // namespace
 
 struct ScriptThread::State {
     KernelHandle thread;
@@ -45,7 +45,8 @@ namespace {
 DWORD WINAPI ScriptThreadMain(void* parameter)
 {
     // The thread's own reference: the state outlives the view's side if it must.
-    std::unique_ptr<std::shared_ptr<ScriptThread::State>> holder(static_cast<std::shared_ptr<ScriptThread::State>*>(parameter));
+    std::unique_ptr<std::shared_ptr<ScriptThread::State>> holder(
+        static_cast<std::shared_ptr<ScriptThread::State>*>(parameter));
     const std::shared_ptr<ScriptThread::State> state = *holder;
     const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     for (;;) {
@@ -61,7 +62,7 @@ DWORD WINAPI ScriptThreadMain(void* parameter)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<ScriptThread> ScriptThread::Start()
 {
@@ -70,7 +71,8 @@ std::unique_ptr<ScriptThread> ScriptThread::Start()
         return nullptr;
     auto* parameter = new std::shared_ptr<State>(state);
     // A deep stack: the interpreter recurses for nested calls.
-    const HANDLE thread = CreateThread(nullptr, 4 * 1024 * 1024, ScriptThreadMain, parameter, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    const HANDLE thread =
+        CreateThread(nullptr, 4 * 1024 * 1024, ScriptThreadMain, parameter, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!thread) {
         delete parameter;
         return nullptr;
@@ -157,7 +159,7 @@ void ScriptThread::StopRunaway()
     const HANDLE thread = s.thread.Get();
     const HMODULE interpreter = GetModuleHandleW(L"jscript.dll");
     bool ended = false;
-    for (int i = 0; i < kSafePointTries && !ended; ++i) {
+    for (int i = 0; i < SafePointTries && !ended; ++i) {
         if (SuspendThread(thread) == static_cast<DWORD>(-1))
             break;
         CONTEXT context{};

@@ -15,15 +15,15 @@ namespace {
 
 std::string EscapeUnsafeBytes(std::string_view text)
 {
-    static const char kHex[] = "0123456789ABCDEF";
+    static const char HexDigits[] = "0123456789ABCDEF";
     std::string escaped;
     escaped.reserve(text.size());
     for (char c : text) {
         const auto b = static_cast<unsigned char>(c);
         if (b <= ' ' || b >= 0x7F || c == '"' || c == '<' || c == '>') {
             escaped += '%';
-            escaped += kHex[b >> 4];
-            escaped += kHex[b & 15];
+            escaped += HexDigits[b >> 4];
+            escaped += HexDigits[b & 15];
         } else {
             escaped += c;
         }
@@ -40,7 +40,7 @@ std::string RemoveDotSegments(std::string_view path)
         size_t next = path.find('/', pos + 1);
         if (next == std::string_view::npos)
             next = path.size();
-        const std::string_view segment = path.substr(pos, next - pos);  // includes the leading '/'
+        const std::string_view segment = path.substr(pos, next - pos); // includes the leading '/'
         if (segment == "/.") {
             if (next == path.size())
                 out += '/';
@@ -57,7 +57,7 @@ std::string RemoveDotSegments(std::string_view path)
     return out.empty() ? "/" : out;
 }
 
-}  // namespace
+} // namespace
 
 std::string Url::Spec() const
 {
@@ -77,7 +77,8 @@ std::string UrlScheme(std::string_view text)
         return {};
     for (size_t i = 0; i < colon; ++i) {
         const char c = text[i];
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
         if (!ok)
             return {};
     }
@@ -157,7 +158,8 @@ std::string ResolveUrl(const Url& base, std::string_view reference)
         } else {
             const size_t queryPos = reference.find('?');
             std::string path(reference.substr(0, queryPos));
-            const std::string query(queryPos == std::string_view::npos ? std::string_view() : reference.substr(queryPos));
+            const std::string query(queryPos == std::string_view::npos ? std::string_view()
+                                                                       : reference.substr(queryPos));
             if (path.empty() || path[0] != '/')
                 path = basePath.substr(0, basePath.rfind('/') + 1) + path;
             resolved.pathAndQuery = RemoveDotSegments(path) + query;

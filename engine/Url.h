@@ -5,13 +5,13 @@
 
 // An absolute http or https URL, split for WinInet.
 struct Url {
-    std::string scheme;        // "http" or "https", lower case
-    std::string host;          // lower case
+    std::string scheme; // "http" or "https", lower case
+    std::string host;   // lower case
     int port = 0;
-    std::string pathAndQuery;  // starts with "/"; the fragment is dropped
+    std::string pathAndQuery; // starts with "/"; the fragment is dropped
 
     bool IsSecure() const { return scheme == "https"; }
-    std::string Spec() const;  // the whole URL, default port left out
+    std::string Spec() const; // the whole URL, default port left out
 };
 
 // Parses an absolute http(s) URL; bytes a server would refuse (spaces,

@@ -14,10 +14,10 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"KelvoraEngineView";
+constexpr wchar_t WindowClass[] = L"KelvoraEngineView";
 // The view pointer lives in the window's extra bytes: GWLP_USERDATA is the
 // host's (it keeps a subclassed procedure there).
-constexpr int kViewSlot = 0;
+constexpr int ViewSlot = 0;
 
 HINSTANCE EngineInstance()
 {
@@ -36,7 +36,7 @@ std::unordered_map<WebView*, std::weak_ptr<WebView>>& LiveViews()
     return views;
 }
 
-}  // namespace
+} // namespace
 
 bool WebView::RegisterWindowClass()
 {
@@ -48,7 +48,7 @@ bool WebView::RegisterWindowClass()
         windowClass.cbWndExtra = sizeof(LONG_PTR);
         windowClass.hInstance = EngineInstance();
         windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.lpszClassName = kWindowClass;
+        windowClass.lpszClassName = WindowClass;
         return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
     }();
     return registered;
@@ -65,7 +65,7 @@ WebView* WebView::Create(wkeWindowType type, HWND parent, int x, int y, int widt
     const DWORD style = type == WKE_WINDOW_TYPE_CONTROL ? WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN
                                                         : WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     // The window takes the first reference at WM_NCCREATE.
-    const HWND window = CreateWindowExW(0, kWindowClass, L"", style, x, y, std::max(width, 0), std::max(height, 0),
+    const HWND window = CreateWindowExW(0, WindowClass, L"", style, x, y, std::max(width, 0), std::max(height, 0),
                                         IsWindow(parent) ? parent : nullptr, nullptr, EngineInstance(), view.get());
     if (!window)
         return nullptr;
@@ -93,9 +93,9 @@ LRESULT CALLBACK WebView::WindowProc(HWND window, UINT message, WPARAM wParam, L
         auto* view = static_cast<WebView*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         view->window_ = window;
         view->self_ = view->shared_from_this();
-        SetWindowLongPtrW(window, kViewSlot, reinterpret_cast<LONG_PTR>(view));
+        SetWindowLongPtrW(window, ViewSlot, reinterpret_cast<LONG_PTR>(view));
     }
-    auto* view = reinterpret_cast<WebView*>(GetWindowLongPtrW(window, kViewSlot));
+    auto* view = reinterpret_cast<WebView*>(GetWindowLongPtrW(window, ViewSlot));
     if (!view)
         return DefWindowProcW(window, message, wParam, lParam);
     // A callback may destroy the window: the view must outlive this message.
@@ -107,33 +107,30 @@ LRESULT WebView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     const HWND window = window_;
     switch (message) {
-    case kTaskMessage:
-    case kResultMessage:
+    case TaskMessage:
+    case ResultMessage:
         // Reached from a host's modal loop inside a script's callback: wait for the script.
         if (ScriptsBusy()) {
             deferredWhileScripting_ = true;
             return 0;
         }
-        if (message == kTaskMessage)
+        if (message == TaskMessage)
             RunTasks();
         else
             RunResults();
         return 0;
     case WM_TIMER:
         if (ScriptsBusy())
-            return 0;  // comes again
-        if (wParam == kRefreshTimer)
+            return 0; // comes again
+        if (wParam == RefreshTimer)
             OnRefreshTimer();
-        else if (wParam == kWatchdogTimer)
+        else if (wParam == WatchdogTimer)
             OnWatchdogTimer();
-        else if (wParam >= kScriptTimerBase)
-            OnScriptTimer(static_cast<unsigned>(wParam - kScriptTimerBase));
+        else if (wParam >= ScriptTimerBase)
+            OnScriptTimer(static_cast<unsigned>(wParam - ScriptTimerBase));
         return 0;
-    case WM_PAINT:
-        OnPaint();
-        return 0;
-    case WM_ERASEBKGND:
-        return 1;
+    case WM_PAINT: OnPaint(); return 0;
+    case WM_ERASEBKGND: return 1;
     case WM_LBUTTONDOWN:
         SetFocus(window);
         pressedLink_ = LinkAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
@@ -142,24 +139,16 @@ LRESULT WebView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // A click gives the page the keyboard, as in a browser.
         SetFocus(window);
         return 0;
-    case WM_LBUTTONUP:
-        OnLeftButtonUp(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
-        return 0;
-    case WM_MOUSEMOVE:
-        OnMouseMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
-        return 0;
-    case WM_MOUSELEAVE:
-        OnMouseLeave();
-        return 0;
+    case WM_LBUTTONUP: OnLeftButtonUp(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)); return 0;
+    case WM_MOUSEMOVE: OnMouseMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)); return 0;
+    case WM_MOUSELEAVE: OnMouseLeave(); return 0;
     case WM_SETCURSOR:
         if (LOWORD(lParam) == HTCLIENT && hoveredLink_ >= 0) {
             SetCursor(LoadCursorW(nullptr, IDC_HAND));
             return TRUE;
         }
         return DefWindowProcW(window, message, wParam, lParam);
-    case WM_SIZE:
-        OnSize(LOWORD(lParam), HIWORD(lParam));
-        return 0;
+    case WM_SIZE: OnSize(LOWORD(lParam), HIWORD(lParam)); return 0;
     case WM_CLOSE:
         if (callbacks_.windowClosing && !callbacks_.windowClosing.callback(Handle(), callbacks_.windowClosing.param))
             return 0;
@@ -169,11 +158,8 @@ LRESULT WebView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (callbacks_.windowDestroy)
             callbacks_.windowDestroy.callback(Handle(), callbacks_.windowDestroy.param);
         return 0;
-    case WM_NCDESTROY:
-        OnNcDestroy();
-        return DefWindowProcW(window, message, wParam, lParam);
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_NCDESTROY: OnNcDestroy(); return DefWindowProcW(window, message, wParam, lParam);
+    default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
@@ -203,7 +189,8 @@ void WebView::Repaint()
         return;
     InvalidateRect(window_, nullptr, FALSE);
     if (callbacks_.paintUpdated)
-        callbacks_.paintUpdated.callback(Handle(), callbacks_.paintUpdated.param, renderer_.Dc(), 0, 0, renderer_.Width(), renderer_.Height());
+        callbacks_.paintUpdated.callback(Handle(), callbacks_.paintUpdated.param, renderer_.Dc(), 0, 0,
+                                         renderer_.Width(), renderer_.Height());
 }
 
 void WebView::OnNcDestroy()
@@ -212,10 +199,10 @@ void WebView::OnNcDestroy()
         std::lock_guard lock(LiveViewsMutex());
         LiveViews().erase(this);
     }
-    KillTimer(window_, kRefreshTimer);
-    KillTimer(window_, kWatchdogTimer);
+    KillTimer(window_, RefreshTimer);
+    KillTimer(window_, WatchdogTimer);
     EndDocument(false);
-    SetWindowLongPtrW(window_, kViewSlot, 0);
+    SetWindowLongPtrW(window_, ViewSlot, 0);
     if (active_)
         active_->cancelled->store(true);
     active_.reset();
@@ -232,7 +219,7 @@ void WebView::OnNcDestroy()
 void WebView::Post(std::function<void()> task)
 {
     tasks_.push_back(std::move(task));
-    PostMessageW(window_, kTaskMessage, 0, 0);
+    PostMessageW(window_, TaskMessage, 0, 0);
 }
 
 void WebView::RunTasks()
@@ -250,7 +237,7 @@ void WebView::Deliver(FetchResult result)
     if (!window_)
         return;
     inbox_.push_back(std::move(result));
-    PostMessageW(window_, kResultMessage, 0, 0);
+    PostMessageW(window_, ResultMessage, 0, 0);
 }
 
 void WebView::RunResults()

@@ -54,17 +54,17 @@ public:
 
 private:
     // Timer ids on the view window: the meta refresh, the load watchdog and,
-    // from kScriptTimerBase up, the page's script timers.
-    static constexpr UINT_PTR kRefreshTimer = 0x4B52;
-    static constexpr UINT_PTR kWatchdogTimer = 0x4B53;
-    static constexpr UINT_PTR kScriptTimerBase = 0x10000;
-    static constexpr UINT kTaskMessage = WM_APP + 0x3A1;
-    static constexpr UINT kResultMessage = WM_APP + 0x3A2;
+    // from ScriptTimerBase up, the page's script timers.
+    static constexpr UINT_PTR RefreshTimer = 0x4B52;
+    static constexpr UINT_PTR WatchdogTimer = 0x4B53;
+    static constexpr UINT_PTR ScriptTimerBase = 0x10000;
+    static constexpr UINT TaskMessage = WM_APP + 0x3A1;
+    static constexpr UINT ResultMessage = WM_APP + 0x3A2;
 
     struct Load {
         uint32_t id = 0;
-        std::string url;             // as requested
-        std::optional<std::string> html;  // set for wkeLoadHTML
+        std::string url;                 // as requested
+        std::optional<std::string> html; // set for wkeLoadHTML
         wkeNavigationType type = WKE_NAVIGATION_TYPE_OTHER;
         std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
     };
@@ -136,9 +136,9 @@ private:
     bool newWindowEnabled_ = true;
 
     uint32_t nextLoadId_ = 1;
-    std::optional<Load> active_;         // started, not yet finished
-    std::optional<Load> lastRequested_;  // what wkeReload loads again
-    std::string url_;                    // of the current document
+    std::optional<Load> active_;        // started, not yet finished
+    std::optional<Load> lastRequested_; // what wkeReload loads again
+    std::string url_;                   // of the current document
     std::string source_;
     bool hasSource_ = false;
     std::string title_;
@@ -147,12 +147,12 @@ private:
 
     std::shared_ptr<PageScripts> scripts_;
     std::set<unsigned> scriptTimers_;
-    bool deferredWhileScripting_ = false;  // posted work that waits for the script to end
+    bool deferredWhileScripting_ = false; // posted work that waits for the script to end
     int hoveredLink_ = -1;
     int pressedLink_ = -1;
     bool trackingMouse_ = false;
 
     std::deque<std::function<void()>> tasks_;
-    std::mutex inboxMutex_;  // guards inbox_ and, for Deliver, window_
+    std::mutex inboxMutex_; // guards inbox_ and, for Deliver, window_
     std::deque<FetchResult> inbox_;
 };

@@ -4,6 +4,8 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <string_view>
+#include <utility>
 
 #include "Charset.h"
 #include "EngineString.h"
@@ -16,7 +18,12 @@ std::string PercentDecode(std::string_view text)
 {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        const auto hex = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1; };
+        const auto hex = [](char c) {
+            return c >= '0' && c <= '9'   ? c - '0'
+                   : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                   : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                          : -1;
+        };
         if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
             out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
             i += 2;
@@ -26,6 +33,14 @@ std::string PercentDecode(std::string_view text)
     }
     return out;
 }
+
+// The features that are switched on or off, by their names in the list.
+constexpr std::pair<std::string_view, bool wkeWindowFeatures::*> FlagFeatures[] = {
+    {"menubar", &wkeWindowFeatures::menuBarVisible},       {"status", &wkeWindowFeatures::statusBarVisible},
+    {"toolbar", &wkeWindowFeatures::toolBarVisible},       {"location", &wkeWindowFeatures::locationBarVisible},
+    {"scrollbars", &wkeWindowFeatures::scrollbarsVisible}, {"resizable", &wkeWindowFeatures::resizable},
+    {"fullscreen", &wkeWindowFeatures::fullscreen},
+};
 
 // "width=300,height=200,left=10,top=20,menubar=yes": what window.open asks for.
 wkeWindowFeatures ParseFeatures(const std::string& features)
@@ -51,22 +66,23 @@ wkeWindowFeatures ParseFeatures(const std::string& features)
         std::erase(value, ' ');
         const int number = std::clamp(std::atoi(value.c_str()), -32768, 32767);
         const bool on = value == "yes" || value == "1" || value == "true";
-        if (name == "width") f.width = std::max(number, 100);
-        else if (name == "height") f.height = std::max(number, 100);
-        else if (name == "left" || name == "screenx") f.x = number;
-        else if (name == "top" || name == "screeny") f.y = number;
-        else if (name == "menubar") f.menuBarVisible = on;
-        else if (name == "status") f.statusBarVisible = on;
-        else if (name == "toolbar") f.toolBarVisible = on;
-        else if (name == "location") f.locationBarVisible = on;
-        else if (name == "scrollbars") f.scrollbarsVisible = on;
-        else if (name == "resizable") f.resizable = on;
-        else if (name == "fullscreen") f.fullscreen = on;
+        if (name == "width")
+            f.width = std::max(number, 100);
+        else if (name == "height")
+            f.height = std::max(number, 100);
+        else if (name == "left" || name == "screenx")
+            f.x = number;
+        else if (name == "top" || name == "screeny")
+            f.y = number;
+        for (const auto& [flagName, flag] : FlagFeatures) {
+            if (name == flagName)
+                f.*flag = on;
+        }
     }
     return f;
 }
 
-}  // namespace
+} // namespace
 
 void WebView::RunPageScripts(uint32_t id)
 {
@@ -105,14 +121,14 @@ void WebView::AfterScript()
     if (!deferredWhileScripting_ || !window_)
         return;
     deferredWhileScripting_ = false;
-    PostMessageW(window_, kTaskMessage, 0, 0);
-    PostMessageW(window_, kResultMessage, 0, 0);
+    PostMessageW(window_, TaskMessage, 0, 0);
+    PostMessageW(window_, ResultMessage, 0, 0);
 }
 
 void WebView::EndDocument(bool notify)
 {
     for (const unsigned id : scriptTimers_)
-        KillTimer(window_, kScriptTimerBase + id);
+        KillTimer(window_, ScriptTimerBase + id);
     scriptTimers_.clear();
     scripts_.reset();
     pressedLink_ = -1;
@@ -126,7 +142,7 @@ void WebView::EndDocument(bool notify)
 
 void WebView::OnScriptTimer(unsigned id)
 {
-    KillTimer(window_, kScriptTimerBase + id);
+    KillTimer(window_, ScriptTimerBase + id);
     scriptTimers_.erase(id);
     if (!scripts_)
         return;
@@ -207,7 +223,7 @@ void WebView::FollowLink(int link)
         return;
     }
     if (href.empty() || href.front() == '#')
-        return;  // the page itself: nothing to load
+        return; // the page itself: nothing to load
     const std::string target = ResolveForPage(href);
     if (!target.empty())
         LoadUrl(target, WKE_NAVIGATION_TYPE_LINKCLICK);
@@ -325,7 +341,8 @@ bool WebView::ScriptOpenWindow(const std::wstring& url, const std::wstring& feat
         return false;
     const wkeWindowFeatures windowFeatures = ParseFeatures(WideToUtf8(features));
     wkeStringImpl targetText{Utf8ToWide(target)};
-    const wkeWebView made = callbacks_.createView.callback(Handle(), callbacks_.createView.param, WKE_NAVIGATION_TYPE_OTHER, &targetText, &windowFeatures);
+    const wkeWebView made = callbacks_.createView.callback(Handle(), callbacks_.createView.param,
+                                                           WKE_NAVIGATION_TYPE_OTHER, &targetText, &windowFeatures);
     const auto other = Find(made);
     if (!other)
         return false;
@@ -342,13 +359,13 @@ void WebView::ScriptStartTimer(unsigned id, unsigned delayMs)
 {
     if (!window_)
         return;
-    if (SetTimer(window_, kScriptTimerBase + id, std::max(delayMs, 1u), nullptr))
+    if (SetTimer(window_, ScriptTimerBase + id, std::max(delayMs, 1u), nullptr))
         scriptTimers_.insert(id);
 }
 
 void WebView::ScriptStopTimer(unsigned id)
 {
     if (window_)
-        KillTimer(window_, kScriptTimerBase + id);
+        KillTimer(window_, ScriptTimerBase + id);
     scriptTimers_.erase(id);
 }

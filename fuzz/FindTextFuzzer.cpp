@@ -53,11 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     const std::string before = TextBefore(text, search, start, false);
-    FUZZ_CHECK(before == (found == -1 ? std::string() : std::string(clean.substr(0, static_cast<std::size_t>(found) - 1))));
+    FUZZ_CHECK(before ==
+               (found == -1 ? std::string() : std::string(clean.substr(0, static_cast<std::size_t>(found) - 1))));
 
     const std::string beforeAnyCase = TextBefore(text, search, start, true);
     const long long foldedAt = reference::Find(clean, cleanSearch, from, true);
-    FUZZ_CHECK(beforeAnyCase == (foldedAt < 0 ? std::string() : std::string(clean.substr(0, static_cast<std::size_t>(foldedAt)))));
+    FUZZ_CHECK(beforeAnyCase ==
+               (foldedAt < 0 ? std::string() : std::string(clean.substr(0, static_cast<std::size_t>(foldedAt)))));
     // Ignoring case finds at least what the exact search finds, never later.
     FUZZ_CHECK(expected < 0 || (foldedAt >= 0 && foldedAt <= expected));
     return 0;

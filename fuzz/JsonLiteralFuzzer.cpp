@@ -14,8 +14,7 @@ namespace {
 
 bool IsWordChar(char16_t c)
 {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_' ||
-           c == u'$';
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_' || c == u'$';
 }
 
 // Steps over a string literal starting at `at` (a quote); false if it never ends.
@@ -58,7 +57,8 @@ void CheckHarmless(std::u16string_view text)
                 ++end;
             const std::u16string_view word = text.substr(at, end - at);
             std::size_t after = end;
-            while (after < text.size() && (text[after] == u' ' || text[after] == u'\t' || text[after] == u'\n' || text[after] == u'\r'))
+            while (after < text.size() &&
+                   (text[after] == u' ' || text[after] == u'\t' || text[after] == u'\n' || text[after] == u'\r'))
                 ++after;
             const bool constant = word == u"true" || word == u"false" || word == u"null";
             const bool memberName = after < text.size() && text[after] == u':';
@@ -73,7 +73,7 @@ void CheckHarmless(std::u16string_view text)
         ++at;
     }
     FUZZ_CHECK(brackets.empty());
-    FUZZ_CHECK(deepest <= kMaxLiteralDepth);
+    FUZZ_CHECK(deepest <= MaxLiteralDepth);
 }
 
 } // namespace
@@ -82,12 +82,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::u16string text = Utf16FromFuzzBytes(data, size);
     const std::optional<std::u16string> evaluable = EvaluableLiteral(text);
-    FUZZ_CHECK(evaluable.has_value() == reference::IsDataLiteral(text, kMaxLiteralDepth));
+    FUZZ_CHECK(evaluable.has_value() == reference::IsDataLiteral(text, MaxLiteralDepth));
     if (evaluable) {
         CheckHarmless(text);
         // What the engine gets in its place is harmless data as well.
         CheckHarmless(*evaluable);
-        FUZZ_CHECK(reference::IsDataLiteral(*evaluable, kMaxLiteralDepth));
+        FUZZ_CHECK(reference::IsDataLiteral(*evaluable, MaxLiteralDepth));
     }
     return 0;
 }

@@ -117,7 +117,8 @@ private:
             const bool object = kind % 2 == 0;
             depth = std::max(depth, level + 1);
             out += object ? u'{' : u'[';
-            const std::size_t items = input_.remaining_bytes() == 0 ? 0 : input_.ConsumeIntegralInRange<std::size_t>(0, 4);
+            const std::size_t items =
+                input_.remaining_bytes() == 0 ? 0 : input_.ConsumeIntegralInRange<std::size_t>(0, 4);
             for (std::size_t i = 0; i < items; ++i) {
                 if (i > 0)
                     out += u',';
@@ -147,8 +148,8 @@ private:
 };
 
 // Appended to a finished value, each turns it into something that is not data.
-constexpr std::u16string_view Hostile[] = {u"()", u";1", u"+1", u"-x", u"/**/", u"//", u"`x`", u"=1", u",1",
-                                           u")", u"(", u"[0]", u".x", u"x", u"\"\"", u"{}", u"?1:2", u"\\u0061"};
+constexpr std::u16string_view Hostile[] = {u"()", u";1", u"+1",  u"-x", u"/**/", u"//",   u"`x`", u"=1",   u",1",
+                                           u")",  u"(",  u"[0]", u".x", u"x",    u"\"\"", u"{}",  u"?1:2", u"\\u0061"};
 
 } // namespace
 
@@ -160,7 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // either side; kept rare, as one such input costs as much as many
     // shallow ones.
     const bool deep = input.ConsumeIntegralInRange<int>(0, 7) == 7;
-    const std::size_t wraps = deep ? input.ConsumeIntegralInRange<std::size_t>(kMaxLiteralDepth - 12, kMaxLiteralDepth + 12) : 0;
+    const std::size_t wraps =
+        deep ? input.ConsumeIntegralInRange<std::size_t>(MaxLiteralDepth - 12, MaxLiteralDepth + 12) : 0;
     const std::u16string_view hostile = Hostile[input.ConsumeIntegralInRange<std::size_t>(0, std::size(Hostile) - 1)];
     std::size_t depth = 0;
     std::u16string json = JsonWriter(input).Value(maxDepth, depth);
@@ -175,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         json = opening + json + closing;
         depth += wraps;
     }
-    const bool withinLimit = depth <= kMaxLiteralDepth;
+    const bool withinLimit = depth <= MaxLiteralDepth;
 
     FUZZ_CHECK(IsEvaluableLiteral(json) == withinLimit);
     FUZZ_CHECK(IsEvaluableLiteral(JsonWriter::Quoted(json, u'"')) == withinLimit);

@@ -135,7 +135,8 @@ private:
         if (NameChar(Cur()) || At(u'.'))
             return false;
         // The C library's reading, correctly rounded: zero, or not too small.
-        std::string ascii(text_.begin() + static_cast<std::ptrdiff_t>(begin), text_.begin() + static_cast<std::ptrdiff_t>(at_));
+        std::string ascii(text_.begin() + static_cast<std::ptrdiff_t>(begin),
+                          text_.begin() + static_cast<std::ptrdiff_t>(at_));
         if (ascii[0] == '+')
             ascii.erase(0, 1);
         const double value = std::fabs(std::strtod(ascii.c_str(), nullptr));

@@ -13,9 +13,9 @@
 
 namespace {
 
-constexpr size_t kMaxHeaderLine = 200;
-constexpr size_t kMaxHeaderCount = 8;
-constexpr size_t kMaxHeadBytes = 1024;
+constexpr size_t MaxHeaderLine = 200;
+constexpr size_t MaxHeaderCount = 8;
+constexpr size_t MaxHeadBytes = 1024;
 
 struct Outcome {
     bool done = false;
@@ -29,7 +29,7 @@ struct Outcome {
 };
 
 Outcome Parse(const std::string& input, size_t split) {
-    kelvora::RequestHeadParser parser(kMaxHeaderLine, kMaxHeaderCount, kMaxHeadBytes);
+    kelvora::RequestHeadParser parser(MaxHeaderLine, MaxHeaderCount, MaxHeadBytes);
     Outcome outcome;
     std::string buffered;
     size_t consumed = 0;
@@ -59,9 +59,9 @@ Outcome Parse(const std::string& input, size_t split) {
         FUZZ_CHECK(parser.GotRequestLine());
         FUZZ_CHECK(!parser.FieldsOverLimit());
         FUZZ_CHECK(!outcome.method.empty() && !outcome.target.empty());
-        FUZZ_CHECK(outcome.forwardedFor.size() <= kMaxHeaderLine);
-        FUZZ_CHECK(consumed <= 2 * kMaxHeadBytes);
-        FUZZ_CHECK(parser.FieldCount() <= kMaxHeaderCount);
+        FUZZ_CHECK(outcome.forwardedFor.size() <= MaxHeaderLine);
+        FUZZ_CHECK(consumed <= 2 * MaxHeadBytes);
+        FUZZ_CHECK(parser.FieldCount() <= MaxHeaderCount);
         return outcome;
     }
     return outcome;

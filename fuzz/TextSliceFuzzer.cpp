@@ -74,8 +74,10 @@ void CheckTextBetween(std::string_view text, std::string_view left, std::string_
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider input(data, size);
-    const int32_t start = input.ConsumeBool() ? input.ConsumeIntegral<int32_t>() : input.ConsumeIntegralInRange<int32_t>(-1, 80);
-    const int32_t count = input.ConsumeBool() ? input.ConsumeIntegral<int32_t>() : input.ConsumeIntegralInRange<int32_t>(-1, 80);
+    const int32_t start =
+        input.ConsumeBool() ? input.ConsumeIntegral<int32_t>() : input.ConsumeIntegralInRange<int32_t>(-1, 80);
+    const int32_t count =
+        input.ConsumeBool() ? input.ConsumeIntegral<int32_t>() : input.ConsumeIntegralInRange<int32_t>(-1, 80);
     const std::string left = input.ConsumeRandomLengthString(24);
     const std::string right = input.ConsumeRandomLengthString(24);
     const std::string text = input.ConsumeRemainingBytesAsString();

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "http/HttpSession.h"
-#include "http/InternetHandle.h"
+#include "owners/UniqueHandle.h"
 #include "http/ReadSize.h"
 
 namespace {
@@ -68,7 +68,7 @@ struct CrackedUrl {
     INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
     INTERNET_PORT port = 0;
     char host[HostNameSize] = {};
-    char path[UrlPathSize] = {};  // with the query and the fragment
+    char path[UrlPathSize] = {}; // with the query and the fragment
     char userName[UserNameSize] = {};
     char password[PasswordSize] = {};
 };
@@ -103,24 +103,6 @@ DWORD ChooseReadSize(HINTERNET request)
     if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
         return DefaultReadSize;
     return ReadSizeForContentLength(std::string_view(text, std::min<size_t>(size, sizeof text)));
-}
-
-void ApplyProxySettings(HINTERNET sessionHandle, HINTERNET connection)
-{
-    const HttpSessionSettings& proxy = HttpSessionProxy();
-    INTERNET_PROXY_INFO info{};
-    if (proxy.proxyServer.empty()) {
-        info.dwAccessType = INTERNET_OPEN_TYPE_PRECONFIG;
-    } else {
-        info.dwAccessType = INTERNET_OPEN_TYPE_PROXY;
-        // The structure is declared with TCHAR texts; the A function reads them as ANSI.
-        info.lpszProxy = reinterpret_cast<LPCTSTR>(proxy.proxyServer.c_str());
-    }
-    InternetSetOptionA(sessionHandle, INTERNET_OPTION_PROXY, &info, sizeof info);
-    InternetSetOptionA(connection, INTERNET_OPTION_PROXY_USERNAME,
-        const_cast<char*>(proxy.proxyUserName.c_str()), static_cast<DWORD>(proxy.proxyUserName.size() + 1));
-    InternetSetOptionA(connection, INTERNET_OPTION_PROXY_PASSWORD,
-        const_cast<char*>(proxy.proxyPassword.c_str()), static_cast<DWORD>(proxy.proxyPassword.size() + 1));
 }
 
 // The whole body, or empty when it outlasts the limits (time counted from
@@ -197,19 +179,18 @@ ByteBuffer FetchOnce(const AnsiText& url, const FetchLimits& limits, std::string
     HINTERNET sessionHandle = HttpSessionHandleTemp();
     if (!sessionHandle)
         return {};
-    InternetHandle connection(InternetConnectA(sessionHandle, parts.host, parts.port, parts.userName,
-        parts.password, INTERNET_SERVICE_HTTP, 0, 0));
+    InternetHandle connection(InternetConnectA(sessionHandle, parts.host, parts.port, parts.userName, parts.password,
+                                               INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection)
         return {};
-    ApplyProxySettings(sessionHandle, connection.Get());
 
     std::string_view object(parts.path);
     object = object.substr(0, object.find('#'));
     const std::string objectText(object);
     const char* acceptTypes[] = {AcceptTypeEntry, nullptr};
     // Declared after the connection, so it is closed first.
-    InternetHandle request(HttpOpenRequestA(connection.Get(), "GET", objectText.c_str(), "HTTP/1.0", nullptr,
-        acceptTypes, flags, 0));
+    InternetHandle request(
+        HttpOpenRequestA(connection.Get(), "GET", objectText.c_str(), "HTTP/1.0", nullptr, acceptTypes, flags, 0));
     if (!request)
         return {};
     // The window waits for this request: a service that stops sending must
@@ -273,8 +254,8 @@ ByteBuffer FetchOnceWithin(const AnsiText& url, const FetchLimits& limits, std::
         return {};
     }
     if (!TrySubmitThreadpoolCallback(RunPooledFetch, poolReference.get(), nullptr))
-        return FetchOnce(url, limits, redirect);  // no thread to spare: wait as long as it takes
-    poolReference.release();  // now the pool thread's
+        return FetchOnce(url, limits, redirect); // no thread to spare: wait as long as it takes
+    poolReference.release();                     // now the pool thread's
     std::unique_lock lock(fetch->mutex);
     if (!fetch->finished.wait_for(lock, std::chrono::milliseconds(limits.totalMs), [&] { return fetch->done; }))
         return {};

@@ -8,8 +8,8 @@
 // fetch, so a service that keeps trickling bytes, or sends without end, must
 // not hold it for ever or exhaust the process's memory.
 struct FetchLimits {
-    uint32_t totalMs = 60000;                   // per fetch, redirects included, until the body has ended
-    size_t maxBodyBytes = 64u * 1024u * 1024u;  // far above any reply of the service
+    uint32_t totalMs = 60000;                  // per fetch, redirects included, until the body has ended
+    size_t maxBodyBytes = 64u * 1024u * 1024u; // far above any reply of the service
 };
 
 // One blocking HTTP GET: the body of the final response (after redirects),

@@ -2,14 +2,13 @@
 
 #include <mutex>
 
-#include "http/InternetHandle.h"
+#include "owners/UniqueHandle.h"
 
 namespace {
 
 constexpr char UserAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
 struct HttpSession {
-    HttpSessionSettings settings;
     InternetHandle handle;
     int openCount = 0;
     std::mutex mutex;
@@ -21,19 +20,11 @@ HttpSession session;
 
 } // namespace
 
-const HttpSessionSettings& HttpSessionProxy()
-{
-    return session.settings;
-}
-
 HINTERNET HttpSessionHandleTemp()
 {
     std::lock_guard lock(session.mutex);
     if (!session.handle) {
-        const bool proxied = !session.settings.proxyServer.empty();
-        session.handle = InternetHandle(InternetOpenA(UserAgent,
-            proxied ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_DIRECT,
-            proxied ? session.settings.proxyServer.c_str() : nullptr, nullptr, 0));
+        session.handle = InternetHandle(InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
         if (session.handle)
             ++session.openCount;
     }

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include "text/AnsiText.h"
+
 uint32_t ReadSizeForContentLength(std::optional<std::string_view> contentLength)
 {
     if (!contentLength)
         return DefaultReadSize;
-    std::string_view text = contentLength->substr(0, contentLength->find('\0'));
+    std::string_view text = UpToZero(*contentLength);
     size_t at = text.find_first_not_of(" \t");
     if (at == std::string_view::npos || text[at] == '-')
         return DefaultReadSize;

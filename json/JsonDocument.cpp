@@ -15,11 +15,11 @@
 
 namespace {
 
-const AnsiText kEngineProgId = "MSScriptControl.ScriptControl";
+const AnsiText EngineProgId = "MSScriptControl.ScriptControl";
 
 // Long enough for any reply the service sends; where the engine honours it,
 // a runaway script ends with an error instead of a question to the user.
-constexpr long kScriptTimeoutMs = 5000;
+constexpr long ScriptTimeoutMs = 5000;
 
 AnsiText NumberText(double number)
 {
@@ -40,7 +40,7 @@ AnsiText Quote(bool valueIsJson)
     return valueIsJson ? AnsiText() : AnsiText("'");
 }
 
-}
+} // namespace
 
 JsonDocument::JsonDocument() : VariableName("da")
 {
@@ -81,12 +81,12 @@ void JsonDocument::EnterApartment()
 void JsonDocument::Initialize()
 {
     EnterApartment();
-    engine_.CreateObject(kEngineProgId);
+    engine_.CreateObject(EngineProgId);
     // The engine gets no host facilities (no ActiveXObject) and never asks
     // the user anything; these must be set before the language.
     engine_.WriteProperty("UseSafeSubset", true);
     engine_.WriteProperty("AllowUI", false);
-    engine_.WriteProperty("Timeout", kScriptTimeoutMs);
+    engine_.WriteProperty("Timeout", ScriptTimeoutMs);
     engine_.WriteProperty("Language", AnsiText("JavaScript"));
     engine_.CallMethod("AddCode", AnsiText(JsonSupportScript), ResultKind::Number);
     Eval("var " + VariableName + "={}", ResultKind::Number);
@@ -109,8 +109,8 @@ bool JsonDocument::Parse(const AnsiText& text)
     std::optional<std::u16string> evaluable = EvaluableLiteral(std::u16string(wideText.begin(), wideText.end()));
     if (!evaluable)
         return false;
-    std::wstring script = L"var " + WideFromAnsi(VariableName) + L"=eval(" +
-                          std::wstring(evaluable->begin(), evaluable->end()) + L")";
+    std::wstring script =
+        L"var " + WideFromAnsi(VariableName) + L"=eval(" + std::wstring(evaluable->begin(), evaluable->end()) + L")";
     engine_.CallMethod("AddCode", std::wstring_view(script), ResultKind::Number);
     return Eval("null !=" + VariableName, ResultKind::Boolean).boolean;
 }
@@ -247,7 +247,8 @@ bool JsonDocument::HasMember(const AnsiText& path)
 int32_t JsonDocument::GetMemberNames(std::vector<AnsiText>& names, const AnsiText& path)
 {
     AnsiText list =
-        Eval("var ary=''; for (var key in " + BracketAwareOrRoot(path) + ") {ary=ary+ key+','; }", ResultKind::Text).text;
+        Eval("var ary=''; for (var key in " + BracketAwareOrRoot(path) + ") {ary=ary+ key+','; }", ResultKind::Text)
+            .text;
     list = ReplaceText(list, "toJSONString,", "");
     list = ReplaceText(list, "parseJSON,", "");
     Eval("ary=null", ResultKind::Variant);

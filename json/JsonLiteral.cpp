@@ -113,8 +113,8 @@ private:
     std::u16string_view text_;
     std::size_t at_ = 0;
     std::u16string evaluable_;
-    std::size_t copiedUpTo_ = 0;  // text_ before this is in evaluable_ already
-    std::u16string name_;         // the member name being read, decoded
+    std::size_t copiedUpTo_ = 0; // text_ before this is in evaluable_ already
+    std::u16string name_;        // the member name being read, decoded
 };
 
 void LiteralReader::Rewrite(std::size_t begin, std::u16string_view canonical)
@@ -157,7 +157,10 @@ bool LiteralReader::ReadString(std::u16string* decoded)
         char16_t e = text_[at_++];
         char16_t value = 0;
         switch (e) {
-        case u'"': case u'\'': case u'\\': case u'/': value = e; break;
+        case u'"':
+        case u'\'':
+        case u'\\':
+        case u'/': value = e; break;
         case u'b': value = u'\b'; break;
         case u'f': value = u'\f'; break;
         case u'n': value = u'\n'; break;
@@ -175,8 +178,7 @@ bool LiteralReader::ReadString(std::u16string* decoded)
             }
             break;
         }
-        default:
-            return false;
+        default: return false;
         }
         if (!accept(value))
             return false;
@@ -230,8 +232,8 @@ bool LiteralReader::ReadNumber(bool allowSign)
 
 bool LiteralReader::ReadWord()
 {
-    for (std::u16string_view word : {std::u16string_view(u"true"), std::u16string_view(u"false"),
-                                     std::u16string_view(u"null")}) {
+    for (std::u16string_view word :
+         {std::u16string_view(u"true"), std::u16string_view(u"false"), std::u16string_view(u"null")}) {
         if (text_.substr(at_, word.size()) == word) {
             at_ += word.size();
             return !IsNamePart(Peek());
@@ -302,7 +304,7 @@ bool LiteralReader::ReadValue(bool& isString, std::u16string& content)
         SkipSpace();
         char16_t c = Peek();
         if (c == u'{' || c == u'[') {
-            if (open.size() >= kMaxLiteralDepth)
+            if (open.size() >= MaxLiteralDepth)
                 return false;
             ++at_;
             topLevel = false;
@@ -346,7 +348,7 @@ bool LiteralReader::ReadValue(bool& isString, std::u16string& content)
     }
 }
 
-}
+} // namespace
 
 std::optional<std::u16string> EvaluableLiteral(std::u16string_view text)
 {

@@ -9,7 +9,7 @@
 // every engine reads alike. A data literal is a JSON value, also allowing
 // single-quoted strings, member names without quotes (ASCII identifiers or
 // unsigned numbers), an optional sign on numbers, and nesting up to
-// kMaxLiteralDepth. When the whole text is one string literal, eval runs its
+// MaxLiteralDepth. When the whole text is one string literal, eval runs its
 // content as script, so that content must be a data literal too. Anything
 // else (calls, operators, comments, identifiers as values) is refused, and so
 // nothing of it ever runs.
@@ -25,7 +25,7 @@
 //   - zero loses its sign: -0 reads as 0 (engines give the sign of a zero
 //     back each their own way);
 //   - a value that is not zero but smaller in magnitude than
-//     kSmallestEvaluableMagnitude is refused: some engines read such values
+//     SmallestEvaluableMagnitude is refused: some engines read such values
 //     as 0 or with their last digits wrong.
 // Strings. Escapes whose meaning every engine agrees on only; the character
 // U+0000 (escaped or raw) and lone surrogates (an escaped or raw high
@@ -40,8 +40,8 @@
 // Works on the UTF-16 text exactly as the engine receives it; iterative, so
 // neither depth nor length of the input can exhaust the stack; time and
 // memory grow linearly with the text.
-constexpr std::size_t kMaxLiteralDepth = 512;
-constexpr double kSmallestEvaluableMagnitude = 1e-290;
+constexpr std::size_t MaxLiteralDepth = 512;
+constexpr double SmallestEvaluableMagnitude = 1e-290;
 
 // The text to evaluate in place of `text`, equal to it in meaning, or nothing
 // when `text` is not a data literal that every engine reads alike.

@@ -103,7 +103,7 @@ std::optional<std::u16string> CanonicalNumber(std::u16string_view token)
         return Signed(negative, "1e999");
     if (value == 0)
         return u"0";
-    if (value < kSmallestEvaluableMagnitude)
+    if (value < SmallestEvaluableMagnitude)
         return std::nullopt;
     char shortest[32];
     const std::to_chars_result written = std::to_chars(shortest, shortest + sizeof shortest, value);

@@ -8,6 +8,6 @@
 // shortest text that reads back as the same double: what the engine is given
 // in its place. Zero is 0 whatever its sign, a value beyond the largest
 // double is 1e999 (Infinity), one that rounds to zero is 0. Nothing when the
-// value is not zero but below kSmallestEvaluableMagnitude (JsonLiteral.h).
+// value is not zero but below SmallestEvaluableMagnitude (JsonLiteral.h).
 // Linear in the token's length, whatever its digits and exponent.
 std::optional<std::u16string> CanonicalNumber(std::u16string_view token);

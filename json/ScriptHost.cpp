@@ -12,8 +12,8 @@ namespace {
 
 // In-process, handler, local and remote servers; without the remote bit when
 // the system refuses that combination.
-constexpr DWORD kAnyServer = 0x17;
-constexpr DWORD kLocalServers = 0x7;
+constexpr DWORD AnyServer = 0x17;
+constexpr DWORD LocalServers = 0x7;
 
 // A member found by name: its id and the invoke kind it was bound with.
 struct BoundMember {
@@ -43,8 +43,7 @@ BoundMember TakeBinding(DESCKIND descKind, BINDPTR& bindPtr, ITypeInfo* boundInf
         if (bindPtr.lptcomp)
             bindPtr.lptcomp->Release();
         break;
-    default:
-        break;
+    default: break;
     }
     return member;
 }
@@ -110,9 +109,9 @@ bool InvokeWith(Dispatch& target, VARIANT& argument, VARIANT* result)
         params.cNamedArgs = 1;
     }
     UINT argError = 0;
-    HRESULT hr = target.dispatch->Invoke(target.member.id, IID_NULL, GetUserDefaultLCID(),
-                                         static_cast<WORD>(target.member.kind), &params, isPut ? nullptr : result,
-                                         nullptr, &argError);
+    HRESULT hr =
+        target.dispatch->Invoke(target.member.id, IID_NULL, GetUserDefaultLCID(), static_cast<WORD>(target.member.kind),
+                                &params, isPut ? nullptr : result, nullptr, &argError);
     return SUCCEEDED(hr);
 }
 
@@ -126,38 +125,7 @@ bool ConvertTo(const Variant& from, VARTYPE type, Variant& to)
     return SUCCEEDED(VariantChangeType(to.Put(), direct.Get(), 0, type));
 }
 
-}
-
-ScriptHost::ScriptHost(const ScriptHost& other) : object_(other.object_)
-{
-    if (object_)
-        object_->AddRef();
-}
-
-ScriptHost& ScriptHost::operator=(const ScriptHost& other)
-{
-    if (other.object_)
-        other.object_->AddRef();
-    Release();
-    object_ = other.object_;
-    return *this;
-}
-
-ScriptHost::ScriptHost(ScriptHost&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-
-ScriptHost& ScriptHost::operator=(ScriptHost&& other) noexcept
-{
-    if (this != &other) {
-        Release();
-        object_ = std::exchange(other.object_, nullptr);
-    }
-    return *this;
-}
-
-ScriptHost::~ScriptHost()
-{
-    Release();
-}
+} // namespace
 
 bool ScriptHost::CreateObject(const AnsiText& progId)
 {
@@ -169,22 +137,20 @@ bool ScriptHost::CreateObject(const AnsiText& progId)
     if (FAILED(hr))
         return false;
     ComPtr<IUnknown> created;
-    hr = CoCreateInstance(clsid, nullptr, kAnyServer, IID_IUnknown, reinterpret_cast<void**>(created.Put()));
+    hr = CoCreateInstance(clsid, nullptr, AnyServer, IID_IUnknown, reinterpret_cast<void**>(created.Put()));
     if (hr == E_INVALIDARG)
-        hr = CoCreateInstance(clsid, nullptr, kLocalServers, IID_IUnknown, reinterpret_cast<void**>(created.Put()));
+        hr = CoCreateInstance(clsid, nullptr, LocalServers, IID_IUnknown, reinterpret_cast<void**>(created.Put()));
     if (FAILED(hr) || !created)
         return false;
     if (FAILED(OleRun(created.Get())))
         return false;
-    Release();
-    object_ = created.Get();
-    object_->AddRef();
+    object_ = std::move(created);
     return true;
 }
 
 bool ScriptHost::Write(const AnsiText& name, VARIANT& value)
 {
-    Dispatch target = BindMember(object_, name, {INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF, INVOKE_FUNC});
+    Dispatch target = BindMember(object_.Get(), name, {INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF, INVOKE_FUNC});
     if (!target.member.found)
         return false;
     Variant ignored;
@@ -230,8 +196,8 @@ ScriptResult ScriptHost::CallMethod(const AnsiText& name, const AnsiText& argume
 ScriptResult ScriptHost::CallMethod(const AnsiText& name, std::wstring_view argument, ResultKind kind)
 {
     ScriptResult result;
-    Dispatch target = BindMember(object_, name,
-                                 {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF});
+    Dispatch target =
+        BindMember(object_.Get(), name, {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF});
     if (!target.member.found)
         return result;
     Variant arg;
@@ -246,9 +212,7 @@ ScriptResult ScriptHost::CallMethod(const AnsiText& name, std::wstring_view argu
 
     Variant converted;
     switch (kind) {
-    case ResultKind::None:
-        result.ok = true;
-        break;
+    case ResultKind::None: result.ok = true; break;
     case ResultKind::Variant:
         result.ok = true;
         result.variant = std::move(returned);
@@ -274,10 +238,4 @@ ScriptResult ScriptHost::CallMethod(const AnsiText& name, std::wstring_view argu
         break;
     }
     return result;
-}
-
-void ScriptHost::Release()
-{
-    if (object_)
-        std::exchange(object_, nullptr)->Release();
 }

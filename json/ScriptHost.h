@@ -2,7 +2,7 @@
 #include <string>
 #include <string_view>
 
-#include "json/ComOwners.h"
+#include "owners/ComOwners.h"
 #include "text/AnsiText.h"
 
 // What a caller asks to get back from a script call.
@@ -23,13 +23,6 @@ struct ScriptResult {
 // All calls are late-bound by member name and happen on the creating thread.
 class ScriptHost {
 public:
-    ScriptHost() = default;
-    ScriptHost(const ScriptHost& other);
-    ScriptHost& operator=(const ScriptHost& other);
-    ScriptHost(ScriptHost&& other) noexcept;
-    ScriptHost& operator=(ScriptHost&& other) noexcept;
-    ~ScriptHost();
-
     // Creates the object named by a ProgID, or by a "{...}" class id. On
     // failure the handle keeps what it held.
     bool CreateObject(const AnsiText& progId);
@@ -43,11 +36,11 @@ public:
     // the engine receives exactly those characters.
     ScriptResult CallMethod(const AnsiText& name, std::wstring_view argument, ResultKind kind);
 
-    void Release();
-    bool IsEmpty() const { return object_ == nullptr; }
+    void Release() { object_.Reset(); }
+    bool IsEmpty() const { return !object_; }
 
 private:
     bool Write(const AnsiText& name, VARIANT& value);
 
-    IUnknown* object_ = nullptr;
+    ComPtr<IUnknown> object_;
 };

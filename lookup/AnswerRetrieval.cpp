@@ -1,12 +1,13 @@
 #include "lookup/AnswerRetrieval.h"
 
 #include "ServiceBaseUrl.h"
-#include "app/ControlIds.h"
-#include "app/ControlProperties.h"
+#include "form/ControlIds.h"
+#include "form/ControlProperties.h"
 #include "http/HttpFetch.h"
 #include "json/JsonDocument.h"
 #include "text/Utf8Conversion.h"
 #include "text/TextOps.h"
+#include "text/UrlEncode.h"
 #include "webview/WebViewControl.h"
 
 namespace {
@@ -14,9 +15,9 @@ namespace {
 // Code page 936 texts of the answer path.
 constexpr char BodyOpenTag[] = "<body>";
 constexpr char BodyCloseTag[] = "</body>";
-constexpr char QuestionPlaceholder[] = "\xCC\xE2\xC4\xBF"; // 题目
-constexpr char KeyPlaceholder[] = "\xC3\xDC\xD4\xBF";      // 密钥
-constexpr char TitlePrefix[] = "\xCC\xE2\xC4\xBF:";        // 题目:
+constexpr char QuestionPlaceholder[] = "\xCC\xE2\xC4\xBF";            // 题目
+constexpr char KeyPlaceholder[] = "\xC3\xDC\xD4\xBF";                 // 密钥
+constexpr char TitlePrefix[] = "\xCC\xE2\xC4\xBF:";                   // 题目:
 constexpr char AnswerSeparator[] = "\r\n======\r\n\xB4\xF0\xB0\xB8:"; // \r\n======\r\n答案:
 
 // A reply whose answer or title holds one of these is a service notice or an

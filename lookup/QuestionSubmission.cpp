@@ -1,10 +1,10 @@
 #include "lookup/QuestionSubmission.h"
 
 #include "ServiceBaseUrl.h"
-#include "app/ControlIds.h"
-#include "app/ControlProperties.h"
-#include "text/Utf8Conversion.h"
+#include "form/ControlIds.h"
+#include "form/ControlProperties.h"
 #include "text/TextOps.h"
+#include "text/UrlEncode.h"
 #include "text/TimedMessage.h"
 #include "webview/WebViewControl.h"
 

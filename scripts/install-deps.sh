@@ -7,8 +7,6 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
-    rm -f /var/lib/apt/lists/lock
-    fresh_arch=1
 fi
 
 for p in wine wine32 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
@@ -19,10 +17,18 @@ for p in wine wine32 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-
     have "$p" || need+=("$p")
 done
 
+# Another installation may be running: wait for apt's locks (never remove
+# them). Installing waits on the dpkg lock itself; an update that finds the
+# package lists locked fails and is tried again, for ten minutes at the most.
+lockWait=(-o DPkg::Lock::Timeout=600)
 if [ ${#need[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
-    apt-get install -y -q -o DPkg::Lock::Timeout=600 --no-install-recommends "${need[@]}"
+    for attempt in $(seq 60); do
+        apt-get update -q "${lockWait[@]}" && break
+        [ "$attempt" -lt 60 ] || exit 1
+        sleep 10
+    done
+    apt-get install -y -q --no-install-recommends "${lockWait[@]}" "${need[@]}"
 fi
 
 # Wine's ANSI code page follows the locale: zh_CN.UTF-8 gives code page 936;

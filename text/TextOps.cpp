@@ -2,13 +2,9 @@
 
 namespace {
 
-// "#引号" in code page 936.
+// "#引号" ("#quote") in code page 936: the marker that stands for a
+// double-quote character in a delimiter.
 constexpr std::string_view QuoteMarker = "#\xD2\xFD\xBA\xC5";
-
-std::string_view UpToZero(std::string_view text)
-{
-    return text.substr(0, text.find('\0'));
-}
 
 bool IsLeadByte(char c)
 {

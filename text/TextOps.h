@@ -33,5 +33,4 @@ AnsiText TextBetween(std::string_view text, std::string_view left, std::string_v
 // The text before the first `delimiter` found from `start` (below 1 counts
 // as 1), or the empty text when there is none. `caseInsensitive` ignores the
 // case of ASCII letters.
-AnsiText TextBefore(std::string_view text, std::string_view delimiter, int32_t start = 1,
-                    bool caseInsensitive = false);
+AnsiText TextBefore(std::string_view text, std::string_view delimiter, int32_t start = 1, bool caseInsensitive = false);

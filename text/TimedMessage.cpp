@@ -5,19 +5,17 @@
 #include <string>
 #include <utility>
 
+#include "owners/UniqueHandle.h"
+#include "text/ProcessWindow.h"
 #include "text/WideText.h"
 
 namespace {
 
 using MessageBoxTimeoutWProc = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT, WORD, DWORD);
 
-constexpr char DefaultTitle[] = "\xD3\xD1\xC7\xE9\xCC\xE1\xD0\xD1";  // 友情提醒
+constexpr char DefaultTitle[] = "\xD3\xD1\xC7\xE9\xCC\xE1\xD0\xD1"; // 友情提醒
 constexpr uint32_t DefaultTimeoutMs = 5000;
-constexpr DWORD LongestWindowWaitMs = 31536000;
 constexpr char MessageBoxClass[] = "#32770";
-// While no window qualifies, wait this long for new messages before the next
-// pass, so that the wait does not spin a processor.
-constexpr DWORD IdlePassMs = 10;
 
 // Exported by user32 but not declared in its headers, so bound by name. The
 // W form: the texts are converted from code page 936 here, so the box reads
@@ -86,44 +84,10 @@ void CALLBACK EndBoxAtTimeout(HWND, UINT, UINT_PTR timerId, DWORD)
         EndDialog(open->box, TimedMessageTimeoutCode);
 }
 
-class CbtHook {
-public:
-    CbtHook() : hook_(SetWindowsHookExW(WH_CBT, NoteBoxCreation, nullptr, GetCurrentThreadId())) {}
-    ~CbtHook()
-    {
-        if (hook_)
-            UnhookWindowsHookEx(hook_);
-    }
-    CbtHook(const CbtHook&) = delete;
-    CbtHook& operator=(const CbtHook&) = delete;
-
-private:
-    HHOOK hook_;
-};
-
-class ThreadTimer {
-public:
-    ThreadTimer(DWORD elapseMs, TIMERPROC proc) : id_(SetTimer(nullptr, 0, elapseMs, proc)) {}
-    ~ThreadTimer()
-    {
-        if (id_)
-            KillTimer(nullptr, id_);
-    }
-    ThreadTimer(const ThreadTimer&) = delete;
-    ThreadTimer& operator=(const ThreadTimer&) = delete;
-    UINT_PTR Id() const { return id_; }
-
-private:
-    UINT_PTR id_;
-};
-
 // Keeps the box registered as this thread's innermost one while it is open.
 class OpenBoxScope {
 public:
-    explicit OpenBoxScope(OpenBox& open) : open_(open)
-    {
-        open_.outer = std::exchange(innermostBox, &open_);
-    }
+    explicit OpenBoxScope(OpenBox& open) : open_(open) { open_.outer = std::exchange(innermostBox, &open_); }
     ~OpenBoxScope() { innermostBox = open_.outer; }
     OpenBoxScope(const OpenBoxScope&) = delete;
     OpenBoxScope& operator=(const OpenBoxScope&) = delete;
@@ -131,22 +95,6 @@ public:
 private:
     OpenBox& open_;
 };
-
-// Dispatches what waits in the thread's queue; false when it held a request
-// to quit, which goes back into the queue for the thread's own loop.
-bool ProcessPendingMessages()
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return false;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -162,12 +110,12 @@ int32_t ShowTimedMessage(const AnsiText& text, std::optional<uint32_t> style, st
     OpenBox open;
     open.title = titleText.c_str();
     OpenBoxScope scope(open);
-    CbtHook hook;
+    const WindowsHook hook(SetWindowsHookExW(WH_CBT, NoteBoxCreation, nullptr, GetCurrentThreadId()));
     // A time-out of 0 or INFINITE asks the platform for a box that stays.
-    std::optional<ThreadTimer> timer;
+    ThreadTimer timer;
     if (timeout != 0 && timeout != INFINITE) {
-        timer.emplace(timeout, EndBoxAtTimeout);
-        open.timerId = timer->Id();
+        timer.Reset(SetTimer(nullptr, 0, timeout, EndBoxAtTimeout));
+        open.timerId = timer.Get();
     }
 
     int pressed = 0;
@@ -176,32 +124,4 @@ int32_t ShowTimedMessage(const AnsiText& text, std::optional<uint32_t> style, st
     else
         pressed = MessageBoxW(ownerWindow, messageText.c_str(), titleText.c_str(), boxStyle);
     return pressed - 1;
-}
-
-HWND FindProcessWindow(DWORD processId, int32_t timeoutMs)
-{
-    const DWORD limit = timeoutMs == -1 ? LongestWindowWaitMs : static_cast<DWORD>(timeoutMs);
-    const DWORD start = GetTickCount();
-    HWND candidate = nullptr;
-    for (;;) {
-        // Unsigned difference: a counter that wraps during the wait still measures it.
-        if (GetTickCount() - start >= limit)
-            return nullptr;
-        candidate = FindWindowExA(nullptr, candidate, nullptr, nullptr);
-        if (IsWindow(candidate) != TRUE) {
-            candidate = nullptr;
-            if (!ProcessPendingMessages())
-                return nullptr;
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, IdlePassMs, QS_ALLINPUT);
-            continue;
-        }
-        DWORD windowProcess = 0;
-        GetWindowThreadProcessId(candidate, &windowProcess);
-        if (!IsWindowVisible(candidate) || windowProcess != processId) {
-            if (!ProcessPendingMessages())
-                return nullptr;
-            continue;
-        }
-        return candidate;
-    }
 }

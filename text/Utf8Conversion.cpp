@@ -4,14 +4,7 @@
 
 #include <climits>
 
-#include "text/PercentEncode.h"
-
 namespace {
-
-std::string_view UpToZero(std::string_view text)
-{
-    return text.substr(0, text.find('\0'));
-}
 
 // Converts code units to the code page: asks for the size first, then fills
 // a buffer of exactly that size.
@@ -74,9 +67,4 @@ AnsiText Utf8ToAnsi(const ByteBuffer& utf8)
     if (MultiByteToWideChar(CodePageUtf8, 0, bytes, cb, wide.data(), count) <= 0)
         return {};
     return WideToMultiByte(wide.data(), count + 1, CodePageGbk);
-}
-
-AnsiText UrlEncode(std::string_view text)
-{
-    return PercentEncodeBytes(AnsiToUtf8(text));
 }

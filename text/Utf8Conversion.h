@@ -24,6 +24,3 @@ std::string AnsiToUtf8(std::string_view text);
 // Invalid bytes and characters that code page 936 lacks come out as the
 // platform's replacement and default characters; nothing fails.
 AnsiText Utf8ToAnsi(const ByteBuffer& utf8);
-
-// Every byte of the text's UTF-8 form as %XX: letters and digits included.
-AnsiText UrlEncode(std::string_view text);

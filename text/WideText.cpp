@@ -6,7 +6,7 @@
 
 std::wstring WideFromAnsi(std::string_view ansi)
 {
-    ansi = ansi.substr(0, ansi.find('\0'));
+    ansi = UpToZero(ansi);
     if (ansi.empty())
         return {};
     int cbAnsi = static_cast<int>(ansi.size());

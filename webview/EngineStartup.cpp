@@ -1,4 +1,5 @@
 #include "webview/EngineApi.h"
+#include "webview/EngineDirectories.h"
 
 #include <shlwapi.h>
 
@@ -27,6 +28,7 @@ struct EngineSlot {
 };
 
 // Every entry point the control calls, in binding order.
+// clang-format off
 #define ENGINE_SLOT(name) EngineSlot{#name, reinterpret_cast<void**>(&api.name)}
 
 void BindEntryPoints(HMODULE module, EngineApi& api)
@@ -46,6 +48,7 @@ void BindEntryPoints(HMODULE module, EngineApi& api)
         ENGINE_SLOT(wkeOnDownload), ENGINE_SLOT(wkeOnConsole), ENGINE_SLOT(wkeOnLoadUrlBegin),
         ENGINE_SLOT(wkeOnLoadUrlEnd), ENGINE_SLOT(wkeOnWindowClosing), ENGINE_SLOT(wkeOnWindowDestroy),
     };
+    // clang-format on
     static_assert(sizeof(slots) / sizeof(slots[0]) * sizeof(void*) == sizeof(EngineApi),
                   "every slot of EngineApi is in the table");
 
@@ -57,8 +60,8 @@ void BindEntryPoints(HMODULE module, EngineApi& api)
         // The W form, as every box: the text reads right whatever the
         // system's ANSI code page is. The entry's name is ASCII.
         const std::string name(entry.name);
-        const std::wstring text = L"\"" + std::wstring(name.begin(), name.end()) + L"\"" +
-                                  L"命令未找到,请使用发布时配套或更高版本的node.dll";
+        const std::wstring text =
+            L"\"" + std::wstring(name.begin(), name.end()) + L"\"" + L"命令未找到,请使用发布时配套或更高版本的node.dll";
         MessageBoxW(nullptr, text.c_str(), L"请使用配套的node.dll", MB_OK);
     }
 }

@@ -1,6 +1,4 @@
 #pragma once
-#include <string>
-
 #include "engine/include/wke.h"
 #include "text/AnsiText.h"
 
@@ -8,15 +6,3 @@
 // or pointer gives the empty text.
 AnsiText EngineStringToCp936(wkeString text);
 AnsiText EngineUtf8ToCp936(const char* utf8);
-
-// The program directory with its trailing backslash; empty when unknown.
-std::wstring ProgramDirectoryWithSlash();
-
-// The engine's two directories beside the program, by default.
-inline constexpr wchar_t LocalStorageDirName[] = L"缓存目录";
-inline constexpr wchar_t CookieDirName[] = L"cookie目录";
-
-// A directory text as the engine gets it. A default directory keeps the
-// program directory's own UTF-16 form, which may hold characters that code
-// page 936 lacks.
-std::wstring DirectoryForEngine(const AnsiText& directory);

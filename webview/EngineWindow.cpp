@@ -68,12 +68,8 @@ LRESULT OnInput(const WebViewControl& control, WNDPROC previous, HWND window, UI
     const auto code = static_cast<int32_t>(wParam);
     bool passOn = true;
     switch (message) {
-    case WM_SETFOCUS:
-        passOn = PassesOn(RaiseWebViewEvent(control, SetFocusEvent, {}));
-        break;
-    case WM_KILLFOCUS:
-        passOn = PassesOn(RaiseWebViewEvent(control, KillFocusEvent, {}));
-        break;
+    case WM_SETFOCUS: passOn = PassesOn(RaiseWebViewEvent(control, SetFocusEvent, {})); break;
+    case WM_KILLFOCUS: passOn = PassesOn(RaiseWebViewEvent(control, KillFocusEvent, {})); break;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
         passOn = PassesOn(RaiseWebViewEvent(control, KeyDownEvent, {MakeIntArg(code), MakeIntArg(modifiers)}));
@@ -96,9 +92,9 @@ LRESULT OnInput(const WebViewControl& control, WNDPROC previous, HWND window, UI
         // Offered under the character event; unbound, only a non-zero
         // position word goes on.
         int32_t position = HIWORD(wParam);
-        passOn = HandlerValueOr(
-                     RaiseWebViewEvent(control, CharacterEvent, {MakeIntArg(position), MakeIntArg(modifiers)}),
-                     position) != 0;
+        passOn =
+            HandlerValueOr(RaiseWebViewEvent(control, CharacterEvent, {MakeIntArg(position), MakeIntArg(modifiers)}),
+                           position) != 0;
         break;
     }
     default: {
@@ -128,10 +124,8 @@ bool IsViewInputMessage(UINT message)
     case WM_SYSKEYDOWN:
     case WM_SYSKEYUP:
     case WM_HSCROLL:
-    case WM_VSCROLL:
-        return true;
-    default:
-        return message >= WM_MOUSEMOVE && message <= WM_MBUTTONDBLCLK;
+    case WM_VSCROLL: return true;
+    default: return message >= WM_MOUSEMOVE && message <= WM_MBUTTONDBLCLK;
     }
 }
 

@@ -1,26 +1,6 @@
 #include "webview/PaintBuffer.h"
 
-namespace {
-
-// The host's device context for one paint, released on every path.
-class WindowDc {
-public:
-    explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
-    ~WindowDc()
-    {
-        if (dc_)
-            ReleaseDC(window_, dc_);
-    }
-    WindowDc(const WindowDc&) = delete;
-    WindowDc& operator=(const WindowDc&) = delete;
-    HDC Get() const { return dc_; }
-
-private:
-    HWND window_;
-    HDC dc_;
-};
-
-} // namespace
+#include "owners/UniqueHandle.h"
 
 PaintBuffer::~PaintBuffer()
 {
@@ -68,7 +48,7 @@ void PaintBuffer::Paint(HWND host, HDC engineDc, int x, int y, int cx, int cy)
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof(info.bmiHeader);
         info.bmiHeader.biWidth = width_;
-        info.bmiHeader.biHeight = -height_;  // top-down
+        info.bmiHeader.biHeight = -height_; // top-down
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = 32;
         info.bmiHeader.biCompression = BI_RGB;
@@ -79,7 +59,7 @@ void PaintBuffer::Paint(HWND host, HDC engineDc, int x, int y, int cx, int cy)
         originalBitmap_ = SelectObject(memoryDc_, bitmap_);
     }
     BitBlt(memoryDc_, x, y, width_, height_, engineDc, x, y, SRCCOPY);
-    WindowDc hostDc(host);
-    if (hostDc.Get())
-        BitBlt(hostDc.Get(), x, y, width_, height_, memoryDc_, x, y, SRCCOPY);
+    const WindowDc hostDc = OwnWindowDc(host);
+    if (hostDc)
+        BitBlt(hostDc.Get().dc, x, y, width_, height_, memoryDc_, x, y, SRCCOPY);
 }

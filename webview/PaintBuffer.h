@@ -18,8 +18,6 @@ public:
     // Copies the engine's update into the buffer and on to the host window.
     void Paint(HWND host, HDC engineDc, int x, int y, int cx, int cy);
 
-    bool HasBitmap() const { return bitmap_ != nullptr; }
-
 private:
     void DropBitmap();
 

@@ -5,15 +5,16 @@
 #include <cstdint>
 #include <variant>
 
+#include "form/FormLayout.h"
 #include "text/AnsiText.h"
 
 // What the window loader passes when it creates a web view control.
 struct WebViewCreateParams {
     HWND parent = nullptr;
-    DWORD style = 0;                  // the form's style bits for the control
+    DWORD style = 0; // the form's style bits for the control
     UINT controlId = 0;
     int x = 0, y = 0, width = 0, height = 0;
-    const void* propertyBlock = nullptr;  // stored properties; may be empty
+    const void* propertyBlock = nullptr; // stored properties; may be empty
     size_t cbPropertyBlock = 0;
     uint32_t formId = 0;
     uint32_t unitId = 0;
@@ -23,6 +24,10 @@ struct WebViewCreateParams {
 // Creates the control and its host window; returns the host window, or
 // nullptr when the control could not be created.
 HWND CreateWebViewControl(const WebViewCreateParams& params);
+
+// The same for a web view described in a window's layout: what a FormLayout
+// names as its createWebView.
+HWND CreateFormWebView(const FormLayout& form, const ControlLayout& layout, HWND parent);
 
 // The control's operations, addressed by (window id, control id, kind code).
 // A control without a view does nothing and gives the empty text.

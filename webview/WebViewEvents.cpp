@@ -1,6 +1,6 @@
 #include <initializer_list>
 
-#include "app/EventTable.h"
+#include "form/EventTable.h"
 #include "webview/EngineApi.h"
 #include "webview/EngineText.h"
 #include "webview/WebViewInstance.h"
@@ -111,8 +111,7 @@ bool WKE_CALL OnConfirmBox(wkeWebView, void* param, const wkeString message)
     return Answer(RaiseWithText(param, ConfirmEvent, message), true);
 }
 
-bool WKE_CALL OnPromptBox(wkeWebView, void* param, const wkeString message, const wkeString defaultResult,
-                          wkeString)
+bool WKE_CALL OnPromptBox(wkeWebView, void* param, const wkeString message, const wkeString defaultResult, wkeString)
 {
     WebViewControl* control = EventSource(param);
     if (!control)

@@ -5,14 +5,18 @@
 #include <string>
 #include <utility>
 
-#include "app/Form.h"
+#include "form/Form.h"
+#include "owners/UniqueHandle.h"
 #include "text/WideText.h"
 #include "webview/EngineApi.h"
+#include "webview/EngineDirectories.h"
 #include "webview/EngineText.h"
 #include "webview/WebViewInstance.h"
 
 namespace {
 
+// The window class of the web view's host window, the control's outer window
+// around the engine's own; kept as it is because tests look windows up by it.
 constexpr wchar_t HostClassName[] = L"UlowkeCtrl";
 constexpr DWORD HostStyleBits = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | 0x100;
 
@@ -53,10 +57,8 @@ LRESULT CALLBACK HostWindowProc(HWND host, UINT message, WPARAM wParam, LPARAM l
     case WM_CREATE:
     case WM_DESTROY:
     case WM_NCCREATE:
-    case WM_NCCALCSIZE:
-        return 0;
-    case WM_NCDESTROY:
-        return OnNcDestroy(host, control);
+    case WM_NCCALCSIZE: return 0;
+    case WM_NCDESTROY: return OnNcDestroy(host, control);
     default:
         if (IsViewInputMessage(message))
             return control->engineWindow ? SendMessageW(control->engineWindow, message, wParam, lParam) : 0;
@@ -80,8 +82,8 @@ bool RegisterHostClass()
     if (!RegisterClassExW(&windowClass)) {
         DWORD error = GetLastError();
         if (error != ERROR_CLASS_ALREADY_EXISTS) {
-            std::wstring text = std::wstring(L"UlowkeCtrl注册类失败\n类名 = ") + HostClassName +
-                                L"\n错误代码 = " + std::to_wstring(error);
+            std::wstring text = std::wstring(L"UlowkeCtrl注册类失败\n类名 = ") + HostClassName + L"\n错误代码 = " +
+                                std::to_wstring(error);
             MessageBoxW(nullptr, text.c_str(), L"窗口类注册失败", MB_OK);
             return false;
         }
@@ -89,17 +91,6 @@ bool RegisterHostClass()
     registered = true;
     return true;
 }
-
-// The host window of a control whose creation failed; the object is not in
-// it yet, so it goes quietly.
-struct HostWindowGuard {
-    HWND window = nullptr;
-    ~HostWindowGuard()
-    {
-        if (window)
-            DestroyWindow(window);
-    }
-};
 
 void SetDefaults(WebViewControl& control)
 {
@@ -141,24 +132,24 @@ HWND CreateWebViewControl(const WebViewCreateParams& params)
     if (!RegisterHostClass())
         return nullptr;
 
-    HostWindowGuard host;
-    host.window = CreateWindowExW(0, HostClassName, nullptr, params.style | HostStyleBits, params.x, params.y,
-                                  params.width, params.height, params.parent,
-                                  reinterpret_cast<HMENU>(static_cast<UINT_PTR>(params.controlId)), nullptr,
-                                  control.get());
-    if (!host.window)
+    // Until the end the object is not in the window, so a failure destroys
+    // the window quietly.
+    OwnedWindow host(CreateWindowExW(
+        0, HostClassName, nullptr, params.style | HostStyleBits, params.x, params.y, params.width, params.height,
+        params.parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(params.controlId)), nullptr, control.get()));
+    if (!host)
         return nullptr;
 
     // Without the engine, or without a view from it, there is no control.
     const EngineApi& api = Engine();
     if (!EngineStartup() || !api.wkeCreateWebWindow)
         return nullptr;
-    control->view = api.wkeCreateWebWindow(WKE_WINDOW_TYPE_CONTROL, host.window, 0, 0, params.width, params.height);
+    control->view = api.wkeCreateWebWindow(WKE_WINDOW_TYPE_CONTROL, host.Get(), 0, 0, params.width, params.height);
     if (!control->view)
         return nullptr;
 
     RECT client{};
-    GetClientRect(host.window, &client);
+    GetClientRect(host.Get(), &client);
     control->paint.Create(client.right - client.left, client.bottom - client.top);
 
     if (api.wkeShowWindow)
@@ -189,15 +180,30 @@ HWND CreateWebViewControl(const WebViewCreateParams& params)
     control->unitId = params.unitId;
     control->controlId = params.controlId;
     control->design = params.design;
-    control->host = host.window;
-    SetWindowLongW(host.window, FormIdOffset, static_cast<LONG>(params.formId));
-    SetWindowLongW(host.window, UnitIdOffset, static_cast<LONG>(params.unitId));
-    SetWindowLongW(host.window, ControlIdOffset, static_cast<LONG>(params.controlId));
-    SetWindowLongPtrW(host.window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(control.get()));
+    control->host = host.Get();
+    SetWindowLongW(host.Get(), FormIdOffset, static_cast<LONG>(params.formId));
+    SetWindowLongW(host.Get(), UnitIdOffset, static_cast<LONG>(params.unitId));
+    SetWindowLongW(host.Get(), ControlIdOffset, static_cast<LONG>(params.controlId));
+    SetWindowLongPtrW(host.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(control.get()));
     RegisterWebView(control.get());
 
     // From here the host window owns the object.
     WebViewControl* owned = control.release();
     ApplyStoredProperties(*owned);
-    return std::exchange(host.window, nullptr);
+    return host.Release();
+}
+
+HWND CreateFormWebView(const FormLayout& form, const ControlLayout& layout, HWND parent)
+{
+    WebViewCreateParams params;
+    params.parent = parent;
+    params.style = WS_CHILD | WS_CLIPSIBLINGS | (layout.tabStop ? WS_TABSTOP : 0);
+    params.controlId = layout.id;
+    params.x = layout.left;
+    params.y = layout.top;
+    params.width = layout.width;
+    params.height = layout.height;
+    params.formId = form.formId;
+    params.unitId = layout.id;
+    return CreateWebViewControl(params);
 }

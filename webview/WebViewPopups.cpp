@@ -83,8 +83,8 @@ wkeWebView MakePopup(void* param, const wkeWindowFeatures* features)
     if (!control)
         return nullptr;
     HWND parent = reinterpret_cast<HWND>(static_cast<uintptr_t>(static_cast<uint32_t>(placement.parent)));
-    wkeWebView popup = api.wkeCreateWebWindow(WKE_WINDOW_TYPE_POPUP, parent, placement.x, placement.y,
-                                              placement.width, placement.height);
+    wkeWebView popup = api.wkeCreateWebWindow(WKE_WINDOW_TYPE_POPUP, parent, placement.x, placement.y, placement.width,
+                                              placement.height);
     if (!popup)
         return nullptr;
     RaiseWebViewEvent(*control, PopupCreatedEvent, {MakeIntArg(PointerArg(popup))});
@@ -104,14 +104,15 @@ wkeWebView MakePopup(void* param, const wkeWindowFeatures* features)
 
 } // namespace
 
-wkeWebView WKE_CALL OnEngineCreateView(wkeWebView, void* param, wkeNavigationType navigationType,
-                                       const wkeString url, const wkeWindowFeatures* features)
+wkeWebView WKE_CALL OnEngineCreateView(wkeWebView, void* param, wkeNavigationType navigationType, const wkeString url,
+                                       const wkeWindowFeatures* features)
 {
     WebViewControl* control = EventSource(param);
     if (!control)
         return nullptr;
     EventText urlText(EngineStringToCp936(url));
-    bool allowed = Answer(RaiseWebViewEvent(*control, NewWindowEvent, {MakeIntArg(navigationType), urlText.Ref()}), true);
+    bool allowed =
+        Answer(RaiseWebViewEvent(*control, NewWindowEvent, {MakeIntArg(navigationType), urlText.Ref()}), true);
     // The handler may have closed the control, or switched new windows on.
     control = EventSource(param);
     if (!allowed || !control || control->newWindowEnabled == 0)

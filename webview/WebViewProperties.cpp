@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "webview/EngineApi.h"
+#include "webview/EngineDirectories.h"
 #include "webview/EngineText.h"
 #include "webview/WebViewInstance.h"
 
@@ -17,17 +18,13 @@ PropertyKind KindOf(int index)
     case UrlProperty:
     case LocalStorageDirProperty:
     case CookieDirProperty:
-    case UserAgentProperty:
-        return PropertyKind::Text;
+    case UserAgentProperty: return PropertyKind::Text;
     case RefreshKeyDisabledProperty:
     case CookiesEnabledProperty:
     case DesignPreviewProperty:
-    case NewWindowEnabledProperty:
-        return PropertyKind::Number;
-    case TitleProperty:
-        return PropertyKind::Computed;
-    default:
-        return PropertyKind::Unknown;
+    case NewWindowEnabledProperty: return PropertyKind::Number;
+    case TitleProperty: return PropertyKind::Computed;
+    default: return PropertyKind::Unknown;
     }
 }
 
@@ -112,8 +109,7 @@ void ApplyProperty(WebViewControl& control, int index)
         if (api.wkeSetNavigationToNewWindowEnable)
             api.wkeSetNavigationToNewWindowEnable(control.view, control.newWindowEnabled != 0);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

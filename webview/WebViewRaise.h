@@ -3,7 +3,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "app/EventTable.h"
+#include "form/EventTable.h"
 #include "text/AnsiText.h"
 #include "webview/WebViewInstance.h"
 

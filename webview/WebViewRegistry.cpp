@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "webview/EngineApi.h"
 #include "webview/WebViewInstance.h"
 

@@ -96,26 +96,35 @@ _Static_assert(sizeof(wkeSettings) == 212, "the settings record is 212 bytes");
  * A document's callbacks come in this order: navigation, load-URL-begin,
  * (fetch), load-URL-end, URL changed, title changed (when it did), paint
  * updated, document ready, loading finished. */
-typedef void(WKE_CALL* wkePaintUpdatedCallback)(wkeWebView webView, void* param, const HDC hdc, int x, int y, int cx, int cy);
-typedef void(WKE_CALL* wkeLoadingFinishCallback)(wkeWebView webView, void* param, const wkeString url, wkeLoadingResult result, const wkeString failedReason);
+typedef void(WKE_CALL* wkePaintUpdatedCallback)(wkeWebView webView, void* param, const HDC hdc, int x, int y, int cx,
+                                                int cy);
+typedef void(WKE_CALL* wkeLoadingFinishCallback)(wkeWebView webView, void* param, const wkeString url,
+                                                 wkeLoadingResult result, const wkeString failedReason);
 typedef void(WKE_CALL* wkeTitleChangedCallback)(wkeWebView webView, void* param, const wkeString title);
 typedef void(WKE_CALL* wkeMouseOverUrlChangedCallback)(wkeWebView webView, void* param, const wkeString url);
-typedef void(WKE_CALL* wkeURLChangedCallback2)(wkeWebView webView, void* param, wkeWebFrameHandle frameId, const wkeString url);
+typedef void(WKE_CALL* wkeURLChangedCallback2)(wkeWebView webView, void* param, wkeWebFrameHandle frameId,
+                                               const wkeString url);
 typedef void(WKE_CALL* wkeAlertBoxCallback)(wkeWebView webView, void* param, const wkeString msg);
 typedef bool(WKE_CALL* wkeConfirmBoxCallback)(wkeWebView webView, void* param, const wkeString msg);
 /* result holds the default on entry; true = OK (the page gets result's text), false = cancel (null). */
-typedef bool(WKE_CALL* wkePromptBoxCallback)(wkeWebView webView, void* param, const wkeString msg, const wkeString defaultResult, wkeString result);
+typedef bool(WKE_CALL* wkePromptBoxCallback)(wkeWebView webView, void* param, const wkeString msg,
+                                             const wkeString defaultResult, wkeString result);
 /* false cancels the navigation: nothing is fetched. */
-typedef bool(WKE_CALL* wkeNavigationCallback)(wkeWebView webView, void* param, wkeNavigationType navigationType, wkeString url);
+typedef bool(WKE_CALL* wkeNavigationCallback)(wkeWebView webView, void* param, wkeNavigationType navigationType,
+                                              wkeString url);
 /* null = no new window. */
-typedef wkeWebView(WKE_CALL* wkeCreateViewCallback)(wkeWebView webView, void* param, wkeNavigationType navigationType, const wkeString url, const wkeWindowFeatures* windowFeatures);
+typedef wkeWebView(WKE_CALL* wkeCreateViewCallback)(wkeWebView webView, void* param, wkeNavigationType navigationType,
+                                                    const wkeString url, const wkeWindowFeatures* windowFeatures);
 typedef void(WKE_CALL* wkeDocumentReady2Callback)(wkeWebView webView, void* param, wkeWebFrameHandle frameId);
 /* true = the host takes the download; false = refused. */
 typedef bool(WKE_CALL* wkeDownloadCallback)(wkeWebView webView, void* param, const char* url);
-typedef void(WKE_CALL* wkeConsoleCallback)(wkeWebView webView, void* param, wkeConsoleLevel level, const wkeString message, const wkeString sourceName, unsigned sourceLine, const wkeString stackTrace);
+typedef void(WKE_CALL* wkeConsoleCallback)(wkeWebView webView, void* param, wkeConsoleLevel level,
+                                           const wkeString message, const wkeString sourceName, unsigned sourceLine,
+                                           const wkeString stackTrace);
 /* true = the host handled the URL (the engine does not load it); false = load normally. */
 typedef bool(WKE_CALL* wkeLoadUrlBeginCallback)(wkeWebView webView, void* param, const char* url, void* job);
-typedef void(WKE_CALL* wkeLoadUrlEndCallback)(wkeWebView webView, void* param, const char* url, void* job, void* buf, int len);
+typedef void(WKE_CALL* wkeLoadUrlEndCallback)(wkeWebView webView, void* param, const char* url, void* job, void* buf,
+                                              int len);
 /* false keeps the window. */
 typedef bool(WKE_CALL* wkeWindowClosingCallback)(wkeWebView webView, void* param);
 typedef void(WKE_CALL* wkeWindowDestroyCallback)(wkeWebView webView, void* param);

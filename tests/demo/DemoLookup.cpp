@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 
 int wmain(int argc, wchar_t** argv)
 {

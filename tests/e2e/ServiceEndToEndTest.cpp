@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/AppDriver.h"
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/TestAnswerService.h"
@@ -46,9 +46,10 @@ protected:
 TEST_F(ServiceEndToEnd, SampleQuestionGetsItsAnswer)
 {
     // 中国的首都是哪座城市？ typed without its question mark and with a blank.
-    EXPECT_EQ("\xCC\xE2\xC4\xBF:\xD6\xD0\xB9\xFA\xB5\xC4\xCA\xD7\xB6\xBC\xCA\xC7\xC4\xC4\xD7\xF9\xB3\xC7\xCA\xD0\xA3\xBF"
-              "\r\n======\r\n\xB4\xF0\xB0\xB8:\xB1\xB1\xBE\xA9",
-              Ask(L"\u4E2D\u56FD\u7684\u9996\u90FD \u662F\u54EA\u5EA7\u57CE\u5E02"));
+    EXPECT_EQ(
+        "\xCC\xE2\xC4\xBF:\xD6\xD0\xB9\xFA\xB5\xC4\xCA\xD7\xB6\xBC\xCA\xC7\xC4\xC4\xD7\xF9\xB3\xC7\xCA\xD0\xA3\xBF"
+        "\r\n======\r\n\xB4\xF0\xB0\xB8:\xB1\xB1\xBE\xA9",
+        Ask(L"\u4E2D\u56FD\u7684\u9996\u90FD \u662F\u54EA\u5EA7\u57CE\u5E02"));
 }
 
 TEST_F(ServiceEndToEnd, UnknownQuestionShowsTheServiceNotice)

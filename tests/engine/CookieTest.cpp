@@ -10,24 +10,26 @@
 
 namespace {
 
-constexpr wchar_t kChildDirVar[] = L"KELVORA_ENGINE_CHILD_COOKIE_DIR";
-constexpr char kChildUrlVar[] = "KELVORA_ENGINE_CHILD_URL";
+constexpr wchar_t ChildDirVar[] = L"KELVORA_ENGINE_CHILD_COOKIE_DIR";
+constexpr char ChildUrlVar[] = "KELVORA_ENGINE_CHILD_URL";
 
 // Runs this test program again with a filter and extra environment; its exit
 // code, or -1 when it could not start or did not end in time (it is killed).
 int RunChild(const std::string& filter, const std::wstring& cookieDir, const std::string& url)
 {
-    SetEnvironmentVariableW(kChildDirVar, cookieDir.c_str());
-    SetEnvironmentVariableA(kChildUrlVar, url.c_str());
+    SetEnvironmentVariableW(ChildDirVar, cookieDir.c_str());
+    SetEnvironmentVariableA(ChildUrlVar, url.c_str());
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=" + std::wstring(filter.begin(), filter.end());
+    std::wstring commandLine =
+        L"\"" + std::wstring(self) + L"\" --gtest_filter=" + std::wstring(filter.begin(), filter.end());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
-    SetEnvironmentVariableW(kChildDirVar, nullptr);
-    SetEnvironmentVariableA(kChildUrlVar, nullptr);
+    const BOOL started =
+        CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableW(ChildDirVar, nullptr);
+    SetEnvironmentVariableA(ChildUrlVar, nullptr);
     if (!started)
         return -1;
     DWORD code = static_cast<DWORD>(-1);
@@ -105,9 +107,9 @@ TEST_F(EngineCookies, CookiesSurviveForAViewInANewProcess)
 // The child half of the restart test: does nothing unless started by it.
 TEST(EngineCookieChild, LoadsWithStoredCookies)
 {
-    const char* url = std::getenv(kChildUrlVar);
+    const char* url = std::getenv(ChildUrlVar);
     wchar_t dir[MAX_PATH] = L"";
-    if (!url || !GetEnvironmentVariableW(kChildDirVar, dir, MAX_PATH))
+    if (!url || !GetEnvironmentVariableW(ChildDirVar, dir, MAX_PATH))
         GTEST_SKIP() << "runs only as the child of CookiesSurviveForAViewInANewProcess";
     ASSERT_NE(nullptr, EngineApi::Get());
     ViewHarness view;
@@ -117,4 +119,4 @@ TEST(EngineCookieChild, LoadsWithStoredCookies)
     EXPECT_EQ(WKE_LOADING_SUCCEEDED, view.finishes[0].result);
 }
 
-}  // namespace
+} // namespace

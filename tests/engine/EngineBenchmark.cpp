@@ -50,11 +50,12 @@ void PrintResources(const char* label)
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof memory;
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
-    std::printf("%-28s working set %7.1f MB  committed %7.1f MB\n", label, static_cast<double>(memory.WorkingSetSize) / (1024.0 * 1024.0),
+    std::printf("%-28s working set %7.1f MB  committed %7.1f MB\n", label,
+                static_cast<double>(memory.WorkingSetSize) / (1024.0 * 1024.0),
                 static_cast<double>(memory.PagefileUsage) / (1024.0 * 1024.0));
 }
 
-}  // namespace
+} // namespace
 
 int main()
 {

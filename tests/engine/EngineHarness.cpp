@@ -1,6 +1,5 @@
 #include "tests/engine/EngineHarness.h"
 
-
 #include <cstdlib>
 
 namespace {
@@ -21,27 +20,33 @@ EngineApi LoadEngine()
     api.module = LoadLibraryW(WindowsPathOf(path).c_str());
     if (!api.module)
         return api;
-    const bool all = Bind(api.module, "wkeInitializeEx", api.initializeEx) && Bind(api.module, "wkeIsInitialize", api.isInitialize) &&
-                     Bind(api.module, "wkeCreateWebWindow", api.createWebWindow) &&
-                     Bind(api.module, "wkeGetWindowHandle", api.getWindowHandle) && Bind(api.module, "wkeShowWindow", api.showWindow) &&
-                     Bind(api.module, "wkeResize", api.resize) && Bind(api.module, "wkeLoadURL", api.loadUrl) &&
-                     Bind(api.module, "wkeLoadHTML", api.loadHtml) && Bind(api.module, "wkeReload", api.reload) &&
-                     Bind(api.module, "wkeGetSource", api.getSource) && Bind(api.module, "wkeGetTitle", api.getTitle) &&
-                     Bind(api.module, "wkeGetStringW", api.getStringW) && Bind(api.module, "wkeSetUserAgent", api.setUserAgent) &&
-                     Bind(api.module, "wkeSetCookieJarPath", api.setCookieJarPath) &&
-                     Bind(api.module, "wkeSetLocalStorageFullPath", api.setLocalStorageFullPath) &&
-                     Bind(api.module, "wkeOnLoadingFinish", api.onLoadingFinish) &&
-                     Bind(api.module, "wkeOnTitleChanged", api.onTitleChanged) &&
-                     Bind(api.module, "wkeOnPaintUpdated", api.onPaintUpdated) && Bind(api.module, "wkeOnNavigation", api.onNavigation) &&
-                     Bind(api.module, "wkeOnDownload", api.onDownload) && Bind(api.module, "wkeOnURLChanged2", api.onUrlChanged) &&
-                     Bind(api.module, "wkeOnDocumentReady2", api.onDocumentReady) &&
-                     Bind(api.module, "wkeOnLoadUrlBegin", api.onLoadUrlBegin) && Bind(api.module, "wkeOnLoadUrlEnd", api.onLoadUrlEnd) &&
-                     Bind(api.module, "wkeSetWindowTitleW", api.setWindowTitleW) &&
-                     Bind(api.module, "wkeOnWindowClosing", api.onWindowClosing) &&
-                     Bind(api.module, "wkeOnWindowDestroy", api.onWindowDestroy) && Bind(api.module, "wkeOnAlertBox", api.onAlertBox) &&
-                     Bind(api.module, "wkeOnConfirmBox", api.onConfirmBox) && Bind(api.module, "wkeOnPromptBox", api.onPromptBox) &&
-                     Bind(api.module, "wkeOnConsole", api.onConsole) && Bind(api.module, "wkeOnCreateView", api.onCreateView) &&
-                     Bind(api.module, "wkeOnMouseOverUrlChanged", api.onMouseOverUrlChanged);
+    const bool all =
+        Bind(api.module, "wkeInitializeEx", api.initializeEx) &&
+        Bind(api.module, "wkeIsInitialize", api.isInitialize) &&
+        Bind(api.module, "wkeCreateWebWindow", api.createWebWindow) &&
+        Bind(api.module, "wkeGetWindowHandle", api.getWindowHandle) &&
+        Bind(api.module, "wkeShowWindow", api.showWindow) && Bind(api.module, "wkeResize", api.resize) &&
+        Bind(api.module, "wkeLoadURL", api.loadUrl) && Bind(api.module, "wkeLoadHTML", api.loadHtml) &&
+        Bind(api.module, "wkeReload", api.reload) && Bind(api.module, "wkeGetSource", api.getSource) &&
+        Bind(api.module, "wkeGetTitle", api.getTitle) && Bind(api.module, "wkeGetStringW", api.getStringW) &&
+        Bind(api.module, "wkeSetUserAgent", api.setUserAgent) &&
+        Bind(api.module, "wkeSetCookieJarPath", api.setCookieJarPath) &&
+        Bind(api.module, "wkeSetLocalStorageFullPath", api.setLocalStorageFullPath) &&
+        Bind(api.module, "wkeOnLoadingFinish", api.onLoadingFinish) &&
+        Bind(api.module, "wkeOnTitleChanged", api.onTitleChanged) &&
+        Bind(api.module, "wkeOnPaintUpdated", api.onPaintUpdated) &&
+        Bind(api.module, "wkeOnNavigation", api.onNavigation) && Bind(api.module, "wkeOnDownload", api.onDownload) &&
+        Bind(api.module, "wkeOnURLChanged2", api.onUrlChanged) &&
+        Bind(api.module, "wkeOnDocumentReady2", api.onDocumentReady) &&
+        Bind(api.module, "wkeOnLoadUrlBegin", api.onLoadUrlBegin) &&
+        Bind(api.module, "wkeOnLoadUrlEnd", api.onLoadUrlEnd) &&
+        Bind(api.module, "wkeSetWindowTitleW", api.setWindowTitleW) &&
+        Bind(api.module, "wkeOnWindowClosing", api.onWindowClosing) &&
+        Bind(api.module, "wkeOnWindowDestroy", api.onWindowDestroy) &&
+        Bind(api.module, "wkeOnAlertBox", api.onAlertBox) && Bind(api.module, "wkeOnConfirmBox", api.onConfirmBox) &&
+        Bind(api.module, "wkeOnPromptBox", api.onPromptBox) && Bind(api.module, "wkeOnConsole", api.onConsole) &&
+        Bind(api.module, "wkeOnCreateView", api.onCreateView) &&
+        Bind(api.module, "wkeOnMouseOverUrlChanged", api.onMouseOverUrlChanged);
     if (!all) {
         api.module = nullptr;
         return api;
@@ -57,7 +62,7 @@ LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-}  // namespace
+} // namespace
 
 const EngineApi* EngineApi::Get()
 {
@@ -83,61 +88,90 @@ ViewHarness::ViewHarness(int width, int height) : api_(EngineApi::Get()), thread
     parentClass.lpszClassName = L"EngineTestParent";
     RegisterClassW(&parentClass);
     // Never shown: the view lives off-screen, like the program's.
-    parent_ = CreateWindowExW(0, L"EngineTestParent", L"", WS_OVERLAPPEDWINDOW, 0, 0, width + 40, height + 60, nullptr, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
+    parent_ = CreateWindowExW(0, L"EngineTestParent", L"", WS_OVERLAPPEDWINDOW, 0, 0, width + 40, height + 60, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), nullptr);
     view_ = api_->createWebWindow(WKE_WINDOW_TYPE_CONTROL, parent_, 0, 0, width, height);
     if (!view_)
         return;
-    api_->onLoadingFinish(view_, [](wkeWebView, void* param, const wkeString url, wkeLoadingResult result, const wkeString reason) {
-        auto* self = static_cast<ViewHarness*>(param);
-        self->OnCallback("finish");
-        self->finishes.push_back({Utf8(*self->api_, url), result, Utf8(*self->api_, reason)});
-    }, this);
-    api_->onTitleChanged(view_, [](wkeWebView, void* param, const wkeString title) {
-        auto* self = static_cast<ViewHarness*>(param);
-        self->OnCallback("title");
-        self->titles.push_back(Utf8(*self->api_, title));
-    }, this);
-    api_->onUrlChanged(view_, [](wkeWebView, void* param, wkeWebFrameHandle, const wkeString url) {
-        auto* self = static_cast<ViewHarness*>(param);
-        self->OnCallback("url");
-        self->urlChanges.push_back(Utf8(*self->api_, url));
-    }, this);
-    api_->onDocumentReady(view_, [](wkeWebView, void* param, wkeWebFrameHandle) { static_cast<ViewHarness*>(param)->OnCallback("ready"); }, this);
-    api_->onNavigation(view_, [](wkeWebView, void* param, wkeNavigationType, wkeString) {
-        auto* self = static_cast<ViewHarness*>(param);
-        self->OnCallback("navigation");
-        return self->navigationAnswer;
-    }, this);
-    api_->onDownload(view_, [](wkeWebView, void* param, const char* url) {
-        auto* self = static_cast<ViewHarness*>(param);
-        self->OnCallback("download");
-        self->downloads.push_back(url ? url : "");
-        return self->downloadAnswer;
-    }, this);
-    api_->onLoadUrlBegin(view_, [](wkeWebView, void* param, const char*, void*) {
-        static_cast<ViewHarness*>(param)->OnCallback("begin");
-        return false;
-    }, this);
-    api_->onLoadUrlEnd(view_, [](wkeWebView, void* param, const char*, void*, void*, int) { static_cast<ViewHarness*>(param)->OnCallback("end"); }, this);
-    api_->onPaintUpdated(view_, [](wkeWebView, void* param, const HDC hdc, int x, int y, int cx, int cy) {
-        auto* self = static_cast<ViewHarness*>(param);
-        self->OnCallback("paint");
-        ++self->paints;
-        self->lastPaintCx = cx;
-        self->lastPaintCy = cy;
-        // Look for ink: any pixel that is not the white paper.
-        for (int py = y; py < y + cy && py < y + 80; py += 1) {
-            for (int px = x; px < x + cx; px += 1) {
-                const COLORREF c = GetPixel(hdc, px, py);
-                if (c != RGB(255, 255, 255) && c != CLR_INVALID) {
-                    self->sawInk = true;
-                    if (GetBValue(c) > 150 && GetRValue(c) < 100 && GetGValue(c) < 100)
-                        self->paintedLinkPixelSeen = c;
+    api_->onLoadingFinish(
+        view_,
+        [](wkeWebView, void* param, const wkeString url, wkeLoadingResult result, const wkeString reason) {
+            auto* self = static_cast<ViewHarness*>(param);
+            self->OnCallback("finish");
+            self->finishes.push_back({Utf8(*self->api_, url), result, Utf8(*self->api_, reason)});
+        },
+        this);
+    api_->onTitleChanged(
+        view_,
+        [](wkeWebView, void* param, const wkeString title) {
+            auto* self = static_cast<ViewHarness*>(param);
+            self->OnCallback("title");
+            self->titles.push_back(Utf8(*self->api_, title));
+        },
+        this);
+    api_->onUrlChanged(
+        view_,
+        [](wkeWebView, void* param, wkeWebFrameHandle, const wkeString url) {
+            auto* self = static_cast<ViewHarness*>(param);
+            self->OnCallback("url");
+            self->urlChanges.push_back(Utf8(*self->api_, url));
+        },
+        this);
+    api_->onDocumentReady(
+        view_,
+        [](wkeWebView, void* param, wkeWebFrameHandle) { static_cast<ViewHarness*>(param)->OnCallback("ready"); },
+        this);
+    api_->onNavigation(
+        view_,
+        [](wkeWebView, void* param, wkeNavigationType, wkeString) {
+            auto* self = static_cast<ViewHarness*>(param);
+            self->OnCallback("navigation");
+            return self->navigationAnswer;
+        },
+        this);
+    api_->onDownload(
+        view_,
+        [](wkeWebView, void* param, const char* url) {
+            auto* self = static_cast<ViewHarness*>(param);
+            self->OnCallback("download");
+            self->downloads.push_back(url ? url : "");
+            return self->downloadAnswer;
+        },
+        this);
+    api_->onLoadUrlBegin(
+        view_,
+        [](wkeWebView, void* param, const char*, void*) {
+            static_cast<ViewHarness*>(param)->OnCallback("begin");
+            return false;
+        },
+        this);
+    api_->onLoadUrlEnd(
+        view_,
+        [](wkeWebView, void* param, const char*, void*, void*, int) {
+            static_cast<ViewHarness*>(param)->OnCallback("end");
+        },
+        this);
+    api_->onPaintUpdated(
+        view_,
+        [](wkeWebView, void* param, const HDC hdc, int x, int y, int cx, int cy) {
+            auto* self = static_cast<ViewHarness*>(param);
+            self->OnCallback("paint");
+            ++self->paints;
+            self->lastPaintCx = cx;
+            self->lastPaintCy = cy;
+            // Look for ink: any pixel that is not the white paper.
+            for (int py = y; py < y + cy && py < y + 80; py += 1) {
+                for (int px = x; px < x + cx; px += 1) {
+                    const COLORREF c = GetPixel(hdc, px, py);
+                    if (c != RGB(255, 255, 255) && c != CLR_INVALID) {
+                        self->sawInk = true;
+                        if (GetBValue(c) > 150 && GetRValue(c) < 100 && GetGValue(c) < 100)
+                            self->paintedLinkPixelSeen = c;
+                    }
                 }
             }
-        }
-    }, this);
+        },
+        this);
 }
 
 ViewHarness::~ViewHarness()

@@ -85,7 +85,7 @@ public:
     std::vector<FinishRecord> finishes;
     std::vector<std::string> titles;
     std::vector<std::string> urlChanges;
-    std::vector<std::string> events;  // callback names in order of arrival
+    std::vector<std::string> events; // callback names in order of arrival
     std::vector<std::string> downloads;
     int paints = 0;
     int lastPaintCx = 0, lastPaintCy = 0;
@@ -93,14 +93,13 @@ public:
     bool sawInk = false;
     bool navigationAnswer = true;
     bool downloadAnswer = false;
-    bool wrongThread = false;  // a callback arrived on another thread
+    bool wrongThread = false; // a callback arrived on another thread
 
     // UTF-8 of an engine string; "<null>" for none.
     static std::string Utf8(const EngineApi& api, wkeString s);
     void OnCallback(const char* name);
 
 private:
-
     const EngineApi* api_;
     DWORD threadId_;
     HWND parent_ = nullptr;

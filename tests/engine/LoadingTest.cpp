@@ -9,7 +9,7 @@
 
 namespace {
 
-const std::string kPage = "<html><head><title>Lookup</title></head><body>KEY-123</body></html>";
+const std::string LookupPageText = "<html><head><title>Lookup</title></head><body>KEY-123</body></html>";
 
 class EngineLoading : public ::testing::Test {
 protected:
@@ -28,7 +28,7 @@ TEST_F(EngineLoading, EngineReportsItselfInitialised)
 
 TEST_F(EngineLoading, NavigationEndsInOneSucceededFinishOnTheViewsThread)
 {
-    server.AddRoute("/page", Reply::Ok(kPage));
+    server.AddRoute("/page", Reply::Ok(LookupPageText));
     ViewHarness view;
     ASSERT_NE(nullptr, view.View());
     EXPECT_TRUE(IsWindow(view.Api().getWindowHandle(view.View())));
@@ -43,7 +43,7 @@ TEST_F(EngineLoading, NavigationEndsInOneSucceededFinishOnTheViewsThread)
     EXPECT_EQ(WKE_LOADING_SUCCEEDED, view.finishes[0].result);
     EXPECT_EQ("", view.finishes[0].reason);
     EXPECT_FALSE(view.wrongThread);
-    EXPECT_EQ(kPage, view.Source());
+    EXPECT_EQ(LookupPageText, view.Source());
     EXPECT_STREQ("Lookup", view.Api().getTitle(view.View()));
     ASSERT_EQ(1u, view.titles.size());
     EXPECT_EQ("Lookup", view.titles[0]);
@@ -51,7 +51,9 @@ TEST_F(EngineLoading, NavigationEndsInOneSucceededFinishOnTheViewsThread)
     EXPECT_EQ(server.Url("/page"), view.urlChanges[0]);
 
     // The document's events come in a browser's order, the finish last.
-    auto position = [&](const char* name) { return std::find(view.events.begin(), view.events.end(), name) - view.events.begin(); };
+    auto position = [&](const char* name) {
+        return std::find(view.events.begin(), view.events.end(), name) - view.events.begin();
+    };
     EXPECT_LT(position("navigation"), position("begin"));
     EXPECT_LT(position("begin"), position("url"));
     EXPECT_LT(position("url"), position("ready"));
@@ -96,7 +98,7 @@ TEST_F(EngineLoading, TlsFailureFailsOnceWithAReason)
 
 TEST_F(EngineLoading, FailedLoadDoesNotLeaveThePreviousPageAsSource)
 {
-    server.AddRoute("/page", Reply::Ok(kPage));
+    server.AddRoute("/page", Reply::Ok(LookupPageText));
     ClosedPort closed;
     ViewHarness view;
     view.Load(server.Url("/page"));
@@ -144,7 +146,8 @@ TEST_F(EngineLoading, LoadsStartedBackToBackEachFinishOnce)
 
 TEST_F(EngineLoading, MetaRefreshLoadsThePageAgain)
 {
-    server.AddRoute("/again", Reply::Ok("<html><head><meta http-equiv=\"refresh\" content=\"0\"></head><body>again</body></html>"));
+    server.AddRoute(
+        "/again", Reply::Ok("<html><head><meta http-equiv=\"refresh\" content=\"0\"></head><body>again</body></html>"));
     ViewHarness view;
     view.Load(server.Url("/again"));
     ASSERT_TRUE(view.WaitForFinishes(2));
@@ -201,7 +204,7 @@ TEST_F(EngineLoading, RefusedNavigationFetchesNothing)
 
 TEST_F(EngineLoading, AttachmentAndNonPageRepliesAreDownloads)
 {
-    server.AddRoute("/page", Reply::Ok(kPage));
+    server.AddRoute("/page", Reply::Ok(LookupPageText));
     Reply attachment = Reply::Ok("<html>file</html>");
     attachment.headers.emplace_back("Content-Disposition", "attachment; filename=a.html");
     server.AddRoute("/attachment", attachment);
@@ -219,12 +222,12 @@ TEST_F(EngineLoading, AttachmentAndNonPageRepliesAreDownloads)
     EXPECT_EQ(server.Url("/zip"), view.downloads[1]);
     EXPECT_NE(WKE_LOADING_SUCCEEDED, view.finishes[1].result);
     EXPECT_NE(WKE_LOADING_SUCCEEDED, view.finishes[2].result);
-    EXPECT_EQ(kPage, view.Source()) << "a refused download leaves the page as it was";
+    EXPECT_EQ(LookupPageText, view.Source()) << "a refused download leaves the page as it was";
 }
 
 TEST_F(EngineLoading, ReloadFetchesAgain)
 {
-    server.AddRoute("/page", Reply::Ok(kPage));
+    server.AddRoute("/page", Reply::Ok(LookupPageText));
     ViewHarness view;
     view.Load(server.Url("/page"));
     ASSERT_TRUE(view.WaitForFinishes(1));
@@ -262,17 +265,20 @@ TEST_F(EngineLoading, FinishCallbackMayLoadAgainAndThenDestroyTheView)
     struct Host {
         ViewHarness* view;
         std::string secondUrl;
-        std::vector<std::string> sources;  // read inside the callback, as the program does
+        std::vector<std::string> sources; // read inside the callback, as the program does
     } host{&view, server.Url("/second"), {}};
-    view.Api().onLoadingFinish(view.View(), [](wkeWebView webView, void* param, const wkeString, wkeLoadingResult, const wkeString) {
-        auto* h = static_cast<Host*>(param);
-        const char* source = h->view->Api().getSource(webView);
-        h->sources.push_back(source ? source : "<null>");
-        if (h->sources.size() == 1)
-            h->view->Api().loadUrl(webView, h->secondUrl.c_str());
-        else
-            h->view->DestroyParent();
-    }, &host);
+    view.Api().onLoadingFinish(
+        view.View(),
+        [](wkeWebView webView, void* param, const wkeString, wkeLoadingResult, const wkeString) {
+            auto* h = static_cast<Host*>(param);
+            const char* source = h->view->Api().getSource(webView);
+            h->sources.push_back(source ? source : "<null>");
+            if (h->sources.size() == 1)
+                h->view->Api().loadUrl(webView, h->secondUrl.c_str());
+            else
+                h->view->DestroyParent();
+        },
+        &host);
     view.Load(server.Url("/first"));
     ASSERT_TRUE(view.PumpUntil([&] { return host.sources.size() >= 2; }));
     view.PumpFor(300);
@@ -300,4 +306,4 @@ TEST_F(EngineLoading, UnsupportedAddressFailsQuietly)
     EXPECT_EQ(nullptr, view.Api().getSource(nullptr));
 }
 
-}  // namespace
+} // namespace

@@ -24,38 +24,58 @@ public:
     ScriptedView()
     {
         const EngineApi& api = Api();
-        api.onAlertBox(View(), [](wkeWebView, void* p, const wkeString msg) {
-            auto* self = static_cast<ScriptedView*>(p);
-            self->OnCallback("alert");
-            self->alerts.push_back(Utf8(self->Api(), msg));
-        }, this);
-        api.onConfirmBox(View(), [](wkeWebView, void* p, const wkeString msg) {
-            auto* self = static_cast<ScriptedView*>(p);
-            self->OnCallback("confirm");
-            self->confirms.push_back(Utf8(self->Api(), msg));
-            return self->confirmAnswer;
-        }, this);
-        api.onPromptBox(View(), [](wkeWebView, void* p, const wkeString msg, const wkeString def, wkeString result) {
-            auto* self = static_cast<ScriptedView*>(p);
-            self->OnCallback("prompt");
-            self->prompts.push_back(Utf8(self->Api(), msg) + "|" + Utf8(self->Api(), def) + "|" + Utf8(self->Api(), result));
-            return self->promptAnswer;
-        }, this);
-        api.onConsole(View(), [](wkeWebView, void* p, wkeConsoleLevel level, const wkeString msg, const wkeString source, unsigned line, const wkeString) {
-            auto* self = static_cast<ScriptedView*>(p);
-            self->OnCallback("console");
-            self->console.push_back({level, Utf8(self->Api(), msg), Utf8(self->Api(), source), line});
-        }, this);
-        api.onMouseOverUrlChanged(View(), [](wkeWebView, void* p, const wkeString url) {
-            auto* self = static_cast<ScriptedView*>(p);
-            self->hovered.push_back(Utf8(self->Api(), url));
-        }, this);
-        api.onNavigation(View(), [](wkeWebView, void* p, wkeNavigationType type, wkeString url) {
-            auto* self = static_cast<ScriptedView*>(p);
-            const std::string target = Utf8(self->Api(), url);
-            self->navigations.push_back({type, target});
-            return target.find("refused") == std::string::npos;
-        }, this);
+        api.onAlertBox(
+            View(),
+            [](wkeWebView, void* p, const wkeString msg) {
+                auto* self = static_cast<ScriptedView*>(p);
+                self->OnCallback("alert");
+                self->alerts.push_back(Utf8(self->Api(), msg));
+            },
+            this);
+        api.onConfirmBox(
+            View(),
+            [](wkeWebView, void* p, const wkeString msg) {
+                auto* self = static_cast<ScriptedView*>(p);
+                self->OnCallback("confirm");
+                self->confirms.push_back(Utf8(self->Api(), msg));
+                return self->confirmAnswer;
+            },
+            this);
+        api.onPromptBox(
+            View(),
+            [](wkeWebView, void* p, const wkeString msg, const wkeString def, wkeString result) {
+                auto* self = static_cast<ScriptedView*>(p);
+                self->OnCallback("prompt");
+                self->prompts.push_back(Utf8(self->Api(), msg) + "|" + Utf8(self->Api(), def) + "|" +
+                                        Utf8(self->Api(), result));
+                return self->promptAnswer;
+            },
+            this);
+        api.onConsole(
+            View(),
+            [](wkeWebView, void* p, wkeConsoleLevel level, const wkeString msg, const wkeString source, unsigned line,
+               const wkeString) {
+                auto* self = static_cast<ScriptedView*>(p);
+                self->OnCallback("console");
+                self->console.push_back({level, Utf8(self->Api(), msg), Utf8(self->Api(), source), line});
+            },
+            this);
+        api.onMouseOverUrlChanged(
+            View(),
+            [](wkeWebView, void* p, const wkeString url) {
+                auto* self = static_cast<ScriptedView*>(p);
+                self->hovered.push_back(Utf8(self->Api(), url));
+            },
+            this);
+        api.onNavigation(
+            View(),
+            [](wkeWebView, void* p, wkeNavigationType type, wkeString url) {
+                auto* self = static_cast<ScriptedView*>(p);
+                const std::string target = Utf8(self->Api(), url);
+                self->navigations.push_back({type, target});
+                return target.find("refused") == std::string::npos;
+            },
+            this);
     }
 
     std::string Title() const { return Api().getTitle(View()); }
@@ -86,15 +106,19 @@ protected:
         ASSERT_NE(nullptr, EngineApi::Get()) << "node.dll could not be loaded from KELVORA_ENGINE";
         ASSERT_TRUE(server.Start());
     }
-    std::string Page(const std::string& body) { return "<html><head><title>T</title></head><body>" + body + "</body></html>"; }
+    std::string Page(const std::string& body)
+    {
+        return "<html><head><title>T</title></head><body>" + body + "</body></html>";
+    }
 
     LoopbackServer server;
 };
 
 TEST_F(EngineScripts, DialogAnswersReachTheScript)
 {
-    server.AddRoute("/d", Reply::Ok(Page("<script>alert('\xE4\xBD\xA0\xE5\xA5\xBD'); var c = confirm('sure?');"
-                                         "var p = prompt('name?', 'def'); document.title = 'c=' + c + ',p=' + p;</script>")));
+    server.AddRoute("/d",
+                    Reply::Ok(Page("<script>alert('\xE4\xBD\xA0\xE5\xA5\xBD'); var c = confirm('sure?');"
+                                   "var p = prompt('name?', 'def'); document.title = 'c=' + c + ',p=' + p;</script>")));
     {
         ScriptedView view;
         view.confirmAnswer = false;
@@ -163,7 +187,8 @@ TEST_F(EngineScripts, ConsoleAndErrorsCarryLevelSourceAndLine)
 
 TEST_F(EngineScripts, DocumentWriteIsShownWhereTheScriptStands)
 {
-    const std::string page = "<html><body><script>document.write('<a href=\"/written\">WRITTEN LINK TEXT</a>')</script></body></html>";
+    const std::string page =
+        "<html><body><script>document.write('<a href=\"/written\">WRITTEN LINK TEXT</a>')</script></body></html>";
     server.AddRoute("/w", Reply::Ok(page));
     server.AddRoute("/written", Reply::Ok("<body>followed</body>"));
     ScriptedView view;
@@ -250,11 +275,12 @@ TEST_F(EngineScripts, CookiesReadAndWrittenByScript)
 
 TEST_F(EngineScripts, TimersRunLaterAndCanBeCleared)
 {
-    server.AddRoute("/t", Reply::Ok(Page("<script>var order = '';"
-                                         "setTimeout(function () { order += 'a'; document.title = order }, 30);"
-                                         "var never = setTimeout(function () { order += 'x' }, 10); clearTimeout(never);"
-                                         "setTimeout(\"order += 'b'; document.title = order\", 120);"
-                                         "document.title = 'loaded'</script>")));
+    server.AddRoute("/t",
+                    Reply::Ok(Page("<script>var order = '';"
+                                   "setTimeout(function () { order += 'a'; document.title = order }, 30);"
+                                   "var never = setTimeout(function () { order += 'x' }, 10); clearTimeout(never);"
+                                   "setTimeout(\"order += 'b'; document.title = order\", 120);"
+                                   "document.title = 'loaded'</script>")));
     ScriptedView view;
     view.Load(server.Url("/t"));
     ASSERT_TRUE(view.WaitForFinishes(1));
@@ -266,8 +292,9 @@ TEST_F(EngineScripts, TimersRunLaterAndCanBeCleared)
 
 TEST_F(EngineScripts, WindowOpenAsksTheHostForAView)
 {
-    server.AddRoute("/opener", Reply::Ok(Page("<script>var w = window.open('/popup', 'n', 'width=320,height=240,left=5,top=6');"
-                                              "document.title = w ? 'opened' : 'none'</script>")));
+    server.AddRoute("/opener",
+                    Reply::Ok(Page("<script>var w = window.open('/popup', 'n', 'width=320,height=240,left=5,top=6');"
+                                   "document.title = w ? 'opened' : 'none'</script>")));
     server.AddRoute("/popup", Reply::Ok("<body>popup</body>"));
     struct Request {
         std::string url;
@@ -276,15 +303,19 @@ TEST_F(EngineScripts, WindowOpenAsksTheHostForAView)
         bool give = true;
     } request;
     ScriptedView view;
-    view.Api().onCreateView(view.View(), [](wkeWebView, void* p, wkeNavigationType, const wkeString url, const wkeWindowFeatures* features) {
-        auto* r = static_cast<Request*>(p);
-        const wchar_t* wide = EngineApi::Get()->getStringW(url);
-        r->url.assign(wide, wide + wcslen(wide));
-        r->features = *features;
-        if (r->give)
-            r->made = EngineApi::Get()->createWebWindow(WKE_WINDOW_TYPE_POPUP, nullptr, features->x, features->y, features->width, features->height);
-        return r->give ? r->made : nullptr;
-    }, &request);
+    view.Api().onCreateView(
+        view.View(),
+        [](wkeWebView, void* p, wkeNavigationType, const wkeString url, const wkeWindowFeatures* features) {
+            auto* r = static_cast<Request*>(p);
+            const wchar_t* wide = EngineApi::Get()->getStringW(url);
+            r->url.assign(wide, wide + wcslen(wide));
+            r->features = *features;
+            if (r->give)
+                r->made = EngineApi::Get()->createWebWindow(WKE_WINDOW_TYPE_POPUP, nullptr, features->x, features->y,
+                                                            features->width, features->height);
+            return r->give ? r->made : nullptr;
+        },
+        &request);
     view.Load(server.Url("/opener"));
     ASSERT_TRUE(view.WaitForFinishes(1));
     EXPECT_EQ(server.Url("/popup"), request.url);
@@ -294,7 +325,10 @@ TEST_F(EngineScripts, WindowOpenAsksTheHostForAView)
     EXPECT_EQ(6, request.features.y);
     EXPECT_EQ("opened", view.Title());
     ASSERT_NE(nullptr, request.made);
-    ASSERT_TRUE(view.PumpUntil([&] { const char* s = view.Api().getSource(request.made); return s && std::string(s) == "<body>popup</body>"; }));
+    ASSERT_TRUE(view.PumpUntil([&] {
+        const char* s = view.Api().getSource(request.made);
+        return s && std::string(s) == "<body>popup</body>";
+    }));
     DestroyWindow(view.Api().getWindowHandle(request.made));
 
     request.give = false;
@@ -305,16 +339,20 @@ TEST_F(EngineScripts, WindowOpenAsksTheHostForAView)
 
 TEST_F(EngineScripts, HostMayLoadOrDestroyTheViewInsideAScriptCallback)
 {
-    server.AddRoute("/a", Reply::Ok(Page("<script>alert('first'); alert('second'); document.title = 'ran on'</script>")));
+    server.AddRoute("/a",
+                    Reply::Ok(Page("<script>alert('first'); alert('second'); document.title = 'ran on'</script>")));
     {
         // A load asked for inside the callback replaces the page once the script is done.
         ScriptedView view;
-        view.Api().onAlertBox(view.View(), [](wkeWebView v, void* p, const wkeString) {
-            auto* self = static_cast<ScriptedView*>(p);
-            self->alerts.push_back("alert");
-            if (self->alerts.size() == 1)
-                self->Api().loadHtml(v, "<body>second</body>");
-        }, &view);
+        view.Api().onAlertBox(
+            view.View(),
+            [](wkeWebView v, void* p, const wkeString) {
+                auto* self = static_cast<ScriptedView*>(p);
+                self->alerts.push_back("alert");
+                if (self->alerts.size() == 1)
+                    self->Api().loadHtml(v, "<body>second</body>");
+            },
+            &view);
         view.Load(server.Url("/a"));
         ASSERT_TRUE(view.WaitForFinishes(2));
         view.PumpFor(200);
@@ -327,11 +365,14 @@ TEST_F(EngineScripts, HostMayLoadOrDestroyTheViewInsideAScriptCallback)
     {
         // Destroyed inside the callback: nothing comes after that, and nothing breaks.
         ScriptedView view;
-        view.Api().onAlertBox(view.View(), [](wkeWebView, void* p, const wkeString) {
-            auto* self = static_cast<ScriptedView*>(p);
-            self->alerts.push_back("alert");
-            self->DestroyParent();
-        }, &view);
+        view.Api().onAlertBox(
+            view.View(),
+            [](wkeWebView, void* p, const wkeString) {
+                auto* self = static_cast<ScriptedView*>(p);
+                self->alerts.push_back("alert");
+                self->DestroyParent();
+            },
+            &view);
         view.Load(server.Url("/a"));
         view.PumpUntil([&] { return !view.alerts.empty(); });
         view.PumpFor(300);
@@ -344,11 +385,12 @@ TEST_F(EngineScripts, HostMayLoadOrDestroyTheViewInsideAScriptCallback)
 TEST_F(EngineScripts, BlocksWrappedInHtmlCommentsRun)
 {
     // How pages hid scripts from browsers without them.
-    const std::string page = "<html><head><title>T</title>\n"
-                             "<script type=\"text/javascript\">\n<!--\nvar order = 'a';\n//-->\n</script>\n"
-                             "<script><!-- hide from old browsers\norder += 'b';\n// --></script>\n"
-                             "<script language=\"JavaScript\">\n<!--\norder += 'c'; document.title = order;\n-->\n</script>\n"
-                             "</head><body>x</body></html>";
+    const std::string page =
+        "<html><head><title>T</title>\n"
+        "<script type=\"text/javascript\">\n<!--\nvar order = 'a';\n//-->\n</script>\n"
+        "<script><!-- hide from old browsers\norder += 'b';\n// --></script>\n"
+        "<script language=\"JavaScript\">\n<!--\norder += 'c'; document.title = order;\n-->\n</script>\n"
+        "</head><body>x</body></html>";
     server.AddRoute("/old", Reply::Ok(page));
     ScriptedView view;
     view.Load(server.Url("/old"));
@@ -394,31 +436,33 @@ TEST_F(EngineScripts, ScriptsAfterALongTextStillRun)
 
 TEST_F(EngineScripts, LookupPageReadsTheDocument)
 {
-    const std::string body = "<div id=\"q\">Q <b>bold</b><br>next &amp; more</div>"
-                             "<input id=\"k\" type=\"hidden\" value=\"key&amp;1\"><textarea id=\"t\">a &lt; b</textarea>"
-                             "<script>var order = 'blocks';\n"
-                             "window.onload = function () {\n"
-                             "  var q = document.getElementById('q');\n"
-                             "  var parts = [q.innerHTML, q.innerText, document.getElementById('k').value, document.getElementById('t').value,\n"
-                             "               document.getElementById('none') === null, document.body.innerText.indexOf('next & more') >= 0,\n"
-                             "               navigator.userAgent, typeof q.value, q.tagName, q.id];\n"
-                             "  q.innerHTML = 'changed'; parts.push(document.getElementById('q').innerHTML, document.getElementById('q') === q);\n"
-                             "  order += ',onload'; parts.push(order);\n"
-                             "  document.title = parts.join('|');\n"
-                             "};\n"
-                             "window.addEventListener('load', function () { order += ',listener'; document.title += '|' + order }, false);\n"
-                             "document.addEventListener('DOMContentLoaded', function () {\n"
-                             "  for (var i = 0; i < 100; ++i) document.addEventListener('DOMContentLoaded', function () {});\n"
-                             "}, false);\n"
-                             "</script>";
+    const std::string body =
+        "<div id=\"q\">Q <b>bold</b><br>next &amp; more</div>"
+        "<input id=\"k\" type=\"hidden\" value=\"key&amp;1\"><textarea id=\"t\">a &lt; b</textarea>"
+        "<script>var order = 'blocks';\n"
+        "window.onload = function () {\n"
+        "  var q = document.getElementById('q');\n"
+        "  var parts = [q.innerHTML, q.innerText, document.getElementById('k').value, document.getElementById('t').value,\n"
+        "               document.getElementById('none') === null, document.body.innerText.indexOf('next & more') >= 0,\n"
+        "               navigator.userAgent, typeof q.value, q.tagName, q.id];\n"
+        "  q.innerHTML = 'changed'; parts.push(document.getElementById('q').innerHTML, document.getElementById('q') === q);\n"
+        "  order += ',onload'; parts.push(order);\n"
+        "  document.title = parts.join('|');\n"
+        "};\n"
+        "window.addEventListener('load', function () { order += ',listener'; document.title += '|' + order }, false);\n"
+        "document.addEventListener('DOMContentLoaded', function () {\n"
+        "  for (var i = 0; i < 100; ++i) document.addEventListener('DOMContentLoaded', function () {});\n"
+        "}, false);\n"
+        "</script>";
     server.AddRoute("/lookup", Reply::Ok(Page(body)));
     ScriptedView view;
     view.Api().setUserAgent(view.View(), "KelvoraTest/1.0");
     view.Load(server.Url("/lookup"));
     ASSERT_TRUE(view.WaitForFinishes(1));
-    EXPECT_EQ("Q <b>bold</b><br>next &amp; more|Q bold\nnext & more|key&1|a < b|true|true|KelvoraTest/1.0|undefined|DIV|q"
-              "|changed|true|blocks,onload|blocks,onload,listener",
-              view.Title());
+    EXPECT_EQ(
+        "Q <b>bold</b><br>next &amp; more|Q bold\nnext & more|key&1|a < b|true|true|KelvoraTest/1.0|undefined|DIV|q"
+        "|changed|true|blocks,onload|blocks,onload,listener",
+        view.Title());
     for (const ConsoleRecord& record : view.console)
         ADD_FAILURE() << "line " << record.line << ": " << record.message;
 
@@ -430,10 +474,14 @@ TEST_F(EngineScripts, LookupPageReadsTheDocument)
     EXPECT_EQ(plain.Title(), server.Requests().back().Header("User-Agent")) << "the agent the page was fetched with";
 
     // <body onload> without any script block; a script's window.onload takes its place.
-    server.AddRoute("/attribute", Reply::Ok("<html><body onload=\"document.title = 'from ' + document.getElementById('x').innerText\">"
-                                            "<span id=x>body onload</span></body></html>"));
-    server.AddRoute("/replaced", Reply::Ok("<html><body onload=\"document.title = 'attribute'\">"
-                                           "<script>window.onload = function () { document.title = 'script' }</script></body></html>"));
+    server.AddRoute(
+        "/attribute",
+        Reply::Ok("<html><body onload=\"document.title = 'from ' + document.getElementById('x').innerText\">"
+                  "<span id=x>body onload</span></body></html>"));
+    server.AddRoute(
+        "/replaced",
+        Reply::Ok("<html><body onload=\"document.title = 'attribute'\">"
+                  "<script>window.onload = function () { document.title = 'script' }</script></body></html>"));
     ScriptedView attribute;
     attribute.Load(server.Url("/attribute"));
     ASSERT_TRUE(attribute.WaitForFinishes(1));
@@ -449,8 +497,11 @@ TEST_F(EngineScripts, ElementLookupsInAnEndlessLoopAreStopped)
     std::string text;
     while (text.size() < 2 * 1024 * 1024)
         text += "<p>paragraph of a large page</p>\n";
-    server.AddRoute("/lookups", Reply::Ok(Page(text + "<script>document.title = 'looking';"
-                                               "for (var i = 0;; ++i) { document.getElementById('x' + i); document.body.innerText }</script>")));
+    server.AddRoute(
+        "/lookups",
+        Reply::Ok(Page(
+            text + "<script>document.title = 'looking';"
+                   "for (var i = 0;; ++i) { document.getElementById('x' + i); document.body.innerText }</script>")));
     ScriptedView view;
     const DWORD start = GetTickCount();
     view.Load(server.Url("/lookups"));
@@ -469,11 +520,15 @@ TEST_F(EngineScripts, ActiveXAndGetObjectMakeNothing)
     std::string escaped;
     for (char c : marker)
         escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    server.AddRoute("/x", Reply::Ok(Page("<script>var r = '';"
-                                         "try { var f = new ActiveXObject('Scripting.FileSystemObject'); f.CreateTextFile('" + escaped + "'); r += 'fso '; } catch (e) { r += 'nofso '; }"
-                                         "try { new ActiveXObject('WScript.Shell').Run('cmd'); r += 'shell '; } catch (e) { r += 'noshell '; }"
-                                         "try { GetObject('winmgmts:'); r += 'get'; } catch (e) { r += 'noget'; }"
-                                         "document.title = r</script>")));
+    server.AddRoute(
+        "/x", Reply::Ok(Page(
+                  "<script>var r = '';"
+                  "try { var f = new ActiveXObject('Scripting.FileSystemObject'); f.CreateTextFile('" +
+                  escaped +
+                  "'); r += 'fso '; } catch (e) { r += 'nofso '; }"
+                  "try { new ActiveXObject('WScript.Shell').Run('cmd'); r += 'shell '; } catch (e) { r += 'noshell '; }"
+                  "try { GetObject('winmgmts:'); r += 'get'; } catch (e) { r += 'noget'; }"
+                  "document.title = r</script>")));
     ScriptedView view;
     view.Load(server.Url("/x"));
     ASSERT_TRUE(view.WaitForFinishes(1));
@@ -484,7 +539,9 @@ TEST_F(EngineScripts, ActiveXAndGetObjectMakeNothing)
 TEST_F(EngineScripts, EndlessScriptIsStoppedAndTheWindowKeepsAnswering)
 {
     server.AddRoute("/spin", Reply::Ok(Page("<script>document.title = 'spinning'; while (true) {}</script>")));
-    server.AddRoute("/grow", Reply::Ok(Page("<script>var s = ''; for (;;) { s += 'xxxxxxxx'; if (s.length > 100000) s = ''; }</script>")));
+    server.AddRoute(
+        "/grow",
+        Reply::Ok(Page("<script>var s = ''; for (;;) { s += 'xxxxxxxx'; if (s.length > 100000) s = ''; }</script>")));
     server.AddRoute("/chatty", Reply::Ok(Page("<script>for (var i = 0;; ++i) console.log(i)</script>")));
     server.AddRoute("/after", Reply::Ok(Page("<script>document.title = 'scripts still run'</script>")));
     ScriptedView view;
@@ -529,7 +586,8 @@ TEST_F(EngineScripts, EndlessScriptIsStoppedAndTheWindowKeepsAnswering)
     view.Load(server.Url("/chatty"));
     ASSERT_TRUE(view.WaitForFinishes(3, 30000));
     EXPECT_GT(view.console.size(), before + 100);
-    std::printf("chatty script stopped after %lu ms, %zu messages\n", static_cast<unsigned long>(GetTickCount() - phase), view.console.size() - before);
+    std::printf("chatty script stopped after %lu ms, %zu messages\n",
+                static_cast<unsigned long>(GetTickCount() - phase), view.console.size() - before);
     const size_t stoppedAt = view.console.size();
     view.PumpFor(200);
     EXPECT_EQ(stoppedAt, view.console.size()) << "the stopped script went on";
@@ -538,4 +596,4 @@ TEST_F(EngineScripts, EndlessScriptIsStoppedAndTheWindowKeepsAnswering)
     EXPECT_EQ("scripts still run", view.Title());
 }
 
-}  // namespace
+} // namespace

@@ -43,7 +43,8 @@ TEST(EngineWindow, ControlViewIsAVisibleChildOfTheGivenSize)
     view.Api().showWindow(view.View(), false);
     EXPECT_FALSE(GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE);
 
-    EXPECT_EQ(nullptr, view.Api().createWebWindow(WKE_WINDOW_TYPE_CONTROL, nullptr, 0, 0, 10, 10)) << "a control needs a parent";
+    EXPECT_EQ(nullptr, view.Api().createWebWindow(WKE_WINDOW_TYPE_CONTROL, nullptr, 0, 0, 10, 10))
+        << "a control needs a parent";
 }
 
 TEST(EngineWindow, PopupIsTopLevelAndObeysTheClosingCallback)
@@ -68,12 +69,16 @@ TEST(EngineWindow, PopupIsTopLevelAndObeysTheClosingCallback)
         int closing = 0;
         int destroyed = 0;
     } flags;
-    api->onWindowClosing(popup, [](wkeWebView, void* param) {
-        auto* f = static_cast<Flags*>(param);
-        ++f->closing;
-        return f->allowClose;
-    }, &flags);
-    api->onWindowDestroy(popup, [](wkeWebView, void* param) { ++static_cast<Flags*>(param)->destroyed; }, &flags);
+    api->onWindowClosing(
+        popup,
+        [](wkeWebView, void* param) {
+            auto* f = static_cast<Flags*>(param);
+            ++f->closing;
+            return f->allowClose;
+        },
+        &flags);
+    api->onWindowDestroy(
+        popup, [](wkeWebView, void* param) { ++static_cast<Flags*>(param)->destroyed; }, &flags);
     SendMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(1, flags.closing);
     EXPECT_TRUE(IsWindow(window)) << "the closing callback kept the window";
@@ -105,4 +110,4 @@ TEST(EngineWindow, SubclassedViewStillLoadsAndPaints)
     view.DestroyParent();
 }
 
-}  // namespace
+} // namespace

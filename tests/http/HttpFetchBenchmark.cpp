@@ -36,12 +36,14 @@ void Measure(LoopbackServer& server, const char* label, const std::string& targe
 {
     bool complete = true;
     const std::string url = server.Url(target);
-    double fetch = MedianSeconds(rounds, [&] { return HttpFetch(url).size(); }, bytes, complete);
-    double plain = MedianSeconds(rounds, [&] { return SocketFetch(server.Port(), target); }, bytes, complete);
+    double fetch = MedianSeconds(
+        rounds, [&] { return HttpFetch(url).size(); }, bytes, complete);
+    double plain = MedianSeconds(
+        rounds, [&] { return SocketFetch(server.Port(), target); }, bytes, complete);
     const double mb = static_cast<double>(bytes) / (1024.0 * 1024.0);
-    std::printf("%-7s x%-3d HttpFetch %8.2f ms %8.1f MB/s | socket %8.2f ms %8.1f MB/s | ratio %.2f%s\n", label,
-        rounds, fetch * 1000, mb / fetch, plain * 1000, mb / plain, fetch / plain,
-        complete ? "" : "  (INCOMPLETE BODIES)");
+    std::printf("%-7s x%-3d HttpFetch %8.2f ms %8.1f MB/s | socket %8.2f ms %8.1f MB/s | ratio %.2f%s\n", label, rounds,
+                fetch * 1000, mb / fetch, plain * 1000, mb / plain, fetch / plain,
+                complete ? "" : "  (INCOMPLETE BODIES)");
 }
 
 } // namespace

@@ -12,14 +12,19 @@ struct ReadSizeCase {
 void ExpectReadSizes(std::initializer_list<ReadSizeCase> cases)
 {
     for (const ReadSizeCase& c : cases)
-        EXPECT_EQ(c.expected, ReadSizeForContentLength(c.contentLength)) << "Content-Length \"" << c.contentLength << "\"";
+        EXPECT_EQ(c.expected, ReadSizeForContentLength(c.contentLength))
+            << "Content-Length \"" << c.contentLength << "\"";
 }
 
 } // namespace
 
 TEST(ReadSize, FollowsTheAnnouncedLength)
 {
-    ExpectReadSizes({{"1", 2}, {"500", 501}, {"102399", 102400}, {"102400", 102400}, {"500000", 102400},
+    ExpectReadSizes({{"1", 2},
+                     {"500", 501},
+                     {"102399", 102400},
+                     {"102400", 102400},
+                     {"500000", 102400},
                      {"99999999999999999999999999999", 102400}});
 }
 
@@ -31,5 +36,12 @@ TEST(ReadSize, FallsBackWithoutAPositiveLength)
 
 TEST(ReadSize, ReadsLeadingDigitsAfterBlanks)
 {
-    ExpectReadSizes({{"  42", 43}, {"42abc", 43}, {"12 34", 13}, {"+7", 8}, {std::string_view("7\0" "99", 4), 8}});
+    ExpectReadSizes({{"  42", 43},
+                     {"42abc", 43},
+                     {"12 34", 13},
+                     {"+7", 8},
+                     {std::string_view("7\0"
+                                       "99",
+                                       4),
+                      8}});
 }

@@ -64,8 +64,8 @@ TEST(HostileReply, ScriptInARepliesNeverRuns)
 {
     AnsiText probe = ProbeFilePath();
     AnsiText write = "new ActiveXObject('Scripting.FileSystemObject').CreateTextFile('" + ScriptPath(probe) + "',true)";
-    for (const AnsiText& reply : {write, "{a:" + write + "}", "[1," + write + "]", "(" + write + ")",
-                                  "\"" + write + "\"", "'" + write + "'"}) {
+    for (const AnsiText& reply :
+         {write, "{a:" + write + "}", "[1," + write + "]", "(" + write + ")", "\"" + write + "\"", "'" + write + "'"}) {
         SCOPED_TRACE(reply);
         DeleteFileA(probe.c_str());
         ParseOutcome outcome = ParseOnThread(reply, 5000);
@@ -114,4 +114,4 @@ TEST(HostileReply, NestingUpToTheLimitStillParses)
     EXPECT_EQ(nested, outcome.textAfter);
 }
 
-}
+} // namespace

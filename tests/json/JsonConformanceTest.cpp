@@ -147,8 +147,14 @@ TEST(JsonConformance, Literals)
         {"{\"a\":[true,false,null]}", true, {{"a.length", 3.0}, {"a[2]", AnsiText()}}},
         // The null document parses to nothing, as the contract says.
         {"null", false, {}},
-        Refused("True"), Refused("nul"), Refused("nulll"), Refused("undefined"), Refused("NaN"),
-        Refused("Infinity"), Refused("-Infinity"), Refused("[true false]"),
+        Refused("True"),
+        Refused("nul"),
+        Refused("nulll"),
+        Refused("undefined"),
+        Refused("NaN"),
+        Refused("Infinity"),
+        Refused("-Infinity"),
+        Refused("[true false]"),
     });
 }
 
@@ -164,10 +170,17 @@ TEST(JsonConformance, Objects)
         {"{\"answer\":\"first\",\"answ\\u0065r\":\"last\"}", true, {{"answer", AnsiText("last")}}},
         {"{\"a\":1,\"b\":2,\"a\":3}", true, {{"a", 3.0}, {"b", 2.0}}},
         // Names that are not identifiers are members like any other.
-        {"{\"\":\"e\",\"a b\":\"s\",\"1\":\"n\"}", true,
+        {"{\"\":\"e\",\"a b\":\"s\",\"1\":\"n\"}",
+         true,
          {{"['']", AnsiText("e")}, {"['a b']", AnsiText("s")}, {"[1]", AnsiText("n")}}},
-        Refused("{\"a\"}"), Refused("{\"a\":1,}"), Refused("{,}"), Refused("{\"a\" 1}"), Refused("{\"a\":1 \"b\":2}"),
-        Refused("{\"a\":1"), Refused("{\"a\":1]"), Refused("{a:b}"),
+        Refused("{\"a\"}"),
+        Refused("{\"a\":1,}"),
+        Refused("{,}"),
+        Refused("{\"a\" 1}"),
+        Refused("{\"a\":1 \"b\":2}"),
+        Refused("{\"a\":1"),
+        Refused("{\"a\":1]"),
+        Refused("{a:b}"),
     });
 }
 
@@ -177,7 +190,12 @@ TEST(JsonConformance, Arrays)
         {"[]", true, {{"length", 0.0}}},
         {"{\"a\":[1,\"a\",null,true,[],{}]}", true, {{"a.length", 6.0}, {"a[1]", AnsiText("a")}, {"a[4].length", 0.0}}},
         {"[[[\"deep\"]]]", true, {{"[0][0][0]", AnsiText("deep")}}},
-        Refused("[1,]"), Refused("[,1]"), Refused("[1 2]"), Refused("[1"), Refused("[1}"), Refused("[1,,2]"),
+        Refused("[1,]"),
+        Refused("[,1]"),
+        Refused("[1 2]"),
+        Refused("[1"),
+        Refused("[1}"),
+        Refused("[1,,2]"),
     });
 }
 
@@ -186,55 +204,100 @@ TEST(JsonConformance, Numbers)
     const AnsiText manyDigits = "1" + AnsiText(400, '0');
     const AnsiText longFraction = "0." + AnsiText(1000, '0') + "1e1000";
     RunCorpus({
-        Number("0", 0.0), Number("-0", 0.0), Number("1", 1.0), Number("-1", -1.0), Number("12345", 12345.0),
-        Number("1.5", 1.5), Number("-1.25e-3", -0.00125), Number("0.1", 0.1), Number("1E2", 100.0),
-        Number("1e+2", 100.0), Number("1e-2", 0.01), Number("1E-02", 0.01), Number("2.50", 2.5),
+        Number("0", 0.0),
+        Number("-0", 0.0),
+        Number("1", 1.0),
+        Number("-1", -1.0),
+        Number("12345", 12345.0),
+        Number("1.5", 1.5),
+        Number("-1.25e-3", -0.00125),
+        Number("0.1", 0.1),
+        Number("1E2", 100.0),
+        Number("1e+2", 100.0),
+        Number("1e-2", 0.01),
+        Number("1E-02", 0.01),
+        Number("2.50", 2.5),
         Number("0.30000000000000004", 0.30000000000000004),
         // Rounded to the nearest double: a JSON reader's value.
         Number("9007199254740993", 9007199254740992.0),
         Number("123456789012345678901234567890", 1.2345678901234568e29),
-        Number("1.7976931348623157e308", 1.7976931348623157e308), Number("1e300", 1e300),
+        Number("1.7976931348623157e308", 1.7976931348623157e308),
+        Number("1e300", 1e300),
         Number("4.9e-290", 4.9e-290),
         // Many digits, and digits balanced by the exponent.
-        Number(manyDigits, Inf), Number(longFraction, 0.1), Number("1" + AnsiText(300, '0') + "e-300", 1.0),
+        Number(manyDigits, Inf),
+        Number(longFraction, 0.1),
+        Number("1" + AnsiText(300, '0') + "e-300", 1.0),
         // Beyond the largest double: Infinity, as JSON readers read it; below
         // the smallest: zero, which never keeps a sign.
-        Number("1e400", Inf), Number("-1e400", -Inf), Number("1.8e308", Inf), Number("1e-400", 0.0),
+        Number("1e400", Inf),
+        Number("-1e400", -Inf),
+        Number("1.8e308", Inf),
+        Number("1e-400", 0.0),
         Number("-1e-400", 0.0),
         // The script engine's own extensions that stay: a plus sign, a bare
         // fraction, a bare point.
-        Number("+1", 1.0), Number(".5", 0.5), Number("1.", 1.0),
-        Refused("[0x10]"), Refused("[1e]"), Refused("[1e+]"), Refused("[-]"), Refused("[--1]"), Refused("[1.2.3]"),
-        Refused("[- 1]"), Refused("[1a]"), Refused("[.]"), Refused("[e1]"),
+        Number("+1", 1.0),
+        Number(".5", 0.5),
+        Number("1.", 1.0),
+        Refused("[0x10]"),
+        Refused("[1e]"),
+        Refused("[1e+]"),
+        Refused("[-]"),
+        Refused("[--1]"),
+        Refused("[1.2.3]"),
+        Refused("[- 1]"),
+        Refused("[1a]"),
+        Refused("[.]"),
+        Refused("[e1]"),
         // Leading zeros are not JSON.
-        Refused("[00]"), Refused("[-01]"), Refused("[01.5]"), Refused("[007e1]"),
+        Refused("[00]"),
+        Refused("[-01]"),
+        Refused("[01.5]"),
+        Refused("[007e1]"),
         // Not zero, but too small for every engine to read alike.
-        Refused("[1e-300]"), Refused("[5e-324]"), Refused("[2.2250738585072014e-308]"),
+        Refused("[1e-300]"),
+        Refused("[5e-324]"),
+        Refused("[2.2250738585072014e-308]"),
     });
 }
 
 TEST(JsonConformance, Strings)
 {
     RunCorpus({
-        String("\"\"", "", 0), String("\"abc\"", "abc", 3),
+        String("\"\"", "", 0),
+        String("\"abc\"", "abc", 3),
         String("\"\\\" \\\\ \\/ \\b\\f\\n\\r\\t\"", "\" \\ / \b\f\n\r\t", 11),
-        String("\"\\u0041\\u00e9\"", "A\xA8\xA6", 2),            // A, é in code page 936
-        String("\"\\u7B54\\u6848\"", "\xB4\xF0\xB0\xB8", 2),     // 答案
-        String("\"\xB4\xF0\xB0\xB8\"", "\xB4\xF0\xB0\xB8", 2),   // 答案 unescaped
+        String("\"\\u0041\\u00e9\"", "A\xA8\xA6", 2),          // A, é in code page 936
+        String("\"\\u7B54\\u6848\"", "\xB4\xF0\xB0\xB8", 2),   // 答案
+        String("\"\xB4\xF0\xB0\xB8\"", "\xB4\xF0\xB0\xB8", 2), // 答案 unescaped
         // A pair of escaped surrogates is one character outside code page 936.
-        {"{\"v\":\"\\ud83d\\ude00\"}", true, {{"v.length", 2.0}, {"v.charCodeAt(0)", 55357.0}, {"v.charCodeAt(1)", 56832.0}}},
+        {"{\"v\":\"\\ud83d\\ude00\"}",
+         true,
+         {{"v.length", 2.0}, {"v.charCodeAt(0)", 55357.0}, {"v.charCodeAt(1)", 56832.0}}},
         // The line terminators, escaped, are ordinary characters.
         String("\"a\\u2028b\\u2029\"", "a?b?", 4),
         String("'single'", "single", 6),
-        Refused("{\"v\":\"a\nb\"}"), Refused("{\"v\":\"a\rb\"}"), Refused("{\"v\":\"\\v\"}"),
-        Refused("{\"v\":\"\\0\"}"), Refused("{\"v\":\"\\u12\"}"), Refused("{\"v\":\"\\x4\"}"), Refused("{\"v\":\"\\q\"}"),
-        Refused("{\"v\":\"open}"), Refused("{\"v\":\"a\\\nb\"}"),
+        Refused("{\"v\":\"a\nb\"}"),
+        Refused("{\"v\":\"a\rb\"}"),
+        Refused("{\"v\":\"\\v\"}"),
+        Refused("{\"v\":\"\\0\"}"),
+        Refused("{\"v\":\"\\u12\"}"),
+        Refused("{\"v\":\"\\x4\"}"),
+        Refused("{\"v\":\"\\q\"}"),
+        Refused("{\"v\":\"open}"),
+        Refused("{\"v\":\"a\\\nb\"}"),
         // A zero character, escaped in any way, is refused: engines cut the
         // text there or not.
-        Refused("{\"v\":\"a\\u0000b\"}"), Refused("{\"v\":\"\\x00\"}"), Refused("[\"\\u0000\"]"),
+        Refused("{\"v\":\"a\\u0000b\"}"),
+        Refused("{\"v\":\"\\x00\"}"),
+        Refused("[\"\\u0000\"]"),
         // Lone surrogates: no character at all.
-        Refused("{\"v\":\"\\ud800\"}"), Refused("{\"v\":\"\\udc00\"}"), Refused("{\"v\":\"\\ud800x\"}"),
-        Refused("{\"v\":\"\\ud800\\u0041\"}"), Refused("{\"v\":\"\\ude00\\ud83d\"}"),
+        Refused("{\"v\":\"\\ud800\"}"),
+        Refused("{\"v\":\"\\udc00\"}"),
+        Refused("{\"v\":\"\\ud800x\"}"),
+        Refused("{\"v\":\"\\ud800\\u0041\"}"),
+        Refused("{\"v\":\"\\ude00\\ud83d\"}"),
         Refused("{\"v\":\"\\ud83d\\ud83d\\ude00\"}"),
     });
 }
@@ -243,7 +306,10 @@ TEST(JsonConformance, Whitespace)
 {
     RunCorpus({
         {" \t\r\n{ \"a\" :\n[ 1 ,\t2\r\n] }\n ", true, {{"a[1]", 2.0}}},
-        Refused("\f[1]"), Refused("[1\v]"), Refused("[\xA1\xA1" "1]"),  // form feed, vertical tab, ideographic space
+        Refused("\f[1]"),
+        Refused("[1\v]"),
+        Refused("[\xA1\xA1"
+                "1]"), // form feed, vertical tab, ideographic space
     });
 }
 
@@ -262,9 +328,12 @@ TEST(JsonConformance, EngineTraps)
         Refused("{\"answer\":\"real\",\"answer\\u0000x\":\"spoof\"}"),
         Refused("{\"answer\\u0000\":\"spoof\",\"answer\":\"real\"}"),
         // Leading zeros were read as octal.
-        Refused("[012]"), Refused("{\"answer\":012}"), Refused("{012:1}"),
+        Refused("[012]"),
+        Refused("{\"answer\":012}"),
+        Refused("{012:1}"),
         // Zero with an exponent was refused by the engine.
-        {"{\"a\":[0e1,-0e1,0E+1,0.0e5,-0.0E-0]}", true,
+        {"{\"a\":[0e1,-0e1,0E+1,0.0e5,-0.0E-0]}",
+         true,
          {{"a[0]", 0.0}, {"a[1]", 0.0}, {"a[2]", 0.0}, {"a[3]", 0.0}, {"a[4]", 0.0}}},
         {"{0e1:\"zero\"}", true, {{"[0]", AnsiText("zero")}}},
         // Numbers inside a string that eval runs once more are rewritten too.
@@ -272,7 +341,8 @@ TEST(JsonConformance, EngineTraps)
         {"\"{\\\"a\\\":[0e1]}\"", true, {{"a[0]", 0.0}}},
         Refused("\"[012]\""),
         // A member that would set the prototype in some engines.
-        Refused("{\"__proto__\":{\"answer\":\"spoof\"}}"), Refused("{__proto__:1}"),
+        Refused("{\"__proto__\":{\"answer\":\"spoof\"}}"),
+        Refused("{__proto__:1}"),
         Refused("{\"__prot\\u006f__\":1}"),
     });
 }

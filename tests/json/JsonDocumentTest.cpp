@@ -242,4 +242,4 @@ TEST(JsonDocumentCopy, CopyOutlivesItsSource)
     EXPECT_EQ("kept", outcome.text);
 }
 
-}
+} // namespace

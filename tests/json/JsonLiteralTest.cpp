@@ -35,13 +35,54 @@ TEST(JsonLiteral, AcceptsScriptStyleDataLiterals)
 
 TEST(JsonLiteral, RefusesAnythingThatRuns)
 {
-    for (const char* text : {"", "   ", "alert(1)", "new ActiveXObject('Scripting.FileSystemObject')",
-                             "(function(){for(;;){}})()", "{a:b}", "[1,x]", "{a:1}+1", "1,2", "(1)", "[1]//",
-                             "[1]/*x*/", "{a:1}.a", "[1][0]", "{a:function(){}}", "{get a(){return 1}}",
-                             "Infinity", "NaN", "undefined", "0x10", "1a", "1.2.3", "- 1", "--1", "[1,]", "[,1]",
-                             "{,}", "{a:1,}", "{a}", "{\"a\" 1}", "[1 2]", "'a", "\"a", "{", "]", "{]", "[}",
-                             "truex", "nul", "\"a\"\"b\"", "'\\v'", "'\\0'", "'\\1'", "'\\u12'", "'\\x4'",
-                             "'\\q'", "{-1:2}", "{a-b:1}"}) {
+    for (const char* text : {"",
+                             "   ",
+                             "alert(1)",
+                             "new ActiveXObject('Scripting.FileSystemObject')",
+                             "(function(){for(;;){}})()",
+                             "{a:b}",
+                             "[1,x]",
+                             "{a:1}+1",
+                             "1,2",
+                             "(1)",
+                             "[1]//",
+                             "[1]/*x*/",
+                             "{a:1}.a",
+                             "[1][0]",
+                             "{a:function(){}}",
+                             "{get a(){return 1}}",
+                             "Infinity",
+                             "NaN",
+                             "undefined",
+                             "0x10",
+                             "1a",
+                             "1.2.3",
+                             "- 1",
+                             "--1",
+                             "[1,]",
+                             "[,1]",
+                             "{,}",
+                             "{a:1,}",
+                             "{a}",
+                             "{\"a\" 1}",
+                             "[1 2]",
+                             "'a",
+                             "\"a",
+                             "{",
+                             "]",
+                             "{]",
+                             "[}",
+                             "truex",
+                             "nul",
+                             "\"a\"\"b\"",
+                             "'\\v'",
+                             "'\\0'",
+                             "'\\1'",
+                             "'\\u12'",
+                             "'\\x4'",
+                             "'\\q'",
+                             "{-1:2}",
+                             "{a-b:1}"}) {
         EXPECT_FALSE(Evaluable(text)) << text;
     }
 }
@@ -77,13 +118,13 @@ TEST(JsonLiteral, LooksIntoATopLevelString)
 
 TEST(JsonLiteral, BoundsNesting)
 {
-    std::string limit = std::string(kMaxLiteralDepth, '[') + std::string(kMaxLiteralDepth, ']');
+    std::string limit = std::string(MaxLiteralDepth, '[') + std::string(MaxLiteralDepth, ']');
     EXPECT_TRUE(Evaluable(limit));
     EXPECT_FALSE(Evaluable("[" + limit + "]"));
     std::string objects;
-    for (size_t i = 0; i < kMaxLiteralDepth; ++i)
+    for (size_t i = 0; i < MaxLiteralDepth; ++i)
         objects += "{a:";
-    objects += "1" + std::string(kMaxLiteralDepth, '}');
+    objects += "1" + std::string(MaxLiteralDepth, '}');
     EXPECT_TRUE(Evaluable(objects));
     EXPECT_FALSE(Evaluable("{b:" + objects + "}"));
 }
@@ -117,9 +158,9 @@ TEST(JsonLiteral, RefusesNumbersEnginesReadDifferently)
 
 TEST(JsonLiteral, RefusesZerosLoneSurrogatesAndThePrototypeName)
 {
-    for (const char* text : {"{\"answer\":\"real\",\"answer\\u0000x\":\"spoof\"}", "['a\\x00']", "['\\ud800']",
-                             "['\\udc00\\ud800']", "['\\ud800\\ud800\\udc00']", "{\"__proto__\":{}}", "{__proto__:1}",
-                             "{'__pro\\x74o__':1}"})
+    for (const char* text :
+         {"{\"answer\":\"real\",\"answer\\u0000x\":\"spoof\"}", "['a\\x00']", "['\\ud800']", "['\\udc00\\ud800']",
+          "['\\ud800\\ud800\\udc00']", "{\"__proto__\":{}}", "{__proto__:1}", "{'__pro\\x74o__':1}"})
         EXPECT_FALSE(Evaluable(text)) << text;
     EXPECT_FALSE(IsEvaluableLiteral(u"['\xD800']"));
     EXPECT_TRUE(IsEvaluableLiteral(u"['\xD83D\xDE00', '\\ud83d\\ude00', '\xD83D\\ude00']"));
@@ -136,4 +177,4 @@ TEST(JsonLiteral, RewritesNumbersInsideATopLevelString)
     EXPECT_EQ(u"(refused)", EvaluableOf("'[012]'"));
 }
 
-}
+} // namespace

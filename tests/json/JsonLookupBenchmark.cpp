@@ -36,15 +36,17 @@ double Median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-}
+} // namespace
 
 int main()
 {
     CoInitialize(nullptr);
-    const AnsiText config = "{\"title\":\"\xCD\xA8\xD6\xAA: service notice\",\"api\":\"http://127.0.0.1/q?t=[q]&k=[k]\","
-                            "\"log\":\"rejected\"" + Padding("extra", 2000) + "}";
-    const AnsiText answer = "{\"answer\":\"\xB4\xF0\xB0\xB8 A\",\"title\":\"question title\"" +
-                            Padding("related", 2000) + "}";
+    const AnsiText config =
+        "{\"title\":\"\xCD\xA8\xD6\xAA: service notice\",\"api\":\"http://127.0.0.1/q?t=[q]&k=[k]\","
+        "\"log\":\"rejected\"" +
+        Padding("extra", 2000) + "}";
+    const AnsiText answer =
+        "{\"answer\":\"\xB4\xF0\xB0\xB8 A\",\"title\":\"question title\"" + Padding("related", 2000) + "}";
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
 
@@ -65,15 +67,17 @@ int main()
         }
         QueryPerformanceCounter(&t1);
         // An engine as a lookup makes it four times: created, confined, script loaded.
-        { JsonDocument alone; }
+        {
+            JsonDocument alone;
+        }
         QueryPerformanceCounter(&t2);
         lookups.push_back(Milliseconds(t0, t1, frequency));
         engines.push_back(Milliseconds(t1, t2, frequency));
     }
     double lookup = Median(lookups);
     double engine = Median(engines);
-    std::printf("replies: config %zu bytes, answer %zu bytes; %d runs (checksum %zu)\n", config.size(),
-                answer.size(), runs, checksum);
+    std::printf("replies: config %zu bytes, answer %zu bytes; %d runs (checksum %zu)\n", config.size(), answer.size(),
+                runs, checksum);
     std::printf("lookup JSON work, median: %.3f ms\n", lookup);
     std::printf("one engine (create + support script), median: %.3f ms\n", engine);
     std::printf("share spent creating the four engines: %.0f%%\n", 100.0 * 4 * engine / lookup);

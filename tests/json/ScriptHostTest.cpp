@@ -6,7 +6,7 @@
 
 namespace {
 
-const AnsiText kEngine = "MSScriptControl.ScriptControl";
+const AnsiText ScriptControlProgId = "MSScriptControl.ScriptControl";
 
 // Every test runs in its own apartment, as the window's thread does.
 class ScriptHostTest : public ::testing::Test {
@@ -17,7 +17,7 @@ protected:
     static ScriptHost NewEngine()
     {
         ScriptHost host;
-        EXPECT_TRUE(host.CreateObject(kEngine));
+        EXPECT_TRUE(host.CreateObject(ScriptControlProgId));
         EXPECT_TRUE(host.WriteProperty("Language", AnsiText("JavaScript")));
         return host;
     }
@@ -32,7 +32,7 @@ TEST_F(ScriptHostTest, HandleIsEmptyUntilCreatedAndAfterRelease)
 {
     ScriptHost host;
     EXPECT_TRUE(host.IsEmpty());
-    ASSERT_TRUE(host.CreateObject(kEngine));
+    ASSERT_TRUE(host.CreateObject(ScriptControlProgId));
     EXPECT_FALSE(host.IsEmpty());
     host.Release();
     EXPECT_TRUE(host.IsEmpty());
@@ -77,7 +77,7 @@ TEST_F(ScriptHostTest, EmptyHandleFailsEveryCall)
 TEST_F(ScriptHostTest, WritesOnlyPropertiesThatExist)
 {
     ScriptHost host;
-    ASSERT_TRUE(host.CreateObject(kEngine));
+    ASSERT_TRUE(host.CreateObject(ScriptControlProgId));
     EXPECT_TRUE(host.WriteProperty("UseSafeSubset", true));
     EXPECT_TRUE(host.WriteProperty("AllowUI", false));
     EXPECT_TRUE(host.WriteProperty("Timeout", 5000L));
@@ -135,7 +135,7 @@ TEST_F(ScriptHostTest, TextsCrossInCodePage936)
     // 答案 is B4 F0 B0 B8 in code page 936, U+7B54 U+6848 in UTF-16.
     EXPECT_EQ("\xB4\xF0\xB0\xB8", EvalText(host, "'\\u7b54\\u6848'"));
     EXPECT_EQ("7b54,6848", EvalText(host, "var t='\xB4\xF0\xB0\xB8'; t.charCodeAt(0).toString(16)+','+"
-                                           "t.charCodeAt(1).toString(16)"));
+                                          "t.charCodeAt(1).toString(16)"));
     // Thai has no place in code page 936: its default character comes back.
     EXPECT_EQ("a?b", EvalText(host, "'a'+String.fromCharCode(0x0E01)+'b'"));
     // A zero character ends the text rather than putting a zero byte in it.
@@ -154,16 +154,16 @@ TEST_F(ScriptHostTest, ConfinedEngineCannotReachTheSystem)
         escaped += c == '\\' ? AnsiText("\\\\") : AnsiText(1, c);
 
     ScriptHost host;
-    ASSERT_TRUE(host.CreateObject(kEngine));
+    ASSERT_TRUE(host.CreateObject(ScriptControlProgId));
     ASSERT_TRUE(host.WriteProperty("UseSafeSubset", true));
     ASSERT_TRUE(host.WriteProperty("Language", AnsiText("JavaScript")));
-    ScriptResult result = host.CallMethod(
-        "AddCode",
-        "var f=new ActiveXObject('Scripting.FileSystemObject').CreateTextFile('" + escaped + "',true); f.Close();",
-        ResultKind::None);
+    ScriptResult result = host.CallMethod("AddCode",
+                                          "var f=new ActiveXObject('Scripting.FileSystemObject').CreateTextFile('" +
+                                              escaped + "',true); f.Close();",
+                                          ResultKind::None);
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(target.c_str())) << "the script wrote " << target;
     DeleteFileA(target.c_str());
 }
 
-}
+} // namespace

@@ -90,21 +90,21 @@ TEST_F(SupportScriptTest, ParsesJsonOnly)
     EXPECT_EQ("x|2|true|null|-0.5",
               Text("var p=JSON.parse(' {\"a\" : [\"x\", {\"b\":2}], \"c\":true, \"d\":null, \"e\":-5e-1} ');"
                    "p.a[0]+'|'+p.a[1].b+'|'+p.c+'|'+p.d+'|'+p.e"));
-    EXPECT_EQ("a\"\\/\b\f\n\r\t\xB4\xF0", Text("JSON.parse('\"a\\\\\"\\\\\\\\\\\\/\\\\b\\\\f\\\\n\\\\r\\\\t\\\\u7b54\"')"));
+    EXPECT_EQ("a\"\\/\b\f\n\r\t\xB4\xF0",
+              Text("JSON.parse('\"a\\\\\"\\\\\\\\\\\\/\\\\b\\\\f\\\\n\\\\r\\\\t\\\\u7b54\"')"));
     EXPECT_EQ("[1,[2,[]]]", Text("JSON.stringify(JSON.parse('[1,[2,[]]]'))"));
     EXPECT_EQ("{}", Text("JSON.stringify('{}'.parseJSON())"));
-    for (const char* bad : {"JSON.parse('{a:1}')", "JSON.parse(\"{'a':1}\")", "JSON.parse('[1,]')",
-                            "JSON.parse('01')", "JSON.parse('1 2')", "JSON.parse('')", "JSON.parse('tru')",
-                            "JSON.parse('\"\\\\x41\"')", "JSON.parse('[1]x')", "JSON.parse('alert(1)')"}) {
+    for (const char* bad : {"JSON.parse('{a:1}')", "JSON.parse(\"{'a':1}\")", "JSON.parse('[1,]')", "JSON.parse('01')",
+                            "JSON.parse('1 2')", "JSON.parse('')", "JSON.parse('tru')", "JSON.parse('\"\\\\x41\"')",
+                            "JSON.parse('[1]x')", "JSON.parse('alert(1)')"}) {
         EXPECT_TRUE(Fails(bad)) << bad;
     }
 }
 
 TEST_F(SupportScriptTest, ParseAppliesTheReviver)
 {
-    EXPECT_EQ("{\"a\":2,\"c\":{\"d\":8}}",
-              Text("JSON.stringify(JSON.parse('{\"a\":1,\"b\":0,\"c\":{\"d\":4}}',"
-                   "function(k,v){return v===0?undefined:(typeof v==='number'?v*2:v)}))"));
+    EXPECT_EQ("{\"a\":2,\"c\":{\"d\":8}}", Text("JSON.stringify(JSON.parse('{\"a\":1,\"b\":0,\"c\":{\"d\":4}}',"
+                                                "function(k,v){return v===0?undefined:(typeof v==='number'?v*2:v)}))"));
 }
 
-}
+} // namespace

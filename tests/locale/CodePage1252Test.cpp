@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/KelvoraUnderTest.h"
 
 namespace {

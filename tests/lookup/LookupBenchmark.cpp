@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/AppDriver.h"
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/TestAnswerService.h"
@@ -73,7 +73,10 @@ int main()
         const double start = NowMs();
         app.Click(button);
         const bool done = AppDriver::WaitFor(
-            [&] { return service.RequestsTo(TestAnswerService::ReportPath).size() > reports && !AppDriver::ReadText(result).empty(); },
+            [&] {
+                return service.RequestsTo(TestAnswerService::ReportPath).size() > reports &&
+                       !AppDriver::ReadText(result).empty();
+            },
             30000);
         const double elapsed = NowMs() - start;
         if (!done) {
@@ -84,7 +87,8 @@ int main()
             lookups.push_back(elapsed);
     }
 
-    HINTERNET session = InternetOpenA("Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET session = InternetOpenA("Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)", INTERNET_OPEN_TYPE_DIRECT,
+                                      nullptr, nullptr, 0);
     const std::string base = service.BaseUrl();
     const std::string urls[] = {
         base + "/get_cha_url.php?t=%E9%A2%98%E7%9B%AE",

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/KelvoraUnderTest.h"
 
 namespace {
@@ -15,7 +15,7 @@ namespace {
 constexpr char UserAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
 // Code page 936 texts as the window shows them.
-constexpr char Cp936Title[] = "\xB2\xE2\xCA\xD4\xB9\xAB\xB8\xE6"; // 测试公告
+constexpr char Cp936Title[] = "\xB2\xE2\xCA\xD4\xB9\xAB\xB8\xE6";                          // 测试公告
 constexpr char Cp936Notice[] = "\xB8\xC3\xB4\xF0\xB0\xB8\xD2\xD1\xB1\xBB\xC6\xC1\xB1\xCE"; // 该答案已被屏蔽
 constexpr char EmptyResult[] = "\xCC\xE2\xC4\xBF:\r\n======\r\n\xB4\xF0\xB0\xB8:"; // 题目:\r\n======\r\n答案:
 
@@ -34,7 +34,8 @@ protected:
         service_->Server().ClearRecords();
         service_->SetKey("K123");
         service_->SetConfig("\xE6\xB5\x8B\xE8\xAF\x95\xE5\x85\xAC\xE5\x91\x8A",
-                            std::string(TestAnswerService::AnswerPath) + "?q=\xE9\xA2\x98\xE7\x9B\xAE&k=\xE5\xAF\x86\xE9\x92\xA5",
+                            std::string(TestAnswerService::AnswerPath) +
+                                "?q=\xE9\xA2\x98\xE7\x9B\xAE&k=\xE5\xAF\x86\xE9\x92\xA5",
                             "\xE8\xAF\xA5\xE7\xAD\x94\xE6\xA1\x88\xE5\xB7\xB2\xE8\xA2\xAB\xE5\xB1\x8F\xE8\x94\xBD");
         service_->SetAnswer(R"({"answer":"A","title":"T"})");
         SetText(ResultBoxId, L"");
@@ -49,11 +50,10 @@ protected:
         SetText(ResultBoxId, L"(waiting)");
         // The lookup page request shows that the click arrived.
         const size_t before = service_->Server().RequestCount();
-        ASSERT_TRUE(app_->ClickButton(Control(QueryButtonId),
-                                      [&] { return service_->Server().RequestCount() > before; }));
+        ASSERT_TRUE(
+            app_->ClickButton(Control(QueryButtonId), [&] { return service_->Server().RequestCount() > before; }));
         ASSERT_TRUE(AppDriver::WaitFor([] { return AppDriver::ReadText(Control(ResultBoxId)) != "(waiting)"; }, 60000));
     }
-
 
     static std::string QueryOf(const std::string& path, size_t index = 0)
     {
@@ -70,14 +70,12 @@ protected:
         EXPECT_EQ("*/*", request.Header("Accept"));
         EXPECT_FALSE(request.HasHeader("Referer"));
     }
-
 };
-
 
 TEST_F(LookupTest, ShowsTitleAndAnswerAfterFourRequestsInOrder)
 {
     service_->SetAnswer(R"({"answer":"\u5317\u4eac","title":"\u4e2d\u56fd\u7684\u9996\u90fd"})"); // 北京, 中国的首都
-    Query(L"\u9898\u76EE"); // 题目
+    Query(L"\u9898\u76EE");                                                                       // 题目
     EXPECT_EQ(Result("\xD6\xD0\xB9\xFA\xB5\xC4\xCA\xD7\xB6\xBC", "\xB1\xB1\xBE\xA9"), ResultText());
     EXPECT_EQ(Cp936Title, NoticeText());
 
@@ -121,8 +119,9 @@ TEST_F(LookupTest, NoticeReplacesAnswersHoldingAKeyword)
         const char* reportedAnswer;
     } cases[] = {
         {R"({"answer":"\u52a0\u7fa4123","title":"T"})", "%E5%8A%A0%E7%BE%A4%31%32%33"}, // 加群123 in the answer
-        {R"({"answer":"A","title":"\u7cfb\u7edf\u7ef4\u62a4"})", "%41"},               // 系统维护 in the title only
-        {R"({"answer":"\u52a0\u5fae","title":"\u4fe1\u606f"})", "%E5%8A%A0%E5%BE%AE"},   // 加微 + 信息 across the boundary
+        {R"({"answer":"A","title":"\u7cfb\u7edf\u7ef4\u62a4"})", "%41"}, // 系统维护 in the title only
+        {R"({"answer":"\u52a0\u5fae","title":"\u4fe1\u606f"})",
+         "%E5%8A%A0%E5%BE%AE"}, // 加微 + 信息 across the boundary
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.json);
@@ -166,14 +165,17 @@ TEST_F(LookupTest, KeyGoesIntoTheTemplateAsThePageHasIt)
     // Each placeholder twice: every occurrence is replaced.
     service_->Server().ClearRecords();
     service_->SetKey("K 9");
-    service_->SetConfig("t", std::string(TestAnswerService::AnswerPath) +
-                                 "?q=\xE9\xA2\x98\xE7\x9B\xAE&k=\xE5\xAF\x86\xE9\x92\xA5&q2=\xE9\xA2\x98\xE7\x9B\xAE&k2=\xE5\xAF\x86\xE9\x92\xA5",
-                        "n");
+    service_->SetConfig(
+        "t",
+        std::string(TestAnswerService::AnswerPath) +
+            "?q=\xE9\xA2\x98\xE7\x9B\xAE&k=\xE5\xAF\x86\xE9\x92\xA5&q2=\xE9\xA2\x98\xE7\x9B\xAE&k2=\xE5\xAF\x86\xE9\x92\xA5",
+        "n");
     Query(L"q");
     auto answers = service_->RequestsTo(TestAnswerService::AnswerPath);
     ASSERT_EQ(1u, answers.size());
     // The key goes out byte for byte; the platform may escape the blank.
-    EXPECT_TRUE(answers[0].Query() == "q=%71&k=K 9&q2=%71&k2=K 9" || answers[0].Query() == "q=%71&k=K%209&q2=%71&k2=K%209")
+    EXPECT_TRUE(answers[0].Query() == "q=%71&k=K 9&q2=%71&k2=K 9" ||
+                answers[0].Query() == "q=%71&k=K%209&q2=%71&k2=K%209")
         << answers[0].Query();
 }
 
@@ -212,8 +214,9 @@ TEST_F(LookupTest, LongAndUnusualAnswersAreShown)
 
 TEST_F(LookupTest, PageThatReloadsItselfRunsTheLookupAgain)
 {
-    service_->Server().AddRoute(TestAnswerService::LookupPath,
-                                Reply::Ok("<html><head><meta http-equiv=\"refresh\" content=\"1\"></head><body>R</body></html>"));
+    service_->Server().AddRoute(
+        TestAnswerService::LookupPath,
+        Reply::Ok("<html><head><meta http-equiv=\"refresh\" content=\"1\"></head><body>R</body></html>"));
     Query(L"q");
     EXPECT_TRUE(service_->WaitForReports(2));
     EXPECT_EQ("q=%71&k=R", QueryOf(TestAnswerService::AnswerPath, 1));
@@ -232,7 +235,8 @@ TEST_F(LookupTest, HostileRepliesRunNothingAndTheWindowKeepsAnswering)
         markerJs += c == L'\\' ? std::string("\\\\") : std::string(1, static_cast<char>(c));
     const std::string replies[] = {
         "new ActiveXObject(\"Scripting.FileSystemObject\").CreateTextFile(\"" + markerJs + "\")",
-        "{\"answer\":new ActiveXObject(\"Scripting.FileSystemObject\").CreateTextFile(\"" + markerJs + "\"),\"title\":\"T\"}",
+        "{\"answer\":new ActiveXObject(\"Scripting.FileSystemObject\").CreateTextFile(\"" + markerJs +
+            "\"),\"title\":\"T\"}",
         "(function(){while(true){}})()",
         "\"while(1){}\"",
     };
@@ -267,7 +271,8 @@ TEST_F(LookupTest, EmptyQuestionWarnsAndSendsNothing)
     EXPECT_EQ(app_->MainWindow(), GetWindow(box, GW_OWNER));
     bool textFound = false;
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        textFound = textFound || AppDriver::ReadTextWide(child) == L"\u8BF7\u8F93\u5165\u9898\u76EE\uFF01"; // 请输入题目！
+        textFound =
+            textFound || AppDriver::ReadTextWide(child) == L"\u8BF7\u8F93\u5165\u9898\u76EE\uFF01"; // 请输入题目！
     EXPECT_TRUE(textFound);
 
     // It closes by itself after about five seconds.

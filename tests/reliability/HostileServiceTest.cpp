@@ -15,14 +15,14 @@
 #include <utility>
 #include <vector>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "text/WideText.h"
 #include "tests/support/KelvoraUnderTest.h"
 
 namespace {
 
 // Code page 936 texts as the window shows them.
-constexpr char Cp936Title[] = "\xB2\xE2\xCA\xD4\xB9\xAB\xB8\xE6"; // 测试公告
+constexpr char Cp936Title[] = "\xB2\xE2\xCA\xD4\xB9\xAB\xB8\xE6";                  // 测试公告
 constexpr char EmptyResult[] = "\xCC\xE2\xC4\xBF:\r\n======\r\n\xB4\xF0\xB0\xB8:"; // 题目:\r\n======\r\n答案:
 constexpr char Waiting[] = "(waiting)";
 constexpr DWORD ResponsiveBoundMs = 5000;
@@ -84,10 +84,14 @@ std::vector<Row>& Table()
 // One misbehaviour: what the service does, how long the lookup may take, and
 // what the window must show afterwards.
 struct Case {
-    Case(std::string name, std::function<void()> setup, std::function<bool(const AnsiText&)> resultIsQuiet, std::string notice,
-         DWORD boundMs = 60000, std::function<void()> release = {})
-        : name(std::move(name)), setup(std::move(setup)), resultIsQuiet(std::move(resultIsQuiet)), notice(std::move(notice)),
-          boundMs(boundMs), release(std::move(release))
+    Case(std::string name, std::function<void()> setup, std::function<bool(const AnsiText&)> resultIsQuiet,
+         std::string notice, DWORD boundMs = 60000, std::function<void()> release = {})
+        : name(std::move(name)),
+          setup(std::move(setup)),
+          resultIsQuiet(std::move(resultIsQuiet)),
+          notice(std::move(notice)),
+          boundMs(boundMs),
+          release(std::move(release))
     {
     }
 
@@ -107,8 +111,9 @@ protected:
         std::printf("\n%-44s | %-34s | %-14s | %8s | %-10s | %s\n", "case", "result box", "notice label", "seconds",
                     "responsive", "next lookup");
         for (const Row& row : Table())
-            std::printf("%-44s | %-34s | %-14s | %8.2f | %-10s | %s\n", row.name.c_str(), row.result.c_str(), row.notice.c_str(),
-                        row.seconds, row.responsive ? "yes" : "NO", row.nextLookupWorks ? "works" : "FAILS");
+            std::printf("%-44s | %-34s | %-14s | %8.2f | %-10s | %s\n", row.name.c_str(), row.result.c_str(),
+                        row.notice.c_str(), row.seconds, row.responsive ? "yes" : "NO",
+                        row.nextLookupWorks ? "works" : "FAILS");
         std::fflush(stdout);
         KelvoraSuite::TearDownTestSuite();
     }
@@ -151,7 +156,6 @@ protected:
             return false;
         return AppDriver::WaitFor(ResultWritten, boundMs);
     }
-
 
     // With the defaults back, a lookup shows the answer again.
     static bool NextLookupWorks()
@@ -199,9 +203,7 @@ protected:
     {
         return [expected](const AnsiText& shown) { return shown == expected; };
     }
-
 };
-
 
 constexpr char AnswerJson[] = R"({"answer":"A","title":"T"})";
 
@@ -215,7 +217,7 @@ void ChainOfSlowRedirects(TestAnswerService& service, int hops, int delayMs)
         redirect.delayFirstMs = delayMs;
         service.Server().AddRoute("/api/hop" + std::to_string(hop), redirect);
     }
-    service.SetConfig("\xE6\xB5\x8B\xE8\xAF\x95\xE5\x85\xAC\xE5\x91\x8A",  // 测试公告
+    service.SetConfig("\xE6\xB5\x8B\xE8\xAF\x95\xE5\x85\xAC\xE5\x91\x8A", // 测试公告
                       "/api/hop1?q=\xE9\xA2\x98\xE7\x9B\xAE&k=\xE5\xAF\x86\xE9\x92\xA5", "n");
 }
 
@@ -227,7 +229,8 @@ std::string ApiTemplate()
 TEST_F(HostileServiceTest, SlowEndlessAndMisframedReplies)
 {
     RunAll({
-        {"answer trickled, 1 byte per 150 ms", [] { service_->Server().AddRoute(TestAnswerService::AnswerPath, Reply::Trickle(AnswerJson, 1, 150)); },
+        {"answer trickled, 1 byte per 150 ms",
+         [] { service_->Server().AddRoute(TestAnswerService::AnswerPath, Reply::Trickle(AnswerJson, 1, 150)); },
          Is(NormalResult), Cp936Title},
         // Days at this pace: the fetch gives up after a minute with the empty result.
         {"answer never ends, 1 byte per 500 ms",
@@ -238,7 +241,8 @@ TEST_F(HostileServiceTest, SlowEndlessAndMisframedReplies)
          Is(EmptyResult), Cp936Title, 120000},
         {"answer: 15 s of silence, then the reply",
          [] {
-             Reply late = Reply::Raw("HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + std::string(AnswerJson));
+             Reply late =
+                 Reply::Raw("HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + std::string(AnswerJson));
              late.delayFirstMs = 15000;
              service_->Server().AddRoute(TestAnswerService::AnswerPath, late);
          },
@@ -257,11 +261,9 @@ TEST_F(HostileServiceTest, SlowEndlessAndMisframedReplies)
          [] { service_->SetConfigJson("{\"title\":\"a\xFF\xC0\xE6\xB5z\",\"api\":\"\",\"log\":\"\"}"); },
          Is(EmptyResult), "a???z"},
         {"answer: zero bytes inside",
-         [] { service_->SetAnswer(std::string("{\"answer\":\"A\0B\",\"title\":\"T\"}", 27)); },
-         Is(EmptyResult), Cp936Title},
-        {"config: 4 KB of zero bytes",
-         [] { service_->SetConfigJson(std::string(4096, '\0')); },
-         Is(EmptyResult), ""},
+         [] { service_->SetAnswer(std::string("{\"answer\":\"A\0B\",\"title\":\"T\"}", 27)); }, Is(EmptyResult),
+         Cp936Title},
+        {"config: 4 KB of zero bytes", [] { service_->SetConfigJson(std::string(4096, '\0')); }, Is(EmptyResult), ""},
     });
 }
 
@@ -282,8 +284,7 @@ TEST_F(HostileServiceTest, OversizedReplies)
         {"config: 20 MB, not JSON", [&] { service_->SetConfigJson(lines); }, Is(EmptyResult), "", 180000},
         {"answer: 20 MB JSON, answer in lines", [&] { service_->SetAnswer(json); },
          [expectedSize](const AnsiText& shown) { return shown.size() == expectedSize; }, Cp936Title, 300000},
-        {"lookup page: 10 MB body (the key)",
-         [] { service_->SetKey(std::string(10 * 1024 * 1024, 'k')); },
+        {"lookup page: 10 MB body (the key)", [] { service_->SetKey(std::string(10 * 1024 * 1024, 'k')); },
          Is(EmptyResult), Cp936Title, 180000},
     });
 }
@@ -300,18 +301,26 @@ TEST_F(HostileServiceTest, RedirectLoopsAndUnusableTemplates)
     const size_t firstRow = Table().size();
     RunAll({
         {"lookup page: redirect loop",
-         [] { service_->Server().AddRoute(TestAnswerService::LookupPath, Reply::Redirect(std::string(TestAnswerService::LookupPath) + "?t=again")); },
+         [] {
+             service_->Server().AddRoute(TestAnswerService::LookupPath,
+                                         Reply::Redirect(std::string(TestAnswerService::LookupPath) + "?t=again"));
+         },
          EitherQuietResult, Cp936Title, 60000},
         // The fetch follows at most twenty redirects, then gives up empty.
         {"config: redirect loop",
-         [] { service_->Server().AddRoute(TestAnswerService::ConfigPath, Reply::Redirect(TestAnswerService::ConfigPath)); },
+         [] {
+             service_->Server().AddRoute(TestAnswerService::ConfigPath, Reply::Redirect(TestAnswerService::ConfigPath));
+         },
          Is(EmptyResult), ""},
         {"answer: redirect loop",
-         [] { service_->Server().AddRoute(TestAnswerService::AnswerPath, Reply::Redirect(TestAnswerService::AnswerPath)); },
+         [] {
+             service_->Server().AddRoute(TestAnswerService::AnswerPath, Reply::Redirect(TestAnswerService::AnswerPath));
+         },
          Is(EmptyResult), Cp936Title},
         // Twenty redirects, each within the time of one request, past the
         // minute of the whole fetch: the fetch ends at that minute.
-        {"answer: 20 redirects, 3.5 s each", [] { ChainOfSlowRedirects(*service_, 20, 3500); }, Is(EmptyResult), Cp936Title, 90000},
+        {"answer: 20 redirects, 3.5 s each", [] { ChainOfSlowRedirects(*service_, 20, 3500); }, Is(EmptyResult),
+         Cp936Title, 90000},
         {"template: closed port", configWith(closedUrl), Is(EmptyResult), Cp936Title},
         {"template: ftp://", configWith("ftp://127.0.0.1/answer"), Is(EmptyResult), Cp936Title},
         {"template: file://", configWith("file:///C:/windows/win.ini"), Is(EmptyResult), Cp936Title},
@@ -332,7 +341,8 @@ TEST_F(HostileServiceTest, RepliesTheScriptEngineMisreads)
     RunAll({
         // The engine never returned from this number: the window froze for good.
         {"answer: exponent of ten digits", [] { service_->SetAnswer(R"({"answer":1e2147483650,"title":"T"})"); },
-         [](const AnsiText& shown) { return shown == Result("T", "inf") || shown == Result("T", "1.#INF"); }, Cp936Title},
+         [](const AnsiText& shown) { return shown == Result("T", "inf") || shown == Result("T", "1.#INF"); },
+         Cp936Title},
         // The engine cut the second name at the zero and showed "spoof".
         {"answer: zero character in a member name",
          [] { service_->SetAnswer(R"({"answer":"real","answer\u0000x":"spoof","title":"T"})"); }, Is(EmptyResult),
@@ -343,9 +353,7 @@ TEST_F(HostileServiceTest, RepliesTheScriptEngineMisreads)
 TEST_F(HostileServiceTest, KeyWithALineBreakSendsNoAnswerRequest)
 {
     RunAll({
-        {"lookup page: key holding CR LF",
-         [] { service_->SetKey("K\r\nX-Injected: 1"); },
-         Is(EmptyResult), Cp936Title},
+        {"lookup page: key holding CR LF", [] { service_->SetKey("K\r\nX-Injected: 1"); }, Is(EmptyResult), Cp936Title},
     });
     // The lookup above, then the normal one that followed it.
     const auto answers = service_->RequestsTo(TestAnswerService::AnswerPath);
@@ -369,19 +377,21 @@ TEST_F(HostileServiceTest, ScriptInEveryPositionRunsNothing)
     auto answer = [](const std::string& json) { return [json] { service_->SetAnswer(json); }; };
     const std::string shownCall = "\"+" + call + "+\"";
     RunAll({
-        {"config title: a call", config("{\"title\":" + call + ",\"api\":" + quotedApi + ",\"log\":\"n\"}"), Is(EmptyResult), ""},
+        {"config title: a call", config("{\"title\":" + call + ",\"api\":" + quotedApi + ",\"log\":\"n\"}"),
+         Is(EmptyResult), ""},
         {"config api: a call", config("{\"title\":\"t\",\"api\":" + call + ",\"log\":\"n\"}"), Is(EmptyResult), ""},
-        {"config log: a call", config("{\"title\":\"t\",\"api\":" + quotedApi + ",\"log\":" + call + "}"), Is(EmptyResult), ""},
+        {"config log: a call", config("{\"title\":\"t\",\"api\":" + quotedApi + ",\"log\":" + call + "}"),
+         Is(EmptyResult), ""},
         {"answer: a call", answer("{\"answer\":" + call + ",\"title\":\"T\"}"), Is(EmptyResult), Cp936Title},
         {"answer title: a call", answer("{\"answer\":\"A\",\"title\":" + call + "}"), Is(EmptyResult), Cp936Title},
-        {"config title: script in a string", config("{\"title\":" + quotedCall + ",\"api\":" + quotedApi + ",\"log\":\"n\"}"),
-         Is(NormalResult), shownCall},
-        {"answer: script in a string", answer("{\"answer\":" + quotedCall + ",\"title\":\"T\"}"), Is(Result("T", shownCall)),
-         Cp936Title},
+        {"config title: script in a string",
+         config("{\"title\":" + quotedCall + ",\"api\":" + quotedApi + ",\"log\":\"n\"}"), Is(NormalResult), shownCall},
+        {"answer: script in a string", answer("{\"answer\":" + quotedCall + ",\"title\":\"T\"}"),
+         Is(Result("T", shownCall)), Cp936Title},
         {"answer title: script in a string", answer("{\"answer\":\"A\",\"title\":" + quotedCall + "}"),
          Is(Result(shownCall, "A")), Cp936Title},
-        {"answer: a getter that would run on read",
-         answer("{get answer(){" + call + ";return 1},\"title\":\"T\"}"), Is(EmptyResult), Cp936Title},
+        {"answer: a getter that would run on read", answer("{get answer(){" + call + ";return 1},\"title\":\"T\"}"),
+         Is(EmptyResult), Cp936Title},
     });
     EXPECT_FALSE(FileExists(marker));
 }

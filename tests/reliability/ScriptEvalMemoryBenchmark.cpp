@@ -35,7 +35,8 @@ HRESULT Call(IDispatch* object, const wchar_t* name, WORD flags, const wchar_t* 
     DISPPARAMS params{&arg, isPut ? &put : nullptr, 1, isPut ? 1u : 0u};
     VARIANT result;
     VariantInit(&result);
-    const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, isPut ? nullptr : &result, nullptr, nullptr);
+    const HRESULT hr =
+        object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, isPut ? nullptr : &result, nullptr, nullptr);
     VariantClear(&arg);
     VariantClear(&result);
     return hr;
@@ -47,7 +48,8 @@ void RunEngine(const wchar_t* method, const wchar_t* argument, int calls)
     CLSID clsid{};
     IDispatch* engine = nullptr;
     if (FAILED(CLSIDFromProgID(L"MSScriptControl.ScriptControl", &clsid)) ||
-        FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&engine))))
+        FAILED(
+            CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&engine))))
         return;
     Call(engine, L"Language", DISPATCH_PROPERTYPUT, L"JavaScript");
     Call(engine, L"AddCode", DISPATCH_METHOD, L"var da={a:'b'}");

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/KelvoraUnderTest.h"
 
 namespace {
@@ -36,7 +36,7 @@ struct ResourceSample {
     // the per-process queries above report 0 for another process.
     DWORD listedHandles = 0;
     SIZE_T listedPrivateBytes = 0;
-    DWORD windows = 0;  // windows of the process, top-level and child
+    DWORD windows = 0; // windows of the process, top-level and child
 };
 
 void ReadProcessList(DWORD processId, ResourceSample& sample)
@@ -113,10 +113,10 @@ void Print(const ResourceSample& s)
 {
     std::printf("after %5d lookups (%6.1f s): handles %lu (listed %lu), GDI %lu, USER %lu, windows %lu, "
                 "private %.1f KB (listed %.1f KB)\n",
-                s.lookups, s.seconds, static_cast<unsigned long>(s.handles), static_cast<unsigned long>(s.listedHandles),
-                static_cast<unsigned long>(s.gdiObjects), static_cast<unsigned long>(s.userObjects),
-                static_cast<unsigned long>(s.windows), static_cast<double>(s.privateBytes) / 1024.0,
-                static_cast<double>(s.listedPrivateBytes) / 1024.0);
+                s.lookups, s.seconds, static_cast<unsigned long>(s.handles),
+                static_cast<unsigned long>(s.listedHandles), static_cast<unsigned long>(s.gdiObjects),
+                static_cast<unsigned long>(s.userObjects), static_cast<unsigned long>(s.windows),
+                static_cast<double>(s.privateBytes) / 1024.0, static_cast<double>(s.listedPrivateBytes) / 1024.0);
     std::fflush(stdout);
 }
 
@@ -170,8 +170,10 @@ TEST(SoakTest, ResourcesStayFlatOverManyLookups)
         kelvora.SetText(QuestionBoxId, text);
         kelvora.SetText(ResultBoxId, L"(waiting)");
         const size_t before = service.Server().RequestCount();
-        ASSERT_TRUE(app.ClickButton(button, [&] { return service.Server().RequestCount() > before; })) << "lookup " << i;
-        ASSERT_TRUE(AppDriver::WaitFor([&] { return AppDriver::ReadText(result) != "(waiting)"; }, 60000)) << "lookup " << i;
+        ASSERT_TRUE(app.ClickButton(button, [&] { return service.Server().RequestCount() > before; }))
+            << "lookup " << i;
+        ASSERT_TRUE(AppDriver::WaitFor([&] { return AppDriver::ReadText(result) != "(waiting)"; }, 60000))
+            << "lookup " << i;
         if (AppDriver::ReadText(result) != expected)
             ++wrong;
         if (i == 10 || i == WarmUpLookups || i == lookups) {
@@ -190,12 +192,14 @@ TEST(SoakTest, ResourcesStayFlatOverManyLookups)
     ExpectBoundedGrowth("GDI objects", warm.gdiObjects, last.gdiObjects);
     ExpectBoundedGrowth("USER objects", warm.userObjects, last.userObjects);
     ExpectBoundedGrowth("windows", warm.windows, last.windows);
-    ExpectBoundedGrowth("private bytes", static_cast<double>(warm.privateBytes), static_cast<double>(last.privateBytes));
+    ExpectBoundedGrowth("private bytes", static_cast<double>(warm.privateBytes),
+                        static_cast<double>(last.privateBytes));
     // Wine's script engine keeps about 1.5 KB for every Eval call even after
     // the engine is released, some 55 KB a lookup; only growth well beyond
     // that would be a leak of this program's own.
-    const double perLookupKb = (static_cast<double>(last.listedPrivateBytes) - static_cast<double>(warm.listedPrivateBytes)) /
-                               1024.0 / (last.lookups - warm.lookups);
+    const double perLookupKb =
+        (static_cast<double>(last.listedPrivateBytes) - static_cast<double>(warm.listedPrivateBytes)) / 1024.0 /
+        (last.lookups - warm.lookups);
     std::printf("private bytes (process list): %+.1f KB per lookup after warm-up\n", perLookupKb);
     if (warm.privateBytes == 0) {
         EXPECT_LT(perLookupKb, MaxPrivateGrowthPerLookupKb);

@@ -6,11 +6,11 @@
 
 #include <iterator>
 
-#include "app/ControlIds.h"
-#include "app/ControlProperties.h"
-#include "app/EventTable.h"
-#include "app/Form.h"
-#include "app/WindowText.h"
+#include "form/ControlIds.h"
+#include "form/ControlProperties.h"
+#include "form/EventTable.h"
+#include "form/Form.h"
+#include "form/WindowText.h"
 
 namespace {
 
@@ -267,7 +267,7 @@ void CALLBACK CloseModalWindow(HWND, UINT, UINT_PTR timer, DWORD)
     ownerWasDisabled = !IsWindowEnabled(modalOwner);
     SendMessageW(modal, WM_CLOSE, 0, 0);
     if (IsWindow(modal))
-        DestroyWindow(modal);  // the check below fails, but the modal loop still ends
+        DestroyWindow(modal); // the check below fails, but the modal loop still ends
 }
 
 TEST(FormModalTest, ModalLoadDisablesTheOwnerUntilTheWindowCloses)

@@ -4,13 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/AppDriver.h"
 
 namespace {
 
 // "免费Kelvora2.0 " in code page 936, the trailing blank included.
-const AnsiText Caption = "\xC3\xE2\xB7\xD1" "Kelvora2.0 ";
+const AnsiText Caption = "\xC3\xE2\xB7\xD1"
+                         "Kelvora2.0 ";
 
 struct ExpectedControl {
     uint32_t id;
@@ -22,8 +23,11 @@ struct ExpectedControl {
 
 const ExpectedControl VisibleControls[] = {
     // 透明标签2 "免费软件、严禁盗卖！！"
-    {NoticeLabelId, nullptr, {16, 416, 328, 448},
-     "\xC3\xE2\xB7\xD1\xC8\xED\xBC\xFE\xA1\xA2\xD1\xCF\xBD\xFB\xB5\xC1\xC2\xF4\xA3\xA1\xA3\xA1", false},
+    {NoticeLabelId,
+     nullptr,
+     {16, 416, 328, 448},
+     "\xC3\xE2\xB7\xD1\xC8\xED\xBC\xFE\xA1\xA2\xD1\xCF\xBD\xFB\xB5\xC1\xC2\xF4\xA3\xA1\xA3\xA1",
+     false},
     // 透明标签1 "请输入题目："
     {PromptLabelId, nullptr, {17, 15, 177, 31}, "\xC7\xEB\xCA\xE4\xC8\xEB\xCC\xE2\xC4\xBF\xA3\xBA", false},
     {ResultBoxId, L"Edit", {16, 256, 328, 408}, "", true},
@@ -60,8 +64,7 @@ protected:
     // The focus cycle as it is on screen: the unseen web view only when it exists.
     std::vector<HWND> ExpectedCycle() const
     {
-        std::vector<HWND> cycle = {app_.Control(QuestionBoxId), app_.Control(QueryButtonId),
-                                   app_.Control(ResultBoxId)};
+        std::vector<HWND> cycle = {app_.Control(QuestionBoxId), app_.Control(QueryButtonId), app_.Control(ResultBoxId)};
         if (HWND webView = app_.Control(WebViewId))
             cycle.push_back(webView);
         return cycle;

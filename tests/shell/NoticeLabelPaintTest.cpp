@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/AppDriver.h"
 
 namespace {
@@ -32,7 +32,7 @@ ScreenShot Capture(const RECT& area)
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = shot.width;
-    info.bmiHeader.biHeight = -shot.height;  // top-down
+    info.bmiHeader.biHeight = -shot.height; // top-down
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
@@ -69,7 +69,7 @@ int TextWidth(const std::wstring& text)
 
 uint32_t ButtonFace()
 {
-    COLORREF face = GetSysColor(COLOR_BTNFACE);  // 0x00BBGGRR
+    COLORREF face = GetSysColor(COLOR_BTNFACE); // 0x00BBGGRR
     return (GetRValue(face) << 16) | (GetGValue(face) << 8) | GetBValue(face);
 }
 
@@ -106,7 +106,7 @@ InkBox FindInk(const ScreenShot& shot, bool (*isInk)(uint32_t))
                 box.top = std::min(box.top, y);
                 box.bottom = std::max(box.bottom, y);
             } else if (pixel != face && !IsRed(pixel) && !IsDark(pixel)) {
-                ++box.foreign;  // smoothing between ink and background is allowed, counted apart
+                ++box.foreign; // smoothing between ink and background is allowed, counted apart
             }
         }
     }
@@ -132,8 +132,8 @@ protected:
     void SetNotice(const wchar_t* text)
     {
         DWORD_PTR ignored = 0;
-        ASSERT_TRUE(SendMessageTimeoutW(notice_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                                        5000, &ignored));
+        ASSERT_TRUE(SendMessageTimeoutW(notice_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
+                                        &ignored));
     }
 
     // The label's area once it shows what `settled` accepts, or the last capture.

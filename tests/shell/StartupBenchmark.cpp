@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/ProgramFiles.h"
+#include "webview/ProgramFiles.h"
 #include "tests/support/AppDriver.h"
 #include "tests/support/ScratchDirectory.h"
 

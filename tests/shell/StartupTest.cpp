@@ -7,8 +7,8 @@
 
 #include <algorithm>
 
-#include "app/FileHandle.h"
-#include "app/ProgramFiles.h"
+#include "owners/UniqueHandle.h"
+#include "webview/ProgramFiles.h"
 #include "tests/support/AppDriver.h"
 #include "tests/support/ScratchDirectory.h"
 
@@ -19,7 +19,8 @@ namespace {
 int OtherVisibleWindows(const AppDriver& app)
 {
     const std::vector<HWND> windows = AppDriver::VisibleTopLevelWindows(app.ProcessId());
-    return static_cast<int>(std::count_if(windows.begin(), windows.end(), [&](HWND window) { return window != app.MainWindow(); }));
+    return static_cast<int>(
+        std::count_if(windows.begin(), windows.end(), [&](HWND window) { return window != app.MainWindow(); }));
 }
 
 class StartupTest : public testing::Test {
@@ -54,7 +55,7 @@ protected:
     ScratchDirectory workingDir_;
     ByteBuffer engine_;
     std::wstring exe_;
-    AppDriver app_;  // last: the process ends before its directories go
+    AppDriver app_; // last: the process ends before its directories go
 };
 
 TEST_F(StartupTest, EngineGoesNextToTheExecutableNotIntoTheWorkingDirectory)
@@ -89,8 +90,9 @@ TEST_F(StartupTest, EngineFileThatCannotBeWrittenIsLeftAndTheWindowStillOpens)
     held.insert(held.end(), 16, 0x5A);
     std::wstring path = programDir_ / L"node.dll";
     ASSERT_TRUE(WriteWholeFile(path, held.data(), held.size()));
-    FileHandle lock(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(lock.IsValid());
+    const KernelHandle lock =
+        OwnFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock);
 
     ASSERT_TRUE(StartFromElsewhere());
     EXPECT_EQ(0, OtherVisibleWindows(app_)) << "start-up showed something of its own";
@@ -104,11 +106,11 @@ TEST_F(StartupTest, EveryStartWritesTheFileAgain)
     ASSERT_TRUE(CloseAndExitZero());
     std::wstring path = programDir_ / L"node.dll";
     // Back-date the identical copy: a new start must still write it.
-    FILETIME old{0x00000000, 0x01D00000};  // some day in 2014
+    FILETIME old{0x00000000, 0x01D00000}; // some day in 2014
     {
-        FileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
-        ASSERT_TRUE(file.IsValid());
+        const KernelHandle file = OwnFile(
+            CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
         ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &old));
     }
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/EventTable.h"
+#include "form/EventTable.h"
 
 TEST(Rig, RunsUnderCodePage936)
 {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/WindowText.h"
+#include "form/WindowText.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ std::wstring AppDriver::WindowsPathFromEnvironment(const char* name)
     const char* value = std::getenv(name);
     if (!value || !*value)
         return {};
-    std::wstring path(value, value + strlen(value));  // the rig's paths are ASCII
+    std::wstring path(value, value + strlen(value)); // the rig's paths are ASCII
     if (path.size() > 1 && path[1] == L':')
         return path;
     for (wchar_t& c : path) {
@@ -119,11 +119,13 @@ HWND AppDriver::WaitForMainWindow(DWORD timeoutMs)
 {
     if (!process_)
         return nullptr;
-    WaitFor([this] {
-        const std::vector<HWND> found = VisibleTopLevelWindows(processId_, L"WTWindow");
-        mainWindow_ = found.empty() ? nullptr : found.front();
-        return mainWindow_ != nullptr || !IsRunning();
-    }, timeoutMs);
+    WaitFor(
+        [this] {
+            const std::vector<HWND> found = VisibleTopLevelWindows(processId_, L"WTWindow");
+            mainWindow_ = found.empty() ? nullptr : found.front();
+            return mainWindow_ != nullptr || !IsRunning();
+        },
+        timeoutMs);
     return mainWindow_;
 }
 
@@ -134,8 +136,8 @@ testing::AssertionResult AppDriver::StartInFront(const std::wstring& exePath, co
     if (!WaitForMainWindow()) {
         if (IsRunning())
             return testing::AssertionFailure() << "Kelvora's window did not appear";
-        return testing::AssertionFailure() << "Kelvora ended before its window appeared, exit code 0x" << std::hex
-                                           << ExitCode();
+        return testing::AssertionFailure()
+               << "Kelvora ended before its window appeared, exit code 0x" << std::hex << ExitCode();
     }
     if (!BringToFront())
         return testing::AssertionFailure() << "Kelvora's window did not come to the front";
@@ -203,11 +205,13 @@ bool AppDriver::BringToFront(DWORD timeoutMs)
 {
     if (!mainWindow_)
         return false;
-    return WaitFor([this] {
-        if (GetForegroundWindow() != mainWindow_)
-            SetForegroundWindow(mainWindow_);
-        return GetForegroundWindow() == mainWindow_;
-    }, timeoutMs);
+    return WaitFor(
+        [this] {
+            if (GetForegroundWindow() != mainWindow_)
+                SetForegroundWindow(mainWindow_);
+            return GetForegroundWindow() == mainWindow_;
+        },
+        timeoutMs);
 }
 
 void AppDriver::TypeText(std::wstring_view text)
@@ -263,6 +267,7 @@ void AppDriver::Click(HWND window)
 
 testing::AssertionResult AppDriver::TypeInto(HWND box, std::wstring_view text, bool click, int attempts)
 {
+    attempts = std::clamp(attempts, 1, MaxInputAttempts);
     std::wstring expected;
     for (wchar_t c : text) {
         if (c == L'\n')
@@ -300,13 +305,15 @@ testing::AssertionResult AppDriver::ClickButton(HWND button, const std::function
 {
     if (!took && FocusedWindow() == button)
         return testing::AssertionFailure() << "the button has the focus already; a click could not be seen";
+    attempts = std::clamp(attempts, 1, MaxInputAttempts);
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         if (attempt > 1)
             fprintf(stderr, "AppDriver: the click was lost (foreground %p, focus %p); clicking again\n",
                     static_cast<void*>(GetForegroundWindow()), static_cast<void*>(FocusedWindow()));
         BringToFront(5000);
         Click(button);
-        if (WaitFor(took ? took : [&] { return FocusedWindow() == button; }, 5000))
+        if (WaitFor(
+                took ? took : [&] { return FocusedWindow() == button; }, 5000))
             return testing::AssertionSuccess();
     }
     return testing::AssertionFailure() << "the button took no click in " << attempts << " attempts; foreground window "

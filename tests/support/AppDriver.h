@@ -25,7 +25,7 @@
 //
 // Every wait takes a time-out in milliseconds and pumps the test thread's own
 // messages meanwhile, so windows that the test made stay responsive.
-// Code page 936 texts are typed as TypeText(WideFromAnsi(text)) (app/WindowText.h).
+// Code page 936 texts are typed as TypeText(WideFromAnsi(text)) (form/WindowText.h).
 // Under Wine without a window manager, closing a top-level window takes about
 // two seconds; a test that need not see the close ends the process instead
 // (the destructor does).
@@ -93,6 +93,9 @@ public:
     // checked.
     testing::AssertionResult TypeInto(HWND box, std::wstring_view text, bool click = true, int attempts = 3);
     // Each retry above is told on stderr, so a run's log shows lost input.
+    // Neither retries more than twice in a row, whatever `attempts` asks:
+    // input lost three times fails the test rather than hiding a flaky rig.
+    static constexpr int MaxInputAttempts = 3;
     // Clicks a push button, and again (up to `attempts` times) while `took`
     // does not hold within five seconds: a lost click is retried, a delivered
     // one never. Without `took`, the sign is that the button took the focus,

@@ -1,6 +1,6 @@
 #include "tests/support/KelvoraUnderTest.h"
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 
 testing::AssertionResult KelvoraUnderTest::Start()
 {

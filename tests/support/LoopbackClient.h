@@ -8,8 +8,8 @@
 // or see every byte itself.
 struct ExchangeResult {
     bool connected = false;
-    bool closedByPeer = false;  // the reply ended with the server's close
-    std::string received;       // every byte received, head included
+    bool closedByPeer = false; // the reply ended with the server's close
+    std::string received;      // every byte received, head included
 };
 
 // Connects to the port, sends the bytes and reads until the server closes or
@@ -33,7 +33,7 @@ public:
     ClosedPort(const ClosedPort&) = delete;
     ClosedPort& operator=(const ClosedPort&) = delete;
     uint16_t Port() const { return port_; }
-    std::string Url(std::string_view target) const;  // http://127.0.0.1:port + target
+    std::string Url(std::string_view target) const; // http://127.0.0.1:port + target
 
 private:
     uintptr_t socket_;

@@ -137,7 +137,8 @@ RecordedRequest ParseRecordedRequest(std::string raw)
     while (lineEnd != std::string_view::npos) {
         size_t start = lineEnd + 2;
         lineEnd = head.find("\r\n", start);
-        std::string_view line = head.substr(start, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - start);
+        std::string_view line =
+            head.substr(start, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - start);
         size_t colon = line.find(':');
         if (colon == std::string_view::npos)
             continue;

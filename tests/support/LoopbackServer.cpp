@@ -60,7 +60,8 @@ struct LoopbackServer::State {
         std::lock_guard lock(mutex);
         std::string path = request.Path();
         for (auto it = routes.rbegin(); it != routes.rend(); ++it) {
-            const std::string& subject = (it->match == Match::Path || it->match == Match::PathPrefix) ? path : request.target;
+            const std::string& subject =
+                (it->match == Match::Path || it->match == Match::PathPrefix) ? path : request.target;
             bool prefix = it->match == Match::PathPrefix || it->match == Match::TargetPrefix;
             if (prefix ? subject.starts_with(it->pattern) : subject == it->pattern)
                 return it->handler;
@@ -140,12 +141,8 @@ struct LoopbackServer::State {
             return;
         std::string_view body = headOnly ? std::string_view() : std::string_view(reply.body);
         switch (reply.mode) {
-        case ReplyMode::Normal:
-            SendAll(s, FormatReplyHead(reply, true, reply.body.size()) + std::string(body));
-            break;
-        case ReplyMode::NoLength:
-            SendAll(s, FormatReplyHead(reply, false, 0) + std::string(body));
-            break;
+        case ReplyMode::Normal: SendAll(s, FormatReplyHead(reply, true, reply.body.size()) + std::string(body)); break;
+        case ReplyMode::NoLength: SendAll(s, FormatReplyHead(reply, false, 0) + std::string(body)); break;
         case ReplyMode::AnnouncedLength:
             SendAll(s, FormatReplyHead(reply, true, reply.announcedLength) + std::string(body));
             break;
@@ -162,9 +159,7 @@ struct LoopbackServer::State {
             }
             break;
         }
-        case ReplyMode::Raw:
-            SendAll(s, reply.body);
-            break;
+        case ReplyMode::Raw: SendAll(s, reply.body); break;
         case ReplyMode::HoldOpen: {
             SendAll(s, reply.body);
             std::string ignored;
@@ -254,7 +249,8 @@ void LoopbackServer::AddHandler(std::string pattern, ReplyHandler handler, Match
 
 void LoopbackServer::AddRoute(std::string pattern, Reply reply, Match match)
 {
-    AddHandler(std::move(pattern), [reply = std::move(reply)](const RecordedRequest&) { return reply; }, match);
+    AddHandler(
+        std::move(pattern), [reply = std::move(reply)](const RecordedRequest&) { return reply; }, match);
 }
 
 void LoopbackServer::SetFallback(Reply reply)

@@ -34,16 +34,16 @@
 
 // One request as the server received it.
 struct RecordedRequest {
-    std::string raw;      // every byte received on the connection, as received
-    std::string method;   // parsed from the request line; empty when it never came
-    std::string target;   // path and query as sent, e.g. /get?a=1
-    std::string version;  // e.g. HTTP/1.0
-    std::vector<std::pair<std::string, std::string>> headers;  // in order, as sent
-    std::string body;     // per Content-Length, when the request had one
-    bool tlsHandshake = false;  // the first bytes were a TLS record (16 03)
+    std::string raw;                                          // every byte received on the connection, as received
+    std::string method;                                       // parsed from the request line; empty when it never came
+    std::string target;                                       // path and query as sent, e.g. /get?a=1
+    std::string version;                                      // e.g. HTTP/1.0
+    std::vector<std::pair<std::string, std::string>> headers; // in order, as sent
+    std::string body;                                         // per Content-Length, when the request had one
+    bool tlsHandshake = false;                                // the first bytes were a TLS record (16 03)
 
-    std::string Path() const;   // target up to "?"
-    std::string Query() const;  // target after "?", without it; empty when none
+    std::string Path() const;  // target up to "?"
+    std::string Query() const; // target after "?", without it; empty when none
     // First header of that name, compared case-insensitively; empty when absent.
     std::string Header(std::string_view name) const;
     bool HasHeader(std::string_view name) const;
@@ -63,15 +63,15 @@ enum class ReplyMode {
 
 struct Reply {
     int status = 200;
-    std::string reason;  // empty: the usual phrase for the status
+    std::string reason; // empty: the usual phrase for the status
     std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;    // any bytes, zeros included
+    std::string body; // any bytes, zeros included
     ReplyMode mode = ReplyMode::Normal;
-    uint64_t announcedLength = 0;  // AnnouncedLength
-    size_t sendBytes = 0;          // EarlyClose
-    size_t chunkBytes = 1;         // Trickle
-    int delayMs = 10;              // Trickle
-    int delayFirstMs = 0;          // any mode: wait this long before the first byte
+    uint64_t announcedLength = 0; // AnnouncedLength
+    size_t sendBytes = 0;         // EarlyClose
+    size_t chunkBytes = 1;        // Trickle
+    int delayMs = 10;             // Trickle
+    int delayFirstMs = 0;         // any mode: wait this long before the first byte
 
     static Reply Ok(std::string body, std::string contentType = "text/html");
     static Reply Status(int status, std::string body, std::string contentType = "text/html");
@@ -91,16 +91,16 @@ using ReplyHandler = std::function<Reply(const RecordedRequest&)>;
 
 // What a route pattern is compared with.
 enum class Match {
-    Path,          // the path (target without query), exactly
-    PathPrefix,    // the path starts with the pattern
-    Target,        // path and query, exactly
-    TargetPrefix,  // path and query start with the pattern
+    Path,         // the path (target without query), exactly
+    PathPrefix,   // the path starts with the pattern
+    Target,       // path and query, exactly
+    TargetPrefix, // path and query start with the pattern
 };
 
 class LoopbackServer {
 public:
     LoopbackServer();
-    ~LoopbackServer();  // stops, as Stop() with its default time-out
+    ~LoopbackServer(); // stops, as Stop() with its default time-out
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
@@ -118,12 +118,12 @@ public:
     bool Stop(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     uint16_t Port() const;
-    std::string BaseUrl() const;                 // http://127.0.0.1:port
-    std::string Url(std::string_view target) const;  // BaseUrl() + target
+    std::string BaseUrl() const;                    // http://127.0.0.1:port
+    std::string Url(std::string_view target) const; // BaseUrl() + target
 
     std::vector<RecordedRequest> Requests() const;
-    size_t RequestCount() const;     // HTTP requests recorded (TLS attempts excluded)
-    size_t ConnectionCount() const;  // connections accepted, whatever came on them
+    size_t RequestCount() const;    // HTTP requests recorded (TLS attempts excluded)
+    size_t ConnectionCount() const; // connections accepted, whatever came on them
     size_t TlsHandshakeCount() const;
     void ClearRecords();
     // Waits until at least `count` requests (or connections) have been recorded.

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/FileHandle.h"
+#include "owners/UniqueHandle.h"
 
 namespace {
 
@@ -57,9 +57,10 @@ ScratchDirectory::~ScratchDirectory()
 ByteBuffer ReadFileBytes(const std::wstring& path)
 {
     ByteBuffer bytes;
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file.IsValid())
+    const KernelHandle file =
+        OwnFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr));
+    if (!file)
         return bytes;
     LARGE_INTEGER size{};
     if (GetFileSizeEx(file.Get(), &size) && size.QuadPart > 0) {

@@ -18,7 +18,7 @@ void TestAnswerService::RestoreDefaults()
 {
     server_.ClearRoutes();
     SetKey("K123");
-    SetConfig("\xE6\xB5\x8B\xE8\xAF\x95\xE5\x85\xAC\xE5\x91\x8A", // 测试公告
+    SetConfig("\xE6\xB5\x8B\xE8\xAF\x95\xE5\x85\xAC\xE5\x91\x8A",                                 // 测试公告
               std::string(AnswerPath) + "?q=\xE9\xA2\x98\xE7\x9B\xAE&k=\xE5\xAF\x86\xE9\x92\xA5", // ?q=题目&k=密钥
               "\xE8\xAF\xA5\xE7\xAD\x94\xE6\xA1\x88\xE5\xB7\xB2\xE8\xA2\xAB\xE5\xB1\x8F\xE8\x94\xBD"); // 该答案已被屏蔽
     SetAnswer(R"({"answer":"A","title":"T"})");
@@ -32,15 +32,18 @@ bool TestAnswerService::Start()
 
 void TestAnswerService::SetKey(const std::string& key)
 {
-    server_.AddRoute(LookupPath, Reply::Ok("<html><head><meta charset=\"utf-8\"></head><body>" + key + "</body></html>"));
+    server_.AddRoute(LookupPath,
+                     Reply::Ok("<html><head><meta charset=\"utf-8\"></head><body>" + key + "</body></html>"));
 }
 
 void TestAnswerService::SetConfig(const std::string& title, const std::string& apiTemplate, const std::string& log)
 {
     // The template needs the port, known only once the server listens.
     server_.AddHandler(ConfigPath, [this, title, apiTemplate, log](const RecordedRequest&) {
-        const std::string api = apiTemplate.find("://") == std::string::npos ? server_.BaseUrl() + apiTemplate : apiTemplate;
-        return Reply::Ok("{\"title\":" + JsonQuote(title) + ",\"api\":" + JsonQuote(api) + ",\"log\":" + JsonQuote(log) + "}",
+        const std::string api =
+            apiTemplate.find("://") == std::string::npos ? server_.BaseUrl() + apiTemplate : apiTemplate;
+        return Reply::Ok("{\"title\":" + JsonQuote(title) + ",\"api\":" + JsonQuote(api) +
+                             ",\"log\":" + JsonQuote(log) + "}",
                          "application/json");
     });
 }
@@ -67,7 +70,8 @@ std::vector<RecordedRequest> TestAnswerService::RequestsTo(const std::string& pa
 
 bool TestAnswerService::WaitForReports(size_t count, std::chrono::milliseconds timeout) const
 {
-    return AppDriver::WaitFor([&] { return RequestsTo(ReportPath).size() >= count; }, static_cast<DWORD>(timeout.count()));
+    return AppDriver::WaitFor([&] { return RequestsTo(ReportPath).size() >= count; },
+                              static_cast<DWORD>(timeout.count()));
 }
 
 bool TestAnswerService::WaitUntilReportsStop(std::chrono::milliseconds quiet, size_t& reports) const

@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "text/ProcessWindow.h"
 #include "text/TimedMessage.h"
 
 using namespace std::chrono_literals;
@@ -18,8 +19,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr char DefaultTitle[] = "\xD3\xD1\xC7\xE9\xCC\xE1\xD0\xD1";       // 友情提醒
-constexpr char Warning[] = "\xC7\xEB\xCA\xE4\xC8\xEB\xCC\xE2\xC4\xBF\xA3\xA1";  // 请输入题目！
+constexpr char DefaultTitle[] = "\xD3\xD1\xC7\xE9\xCC\xE1\xD0\xD1";            // 友情提醒
+constexpr char Warning[] = "\xC7\xEB\xCA\xE4\xC8\xEB\xCC\xE2\xC4\xBF\xA3\xA1"; // 请输入题目！
 constexpr UINT ShowLaterTimer = 1;
 constexpr UINT CountMessage = WM_APP + 1;
 
@@ -44,8 +45,8 @@ struct BoxSighting {
     HWND box = nullptr;
     HWND owner = nullptr;
     bool ownerEnabled = true;
-    Clock::time_point gone;  // when the box was last seen on screen
-    bool stayed = false;     // still open long after its time-out; closed by the watcher
+    Clock::time_point gone; // when the box was last seen on screen
+    bool stayed = false;    // still open long after its time-out; closed by the watcher
 };
 
 HWND FindOwnBox(const char* title)

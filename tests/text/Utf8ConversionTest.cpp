@@ -2,6 +2,7 @@
 
 #include "text/PercentEncode.h"
 #include "text/Utf8Conversion.h"
+#include "text/UrlEncode.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ TEST(AnsiToUtf8, ConvertsThroughUtf16)
 
     const ByteBuffer utf16 = AnsiToUtf16(TiGbk, CodePageGbk);
     ASSERT_EQ(4u, utf16.size());
-    EXPECT_EQ(0x98, utf16[0]);  // U+9898, then the terminating zero unit
+    EXPECT_EQ(0x98, utf16[0]); // U+9898, then the terminating zero unit
     EXPECT_EQ(0x98, utf16[1]);
     EXPECT_EQ(0, utf16[2]);
     EXPECT_EQ(0, utf16[3]);

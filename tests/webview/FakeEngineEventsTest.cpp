@@ -4,8 +4,8 @@
 // popups are made, titled and closed as the handlers decide.
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
-#include "app/EventTable.h"
+#include "form/ControlIds.h"
+#include "form/EventTable.h"
 #include "tests/webview/FakeEngineAccess.h"
 #include "tests/webview/WebViewTestSupport.h"
 
@@ -107,7 +107,9 @@ TEST_F(FakeEngineEvents, EachEngineCallbackRaisesItsEventWithItsArguments)
         {2, "text& int", {0, 7}, {Cp936(L"http://127.0.0.1/新地址"), none}},
         {3, "int text&", {WKE_NAVIGATION_TYPE_BACKFORWARD, 0}, {none, Cp936(L"http://127.0.0.1/回")}},
         {4, "int text&", {WKE_NAVIGATION_TYPE_LINKCLICK, 0}, {none, Cp936(L"http://127.0.0.1/弹出")}},
-        {6, "int text text int text", {wkeLevelWarning, 0, 0, 42, 0},
+        {6,
+         "int text text int text",
+         {wkeLevelWarning, 0, 0, 42, 0},
          {none, Cp936(L"消息"), Cp936(L"来源.js"), none, Cp936(L"栈")}},
         {7, "text&", {0}, {Cp936(L"提示")}},
         {8, "text&", {0}, {Cp936(L"确定吗")}},
@@ -116,7 +118,9 @@ TEST_F(FakeEngineEvents, EachEngineCallbackRaisesItsEventWithItsArguments)
         // converted from UTF-8.
         {10, "text&", {0}, {utf8Url}},
         {11, "text& int", {0, 0x1234}, {Cp936(L"http://127.0.0.1/资源"), none}},
-        {12, "text& int int int", {0, 0x1234, static_cast<int32_t>(reinterpret_cast<uintptr_t>(buffer)), 4},
+        {12,
+         "text& int int int",
+         {0, 0x1234, static_cast<int32_t>(reinterpret_cast<uintptr_t>(buffer)), 4},
          {Cp936(L"http://127.0.0.1/资源"), none, none, none}},
         {13, "text&", {0}, {Cp936(L"http://127.0.0.1/链接")}},
     };
@@ -135,7 +139,7 @@ TEST_F(FakeEngineEvents, UnboundInputReachesTheEngineUnchanged)
 {
     size_t mark = Calls().size();
     Post(WM_KEYDOWN, 'A', 0x001e0001);
-    Post(WM_CHAR, 0x4e2d);  // a character beyond code page 936's single bytes
+    Post(WM_CHAR, 0x4e2d); // a character beyond code page 936's single bytes
     Post(WM_SYSKEYUP, VK_MENU);
     Post(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(-5, 300));
     Post(WM_RBUTTONUP, 0, MAKELPARAM(1, 2));
@@ -197,7 +201,7 @@ TEST_F(FakeEngineEvents, InputHandlersSeeTheMessageFirstAndDecide)
     // A character handler replaces the character; 0 keeps it back.
     events.OnRaise(24, [&](const EventRecord& record) {
         int32_t code = EventArgInt(record, 0);
-        events.SetAnswer(24, code == 'x' ? std::optional<int32_t>('Y')
+        events.SetAnswer(24, code == 'x'   ? std::optional<int32_t>('Y')
                              : code == 'z' ? std::optional<int32_t>(0)
                                            : std::nullopt);
     });
@@ -243,7 +247,7 @@ TEST_F(FakeEngineEvents, RealKeysAreOfferedWithTheirModifiersAndCanBeSwallowed)
 
     std::vector<SeenEvent> downs = events.Of(22);
     ASSERT_EQ(2u, downs.size());
-    EXPECT_EQ((std::vector<int32_t>{'B', 2}), downs[1].numbers);  // Shift held
+    EXPECT_EQ((std::vector<int32_t>{'B', 2}), downs[1].numbers); // Shift held
     std::vector<SeenEvent> ups = events.Of(23);
     ASSERT_EQ(2u, ups.size());
     EXPECT_EQ((std::vector<int32_t>{VK_SHIFT, 0}), ups[1].numbers);
@@ -297,7 +301,8 @@ protected:
     void SetUp() override
     {
         FakeEngineEvents::SetUp();
-        createViewAt = FakeExport<wkeWebView (*)(wkeWebView, const wchar_t*, int, int, int, int)>("fakeEngineCreateViewAt");
+        createViewAt =
+            FakeExport<wkeWebView (*)(wkeWebView, const wchar_t*, int, int, int, int)>("fakeEngineCreateViewAt");
         windowOf = FakeExport<HWND (*)(wkeWebView)>("fakeEngineWindow");
         title = FakeExport<void (*)(wkeWebView, const wchar_t*)>("fakeEngineTitle");
         ASSERT_TRUE(createViewAt && windowOf && title);
@@ -354,7 +359,8 @@ TEST_F(FakeEnginePopups, APopupIsPlacedTitledAndClosedAsHandlersSay)
 
     std::string calls = Calls().substr(mark);
     EXPECT_NE(std::string::npos, calls.find("wkeCreateWebWindow 0 00000000 30 40 333 200\n")) << calls;
-    for (const char* registration : {"wkeOnCreateView", "wkeOnTitleChanged", "wkeOnWindowClosing", "wkeOnWindowDestroy"})
+    for (const char* registration :
+         {"wkeOnCreateView", "wkeOnTitleChanged", "wkeOnWindowClosing", "wkeOnWindowDestroy"})
         EXPECT_NE(std::string::npos, calls.find(registration)) << registration;
     EXPECT_NE(std::string::npos, calls.find("wkeSetNavigationToNewWindowEnable 1")) << calls;
     EXPECT_TRUE(IsWindowVisible(popupWindow));

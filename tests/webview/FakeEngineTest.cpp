@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <sstream>
 
-#include "app/ControlIds.h"
-#include "app/EventTable.h"
-#include "app/Form.h"
+#include "form/ControlIds.h"
+#include "form/EventTable.h"
+#include "form/Form.h"
+#include "webview/WebViewControl.h"
 #include "engine/include/wke.h"
 #include "tests/webview/FakeEngineAccess.h"
 #include "tests/webview/WebViewTestSupport.h"
@@ -67,10 +68,10 @@ TEST_F(FakeEngine, CreationSetsUpTheViewInOrder)
         "wkeSetCookieJarPath " + Utf8(folder + L"cookie目录"),
         "wkeSetNavigationToNewWindowEnable 0",
     };
-    for (const char* name : {"wkeOnTitleChanged", "wkeOnMouseOverUrlChanged", "wkeOnURLChanged2", "wkeOnAlertBox",
-                             "wkeOnConfirmBox", "wkeOnPromptBox", "wkeOnNavigation", "wkeOnCreateView",
-                             "wkeOnDocumentReady2", "wkeOnLoadingFinish", "wkeOnDownload", "wkeOnConsole",
-                             "wkeOnLoadUrlBegin", "wkeOnLoadUrlEnd"})
+    for (const char* name :
+         {"wkeOnTitleChanged", "wkeOnMouseOverUrlChanged", "wkeOnURLChanged2", "wkeOnAlertBox", "wkeOnConfirmBox",
+          "wkeOnPromptBox", "wkeOnNavigation", "wkeOnCreateView", "wkeOnDocumentReady2", "wkeOnLoadingFinish",
+          "wkeOnDownload", "wkeOnConsole", "wkeOnLoadUrlBegin", "wkeOnLoadUrlEnd"})
         expected.push_back(std::string(name) + " " + param);
     EXPECT_EQ(expected, lines);
 }
@@ -241,7 +242,8 @@ TEST_F(FakeEngine, OperationsReachOnlyTheAddressedControl)
     WebViewNavigate(TestFormId + 1, TestUnitId, WebViewKindCode, "http://127.0.0.1/wrong-form");
     WebViewNavigate(TestFormId, TestUnitId + 2, WebViewKindCode, "http://127.0.0.1/no-such-unit");
     EXPECT_EQ(std::string::npos, Calls().find("wkeLoadURL", mark));
-    EXPECT_TRUE(std::holds_alternative<std::monostate>(WebViewGetProperty(TestFormId, TestUnitId + 2, WebViewKindCode, 0)));
+    EXPECT_TRUE(
+        std::holds_alternative<std::monostate>(WebViewGetProperty(TestFormId, TestUnitId + 2, WebViewKindCode, 0)));
 
     WebViewNavigate(TestFormId, otherUnit, WebViewKindCode, "http://127.0.0.1/second");
     ASSERT_TRUE(second.WaitFor(1, 5s));
@@ -363,6 +365,7 @@ TEST(FakeEngineInForm, TheWindowFrameworkForgetsADestroyedHost)
     layout.width = 400;
     layout.height = 300;
     layout.controls = controls;
+    layout.createWebView = CreateFormWebView;
     InitWindowFramework();
     ASSERT_TRUE(LoadWindow(layout, nullptr, false));
     HWND host = FindControlWindow(formId, unitId);
@@ -384,7 +387,8 @@ TEST(WidePath, TheEngineGetsTheDefaultDirectoriesUnmangled)
     std::string calls = Calls().substr(mark);
     std::wstring folder = ProgramFolderPath();
     ASSERT_NE(std::wstring::npos, folder.find(L"한글")) << "the child runs from the odd folder";
-    EXPECT_NE(std::string::npos, calls.find("wkeSetLocalStorageFullPath " + Utf8(folder + L"缓存目录") + "\n")) << calls;
+    EXPECT_NE(std::string::npos, calls.find("wkeSetLocalStorageFullPath " + Utf8(folder + L"缓存目录") + "\n"))
+        << calls;
     EXPECT_NE(std::string::npos, calls.find("wkeSetCookieJarPath " + Utf8(folder + L"cookie目录") + "\n")) << calls;
 }
 

@@ -92,8 +92,7 @@ TEST_F(RealEngineEvents, ADownloadIsRefusedUnlessAHandlerTakesIt)
     Navigate(server.Url("/file.zip"));
     ASSERT_TRUE(events.WaitFor(5, 2, LoadTimeout));
     EXPECT_EQ(WKE_LOADING_CANCELED, events.Of(5)[1].numbers[1]);
-    EXPECT_NE(std::string::npos,
-              WebViewGetPageSource(TestFormId, TestUnitId, WebViewKindCode).find(Utf8(L"中文页面")));
+    EXPECT_NE(std::string::npos, WebViewGetPageSource(TestFormId, TestUnitId, WebViewKindCode).find(Utf8(L"中文页面")));
 
     // Bound: the handler sees the URL's bytes as the engine gave them.
     EventRecorder downloads(TestFormId, TestUnitId, {10});

@@ -132,7 +132,8 @@ TEST_F(RealEnginePages, WindowOpenMakesNoPopupWhileNewWindowsAreOff)
 
 TEST_F(RealEnginePages, APopupTakesItsPageTitleAndReportsItsClosing)
 {
-    server.AddRoute("/opener", Page(L"<script>window.open('/popup', '_blank', 'left=20,top=30,width=300,height=200');</script>"));
+    server.AddRoute("/opener",
+                    Page(L"<script>window.open('/popup', '_blank', 'left=20,top=30,width=300,height=200');</script>"));
     server.AddRoute("/popup", Page(L"<title>弹出标题</title>"));
     ASSERT_TRUE(WebViewSetProperty(TestFormId, TestUnitId, WebViewKindCode, 8, int32_t{1}));
     EventRecorder events(TestFormId, TestUnitId, {4, 5, 26, 27, 28, 29});
@@ -144,7 +145,8 @@ TEST_F(RealEnginePages, APopupTakesItsPageTitleAndReportsItsClosing)
     auto windowOf = reinterpret_cast<HWND (*)(wkeWebView)>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"node.dll"), "wkeGetWindowHandle")));
     ASSERT_TRUE(windowOf);
-    auto popup = reinterpret_cast<wkeWebView>(static_cast<uintptr_t>(static_cast<uint32_t>(events.Of(27)[0].numbers[0])));
+    auto popup =
+        reinterpret_cast<wkeWebView>(static_cast<uintptr_t>(static_cast<uint32_t>(events.Of(27)[0].numbers[0])));
     HWND popupWindow = windowOf(popup);
     ASSERT_TRUE(IsWindow(popupWindow));
     EXPECT_TRUE(IsWindowVisible(popupWindow));
@@ -172,12 +174,14 @@ TEST_F(RealEnginePages, APageScriptCreatesNoObjects)
     for (wchar_t c : victim)
         escaped += c == L'\\' ? std::wstring(L"\\\\") : std::wstring(1, c);
     server.AddRoute("/activex", Page(L"<title>start</title><script>"
-                                               L"var made = 'none';"
-                                               L"try { var fso = new ActiveXObject('Scripting.FileSystemObject');"
-                                               L"      fso.CreateTextFile('" + escaped + L"').Close(); made = 'file'; } catch (e) {}"
-                                               L"try { new ActiveXObject('WScript.Shell'); made += ' shell'; } catch (e) {}"
-                                               L"document.title = made;"
-                                               L"</script>"));
+                                     L"var made = 'none';"
+                                     L"try { var fso = new ActiveXObject('Scripting.FileSystemObject');"
+                                     L"      fso.CreateTextFile('" +
+                                     escaped +
+                                     L"').Close(); made = 'file'; } catch (e) {}"
+                                     L"try { new ActiveXObject('WScript.Shell'); made += ' shell'; } catch (e) {}"
+                                     L"document.title = made;"
+                                     L"</script>"));
     EventRecorder events(TestFormId, TestUnitId, {5});
     EXPECT_EQ("none", LoadAndReadTitle(events, "/activex"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(victim.c_str()));

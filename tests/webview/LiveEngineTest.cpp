@@ -2,7 +2,7 @@
 // server: what LoadingFinished reports and what the page source holds.
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/webview/WebViewTestSupport.h"
 
@@ -98,8 +98,9 @@ TEST_F(RealEngine, ASecondNavigateCancelsASlowLoad)
 
 TEST_F(RealEngine, AMetaRefreshGivesTwoLoads)
 {
-    server.AddRoute("/refresh",
-                    Reply::Ok("<html><head><meta http-equiv=\"refresh\" content=\"0;url=/page\"></head><body>wait</body></html>"));
+    server.AddRoute(
+        "/refresh",
+        Reply::Ok("<html><head><meta http-equiv=\"refresh\" content=\"0;url=/page\"></head><body>wait</body></html>"));
     Navigate(TestUnitId, server.Url("/refresh"));
     ASSERT_TRUE(loads.WaitFor(2, LoadTimeout));
     PumpFor(300ms);

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/webview/WebViewTestSupport.h"
 

@@ -2,7 +2,7 @@
 // in a child whose program folder is set up for it.
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
+#include "form/ControlIds.h"
 #include "tests/webview/WebViewTestSupport.h"
 
 using namespace std::chrono_literals;

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/ControlIds.h"
-#include "app/EventTable.h"
+#include "form/ControlIds.h"
+#include "form/EventTable.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/webview/WebViewTestSupport.h"
 

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "app/ControlIds.h"
-#include "app/EventTable.h"
+#include "form/ControlIds.h"
+#include "form/EventTable.h"
 
 namespace {
 
@@ -109,9 +109,9 @@ TestForm::TestForm()
     // One top-level window for the whole run: without a window manager, Wine
     // waits seconds for each top-level window that goes away. Each test's
     // form is a child panel of it.
-    static HWND topLevel = CreateWindowExW(0, FormClassName, L"web view test",
-                                           WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, 0, 0, 820, 640,
-                                           nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    static HWND topLevel =
+        CreateWindowExW(0, FormClassName, L"web view test", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, 0, 0,
+                        820, 640, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     window_ = CreateWindowExW(0, FormClassName, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 800, 600,
                               topLevel, nullptr, GetModuleHandleW(nullptr), nullptr);
 }
@@ -179,10 +179,9 @@ LoadRecorder::LoadRecorder(uint32_t formId, uint32_t unitId) : formId_(formId), 
         load.url = EventArgText(record, 0);
         load.result = EventArgInt(record, 1);
         load.reason = EventArgText(record, 2);
-        load.argShapeOk = record.argCount == 3 && record.args[0].type == EventArgType::Text &&
-                          record.args[0].byRef && record.args[1].type == EventArgType::Int32 &&
-                          !record.args[1].byRef && record.args[2].type == EventArgType::Text &&
-                          record.args[2].byRef;
+        load.argShapeOk = record.argCount == 3 && record.args[0].type == EventArgType::Text && record.args[0].byRef &&
+                          record.args[1].type == EventArgType::Int32 && !record.args[1].byRef &&
+                          record.args[2].type == EventArgType::Text && record.args[2].byRef;
         load.source = WebViewGetPageSource(record.formId, record.unitId, WebViewKindCode);
         records_.push_back(std::move(load));
         return std::nullopt;
@@ -209,7 +208,8 @@ EventRecorder::EventRecorder(uint32_t formId, uint32_t unitId, std::initializer_
             for (int i = 0; i < record.argCount; ++i) {
                 const EventArg& arg = record.args[i];
                 bool text = arg.type == EventArgType::Text;
-                seen.shape += std::string(seen.shape.empty() ? "" : " ") + (text ? "text" : "int") + (arg.byRef ? "&" : "");
+                seen.shape +=
+                    std::string(seen.shape.empty() ? "" : " ") + (text ? "text" : "int") + (arg.byRef ? "&" : "");
                 seen.numbers.push_back(text ? 0 : EventArgInt(record, i));
                 seen.texts.push_back(text ? EventArgText(record, i) : "");
             }
@@ -308,7 +308,8 @@ int RunChildTests(const ProgramFolder& folder, const std::wstring& filter, std::
                   const std::wstring& workingDir, std::chrono::seconds timeout)
 {
     std::wstring program = folder.Path() + L"webview_test.exe";
-    if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES && !folder.CopyIn(ThisProgramPath(), L"webview_test.exe"))
+    if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        !folder.CopyIn(ThisProgramPath(), L"webview_test.exe"))
         return -1;
     // The child's output goes to a file: a pipe would be held open by
     // anything the child leaves behind.

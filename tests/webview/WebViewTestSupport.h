@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/support/ScratchDirectory.h"
-#include "app/EventTable.h"
+#include "form/EventTable.h"
 #include "text/AnsiText.h"
 #include "webview/WebViewControl.h"
 
@@ -73,8 +73,8 @@ struct LoadRecord {
     AnsiText url;
     int32_t result = -1;
     AnsiText reason;
-    AnsiText source;           // the page source read inside the handler
-    bool argShapeOk = false;   // text by reference, int by value, text by reference
+    AnsiText source;         // the page source read inside the handler
+    bool argShapeOk = false; // text by reference, int by value, text by reference
 };
 
 // Binds LoadingFinished of one control and keeps every raise.
@@ -98,9 +98,9 @@ private:
 // flag and value, copied while the event ran.
 struct SeenEvent {
     int32_t eventNumber = -1;
-    std::string shape;                 // e.g. "int text& text&": kind, & for by reference
-    std::vector<int32_t> numbers;      // per argument; 0 for a text
-    std::vector<AnsiText> texts;       // per argument; empty for a number
+    std::string shape;            // e.g. "int text& text&": kind, & for by reference
+    std::vector<int32_t> numbers; // per argument; 0 for a text
+    std::vector<AnsiText> texts;  // per argument; empty for a number
 };
 
 // Binds a set of events of one control and keeps every raise in order. Each
@@ -114,7 +114,10 @@ public:
 
     void SetAnswer(int32_t eventNumber, std::optional<int32_t> value) { answers_[eventNumber] = value; }
     // Runs inside the handler of the event, before it answers.
-    void OnRaise(int32_t eventNumber, std::function<void(const EventRecord&)> action) { actions_[eventNumber] = action; }
+    void OnRaise(int32_t eventNumber, std::function<void(const EventRecord&)> action)
+    {
+        actions_[eventNumber] = action;
+    }
     const std::vector<SeenEvent>& Events() const { return events_; }
     std::vector<SeenEvent> Of(int32_t eventNumber) const;
     bool WaitFor(int32_t eventNumber, size_t count, std::chrono::milliseconds timeout) const;
@@ -160,7 +163,7 @@ public:
     ProgramFolder(const ProgramFolder&) = delete;
     ProgramFolder& operator=(const ProgramFolder&) = delete;
 
-    const std::wstring& Path() const { return path_; }  // ends with a backslash
+    const std::wstring& Path() const { return path_; } // ends with a backslash
     bool CopyIn(const std::wstring& source, const std::wstring& name) const;
     bool Exists(const std::wstring& name) const;
 

@@ -153,8 +153,7 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             GetWindowLongPtrW(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(ViewWindowProc);
         RemovePropW(window, L"FakeEngineView");
         return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
+    default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
@@ -195,7 +194,7 @@ wkeWebView WKE_CALL wkeCreateWebWindow(wkeWindowType type, HWND parent, int x, i
         windowClass.lpszClassName = ViewClassName;
         registered = RegisterClassExW(&windowClass) != 0;
     }
-    auto* view = new wkeWebViewImpl;  // kept for the process, like a real engine's late callbacks
+    auto* view = new wkeWebViewImpl; // kept for the process, like a real engine's late callbacks
     views.push_back(view);
     view->width = width;
     view->height = height;
@@ -238,8 +237,14 @@ void WKE_CALL wkeLoadURL(wkeWebView view, const char* url)
     PostMessageW(view->window, FinishLoadMessage, 0, 0);
 }
 
-void WKE_CALL wkeLoadHTML(wkeWebView, const char*) { Log("wkeLoadHTML"); }
-void WKE_CALL wkeReload(wkeWebView) { Log("wkeReload"); }
+void WKE_CALL wkeLoadHTML(wkeWebView, const char*)
+{
+    Log("wkeLoadHTML");
+}
+void WKE_CALL wkeReload(wkeWebView)
+{
+    Log("wkeReload");
+}
 
 const char* WKE_CALL wkeGetSource(wkeWebView view)
 {
@@ -256,23 +261,41 @@ const wchar_t* WKE_CALL wkeGetStringW(wkeString text)
     return text ? text->text.c_str() : L"";
 }
 
-void WKE_CALL wkeSetTransparent(wkeWebView, bool on) { Log("wkeSetTransparent " + std::to_string(on)); }
-void WKE_CALL wkeSetCspCheckEnable(wkeWebView, bool on) { Log("wkeSetCspCheckEnable " + std::to_string(on)); }
-void WKE_CALL wkeSetNpapiPluginsEnabled(wkeWebView, bool on) { Log("wkeSetNpapiPluginsEnabled " + std::to_string(on)); }
+void WKE_CALL wkeSetTransparent(wkeWebView, bool on)
+{
+    Log("wkeSetTransparent " + std::to_string(on));
+}
+void WKE_CALL wkeSetCspCheckEnable(wkeWebView, bool on)
+{
+    Log("wkeSetCspCheckEnable " + std::to_string(on));
+}
+void WKE_CALL wkeSetNpapiPluginsEnabled(wkeWebView, bool on)
+{
+    Log("wkeSetNpapiPluginsEnabled " + std::to_string(on));
+}
 void WKE_CALL wkeSetNavigationToNewWindowEnable(wkeWebView, bool on)
 {
     Log("wkeSetNavigationToNewWindowEnable " + std::to_string(on));
 }
-void WKE_CALL wkeSetUserAgent(wkeWebView, const char* agent) { Log("wkeSetUserAgent " + std::string(agent)); }
-void WKE_CALL wkeSetLocalStorageFullPath(wkeWebView, const wchar_t* path) { Log("wkeSetLocalStorageFullPath " + Utf8(path)); }
-void WKE_CALL wkeSetCookieJarPath(wkeWebView, const wchar_t* path) { Log("wkeSetCookieJarPath " + Utf8(path)); }
+void WKE_CALL wkeSetUserAgent(wkeWebView, const char* agent)
+{
+    Log("wkeSetUserAgent " + std::string(agent));
+}
+void WKE_CALL wkeSetLocalStorageFullPath(wkeWebView, const wchar_t* path)
+{
+    Log("wkeSetLocalStorageFullPath " + Utf8(path));
+}
+void WKE_CALL wkeSetCookieJarPath(wkeWebView, const wchar_t* path)
+{
+    Log("wkeSetCookieJarPath " + Utf8(path));
+}
 
-#define FAKE_REGISTRATION(name, type, field)                                        \
-    void WKE_CALL name(wkeWebView view, type callback, void* param)                 \
-    {                                                                               \
-        Log(std::string(#name) + " " + Ptr(param));                                 \
-        view->field = callback;                                                     \
-        view->field##Param = param;                                                 \
+#define FAKE_REGISTRATION(name, type, field)                        \
+    void WKE_CALL name(wkeWebView view, type callback, void* param) \
+    {                                                               \
+        Log(std::string(#name) + " " + Ptr(param));                 \
+        view->field = callback;                                     \
+        view->field##Param = param;                                 \
     }
 
 FAKE_REGISTRATION(wkeOnPaintUpdated, wkePaintUpdatedCallback, paint)
@@ -465,5 +488,4 @@ void fakeEnginePaint(wkeWebView view, COLORREF colour, int x, int y, int cx, int
     DeleteDC(dc);
     ReleaseDC(nullptr, screen);
 }
-
 }

@@ -22,8 +22,20 @@ public:
         }
         return *this;
     }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
+    // A copy shares the object: one more reference.
+    ComPtr(const ComPtr& other) : ptr_(other.ptr_)
+    {
+        if (ptr_)
+            ptr_->AddRef();
+    }
+    ComPtr& operator=(const ComPtr& other)
+    {
+        if (other.ptr_)
+            other.ptr_->AddRef();
+        Reset();
+        ptr_ = other.ptr_;
+        return *this;
+    }
     ~ComPtr() { Reset(); }
 
     T* Get() const { return ptr_; }
@@ -49,10 +61,7 @@ private:
 class Bstr {
 public:
     Bstr() = default;
-    explicit Bstr(std::wstring_view text)
-        : str_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
-    {
-    }
+    explicit Bstr(std::wstring_view text) : str_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
     Bstr(Bstr&& other) noexcept : str_(std::exchange(other.str_, nullptr)) {}
     Bstr& operator=(Bstr&& other) noexcept
     {

@@ -1,5 +1,5 @@
-#include "app/Form.h"
-#include "app/FormWindow.h"
+#include "form/Form.h"
+#include "form/FormWindow.h"
 
 namespace {
 
@@ -15,16 +15,11 @@ FormKey ClassifyKey(WPARAM virtualKey)
     if (ctrl || alt)
         return FormKey::None;
     switch (virtualKey) {
-    case VK_ESCAPE:
-        return shift ? FormKey::None : FormKey::Escape;
-    case VK_RETURN:
-        return shift ? FormKey::None : FormKey::Enter;
-    case VK_TAB:
-        return shift ? FormKey::ShiftTab : FormKey::Tab;
-    case VK_F1:
-        return shift ? FormKey::None : FormKey::Help;
-    default:
-        return FormKey::None;
+    case VK_ESCAPE: return shift ? FormKey::None : FormKey::Escape;
+    case VK_RETURN: return shift ? FormKey::None : FormKey::Enter;
+    case VK_TAB: return shift ? FormKey::ShiftTab : FormKey::Tab;
+    case VK_F1: return shift ? FormKey::None : FormKey::Help;
+    default: return FormKey::None;
     }
 }
 
@@ -60,7 +55,7 @@ void FormWindow::MoveFocus(bool forward)
 {
     FormControl* focused = ControlHolding(GetFocus());
     if (!focused)
-        return;  // the window itself has the focus: Tab does nothing
+        return; // the window itself has the focus: Tab does nothing
     std::vector<HWND> cycle = FocusCycle();
     size_t count = cycle.size();
     for (size_t i = 0; i < count; ++i) {
@@ -106,15 +101,10 @@ bool HandleFormKey(const MSG& message)
         return false;
 
     switch (key) {
-    case FormKey::Escape:
-        SendMessageW(form->Handle(), WM_CLOSE, 0, 0);
-        break;
+    case FormKey::Escape: SendMessageW(form->Handle(), WM_CLOSE, 0, 0); break;
     case FormKey::Tab:
-    case FormKey::ShiftTab:
-        form->MoveFocus(key == FormKey::Tab);
-        break;
-    default:
-        break;  // Enter moves no focus; F1 has no help to show
+    case FormKey::ShiftTab: form->MoveFocus(key == FormKey::Tab); break;
+    default: break; // Enter moves no focus; F1 has no help to show
     }
     return true;
 }

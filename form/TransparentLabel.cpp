@@ -1,8 +1,8 @@
-#include "app/TransparentLabel.h"
+#include "form/TransparentLabel.h"
 
 #include <string>
 
-#include "app/WindowText.h"
+#include "form/WindowText.h"
 
 namespace {
 
@@ -83,11 +83,8 @@ LRESULT CALLBACK LabelWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         RepaintUnderneath(window);
         return result;
     }
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_PAINT:
-        Paint(window, *label);
-        return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_PAINT: Paint(window, *label); return 0;
     case WM_NCDESTROY:
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         delete label;

@@ -1,4 +1,4 @@
-#include "app/EventTable.h"
+#include "form/EventTable.h"
 
 #include <map>
 #include <tuple>

@@ -1,4 +1,4 @@
-#include "app/Form.h"
+#include "form/Form.h"
 
 #include <commctrl.h>
 #include <ole2.h>
@@ -6,14 +6,15 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/EventTable.h"
-#include "app/FormWindow.h"
-#include "app/TransparentLabel.h"
-#include "app/WindowText.h"
-#include "webview/WebViewControl.h"
+#include "form/EventTable.h"
+#include "form/FormWindow.h"
+#include "form/TransparentLabel.h"
+#include "form/WindowText.h"
 
 namespace {
 
+// The window class of every program window; tests and tools find the main
+// window by it, so the name stays.
 constexpr wchar_t FormClassName[] = L"WTWindow";
 
 // Events of a window seen as a control of its own layout.
@@ -78,11 +79,11 @@ HICON ProgramIcon(int size)
 HWND CreateChild(const wchar_t* className, const ControlLayout& layout, DWORD style, DWORD exStyle, HWND parent,
                  void* createParam = nullptr)
 {
-    HWND child = CreateWindowExW(exStyle, className, WideFromAnsi(layout.text).c_str(),
-                                 WS_CHILD | WS_CLIPSIBLINGS | (layout.tabStop ? WS_TABSTOP : 0) | style,
-                                 layout.left, layout.top, layout.width, layout.height, parent,
-                                 reinterpret_cast<HMENU>(static_cast<uintptr_t>(layout.id)), ProgramInstance(),
-                                 createParam);
+    HWND child =
+        CreateWindowExW(exStyle, className, WideFromAnsi(layout.text).c_str(),
+                        WS_CHILD | WS_CLIPSIBLINGS | (layout.tabStop ? WS_TABSTOP : 0) | style, layout.left, layout.top,
+                        layout.width, layout.height, parent, reinterpret_cast<HMENU>(static_cast<uintptr_t>(layout.id)),
+                        ProgramInstance(), createParam);
     if (child)
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(GuiFont()), FALSE);
     return child;
@@ -90,8 +91,8 @@ HWND CreateChild(const wchar_t* className, const ControlLayout& layout, DWORD st
 
 HWND CreateEditBox(const ControlLayout& layout, HWND parent)
 {
-    HWND edit = CreateChild(L"EDIT", layout, ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | ES_LEFT | WS_BORDER, 0,
-                            parent);
+    HWND edit =
+        CreateChild(L"EDIT", layout, ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | ES_LEFT | WS_BORDER, 0, parent);
     if (!edit)
         return nullptr;
     SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
@@ -103,27 +104,14 @@ HWND CreateEditBox(const ControlLayout& layout, HWND parent)
 HWND CreateFormControl(const FormLayout& form, const ControlLayout& layout, HWND parent)
 {
     switch (layout.kind) {
-    case ControlKind::EditBox:
-        return CreateEditBox(layout, parent);
+    case ControlKind::EditBox: return CreateEditBox(layout, parent);
     case ControlKind::PushButton:
         return CreateChild(L"BUTTON", layout, BS_PUSHBUTTON | BS_CENTER | BS_VCENTER | BS_MULTILINE, 0, parent);
     case ControlKind::TransparentLabel: {
         TransparentLabelStyle style{layout.textColor, layout.alignment};
         return CreateChild(TransparentLabelClassName, layout, 0, WS_EX_TRANSPARENT, parent, &style);
     }
-    case ControlKind::WebView: {
-        WebViewCreateParams params;
-        params.parent = parent;
-        params.style = WS_CHILD | WS_CLIPSIBLINGS | (layout.tabStop ? WS_TABSTOP : 0);
-        params.controlId = layout.id;
-        params.x = layout.left;
-        params.y = layout.top;
-        params.width = layout.width;
-        params.height = layout.height;
-        params.formId = form.formId;
-        params.unitId = layout.id;
-        return CreateWebViewControl(params);
-    }
+    case ControlKind::WebView: return form.createWebView ? form.createWebView(form, layout, parent) : nullptr;
     }
     return nullptr;
 }
@@ -221,22 +209,17 @@ LRESULT CALLBACK FormWindow::WindowProc(HWND window, UINT message, WPARAM wParam
 LRESULT FormWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_ERASEBKGND:
-        OnEraseBackground(reinterpret_cast<HDC>(wParam));
-        return 1;
+    case WM_ERASEBKGND: OnEraseBackground(reinterpret_cast<HDC>(wParam)); return 1;
     case WM_CTLCOLOREDIT:
         SetTextColor(reinterpret_cast<HDC>(wParam), RGB(0, 0, 0));
         SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
         return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
-    case WM_COMMAND:
-        return OnCommand(wParam, lParam);
+    case WM_COMMAND: return OnCommand(wParam, lParam);
     case WM_ACTIVATE:
         if (LOWORD(wParam) == WA_INACTIVE)
             RememberFocus();
         break;
-    case WM_SETFOCUS:
-        RestoreFocus();
-        return 0;
+    case WM_SETFOCUS: RestoreFocus(); return 0;
     case WM_CLOSE:
         if (modalOwner_) {
             // Before the window goes, or the system activates some other window.
@@ -282,13 +265,13 @@ bool LoadWindow(const FormLayout& layout, HWND owner, bool modal)
     if (layout.bindEvents)
         layout.bindEvents();
 
-    // Integer division, as the position is specified: towards zero.
+    // Centred on the screen; the halves are rounded towards zero.
     int left = (GetSystemMetrics(SM_CXSCREEN) - layout.width) / 2;
     int top = (GetSystemMetrics(SM_CYSCREEN) - layout.height) / 2;
     FormWindow* formPtr = LiveForms().emplace_back(std::make_unique<FormWindow>(layout)).get();
     HWND window = CreateWindowExW(0, FormClassName, WideFromAnsi(layout.caption).c_str(),
-                                  WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, left,
-                                  top, layout.width, layout.height, owner, nullptr, ProgramInstance(), formPtr);
+                                  WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, left, top,
+                                  layout.width, layout.height, owner, nullptr, ProgramInstance(), formPtr);
     if (!window) {
         // Either the window never existed or WM_NCDESTROY already removed the form.
         RemoveForm(formPtr);
@@ -302,8 +285,7 @@ bool LoadWindow(const FormLayout& layout, HWND owner, bool modal)
         MoveWindow(window, left, top, layout.width, layout.height, FALSE);
 
     SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(ProgramIcon(GetSystemMetrics(SM_CXICON))));
-    SendMessageW(window, WM_SETICON, ICON_SMALL,
-                 reinterpret_cast<LPARAM>(ProgramIcon(GetSystemMetrics(SM_CXSMICON))));
+    SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(ProgramIcon(GetSystemMetrics(SM_CXSMICON))));
     SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(GuiFont()), FALSE);
 
     for (FormControl& control : formPtr->controls_) {
@@ -325,7 +307,7 @@ bool LoadWindow(const FormLayout& layout, HWND owner, bool modal)
     RaiseEvent(layout.formId, layout.unitId, FormResizedEvent,
                {placed.right - placed.left, placed.bottom - placed.top});
     if (!IsWindow(window))
-        return false;  // a handler closed it
+        return false; // a handler closed it
 
     if (modal && owner) {
         formPtr->modalOwner_ = owner;

@@ -1,4 +1,4 @@
-#include "app/WindowText.h"
+#include "form/WindowText.h"
 
 std::wstring WindowTextWide(HWND window)
 {

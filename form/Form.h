@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/FormLayout.h"
+#include "form/FormLayout.h"
 
 // The window framework: windows built from a FormLayout, their message loop
 // and keyboard handling. Everything runs on the thread that loads the windows.

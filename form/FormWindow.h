@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/FormLayout.h"
+#include "form/FormLayout.h"
 
 // One loaded window of the framework: its handle and its controls' handles,
 // in creation order. Owned by its window: made by LoadWindow, deleted at
@@ -12,7 +12,7 @@
 
 struct FormControl {
     const ControlLayout* layout = nullptr;
-    HWND window = nullptr;  // nullptr when the control could not be created or is gone
+    HWND window = nullptr; // nullptr when the control could not be created or is gone
 };
 
 class FormWindow {
@@ -23,7 +23,6 @@ public:
 
     const FormLayout& Layout() const { return layout_; }
     HWND Handle() const { return window_; }
-    std::vector<FormControl>& Controls() { return controls_; }
 
     FormControl* FindControl(uint32_t unitId);
     // The control whose window is `window` or holds it (a web view's inner window).
@@ -51,6 +50,6 @@ private:
     HWND window_ = nullptr;
     std::vector<FormControl> controls_;
     HWND rememberedFocus_ = nullptr;
-    HWND modalOwner_ = nullptr;  // re-enabled when a modal window closes
+    HWND modalOwner_ = nullptr; // re-enabled when a modal window closes
     friend bool LoadWindow(const FormLayout&, HWND, bool);
 };

@@ -12,7 +12,7 @@ inline constexpr wchar_t TransparentLabelClassName[] = L"WTTransparentLabel";
 // Passed as the creation parameter of a label window.
 struct TransparentLabelStyle {
     COLORREF textColor = 0;
-    UINT alignment = DT_LEFT;  // DT_LEFT or DT_CENTER
+    UINT alignment = DT_LEFT; // DT_LEFT or DT_CENTER
 };
 
 void RegisterTransparentLabelClass();

@@ -1,8 +1,8 @@
-#include "app/ProgramFiles.h"
+#include "webview/ProgramFiles.h"
 
 #include <windows.h>
 
-#include "app/FileHandle.h"
+#include "owners/UniqueHandle.h"
 
 std::wstring ExecutableDirectory()
 {
@@ -15,7 +15,7 @@ std::wstring ExecutableDirectory()
             path.resize(cchPath);
             break;
         }
-        path.resize(path.size() * 2);  // cut off: ask again with room to spare
+        path.resize(path.size() * 2); // cut off: ask again with room to spare
     }
     size_t lastSeparator = path.find_last_of(L'\\');
     return lastSeparator == std::wstring::npos ? std::wstring() : path.substr(0, lastSeparator);
@@ -23,8 +23,9 @@ std::wstring ExecutableDirectory()
 
 bool WriteWholeFile(const std::wstring& path, const unsigned char* bytes, size_t cbBytes)
 {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid())
+    const KernelHandle file =
+        OwnFile(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return false;
     DWORD cbWritten = 0;
     return WriteFile(file.Get(), bytes, static_cast<DWORD>(cbBytes), &cbWritten, nullptr) && cbWritten == cbBytes;

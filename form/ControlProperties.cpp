@@ -1,9 +1,9 @@
-#include "app/ControlProperties.h"
+#include "form/ControlProperties.h"
 
-#include "app/ControlIds.h"
-#include "app/FormWindow.h"
-#include "app/TransparentLabel.h"
-#include "app/WindowText.h"
+#include "form/ControlIds.h"
+#include "form/FormWindow.h"
+#include "form/TransparentLabel.h"
+#include "form/WindowText.h"
 
 namespace {
 
@@ -28,12 +28,9 @@ TextTarget FindTextTarget(uint32_t windowId, uint32_t controlId, int propertyNum
         return {};
     switch (control->layout->kind) {
     case ControlKind::EditBox:
-    case ControlKind::PushButton:
-        return {control->window, TextHolder::WindowText};
-    case ControlKind::TransparentLabel:
-        return {control->window, TextHolder::LabelText};
-    case ControlKind::WebView:
-        break;  // its properties are its own
+    case ControlKind::PushButton: return {control->window, TextHolder::WindowText};
+    case ControlKind::TransparentLabel: return {control->window, TextHolder::LabelText};
+    case ControlKind::WebView: break; // its properties are its own
     }
     return {};
 }
@@ -44,12 +41,9 @@ AnsiText GetControlProperty(uint32_t windowId, uint32_t controlId, int propertyN
 {
     TextTarget target = FindTextTarget(windowId, controlId, propertyNumber);
     switch (target.holder) {
-    case TextHolder::WindowText:
-        return AnsiFromWide(WindowTextWide(target.window));
-    case TextHolder::LabelText:
-        return TransparentLabelText(target.window);
-    case TextHolder::None:
-        break;
+    case TextHolder::WindowText: return AnsiFromWide(WindowTextWide(target.window));
+    case TextHolder::LabelText: return TransparentLabelText(target.window);
+    case TextHolder::None: break;
     }
     return {};
 }
@@ -62,10 +56,7 @@ void SetControlProperty(uint32_t windowId, uint32_t controlId, int propertyNumbe
         // Line breaks stay as the caller wrote them: an edit box shows "\r\n" as a new line.
         SetWindowTextW(target.window, WideFromAnsi(text).c_str());
         break;
-    case TextHolder::LabelText:
-        SetTransparentLabelText(target.window, text);
-        break;
-    case TextHolder::None:
-        break;
+    case TextHolder::LabelText: SetTransparentLabelText(target.window, text); break;
+    case TextHolder::None: break;
     }
 }

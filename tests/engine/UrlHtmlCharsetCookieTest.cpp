@@ -103,7 +103,8 @@ TEST(EngineHtml, KeepsLinksAndReadsRefresh)
 
 TEST(EngineHtml, BrokenMarkupEndsQuietly)
 {
-    for (const char* html : {"<", "<a href=\"unterminated", "<script>never closed", "<!-- open", "<title>t", "a < b > c", "&#xFFFFFFFF;&#0;", "<<<>>>"}) {
+    for (const char* html : {"<", "<a href=\"unterminated", "<script>never closed", "<!-- open", "<title>t",
+                             "a < b > c", "&#xFFFFFFFF;&#0;", "<<<>>>"}) {
         SCOPED_TRACE(html);
         const PageText page = ExtractPageText(html, false);
         (void)page;
@@ -155,15 +156,22 @@ TEST(EngineCharset, DecodesGb18030FourByteCharactersWithoutThePlatformsTables)
     EXPECT_EQ("\xF4\x8F\xBF\xBF", PageBytesToUtf8("\xE3\x32\x9A\x35", "gb18030")) << "U+10FFFF";
     EXPECT_EQ("a\xE4\xB8\xAD\xC2\xA5z", PageBytesToUtf8("a\xD6\xD0\x81\x30\x84\x36z", "gb18030"));
     // Codes between the ranges and past U+10FFFF map to nothing; the text after them stays.
-    EXPECT_EQ("\xEF\xBF\xBD" "1\xEF\xBF\xBD" "0", PageBytesToUtf8("\x84\x31\xA5\x30", "gb18030"));
-    EXPECT_EQ("\xEF\xBF\xBD" "2\xEF\xBF\xBD" "6<", PageBytesToUtf8("\xE3\x32\x9A\x36<", "gb18030").substr(0, 10));
+    EXPECT_EQ("\xEF\xBF\xBD"
+              "1\xEF\xBF\xBD"
+              "0",
+              PageBytesToUtf8("\x84\x31\xA5\x30", "gb18030"));
+    EXPECT_EQ("\xEF\xBF\xBD"
+              "2\xEF\xBF\xBD"
+              "6<",
+              PageBytesToUtf8("\xE3\x32\x9A\x36<", "gb18030").substr(0, 10));
 }
 
 TEST(EngineCharset, ReadsUndeclaredPagesLikeABrowserOnAChineseSystem)
 {
     // UTF-8 stays byte for byte, a stray bad byte among good sequences too.
     EXPECT_EQ("<p>\xE4\xB8\xAD\xE6\x96\x87</p>", PageBytesToUtf8("<p>\xE4\xB8\xAD\xE6\x96\x87</p>", ""));
-    EXPECT_EQ("\xE4\xB8\xAD\xE6\x96\x87\xFF\xE7\xAD\x94", PageBytesToUtf8("\xE4\xB8\xAD\xE6\x96\x87\xFF\xE7\xAD\x94", ""));
+    EXPECT_EQ("\xE4\xB8\xAD\xE6\x96\x87\xFF\xE7\xAD\x94",
+              PageBytesToUtf8("\xE4\xB8\xAD\xE6\x96\x87\xFF\xE7\xAD\x94", ""));
     EXPECT_EQ("plain ascii", PageBytesToUtf8("plain ascii", ""));
     // Anything that reads as GBK is GBK (read as GB18030, its superset).
     EXPECT_EQ("<title>\xE4\xB8\xAD\xE6\x96\x87</title>", PageBytesToUtf8("<title>\xD6\xD0\xCE\xC4</title>", ""));
@@ -177,7 +185,8 @@ TEST(EngineHtml, ReadsTagsAndScriptsPastTheShownTextsEnd)
     std::string html = "<html><body><p>";
     while (html.size() < 400 * 1024)
         html += "a line of plain visible text, ";
-    html += "</p>\n<script>late()</script><meta http-equiv=refresh content=\"3;url=/next\"><p>never shown</p></body></html>";
+    html +=
+        "</p>\n<script>late()</script><meta http-equiv=refresh content=\"3;url=/next\"><p>never shown</p></body></html>";
     const PageText page = ExtractPageText(html, false);
     ASSERT_EQ(1u, page.scripts.size());
     EXPECT_EQ("late()", page.scripts[0].code);
@@ -193,12 +202,13 @@ TEST(EngineHtml, ReadsTagsAndScriptsPastTheShownTextsEnd)
 
 TEST(EngineHtml, FindsElementsByIdAsScriptsReadThem)
 {
-    const std::string html = "<html><head><title>t</title><script>var s = '<div id=\"q\">in a script</div>';</script></head>\n"
-                             "<body class=main><!-- <div id=\"q\">commented</div> -->\n"
-                             "<div id=\"q\" class=\"box\">Q <div>inner <b>bold</b></div><br>next &amp; more</div>tail\n"
-                             "<input id=k type=hidden value=\"key&amp;1\"><textarea id=t>a &lt; <b>b</b></textarea>"
-                             "<select><option id=o1>first</option><option id=o2 value=2>second</option></select>"
-                             "<p id=open>never closed";
+    const std::string html =
+        "<html><head><title>t</title><script>var s = '<div id=\"q\">in a script</div>';</script></head>\n"
+        "<body class=main><!-- <div id=\"q\">commented</div> -->\n"
+        "<div id=\"q\" class=\"box\">Q <div>inner <b>bold</b></div><br>next &amp; more</div>tail\n"
+        "<input id=k type=hidden value=\"key&amp;1\"><textarea id=t>a &lt; <b>b</b></textarea>"
+        "<select><option id=o1>first</option><option id=o2 value=2>second</option></select>"
+        "<p id=open>never closed";
     const auto q = FindElementById(html, "q");
     ASSERT_TRUE(q.has_value());
     EXPECT_EQ("div", q->tag.name);
@@ -262,7 +272,8 @@ TEST_F(EngineCookieJar, FollowsDomainPathSecureAndExpiryRules)
     CookieJar jar(L"");
     jar.StoreFromResponse(At("http://www.example.com/dir/page"),
                           {"host=1", "wide=2; Domain=.example.com; Path=/", "deep=3; Path=/dir/sub", "safe=4; Secure",
-                           "evil=5; Domain=other.com", "tld=6; Domain=com", "old=7; Expires=Wed, 01 Jan 2020 00:00:00 GMT",
+                           "evil=5; Domain=other.com", "tld=6; Domain=com",
+                           "old=7; Expires=Wed, 01 Jan 2020 00:00:00 GMT",
                            "future=8; Expires=Fri, 01 Jan 2100 00:00:00 GMT", "bad\r\nline=9"});
     EXPECT_EQ("host=1; future=8; wide=2", jar.CookieHeaderFor(At("http://www.example.com/dir/x")));
     EXPECT_EQ("wide=2", jar.CookieHeaderFor(At("http://api.example.com/")));
@@ -275,7 +286,8 @@ TEST_F(EngineCookieJar, FollowsDomainPathSecureAndExpiryRules)
     EXPECT_EQ("same=2", jar.CookieHeaderFor(At("http://10.0.0.1/")));
     EXPECT_EQ("", jar.CookieHeaderFor(At("http://0.0.1/")));
 
-    jar.StoreFromResponse(At("http://www.example.com/dir/page"), {"host=changed", "wide=; Domain=example.com; Path=/; Max-Age=0"});
+    jar.StoreFromResponse(At("http://www.example.com/dir/page"),
+                          {"host=changed", "wide=; Domain=example.com; Path=/; Max-Age=0"});
     EXPECT_EQ("host=changed; future=8", jar.CookieHeaderFor(At("http://www.example.com/dir/x")));
 }
 
@@ -297,7 +309,8 @@ TEST_F(EngineCookieJar, JarFileKeepsCookiesForTheNextStart)
 {
     {
         CookieJar jar(path);
-        jar.StoreFromResponse(At("http://127.0.0.1:8080/a/b"), {"sid=xyz; Path=/", "keep=\xE4\xB8\xAD; Max-Age=600", "gone=1; Max-Age=60; Path=/"});
+        jar.StoreFromResponse(At("http://127.0.0.1:8080/a/b"),
+                              {"sid=xyz; Path=/", "keep=\xE4\xB8\xAD; Max-Age=600", "gone=1; Max-Age=60; Path=/"});
         jar.StoreFromResponse(At("http://127.0.0.1:8080/"), {"gone=1; Max-Age=0; Path=/"});
     }
     CookieJar reopened(path);
@@ -314,4 +327,4 @@ TEST_F(EngineCookieJar, JarFileKeepsCookiesForTheNextStart)
     EXPECT_EQ("", damaged.CookieHeaderFor(At("http://127.0.0.1:8080/")));
 }
 
-}  // namespace
+} // namespace

@@ -1,1 +1,0 @@
-int KelvoraTestSupportAnchor = 0;
