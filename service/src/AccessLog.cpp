@@ -5,7 +5,7 @@
 namespace kelvora {
 
 namespace {
-constexpr size_t kMaxWaitingLines = 10000;
+constexpr size_t MaxWaitingLines = 10000;
 }
 
 bool ParseAccessLogMode(const std::string& text, AccessLogMode& mode) {
@@ -34,7 +34,7 @@ void AccessLog::Write(std::string line) {
     if (mode_ == AccessLogMode::Off) return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (lines_.size() >= kMaxWaitingLines) {
+        if (lines_.size() >= MaxWaitingLines) {
             ++dropped_;
             return;
         }

@@ -26,19 +26,19 @@ namespace kelvora {
 namespace {
 
 // Longer questions are not questions; the tool's own URL limit is far below this.
-constexpr size_t kMaxQuestionBytes = 4000;
-constexpr size_t kMaxReportAnswerBytes = 20000;
+constexpr size_t MaxQuestionBytes = 4000;
+constexpr size_t MaxReportAnswerBytes = 20000;
 // Reports wait for the write lock in turn; a few threads are enough to keep it busy.
-constexpr int kWriteThreads = 4;
+constexpr int WriteThreads = 4;
 // PostgreSQL commits reports side by side, each waiting for its commit to
 // reach the disk; more of them at once share those flushes.
-constexpr int kPostgresWriteThreads = 12;
+constexpr int PostgresWriteThreads = 12;
 // On PostgreSQL, how often a server looks whether the bank has changed.
-constexpr std::chrono::milliseconds kBankCheck{1000};
+constexpr std::chrono::milliseconds BankCheck{1000};
 
-constexpr const char* kJson = "application/json; charset=utf-8";
-constexpr const char* kHtml = "text/html; charset=utf-8";
-constexpr const char* kText = "text/plain; charset=utf-8";
+constexpr const char* Json = "application/json; charset=utf-8";
+constexpr const char* Html = "text/html; charset=utf-8";
+constexpr const char* Text = "text/plain; charset=utf-8";
 
 int64_t Now() {
     return static_cast<int64_t>(std::time(nullptr));
@@ -87,7 +87,7 @@ struct AnswerServer::Impl {
     explicit Impl(ServerOptions given)
         : options(std::move(given)), pool(options.databasePath, options.poolSize), http(ListenerSettings(options)) {
         if (IsPostgresLocation(options.databasePath)) {
-            bank = std::make_unique<BankMirror>(options.databasePath, kBankCheck);
+            bank = std::make_unique<BankMirror>(options.databasePath, BankCheck);
         }
     }
 
@@ -108,7 +108,7 @@ struct AnswerServer::Impl {
         settings.port = options.port;
         settings.ioThreads = options.ioThreads;
         settings.readThreads = options.threads;
-        settings.writeThreads = IsPostgresLocation(options.databasePath) ? kPostgresWriteThreads : kWriteThreads;
+        settings.writeThreads = IsPostgresLocation(options.databasePath) ? PostgresWriteThreads : WriteThreads;
         settings.maxConnections = options.maxConnections;
         settings.maxConnectionsPerAddress = options.maxConnectionsPerAddress;
         settings.headTimeout = std::chrono::seconds(options.headTimeout);
@@ -123,54 +123,54 @@ struct AnswerServer::Impl {
 
     void LookupPage(const HttpRequest& req, HttpResponse& res) {
         std::string question;
-        std::string problem = ReadParam(ParseQuery(req.target), "t", true, kMaxQuestionBytes, question);
-        if (!problem.empty()) return Reply(res, 400, "bad request: " + problem + "\n", kText);
+        std::string problem = ReadParam(ParseQuery(req.target), "t", true, MaxQuestionBytes, question);
+        if (!problem.empty()) return Reply(res, 400, "bad request: " + problem + "\n", Text);
         std::string key = IssueLookupKey(options.secret, question, Now() + options.keyLifetime);
-        if (key.empty()) return Reply(res, 500, "cannot issue a key\n", kText);
-        Reply(res, 200, LookupPageHtml(key), kHtml);
+        if (key.empty()) return Reply(res, 500, "cannot issue a key\n", Text);
+        Reply(res, 200, LookupPageHtml(key), Html);
     }
 
     void Config(const HttpRequest&, HttpResponse& res) {
-        Reply(res, 200, configReply, kJson);
+        Reply(res, 200, configReply, Json);
     }
 
     void Answer(const HttpRequest& req, HttpResponse& res) {
         QueryParams query = ParseQuery(req.target);
         std::string question, key;
-        std::string problem = ReadParam(query, "q", true, kMaxQuestionBytes, question);
+        std::string problem = ReadParam(query, "q", true, MaxQuestionBytes, question);
         if (problem.empty()) problem = ReadParam(query, "k", false, 256, key);
-        if (!problem.empty()) return Reply(res, 400, AnswerJson(kBadRequestAnswer, ""), kJson);
+        if (!problem.empty()) return Reply(res, 400, AnswerJson(BadRequestAnswer, ""), Json);
 
         if (CheckLookupKey(options.secret, question, key, Now()) != KeyCheck::Valid) {
-            return Reply(res, 403, AnswerJson(kBadKeyAnswer, ""), kJson);
+            return Reply(res, 403, AnswerJson(BadKeyAnswer, ""), Json);
         }
         bool available = false;
         BankMatch match = Match(question, available);
-        if (!available) return Reply(res, 503, AnswerJson(kUnavailableAnswer, ""), kJson);
+        if (!available) return Reply(res, 503, AnswerJson(UnavailableAnswer, ""), Json);
         if (!match.found) {
             if (!req.head) misses.Add(question, Now());
-            return Reply(res, 200, AnswerJson(kNoMatchAnswer, question), kJson);
+            return Reply(res, 200, AnswerJson(NoMatchAnswer, question), Json);
         }
-        Reply(res, 200, AnswerJson(DisplayAnswer(match.entry), match.entry.question), kJson);
+        Reply(res, 200, AnswerJson(DisplayAnswer(match.entry), match.entry.question), Json);
     }
 
     void Report(const HttpRequest& req, HttpResponse& res) {
         QueryParams query = ParseQuery(req.target);
         std::string question, answer;
-        std::string problem = ReadParam(query, "t", true, kMaxQuestionBytes, question);
-        if (problem.empty()) problem = ReadParam(query, "d", false, kMaxReportAnswerBytes, answer);
-        if (!problem.empty()) return Reply(res, 400, "bad request: " + problem + "\n", kText);
+        std::string problem = ReadParam(query, "t", true, MaxQuestionBytes, question);
+        if (problem.empty()) problem = ReadParam(query, "d", false, MaxReportAnswerBytes, answer);
+        if (!problem.empty()) return Reply(res, 400, "bad request: " + problem + "\n", Text);
         if (reports.Record(question, answer, ClientAddress(req), Now()) != ReportOutcome::Recorded) {
-            return Reply(res, 503, "not recorded\n", kText);
+            return Reply(res, 503, "not recorded\n", Text);
         }
-        Reply(res, 200, "ok", kText);
+        Reply(res, 200, "ok", Text);
     }
 
     void Health(const HttpRequest&, HttpResponse& res) {
         std::string problem = health.WriteProblem();
         if (!problem.empty()) {
             LogFailure("health check failed", problem);
-            return Reply(res, 503, "database unavailable\n", kText);
+            return Reply(res, 503, "database unavailable\n", Text);
         }
         // On PostgreSQL the count is a query over the connection: a lost
         // database makes the check fail, and the balancer sends no lookups
@@ -178,18 +178,18 @@ struct AnswerServer::Impl {
         // restarted) is replaced once.
         for (int attempt = 1; attempt <= 2; ++attempt) {
             ConnectionPool::Lease db = pool.Acquire();
-            if (!db) return Reply(res, 503, "database unavailable\n", kText);
+            if (!db) return Reply(res, 503, "database unavailable\n", Text);
             Statement& count = db->Cached("SELECT count(*) FROM questions");
             bool counted = count.Step();
             int64_t questions = counted ? count.Int(0) : 0;
             count.Reset();
-            if (counted) return Reply(res, 200, "ok " + std::to_string(questions) + " questions\n", kText);
+            if (counted) return Reply(res, 200, "ok " + std::to_string(questions) + " questions\n", Text);
             if (!db->Broken() || attempt == 2) {
                 LogFailure("health check failed", db->Error());
                 break;
             }
         }
-        Reply(res, 503, "database unavailable\n", kText);
+        Reply(res, 503, "database unavailable\n", Text);
     }
 
     void Route() {
@@ -202,7 +202,7 @@ struct AnswerServer::Impl {
         http.Route("/new_get_api.php", RouteWork::Inline, [this](const auto& req, auto& res) { Config(req, res); });
         // An answer refused for its rate still reads as a service notice in the tool.
         http.Route("/api/answer", RouteWork::Read, [this](const auto& req, auto& res) { Answer(req, res); },
-                   &lookupLimit, [] { return HttpResponse{429, kJson, AnswerJson(kTooManyAnswer, "")}; });
+                   &lookupLimit, [] { return HttpResponse{429, Json, AnswerJson(TooManyAnswer, "")}; });
         http.Route("/upmy/up.php", RouteWork::Write, [this](const auto& req, auto& res) { Report(req, res); },
                    &reportLimit);
         http.Route("/healthz", RouteWork::Read, [this](const auto& req, auto& res) { Health(req, res); });
@@ -230,7 +230,7 @@ bool AnswerServer::Start(std::string& error) {
     }
     if (impl_->bank && !impl_->bank->Start(error)) return false;
     if (!impl_->health.Remember(error)) return false;
-    impl_->pool.SetMostWaitingWriters(kWriteThreads / 2);
+    impl_->pool.SetMostWaitingWriters(WriteThreads / 2);
     impl_->maintenance.Start();
     impl_->Route();
     if (!impl_->http.Bind(error)) return false;

@@ -10,7 +10,7 @@ namespace kelvora {
 
 namespace {
 
-constexpr int64_t kShortQuestionLength = 6;
+constexpr int64_t ShortQuestionLength = 6;
 
 }  // namespace
 
@@ -34,7 +34,7 @@ bool BankCopy::Load(Connection& db, std::string& error) {
         sorted_.push_back(i);
         std::optional<std::u32string> norm = DecodeUtf8(row.norm);
         if (!norm) continue;
-        if (static_cast<int64_t>(norm->size()) <= kShortQuestionLength) {
+        if (static_cast<int64_t>(norm->size()) <= ShortQuestionLength) {
             short_.emplace_back(static_cast<int64_t>(norm->size()), i);
         }
         grams.clear();
@@ -144,7 +144,7 @@ bool BankMirror::Refresh(bool settle) {
         bool moving = version != seen_;
         if (seen_ == version_ || seen_ < 0) pendingSince_ = now;  // the first change seen
         seen_ = version;
-        if (moving && now - pendingSince_ < kMostPending) return false;
+        if (moving && now - pendingSince_ < MostPending) return false;
     }
     // The version is read before the rows: a change committed in between
     // raises it again, and the next look reads the bank once more.

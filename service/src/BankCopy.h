@@ -72,9 +72,9 @@ public:
     // is current afterwards. With settle, a change is read once the version
     // has stayed the same for one check (an import raises it with every
     // batch, and each read costs about 1.7 s for 100,000 questions), or once
-    // it has waited kMostPending.
+    // it has waited MostPending.
     bool Refresh(bool settle = false);
-    static constexpr std::chrono::seconds kMostPending{10};
+    static constexpr std::chrono::seconds MostPending{10};
     // A change made by this process (the console's): the copy is read again
     // at once instead of at the next settled check.
     void Wake();

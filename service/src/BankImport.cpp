@@ -17,11 +17,11 @@ namespace kelvora {
 
 namespace {
 
-constexpr size_t kMaxQuestionBytes = 4000;
-constexpr size_t kMaxAnswerBytes = 20000;
-constexpr size_t kEntriesPerTransaction = 2000;
-constexpr size_t kMostCsvFields = 1000;
-constexpr int64_t kRowsPerProgress = 500;
+constexpr size_t MaxQuestionBytes = 4000;
+constexpr size_t MaxAnswerBytes = 20000;
+constexpr size_t EntriesPerTransaction = 2000;
+constexpr size_t MostCsvFields = 1000;
+constexpr int64_t RowsPerProgress = 500;
 
 enum class Column { Question, Answer, Kind, Options, Other };
 
@@ -55,12 +55,12 @@ void Assign(BankEntry& entry, Column column, std::string value) {
 }
 
 std::string TooLong() {
-    return "the row is longer than " + std::to_string(kLongestBankRow) + " bytes or has more than " +
-           std::to_string(kMostCsvFields) + " fields";
+    return "the row is longer than " + std::to_string(LongestBankRow) + " bytes or has more than " +
+           std::to_string(MostCsvFields) + " fields";
 }
 
 std::string ReadCsvStream(std::istream& in, const std::function<bool(BankFileEntry&&)>& take) {
-    CsvStream rows(in, kLongestBankRow, kMostCsvFields);
+    CsvStream rows(in, LongestBankRow, MostCsvFields);
     CsvRow row;
     if (!rows.Next(row)) return rows.Error().empty() ? "the file is empty" : rows.Error();
     if (row.tooLong) return "line " + std::to_string(row.line) + ": the header row is too long";
@@ -128,7 +128,7 @@ public:
             if (!marked_ && !MarkTrigramCountsStale(db_)) return Fail("cannot write the database: ");
             marked_ = true;
         }
-        if (++pending_ >= kEntriesPerTransaction) return Commit();
+        if (++pending_ >= EntriesPerTransaction) return Commit();
         return true;
     }
 
@@ -174,7 +174,7 @@ ImportSummary Import(Connection& db, const EntrySource& entries, int64_t now,
     ImportSummary summary;
     ImportProgress done;
     auto tell = [&](bool always) {
-        if (progress && (always || done.rows % kRowsPerProgress == 0)) progress(done);
+        if (progress && (always || done.rows % RowsPerProgress == 0)) progress(done);
     };
     auto warning = [&](std::string text) {
         if (warn) warn(text);
@@ -287,8 +287,8 @@ std::string CheckEntry(const BankEntry& entry) {
     }
     if (NormalizeQuestionUtf8(entry.question).empty()) return "the question is empty";
     if (entry.answer.empty()) return "the answer is empty";
-    if (entry.question.size() > kMaxQuestionBytes) return "the question is longer than 4000 bytes";
-    if (entry.answer.size() + entry.options.size() > kMaxAnswerBytes) return "the answer is longer than 20000 bytes";
+    if (entry.question.size() > MaxQuestionBytes) return "the question is longer than 4000 bytes";
+    if (entry.answer.size() + entry.options.size() > MaxAnswerBytes) return "the answer is longer than 20000 bytes";
     // The tool looks for these words in the answer followed directly by the
     // title, so a word across the join counts as well.
     std::string probe = DisplayAnswer(entry) + entry.question;

@@ -15,7 +15,7 @@
 namespace kelvora {
 
 // A CSV row or JSON text longer than this is refused, entry by entry.
-inline constexpr size_t kLongestBankRow = 1024 * 1024;
+inline constexpr size_t LongestBankRow = 1024 * 1024;
 
 struct BankFileEntry {
     size_t line = 0;  // CSV line, or 1-based position in a JSON array

@@ -90,7 +90,7 @@ private:
     std::unordered_map<char32_t, char32_t> usual_;
 };
 
-constexpr size_t kLongestFullConversion = 64;
+constexpr size_t LongestFullConversion = 64;
 
 const SimplifiedConverter& Converter() {
     static const SimplifiedConverter converter;
@@ -113,7 +113,7 @@ std::string ToSimplified(std::string_view text) {
 
 std::u32string ToSimplified(std::u32string_view text) {
     const SimplifiedConverter& converter = Converter();
-    std::u32string_view head = text.substr(0, kLongestFullConversion);
+    std::u32string_view head = text.substr(0, LongestFullConversion);
     auto converted = DecodeUtf8(converter.Convert(EncodeUtf8(head)));
     std::u32string out = converted ? std::move(*converted) : std::u32string(head);
     for (char32_t c : text.substr(head.size())) out.push_back(converter.Usual(c));

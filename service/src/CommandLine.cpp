@@ -31,7 +31,7 @@ namespace kelvora {
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* Usage =
     "usage:\n"
     "  kelvora-service serve [--listen HOST:PORT] [--public-url URL] [--db FILE] [--secret-file FILE]\n"
     "                        [--key-lifetime SECONDS] [--threads N] [--notice TEXT] [--reject-notice TEXT]\n"
@@ -51,8 +51,8 @@ constexpr const char* kUsage =
     "          --secret-file <db>.secret\n";
 
 // A key secret shared by every server instance, instead of a secret file.
-constexpr const char* kSecretVariable = "KELVORA_SERVICE_SECRET";
-constexpr int64_t kDefaultPostgresPool = 16;
+constexpr const char* SecretVariable = "KELVORA_SERVICE_SECRET";
+constexpr int64_t DefaultPostgresPool = 16;
 
 struct Arguments {
     std::string command;
@@ -63,8 +63,8 @@ struct Arguments {
     std::string secretFile;
     std::string from;  // migrate: the SQLite file
     int64_t poolSize = 0;
-    std::string notice = std::string(kDefaultNotice);
-    std::string rejectNotice = std::string(kDefaultRejectNotice);
+    std::string notice = std::string(DefaultNotice);
+    std::string rejectNotice = std::string(DefaultRejectNotice);
     int64_t keyLifetime = 600;
     int64_t threads = 16;
     int64_t ioThreads = 2;
@@ -82,7 +82,7 @@ struct Arguments {
 };
 
 int UsageError(const std::string& problem) {
-    std::cerr << "kelvora-service: " << problem << "\n" << kUsage;
+    std::cerr << "kelvora-service: " << problem << "\n" << Usage;
     return 2;
 }
 
@@ -161,7 +161,7 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
     return {};
 }
 
-constexpr const char* kDefaultConsoleListen = "127.0.0.1:8788";
+constexpr const char* DefaultConsoleListen = "127.0.0.1:8788";
 
 bool SplitListen(const std::string& listen, std::string& host, int& port) {
     size_t colon = listen.rfind(':');
@@ -191,7 +191,7 @@ int Serve(const Arguments& args) {
         return UsageError("--public-url needs an http:// or https:// URL without query");
     }
     SecretResult secret;
-    const char* shared = std::getenv(kSecretVariable);
+    const char* shared = std::getenv(SecretVariable);
     if (shared && *shared) {
         secret.secret = shared;
         secret.ok = secret.secret.size() >= 16;
@@ -223,7 +223,7 @@ int Serve(const Arguments& args) {
     options.reportRate = static_cast<int>(args.reportRate);
     options.accessLog = args.accessLog;
     options.poolSize = static_cast<int>(args.poolSize);
-    if (options.poolSize == 0 && IsPostgresLocation(args.database)) options.poolSize = kDefaultPostgresPool;
+    if (options.poolSize == 0 && IsPostgresLocation(args.database)) options.poolSize = DefaultPostgresPool;
 
     // Termination signals are taken by one waiter thread; every other thread,
     // the server's workers included, inherits the blocked mask.
@@ -239,7 +239,7 @@ int Serve(const Arguments& args) {
     std::unique_ptr<ConsoleServer> console;
     if (args.consoleListen != "off") {
         ConsoleOptions consoleOptions;
-        if (!SplitListen(args.consoleListen.empty() ? kDefaultConsoleListen : args.consoleListen, consoleOptions.host,
+        if (!SplitListen(args.consoleListen.empty() ? DefaultConsoleListen : args.consoleListen, consoleOptions.host,
                          consoleOptions.port)) {
             return UsageError("--console-listen needs HOST:PORT or off");
         }
@@ -394,7 +394,7 @@ int RunCommandLine(int argc, char** argv) {
     if (args.command == "migrate") return Migrate(args);
     if (args.command == "operator") return RunOperatorCommand(args.database, args.files);
     if (args.command == "--help" || args.command == "help") {
-        std::cout << kUsage;
+        std::cout << Usage;
         return 0;
     }
     return UsageError("unknown command " + args.command);

@@ -11,14 +11,14 @@ ConnectionPool::Lease::~Lease() {
 namespace {
 
 // How long a borrower waits for a connection when all are lent.
-constexpr std::chrono::milliseconds kBorrowWait{2000};
+constexpr std::chrono::milliseconds BorrowWait{2000};
 
 }  // namespace
 
 ConnectionPool::Lease ConnectionPool::Acquire() {
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        bool available = returned_.wait_for(lock, kBorrowWait, [this] {
+        bool available = returned_.wait_for(lock, BorrowWait, [this] {
             return !idle_.empty() || most_ <= 0 || open_ < most_;
         });
         if (!available) return Lease(*this, nullptr);
@@ -43,8 +43,8 @@ ConnectionPool::Lease ConnectionPool::Acquire() {
 namespace {
 
 // Under this, a held turn is ordinary contention, and any number may queue for it.
-constexpr std::chrono::milliseconds kLongHold{200};
-constexpr std::chrono::milliseconds kSlice{50};
+constexpr std::chrono::milliseconds LongHold{200};
+constexpr std::chrono::milliseconds Slice{50};
 
 int64_t SteadyNanoseconds() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -87,11 +87,11 @@ ConnectionPool::WriteTurn ConnectionPool::TryLockForWriting(std::chrono::millise
     // beyond the allowed number give up and free their workers.
     for (;;) {
         int64_t takenAt = turnTakenAt_.load();
-        bool heldLong = takenAt != 0 && SteadyNanoseconds() - takenAt > std::chrono::nanoseconds(kLongHold).count();
+        bool heldLong = takenAt != 0 && SteadyNanoseconds() - takenAt > std::chrono::nanoseconds(LongHold).count();
         if (heldLong && waitingWriters_.load() > mostWaitingWriters_) break;
         auto left = deadline - std::chrono::steady_clock::now();
         if (left <= std::chrono::steady_clock::duration::zero()) break;
-        if (lock.try_lock_for(std::min<std::chrono::steady_clock::duration>(left, kSlice))) break;
+        if (lock.try_lock_for(std::min<std::chrono::steady_clock::duration>(left, Slice))) break;
     }
     --waitingWriters_;
     return WriteTurn(*this, std::move(lock));

@@ -2,7 +2,7 @@
 
 namespace kelvora {
 
-const std::string_view kConsoleCss = R"css(
+const std::string_view ConsoleCss = R"css(
 *{box-sizing:border-box}
 body{margin:0;font-family:"WenQuanYi Micro Hei","Microsoft YaHei","PingFang SC",sans-serif;color:#1d2733;background:#f4f6f9;font-size:15px;line-height:1.5}
 header{background:#1f3a5f;color:#fff;padding:.5rem 1rem;display:flex;flex-wrap:wrap;align-items:center;gap:.5rem 1rem}
@@ -52,7 +52,7 @@ progress{width:100%;height:1.2rem}
 @media (max-width:600px){main{padding:.6rem}.chart-box{height:240px}header .brand{width:100%}}
 )css";
 
-const std::string_view kConsoleScript = R"js(
+const std::string_view ConsoleScript = R"js(
 (function () {
   'use strict';
   function byId(id) { return document.getElementById(id); }

@@ -4,7 +4,7 @@
 
 namespace kelvora {
 
-extern const std::string_view kConsoleCss;
-extern const std::string_view kConsoleScript;
+extern const std::string_view ConsoleCss;
+extern const std::string_view ConsoleScript;
 
 }  // namespace kelvora

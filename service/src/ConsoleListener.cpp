@@ -20,14 +20,14 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-constexpr auto kHeadTime = std::chrono::seconds(20);
-constexpr auto kSmallBodyTime = std::chrono::seconds(30);
-constexpr auto kLargeBodyTime = std::chrono::seconds(600);
-constexpr auto kWriteTime = std::chrono::seconds(60);
-constexpr auto kIdleTime = std::chrono::seconds(30);
-constexpr size_t kHeadLimit = 16 * 1024;
-constexpr int kRequestsPerConnection = 1000;
-constexpr auto kStopGrace = std::chrono::seconds(3);
+constexpr auto HeadTime = std::chrono::seconds(20);
+constexpr auto SmallBodyTime = std::chrono::seconds(30);
+constexpr auto LargeBodyTime = std::chrono::seconds(600);
+constexpr auto WriteTime = std::chrono::seconds(60);
+constexpr auto IdleTime = std::chrono::seconds(30);
+constexpr size_t HeadLimit = 16 * 1024;
+constexpr int RequestsPerConnection = 1000;
+constexpr auto StopGrace = std::chrono::seconds(3);
 
 std::string LastListEntry(std::string_view chain) {
     size_t comma = chain.rfind(',');
@@ -84,15 +84,15 @@ public:
 
 private:
     void ReadHead() {
-        if (owner_->stopping || served_ >= kRequestsPerConnection) return Close();
+        if (owner_->stopping || served_ >= RequestsPerConnection) return Close();
         idle_ = true;
         parser_.emplace();
-        parser_->header_limit(kHeadLimit);
+        parser_->header_limit(HeadLimit);
         // The parser checks a declared length against its limit as soon as the
         // head is in, before the path is known: the path's own limit is set
         // (and a longer declared length refused) once the head is read.
         parser_->body_limit(std::max(owner_->options.smallBodyLimit, owner_->options.largeBodyLimit));
-        stream_.expires_after(served_ == 0 ? kHeadTime : kIdleTime);
+        stream_.expires_after(served_ == 0 ? HeadTime : IdleTime);
         http::async_read_header(stream_, buffer_, *parser_,
                                 [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHead(ec); });
     }
@@ -116,7 +116,7 @@ private:
             return Refuse(413, "request body too large\n");
         }
         parser_->body_limit(limit);
-        stream_.expires_after(large ? kLargeBodyTime : kSmallBodyTime);
+        stream_.expires_after(large ? LargeBodyTime : SmallBodyTime);
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](beast::error_code ec, size_t) { self->OnBody(ec); });
     }
@@ -171,7 +171,7 @@ private:
         reply->content_length(length);
         if (owner_->stopping) keepAlive_ = false;
         reply->keep_alive(keepAlive_);
-        stream_.expires_after(kWriteTime);
+        stream_.expires_after(WriteTime);
         http::async_write(stream_, *reply, [self = shared_from_this(), reply](beast::error_code ec, size_t) {
             if (ec || !self->keepAlive_) return self->Close();
             self->ReadHead();
@@ -271,13 +271,13 @@ void ConsoleListener::Run() {
     std::vector<std::thread> threads;
     for (int i = 1; i < impl_->options.threads; ++i) threads.emplace_back([this] { impl_->io.run(); });
     // This thread also watches for the end: once stopping, the loop ends when
-    // every connection is closed, or after kStopGrace whatever clients do.
+    // every connection is closed, or after StopGrace whatever clients do.
     std::optional<std::chrono::steady_clock::time_point> deadline;
     while (!impl_->io.stopped()) {
         impl_->io.run_for(std::chrono::milliseconds(100));
         if (!impl_->stopping) continue;
         auto now = std::chrono::steady_clock::now();
-        if (!deadline) deadline = now + kStopGrace;
+        if (!deadline) deadline = now + StopGrace;
         if (impl_->open.load() == 0 || now >= *deadline) impl_->io.stop();
     }
     for (auto& thread : threads) thread.join();

@@ -11,11 +11,11 @@ namespace kelvora {
 
 namespace {
 
-constexpr int64_t kHoursShown = 7 * 24;
+constexpr int64_t HoursShown = 7 * 24;
 
 // Notices the service (or the tool's own refusal) puts where an answer goes;
 // 1 for an answered lookup, 0 otherwise, in SQL both stores read alike.
-constexpr const char* kAnsweredSql =
+constexpr const char* AnsweredSql =
     "CASE WHEN answer LIKE '%查无此%' OR answer LIKE '%秘钥%' THEN 0 ELSE 1 END";
 
 int64_t Single(Statement& statement) {
@@ -54,7 +54,7 @@ BankRow ReadBankRow(Statement& statement) {
     return row;
 }
 
-constexpr const char* kBankColumns = "SELECT id, question, answer, kind, options, updated_at FROM questions ";
+constexpr const char* BankColumns = "SELECT id, question, answer, kind, options, updated_at FROM questions ";
 
 // A change to the questions in one transaction, marked for the fuzzy
 // index's counts, which are rebuilt once it is committed.
@@ -150,7 +150,7 @@ ConsoleOverview ReadOverview(Connection& db, int64_t now, int64_t todayStart) {
     Statement& since = db.Cached("SELECT count(*) FROM reports WHERE asked_at >= ?1");
     overview.lookupsToday = Single(since.Bind(1, todayStart));
     static const std::string lastDaySql =
-        std::string("SELECT count(*), coalesce(sum(") + kAnsweredSql + "), 0) FROM reports WHERE asked_at > ?1";
+        std::string("SELECT count(*), coalesce(sum(") + AnsweredSql + "), 0) FROM reports WHERE asked_at > ?1";
     Statement& lastDay = db.Cached(lastDaySql.c_str());
     lastDay.Bind(1, now - 86400);
     if (lastDay.Step()) {
@@ -159,16 +159,16 @@ ConsoleOverview ReadOverview(Connection& db, int64_t now, int64_t todayStart) {
     }
     lastDay.Reset();
 
-    overview.firstHour = (now / 3600 - (kHoursShown - 1)) * 3600;
-    overview.answeredPerHour.assign(kHoursShown, 0);
-    overview.unansweredPerHour.assign(kHoursShown, 0);
-    static const std::string hourlySql = std::string("SELECT (asked_at - ?1) / 3600, sum(") + kAnsweredSql +
+    overview.firstHour = (now / 3600 - (HoursShown - 1)) * 3600;
+    overview.answeredPerHour.assign(HoursShown, 0);
+    overview.unansweredPerHour.assign(HoursShown, 0);
+    static const std::string hourlySql = std::string("SELECT (asked_at - ?1) / 3600, sum(") + AnsweredSql +
                                          "), count(*) FROM reports WHERE asked_at >= ?1 GROUP BY 1";
     Statement& hourly = db.Cached(hourlySql.c_str());
     hourly.Bind(1, overview.firstHour);
     while (hourly.Step()) {
         int64_t hour = hourly.Int(0);
-        if (hour < 0 || hour >= kHoursShown) continue;  // a clock set back
+        if (hour < 0 || hour >= HoursShown) continue;  // a clock set back
         overview.answeredPerHour[hour] = hourly.Int(1);
         overview.unansweredPerHour[hour] = hourly.Int(2) - hourly.Int(1);
     }
@@ -214,7 +214,7 @@ int64_t ChangedRows(Connection& db) {
 
 std::vector<BankRow> ListBank(Connection& db, int64_t limit, int64_t offset) {
     std::vector<BankRow> rows;
-    static const std::string sql = std::string(kBankColumns) + "ORDER BY id DESC LIMIT ?1 OFFSET ?2";
+    static const std::string sql = std::string(BankColumns) + "ORDER BY id DESC LIMIT ?1 OFFSET ?2";
     Statement& select = db.Cached(sql.c_str());
     select.Bind(1, limit).Bind(2, offset);
     while (select.Step()) rows.push_back(ReadBankRow(select));
@@ -227,7 +227,7 @@ int64_t CountBank(Connection& db) {
 }
 
 std::optional<BankRow> FindBankRow(Connection& db, int64_t id) {
-    static const std::string sql = std::string(kBankColumns) + "WHERE id = ?1";
+    static const std::string sql = std::string(BankColumns) + "WHERE id = ?1";
     Statement& select = db.Cached(sql.c_str());
     select.Bind(1, id);
     std::optional<BankRow> row;
@@ -250,9 +250,9 @@ BankSearch SearchBank(Connection& db, BankSource* bank, const std::string& text,
         }
     }
     // Then the questions that hold the text as typed, or its normal form.
-    static const std::string sql = std::string(kBankColumns) + SearchCondition("LIKE") + "ORDER BY id DESC LIMIT ?3";
+    static const std::string sql = std::string(BankColumns) + SearchCondition("LIKE") + "ORDER BY id DESC LIMIT ?3";
     static const std::string postgresSql =
-        std::string(kBankColumns) + SearchCondition("ILIKE") + "ORDER BY id DESC LIMIT ?3";
+        std::string(BankColumns) + SearchCondition("ILIKE") + "ORDER BY id DESC LIMIT ?3";
     Statement& select = db.Cached(db.IsPostgres() ? postgresSql.c_str() : sql.c_str());
     select.Bind(1, LikePattern(text)).Bind(2, LikePattern(EncodeUtf8(typed))).Bind(3, limit);
     while (select.Step()) search.rows.push_back(ReadBankRow(select));
@@ -326,7 +326,7 @@ BankChange AnswerUnanswered(Connection& db, const std::string& key, const BankEn
 
 void ForEachBankEntry(Connection& db, const std::function<void(const BankEntry&)>& take) {
     ReadSnapshot snapshot(db);
-    static const std::string sql = std::string(kBankColumns) + "ORDER BY id";
+    static const std::string sql = std::string(BankColumns) + "ORDER BY id";
     Statement& select = db.Cached(sql.c_str());
     while (select.Step()) take(ReadBankRow(select).entry);
     select.Reset();

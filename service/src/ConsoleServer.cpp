@@ -27,20 +27,20 @@ namespace kelvora {
 
 namespace {
 
-constexpr const char* kSessionCookie = "kelvora_console";
-constexpr const char* kLoginCookie = "kelvora_login";
-constexpr const char* kHtml = "text/html; charset=utf-8";
-constexpr const char* kText = "text/plain; charset=utf-8";
-constexpr int64_t kPageSize = 50;
-constexpr int64_t kTopUnanswered = 10;
-constexpr size_t kMaxQuestionBytes = 4000;
-constexpr size_t kMaxAnswerBytes = 20000;
-constexpr size_t kMaxKindChars = 20;
-constexpr size_t kMaxFilterBytes = 500;
+constexpr const char* SessionCookie = "kelvora_console";
+constexpr const char* LoginCookie = "kelvora_login";
+constexpr const char* Html = "text/html; charset=utf-8";
+constexpr const char* Text = "text/plain; charset=utf-8";
+constexpr int64_t PageSize = 50;
+constexpr int64_t TopUnanswered = 10;
+constexpr size_t MaxQuestionBytes = 4000;
+constexpr size_t MaxAnswerBytes = 20000;
+constexpr size_t MaxKindChars = 20;
+constexpr size_t MaxFilterBytes = 500;
 // Connections the console holds on PostgreSQL: operators are few, and the
 // server's own pool is the one that has to be sized for students.
-constexpr int kPostgresPool = 4;
-constexpr size_t kMostWarningsShown = 1000;
+constexpr int PostgresPool = 4;
+constexpr size_t MostWarningsShown = 1000;
 
 int64_t Now() {
     return static_cast<int64_t>(std::time(nullptr));
@@ -100,7 +100,7 @@ std::string CookieFlags(bool https) {
 
 void Redirect(ConsoleResponse& res, const std::string& location) {
     res.status = 303;
-    res.contentType = kText;
+    res.contentType = Text;
     res.body = "see " + location + "\n";
     res.headers.emplace_back("Location", location);
 }
@@ -167,18 +167,18 @@ EntryForm ReadEntryForm(const QueryParams& form) {
     }
     if (!errors.count("question")) {
         if (entry.question.empty()) errors["question"] = "请填写题目。";
-        else if (entry.question.size() > kMaxQuestionBytes) errors["question"] = "题目太长（最多 4000 字节）。";
+        else if (entry.question.size() > MaxQuestionBytes) errors["question"] = "题目太长（最多 4000 字节）。";
         else if (NormalizeQuestionUtf8(entry.question).empty()) errors["question"] = "题目里没有可查询的文字。";
     }
     if (!errors.count("answer")) {
         if (entry.answer.empty()) errors["answer"] = "请填写答案。";
-        else if (entry.answer.size() + entry.options.size() > kMaxAnswerBytes) {
+        else if (entry.answer.size() + entry.options.size() > MaxAnswerBytes) {
             errors["answer"] = "答案和选项合计太长（最多 20000 字节）。";
         }
     }
     if (!errors.count("kind")) {
         auto chars = DecodeUtf8(entry.kind);
-        if (chars && chars->size() > kMaxKindChars) errors["kind"] = "题型最多 20 个字。";
+        if (chars && chars->size() > MaxKindChars) errors["kind"] = "题型最多 20 个字。";
         else if (HasLineBreak(entry.kind)) errors["kind"] = "题型不能换行。";
     }
     if (errors.empty()) {
@@ -227,7 +227,7 @@ std::string EntryFields(const BankEntry& entry, const std::map<std::string, std:
     return html;
 }
 
-constexpr const char* kKindList =
+constexpr const char* KindList =
     "<datalist id=\"kinds\"><option value=\"单选\"><option value=\"多选\"><option value=\"判断\">"
     "<option value=\"填空\"><option value=\"问答\"></datalist>";
 
@@ -257,7 +257,7 @@ struct ConsoleServer::Impl {
 
     explicit Impl(ConsoleOptions given)
         : options(std::move(given)),
-          pool(options.databasePath, IsPostgresLocation(options.databasePath) ? kPostgresPool : 0) {}
+          pool(options.databasePath, IsPostgresLocation(options.databasePath) ? PostgresPool : 0) {}
 
     // The server's copy of the bank reads a change made here at once (on
     // SQLite lookups read the file and see it anyway).
@@ -295,7 +295,7 @@ struct ConsoleServer::Impl {
     void Page(ConsoleResponse& res, int status, const std::string& title, const std::string& current,
               const ConsoleSession* session, const std::string& body) const {
         res.status = status;
-        res.contentType = kHtml;
+        res.contentType = Html;
         res.body = Layout(title, current, session, body);
     }
 
@@ -316,7 +316,7 @@ struct ConsoleServer::Impl {
         const bool get = req.method == "GET" || req.method == "HEAD";
         if (!get && req.method != "POST") {
             res.status = 405;
-            res.contentType = kText;
+            res.contentType = Text;
             res.body = "method not allowed\n";
             res.headers.emplace_back("Allow", "GET, HEAD, POST");
             return;
@@ -324,7 +324,7 @@ struct ConsoleServer::Impl {
         if (get && (req.path.rfind("/static/", 0) == 0 || req.path == "/favicon.ico")) return Static(req, res);
         if (req.path == "/login") return get ? LoginPage(req, res, 200, "", "") : Login(req, res);
 
-        std::string sessionId = CookieValue(req.cookie, kSessionCookie);
+        std::string sessionId = CookieValue(req.cookie, SessionCookie);
         std::optional<ConsoleSession> session = sessions.Find(sessionId, Now());
         if (session && !StillOperator(*session)) {
             sessions.End(sessionId);
@@ -333,7 +333,7 @@ struct ConsoleServer::Impl {
         if (!session) {
             if (get) return Redirect(res, "/login");
             res.status = 403;
-            res.contentType = kText;
+            res.contentType = Text;
             res.body = "not logged in\n";
             return;
         }
@@ -386,16 +386,16 @@ struct ConsoleServer::Impl {
         res.headers.emplace_back("Cache-Control", "max-age=3600");
         if (req.path == "/static/console.css") {
             res.contentType = "text/css; charset=utf-8";
-            res.body = std::string(kConsoleCss);
+            res.body = std::string(ConsoleCss);
         } else if (req.path == "/static/console.js") {
             res.contentType = "text/javascript; charset=utf-8";
-            res.body = std::string(kConsoleScript);
+            res.body = std::string(ConsoleScript);
         } else if (req.path == "/static/chart.js" && !chartScript.empty()) {
             res.contentType = "text/javascript; charset=utf-8";
             res.body = chartScript;
         } else {
             res.status = 404;
-            res.contentType = kText;
+            res.contentType = Text;
             res.body = "not found\n";
         }
     }
@@ -408,11 +408,11 @@ struct ConsoleServer::Impl {
         // and repeats in its form, so another site cannot post the form.
         // One token per browser: a page opened in another tab (or a redirect
         // to this page) must not outdate the form already shown.
-        std::string token = CookieValue(req.cookie, kLoginCookie);
+        std::string token = CookieValue(req.cookie, LoginCookie);
         if (token.size() != 64 || token.find_first_not_of("0123456789abcdef") != std::string::npos) {
             token = RandomToken();
         }
-        res.headers.emplace_back("Set-Cookie", std::string(kLoginCookie) + "=" + token + CookieFlags(req.https));
+        res.headers.emplace_back("Set-Cookie", std::string(LoginCookie) + "=" + token + CookieFlags(req.https));
         std::string body = "<div class=\"login panel\"><h1>操作员登录</h1>" +
                            (message.empty() ? std::string() : ErrorMessage(message)) +
                            "<form method=\"post\" action=\"/login\" id=\"login-form\">" + CsrfField(token) +
@@ -429,7 +429,7 @@ struct ConsoleServer::Impl {
         std::string name = Field(form, "name");
         std::string password = Field(form, "password");
         if (!form.ok || !IsValidUtf8(name)) name.clear();
-        if (!SameToken(Field(form, "csrf"), CookieValue(req.cookie, kLoginCookie))) {
+        if (!SameToken(Field(form, "csrf"), CookieValue(req.cookie, LoginCookie))) {
             return LoginPage(req, res, 403, name, "登录页面已过期，请重新输入。");
         }
         if (name.empty() || password.empty() || name.size() > 64 || password.size() > 1024) {
@@ -454,14 +454,14 @@ struct ConsoleServer::Impl {
         }
         throttle.Succeeded(name);
         std::string id = sessions.Start(name, *hash, now);
-        res.headers.emplace_back("Set-Cookie", std::string(kSessionCookie) + "=" + id + CookieFlags(req.https));
-        res.headers.emplace_back("Set-Cookie", std::string(kLoginCookie) + "=; Max-Age=0" + CookieFlags(req.https));
+        res.headers.emplace_back("Set-Cookie", std::string(SessionCookie) + "=" + id + CookieFlags(req.https));
+        res.headers.emplace_back("Set-Cookie", std::string(LoginCookie) + "=; Max-Age=0" + CookieFlags(req.https));
         Redirect(res, "/");
     }
 
     void Logout(const ConsoleRequest& req, ConsoleResponse& res) {
-        sessions.End(CookieValue(req.cookie, kSessionCookie));
-        res.headers.emplace_back("Set-Cookie", std::string(kSessionCookie) + "=; Max-Age=0" + CookieFlags(req.https));
+        sessions.End(CookieValue(req.cookie, SessionCookie));
+        res.headers.emplace_back("Set-Cookie", std::string(SessionCookie) + "=; Max-Age=0" + CookieFlags(req.https));
         Redirect(res, "/login");
     }
 
@@ -472,7 +472,7 @@ struct ConsoleServer::Impl {
         if (!db) return Page(res, 503, "概览", "/", &session, ErrorMessage("数据库暂时无法打开。"));
         int64_t now = Now();
         ConsoleOverview overview = ReadOverview(*db, now, LocalDayStart(now));
-        std::vector<UnansweredItem> top = ListUnansweredItems(*db, kTopUnanswered, 0);
+        std::vector<UnansweredItem> top = ListUnansweredItems(*db, TopUnanswered, 0);
         nlohmann::json figures = {{"firstHour", overview.firstHour},
                                   {"answered", overview.answeredPerHour},
                                   {"unanswered", overview.unansweredPerHour},
@@ -512,7 +512,7 @@ struct ConsoleServer::Impl {
         if (!db) return Page(res, 503, "未回答", "/unanswered", &session, ErrorMessage("数据库暂时无法打开。"));
         int64_t page = PageNumber(query);
         int64_t total = CountUnansweredItems(*db);
-        std::vector<UnansweredItem> items = ListUnansweredItems(*db, kPageSize, (page - 1) * kPageSize);
+        std::vector<UnansweredItem> items = ListUnansweredItems(*db, PageSize, (page - 1) * PageSize);
         std::string body = "<h1>未回答的问题</h1>" + NoticeFor(Field(query, "done")) + message +
                            "<p class=\"muted\">学生查过、题库里没有的问题，被问最多的在前。共 " + Figure(total) +
                            " 道。回答后题目进入题库，下次查询即可得到答案。</p>";
@@ -540,14 +540,14 @@ struct ConsoleServer::Impl {
                         "<input type=\"hidden\" name=\"key\" value=\"" + HtmlEscape(item.key) +
                         "\"><button type=\"submit\" class=\"secondary\">忽略</button></form></td></tr>";
             }
-            body += std::string("</tbody></table></div>") + kKindList;
+            body += std::string("</tbody></table></div>") + KindList;
         }
         body += Pager("/unanswered?", page, total);
         Page(res, status, "未回答", "/unanswered", &session, body);
     }
 
     std::string Pager(const std::string& base, int64_t page, int64_t total) const {
-        int64_t pages = (total + kPageSize - 1) / kPageSize;
+        int64_t pages = (total + PageSize - 1) / PageSize;
         if (pages <= 1) return {};
         std::string html = "<div class=\"pager\">";
         if (page > 1) html += "<a href=\"" + HtmlEscape(base) + "page=" + std::to_string(page - 1) + "\">← 上一页</a>";
@@ -579,7 +579,7 @@ struct ConsoleServer::Impl {
         ConnectionPool::Lease db = pool.Acquire();
         if (!db || !DismissUnanswered(*db, Field(form, "key"))) {
             res.status = 503;
-            res.contentType = kText;
+            res.contentType = Text;
             res.body = "database unavailable\n";
             return;
         }
@@ -606,7 +606,7 @@ struct ConsoleServer::Impl {
         ConnectionPool::Lease db = pool.Acquire();
         if (!db) return Page(res, 503, "题库", "/bank", &session, ErrorMessage("数据库暂时无法打开。"));
         std::string text = Field(query, "q");
-        if (!IsValidUtf8(text) || text.size() > kMaxFilterBytes) text.clear();
+        if (!IsValidUtf8(text) || text.size() > MaxFilterBytes) text.clear();
         int64_t page = PageNumber(query);
         static const std::map<std::string, std::string> none;
         std::string body = "<h1>题库</h1>" + NoticeFor(Field(query, "done")) + message;
@@ -632,7 +632,7 @@ struct ConsoleServer::Impl {
         body += std::string("<details class=\"panel\"") + (addFailed ? " open" : "") +
                 "><summary>添加题目</summary><form method=\"post\" action=\"/bank/add\" id=\"add-form\">" +
                 CsrfField(session.csrfToken) + EntryFields(addFailed ? failed->entry : BankEntry{}, addFailed ? failed->errors : none, "add") +
-                "<div class=\"actions\"><button type=\"submit\">添加</button></div></form></details>" + kKindList;
+                "<div class=\"actions\"><button type=\"submit\">添加</button></div></form></details>" + KindList;
 
         std::string head = "<div class=\"table-wrap\"><table id=\"bank-table\"><thead><tr><th>编号</th><th>题目</th>"
                            "<th>答案</th><th>题型</th><th>选项</th>";
@@ -657,7 +657,7 @@ struct ConsoleServer::Impl {
             int64_t total = CountBank(*db);
             body += "<h2>全部题目（" + Figure(total) + " 道，新的在前）</h2>" + head +
                     "<th>更新</th><th></th></tr></thead><tbody>";
-            for (const BankRow& row : ListBank(*db, kPageSize, (page - 1) * kPageSize)) {
+            for (const BankRow& row : ListBank(*db, PageSize, (page - 1) * PageSize)) {
                 body += BankRowHtml(row, session, false);
             }
             body += "</tbody></table></div>" + Pager("/bank?", page, total);
@@ -778,7 +778,7 @@ struct ConsoleServer::Impl {
         std::vector<std::string> warnings;
         int64_t omitted = 0;
         ImportSummary summary = ImportBankFile(*db, path.data(), Now(), [&](const std::string& warning) {
-            if (warnings.size() < kMostWarningsShown) warnings.push_back(warning);
+            if (warnings.size() < MostWarningsShown) warnings.push_back(warning);
             else ++omitted;
         });
         if (summary.added + summary.updated > 0) BankChanged();
@@ -794,7 +794,7 @@ struct ConsoleServer::Impl {
         ConnectionPool::Lease db = pool.Acquire();
         if (!db) {
             res.status = 503;
-            res.contentType = kText;
+            res.contentType = Text;
             res.body = "database unavailable\n";
             return;
         }
@@ -815,7 +815,7 @@ struct ConsoleServer::Impl {
         if (!db) return Page(res, 503, "查询记录", "/lookups", &session, ErrorMessage("数据库暂时无法打开。"));
         std::string text = Field(query, "q"), client = Field(query, "client");
         std::string message;
-        if (!IsValidUtf8(text) || text.size() > kMaxFilterBytes) {
+        if (!IsValidUtf8(text) || text.size() > MaxFilterBytes) {
             message += ErrorMessage("搜索的文字无效或太长，已忽略。");
             text.clear();
         }
@@ -824,8 +824,8 @@ struct ConsoleServer::Impl {
             client.clear();
         }
         int64_t page = PageNumber(query);
-        std::vector<LookupRow> rows = ListLookups(*db, text, client, kPageSize + 1, (page - 1) * kPageSize);
-        bool more = static_cast<int64_t>(rows.size()) > kPageSize;
+        std::vector<LookupRow> rows = ListLookups(*db, text, client, PageSize + 1, (page - 1) * PageSize);
+        bool more = static_cast<int64_t>(rows.size()) > PageSize;
         if (more) rows.pop_back();
         std::string body = "<h1>最近的查询</h1>" + message +
                            "<form method=\"get\" action=\"/lookups\" class=\"search panel\"><div><label for=\"lq\">"

@@ -7,7 +7,7 @@ namespace kelvora {
 std::string ConsoleSessions::Start(const std::string& operatorName, const std::string& credential, int64_t now) {
     std::string id = RandomToken();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (sessions_.size() >= kMostSessions) {
+    if (sessions_.size() >= MostSessions) {
         // The least recently used gives way.
         auto oldest = sessions_.begin();
         for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
@@ -25,7 +25,7 @@ std::optional<ConsoleSession> ConsoleSessions::Find(const std::string& id, int64
     auto found = sessions_.find(id);
     if (found == sessions_.end()) return std::nullopt;
     ConsoleSession& session = found->second;
-    if (now - session.lastSeenAt > kIdleSeconds || now - session.startedAt > kLongestSeconds) {
+    if (now - session.lastSeenAt > IdleSeconds || now - session.startedAt > LongestSeconds) {
         sessions_.erase(found);
         return std::nullopt;
     }
@@ -42,7 +42,7 @@ bool LoginThrottle::Under(const std::string& key, size_t most, int64_t now) {
     auto found = failures_.find(key);
     if (found == failures_.end()) return true;
     auto& times = found->second;
-    while (!times.empty() && now - times.front() >= kWindowSeconds) times.pop_front();
+    while (!times.empty() && now - times.front() >= WindowSeconds) times.pop_front();
     if (times.empty()) {
         failures_.erase(found);
         return true;
@@ -51,21 +51,21 @@ bool LoginThrottle::Under(const std::string& key, size_t most, int64_t now) {
 }
 
 void LoginThrottle::Note(const std::string& key, int64_t now) {
-    if (failures_.size() >= kMostTracked && !failures_.count(key)) {
+    if (failures_.size() >= MostTracked && !failures_.count(key)) {
         // Forget entries whose window has passed; when all are recent, the oldest key.
         std::erase_if(failures_, [&](const auto& item) {
-            return item.second.empty() || now - item.second.back() >= kWindowSeconds;
+            return item.second.empty() || now - item.second.back() >= WindowSeconds;
         });
-        if (failures_.size() >= kMostTracked) failures_.erase(failures_.begin());
+        if (failures_.size() >= MostTracked) failures_.erase(failures_.begin());
     }
     auto& times = failures_[key];
     times.push_back(now);
-    if (times.size() > kMostPerAddress) times.pop_front();
+    if (times.size() > MostPerAddress) times.pop_front();
 }
 
 bool LoginThrottle::Allowed(const std::string& address, const std::string& account, int64_t now) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return Under("a:" + address, kMostPerAddress, now) && Under("u:" + account, kMostPerAccount, now);
+    return Under("a:" + address, MostPerAddress, now) && Under("u:" + account, MostPerAccount, now);
 }
 
 void LoginThrottle::Failed(const std::string& address, const std::string& account, int64_t now) {

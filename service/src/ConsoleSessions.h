@@ -23,9 +23,9 @@ struct ConsoleSession {
 
 class ConsoleSessions {
 public:
-    static constexpr int64_t kIdleSeconds = 30 * 60;
-    static constexpr int64_t kLongestSeconds = 12 * 3600;
-    static constexpr size_t kMostSessions = 1000;
+    static constexpr int64_t IdleSeconds = 30 * 60;
+    static constexpr int64_t LongestSeconds = 12 * 3600;
+    static constexpr size_t MostSessions = 1000;
 
     // The new session's id.
     std::string Start(const std::string& operatorName, const std::string& credential, int64_t now);
@@ -40,10 +40,10 @@ private:
 
 class LoginThrottle {
 public:
-    static constexpr int64_t kWindowSeconds = 15 * 60;
-    static constexpr size_t kMostPerAccount = 5;
-    static constexpr size_t kMostPerAddress = 20;
-    static constexpr size_t kMostTracked = 10000;
+    static constexpr int64_t WindowSeconds = 15 * 60;
+    static constexpr size_t MostPerAccount = 5;
+    static constexpr size_t MostPerAddress = 20;
+    static constexpr size_t MostTracked = 10000;
 
     // Whether another attempt may be made now.
     bool Allowed(const std::string& address, const std::string& account, int64_t now);

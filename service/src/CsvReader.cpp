@@ -6,7 +6,7 @@ namespace kelvora {
 
 namespace {
 
-constexpr size_t kSeparatorProbeBytes = 64 * 1024;
+constexpr size_t SeparatorProbeBytes = 64 * 1024;
 
 bool IsBlank(const CsvRow& row) {
     if (row.tooLong) return false;
@@ -55,7 +55,7 @@ char CsvStream::ChooseSeparator() {
     lookahead_.clear();
     lookaheadAt_ = 0;
     int c;
-    while (lookahead_.size() < kSeparatorProbeBytes && (c = in_.get()) != std::char_traits<char>::eof()) {
+    while (lookahead_.size() < SeparatorProbeBytes && (c = in_.get()) != std::char_traits<char>::eof()) {
         lookahead_.push_back(static_cast<char>(c));
         if (c == '\n') break;
     }
@@ -65,10 +65,10 @@ char CsvStream::ChooseSeparator() {
 }
 
 bool CsvStream::Next(CsvRow& row) {
-    constexpr int kEnd = std::char_traits<char>::eof();
+    constexpr int End = std::char_traits<char>::eof();
     if (!error_.empty()) return false;
     if (separator_ == 0) separator_ = ChooseSeparator();
-    while (Peek() != kEnd) {
+    while (Peek() != End) {
         row.line = line_;
         row.fields.clear();
         row.tooLong = false;
@@ -82,7 +82,7 @@ bool CsvStream::Next(CsvRow& row) {
                 Get();
                 for (;;) {
                     int c = Get();
-                    if (c == kEnd) {
+                    if (c == End) {
                         error_ = "line " + std::to_string(quoteLine) + ": quoted field is not closed";
                         return false;
                     }
@@ -99,11 +99,11 @@ bool CsvStream::Next(CsvRow& row) {
                 }
             }
             // Unquoted text, or what follows a closing quote up to the separator.
-            for (int c = Peek(); c != kEnd && c != separator_ && c != '\n'; c = Peek()) {
+            for (int c = Peek(); c != End && c != separator_ && c != '\n'; c = Peek()) {
                 Append(field, static_cast<char>(Get()));
             }
             int next = Peek();
-            if (!field.empty() && field.back() == '\r' && (next == kEnd || next == '\n')) field.pop_back();
+            if (!field.empty() && field.back() == '\r' && (next == End || next == '\n')) field.pop_back();
             if (!rowTooLong_ && row.fields.size() >= maxFields_) {
                 rowTooLong_ = true;
                 row.fields.clear();
@@ -111,7 +111,7 @@ bool CsvStream::Next(CsvRow& row) {
             if (!rowTooLong_) row.fields.push_back(std::move(field));
             ++rowBytes_;  // the separator or line end
             field.clear();
-            if (next == kEnd) {
+            if (next == End) {
                 rowEnded = true;
             } else if (next == separator_) {
                 Get();

@@ -4,7 +4,7 @@ namespace kelvora {
 
 namespace {
 
-constexpr int kDefaultBusyMilliseconds = 5000;
+constexpr int DefaultBusyMilliseconds = 5000;
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
@@ -132,7 +132,7 @@ BusyWait::BusyWait(Connection& connection, int milliseconds) : connection_(conne
 }
 
 BusyWait::~BusyWait() {
-    connection_.SetBusyTimeout(kDefaultBusyMilliseconds);
+    connection_.SetBusyTimeout(DefaultBusyMilliseconds);
 }
 
 Transaction::Transaction(Connection& connection) : connection_(connection) {

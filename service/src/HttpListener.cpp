@@ -37,21 +37,21 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr size_t kReadChunk = 4096;
+constexpr size_t ReadChunk = 4096;
 // What is read and thrown away of a client's further input before a closing
 // connection is dropped, so that the client gets the last reply rather than
 // a reset.
-constexpr size_t kMaxDrainBytes = 256 * 1024;
-constexpr auto kLingerTime = 1s;
+constexpr size_t MaxDrainBytes = 256 * 1024;
+constexpr auto LingerTime = 1s;
 // Connections the server cannot take are answered within this time, and
 // only so many of them at once; beyond that they are closed unanswered.
-constexpr auto kRefusalTime = 1s;
-constexpr int kMaxRefusing = 256;
+constexpr auto RefusalTime = 1s;
+constexpr int MaxRefusing = 256;
 // Descriptors kept free for the database, the log and refusals.
-constexpr int kSpareDescriptors = kMaxRefusing + 256;
-constexpr auto kStopGrace = 3s;
-constexpr auto kAcceptPause = 50ms;
-constexpr size_t kLoggedTargetBytes = 200;
+constexpr int SpareDescriptors = MaxRefusing + 256;
+constexpr auto StopGrace = 3s;
+constexpr auto AcceptPause = 50ms;
+constexpr size_t LoggedTargetBytes = 200;
 
 const char* Reason(int status) {
     switch (status) {
@@ -186,7 +186,7 @@ public:
         : server_(server),
           socket_(std::move(socket)),
           timer_(socket_.get_executor()),
-          buffer_(server.headLimit + kReadChunk),
+          buffer_(server.headLimit + ReadChunk),
           peer_(std::move(peer)),
           counted_(counted) {}
 
@@ -256,7 +256,7 @@ private:
         state_ = State::Reading;
         size_t room = buffer_.max_size() - buffer_.size();
         if (room == 0) return Fail(requestLineSeen_ ? 431 : 414);
-        socket_.async_read_some(buffer_.prepare(std::min(kReadChunk, room)),
+        socket_.async_read_some(buffer_.prepare(std::min(ReadChunk, room)),
                                 [self = shared_from_this()](beast::error_code ec, size_t received) {
                                     self->OnRead(ec, received);
                                 });
@@ -400,7 +400,7 @@ private:
         LogRequest(response.status, length);
 
         state_ = State::Writing;
-        ArmTimer(counted_ ? server_.options.writeTimeout : std::chrono::milliseconds(kRefusalTime));
+        ArmTimer(counted_ ? server_.options.writeTimeout : std::chrono::milliseconds(RefusalTime));
         http::async_write(socket_, reply_, [self = shared_from_this()](beast::error_code ec, size_t) {
             self->OnWritten(ec);
         });
@@ -410,7 +410,7 @@ private:
         if (!server_.log.Wants(status)) return;
         std::string request = "-";
         if (parser_ && parser_->GotRequestLine()) {
-            request = Printable(parser_->MethodText(), 16) + " " + Printable(parser_->Target(), kLoggedTargetBytes) +
+            request = Printable(parser_->MethodText(), 16) + " " + Printable(parser_->Target(), LoggedTargetBytes) +
                       (version_ == 10 ? " HTTP/1.0" : " HTTP/1.1");
         }
         server_.Log(client_.empty() ? peer_ : client_, request, status, bytes, started_);
@@ -437,17 +437,17 @@ private:
         state_ = State::Closing;
         beast::error_code ignored;
         socket_.shutdown(tcp::socket::shutdown_send, ignored);
-        ArmTimer(std::chrono::duration_cast<std::chrono::milliseconds>(kLingerTime));
+        ArmTimer(std::chrono::duration_cast<std::chrono::milliseconds>(LingerTime));
         buffer_.clear();
         drained_ = 0;
         Drain();
     }
 
     void Drain() {
-        socket_.async_read_some(buffer_.prepare(kReadChunk), [self = shared_from_this()](beast::error_code ec, size_t n) {
+        socket_.async_read_some(buffer_.prepare(ReadChunk), [self = shared_from_this()](beast::error_code ec, size_t n) {
             if (self->state_ != State::Closing) return;
             self->drained_ += n;
-            if (ec || self->drained_ > kMaxDrainBytes) return self->Close();
+            if (ec || self->drained_ > MaxDrainBytes) return self->Close();
             self->Drain();
         });
     }
@@ -487,7 +487,7 @@ void HttpListener::Impl::Accept() {
         if (stopping || !acceptor.is_open() || ec == net::error::operation_aborted) return;
         if (ec) {
             // Out of descriptors or memory: try again shortly instead of spinning.
-            acceptPause.expires_after(kAcceptPause);
+            acceptPause.expires_after(AcceptPause);
             acceptPause.async_wait([this](beast::error_code waitError) {
                 if (!waitError && !stopping) Accept();
             });
@@ -518,7 +518,7 @@ void HttpListener::Impl::Admit(tcp::socket socket) {
         if (refusal == 0) {
             ++open;
             ++perAddress[peer];
-        } else if (refusing >= kMaxRefusing) {
+        } else if (refusing >= MaxRefusing) {
             if (perAddress[peer] == 0) perAddress.erase(peer);
             return;  // the socket is closed unanswered
         } else {
@@ -559,20 +559,20 @@ void HttpListener::Impl::Unregister(HttpConnection* session, const std::string& 
 void HttpListener::Impl::RaiseFileLimit() {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
-    rlim_t wanted = static_cast<rlim_t>(options.maxConnections) + kSpareDescriptors;
+    rlim_t wanted = static_cast<rlim_t>(options.maxConnections) + SpareDescriptors;
     if (limit.rlim_cur < wanted) {
         limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
         setrlimit(RLIMIT_NOFILE, &limit);
         getrlimit(RLIMIT_NOFILE, &limit);
     }
     if (limit.rlim_cur < wanted) {
-        int allowed = std::max(16, static_cast<int>(limit.rlim_cur) - kSpareDescriptors);
+        int allowed = std::max(16, static_cast<int>(limit.rlim_cur) - SpareDescriptors);
         options.maxConnections = allowed;
         // A limit that still leaves room for a thousand connections is no news.
         if (allowed >= 1024) return;
         std::fprintf(stderr, "kelvora-service: the open file limit %llu allows %d connections, not %d\n",
                      static_cast<unsigned long long>(limit.rlim_cur), allowed,
-                     static_cast<int>(wanted) - kSpareDescriptors);
+                     static_cast<int>(wanted) - SpareDescriptors);
     }
 }
 
@@ -668,7 +668,7 @@ void HttpListener::Stop() {
             std::lock_guard<std::mutex> lock(impl.mutex);
             if (impl.open == 0 && impl.refusing == 0) return;
         }
-        impl.stopTimer.expires_after(kStopGrace);
+        impl.stopTimer.expires_after(StopGrace);
         impl.stopTimer.async_wait([&impl](beast::error_code ec) {
             if (!ec) impl.ioc.stop();
         });

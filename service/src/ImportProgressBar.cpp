@@ -6,7 +6,7 @@ namespace kelvora {
 
 namespace {
 
-constexpr int kBarWidth = 30;
+constexpr int BarWidth = 30;
 
 std::string Grouped(int64_t number) {
     std::string digits = std::to_string(number), out;
@@ -32,8 +32,8 @@ std::string ImportProgressBar::Line(const std::string& name, const ImportProgres
     if (!progress.storing) return line + "checking " + Grouped(progress.rows) + " rows, " + rate;
     int64_t total = progress.total > 0 ? progress.total : 1;
     int64_t rows = progress.rows < total ? progress.rows : total;
-    int filled = static_cast<int>(rows * kBarWidth / total);
-    line += "storing [" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] ";
+    int filled = static_cast<int>(rows * BarWidth / total);
+    line += "storing [" + std::string(filled, '#') + std::string(BarWidth - filled, '.') + "] ";
     line += std::to_string(rows * 100 / total) + "% " + Grouped(rows) + "/" + Grouped(progress.total) + " rows, " + rate;
     return line;
 }

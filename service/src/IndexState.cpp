@@ -11,7 +11,7 @@ namespace kelvora {
 
 namespace {
 
-constexpr int64_t kAbandonedAfterSeconds = 3600;
+constexpr int64_t AbandonedAfterSeconds = 3600;
 
 }  // namespace
 
@@ -45,7 +45,7 @@ bool TrigramCountsAbandoned(Connection& db, int64_t now) {
     Statement& at = db.Cached("SELECT value FROM bank_state WHERE name = 'trigram_counts_stale_at'");
     int64_t markedAt = at.Step() ? at.Int(0) : 0;
     at.Reset();
-    return now - markedAt > kAbandonedAfterSeconds;
+    return now - markedAt > AbandonedAfterSeconds;
 }
 
 bool BumpBankVersion(Connection& db) {

@@ -9,7 +9,7 @@ namespace kelvora {
 
 namespace {
 
-constexpr size_t kLongestNumber = 4096;
+constexpr size_t LongestNumber = 4096;
 
 // Between the file and the parser: it follows the JSON text just enough to
 // know strings and nesting, and keeps the parser from ever holding an
@@ -122,8 +122,8 @@ private:
                 scalarBytes_ = 0;
                 break;
             default:
-                if (++scalarBytes_ > kLongestNumber) {
-                    return Stop("a number or word longer than " + std::to_string(kLongestNumber) + " bytes");
+                if (++scalarBytes_ > LongestNumber) {
+                    return Stop("a number or word longer than " + std::to_string(LongestNumber) + " bytes");
                 }
         }
         out_[kept++] = c;

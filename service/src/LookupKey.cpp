@@ -8,8 +8,8 @@ namespace kelvora {
 
 namespace {
 
-constexpr size_t kMacBytes = 32;
-constexpr size_t kMaxExpiryDigits = 12;
+constexpr size_t MacBytes = 32;
+constexpr size_t MaxExpiryDigits = 12;
 
 // The message names its purpose so a MAC made for anything else never passes.
 std::string KeyMac(std::string_view secret, std::string_view question, std::string_view expiry) {
@@ -19,7 +19,7 @@ std::string KeyMac(std::string_view secret, std::string_view question, std::stri
     unsigned int macLength = 0;
     if (!HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()),
               reinterpret_cast<const unsigned char*>(message.data()), message.size(), mac, &macLength) ||
-        macLength != kMacBytes) {
+        macLength != MacBytes) {
         return {};
     }
     return Base64Url(mac, macLength);
@@ -53,7 +53,7 @@ std::string IssueLookupKey(std::string_view secret, std::string_view question, i
 KeyCheck CheckLookupKey(std::string_view secret, std::string_view question, std::string_view key,
                         int64_t now) {
     size_t dot = key.find('.');
-    if (dot == 0 || dot == std::string_view::npos || dot > kMaxExpiryDigits) return KeyCheck::Invalid;
+    if (dot == 0 || dot == std::string_view::npos || dot > MaxExpiryDigits) return KeyCheck::Invalid;
     std::string_view expiry = key.substr(0, dot);
     int64_t expiresAt = 0;
     for (char c : expiry) {

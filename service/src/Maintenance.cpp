@@ -11,12 +11,12 @@ namespace kelvora {
 
 namespace {
 
-constexpr std::chrono::seconds kPeriod{60};
-constexpr std::chrono::milliseconds kLockWait{2000};
-constexpr std::chrono::milliseconds kPauseBetweenBatches{5};
+constexpr std::chrono::seconds Period{60};
+constexpr std::chrono::milliseconds LockWait{2000};
+constexpr std::chrono::milliseconds PauseBetweenBatches{5};
 // A pass deletes this many batches at most; a backlog is worked off over several passes.
-constexpr int kMostBatchesPerPass = 200;
-constexpr int64_t kSecondsPerDay = 86400;
+constexpr int MostBatchesPerPass = 200;
+constexpr int64_t SecondsPerDay = 86400;
 
 }  // namespace
 
@@ -39,14 +39,14 @@ void Maintenance::Loop() {
         lock.unlock();
         RunPass(static_cast<int64_t>(std::time(nullptr)));
         lock.lock();
-        wake_.wait_for(lock, kPeriod, [this] { return stopping_; });
+        wake_.wait_for(lock, Period, [this] { return stopping_; });
     }
 }
 
 // limit is the cutoff time or the most rows kept, as prune takes it.
 int64_t Maintenance::PruneBatches(int64_t (*prune)(Connection&, int64_t, int64_t), int64_t limit) {
     int64_t total = 0;
-    for (int batch = 0; batch < kMostBatchesPerPass; ++batch) {
+    for (int batch = 0; batch < MostBatchesPerPass; ++batch) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stopping_) break;
@@ -55,35 +55,35 @@ int64_t Maintenance::PruneBatches(int64_t (*prune)(Connection&, int64_t, int64_t
         if (!db) break;
         int64_t deleted = -1;
         {
-            auto turn = pool_.TryLockForWriting(kLockWait);
+            auto turn = pool_.TryLockForWriting(LockWait);
             if (!turn) break;
-            BusyWait wait(*db, static_cast<int>(kLockWait.count()));
+            BusyWait wait(*db, static_cast<int>(LockWait.count()));
             Transaction transaction(*db);
             if (transaction.Begun()) {
-                deleted = prune(*db, limit, kBatch);
+                deleted = prune(*db, limit, Batch);
                 if (deleted >= 0 && !transaction.Commit()) deleted = -1;
             }
             if (deleted < 0) LogFailure("old records not deleted", db->Error());
         }
         if (deleted < 0) break;
         total += deleted;
-        if (deleted < kBatch) break;
-        std::this_thread::sleep_for(kPauseBetweenBatches);
+        if (deleted < Batch) break;
+        std::this_thread::sleep_for(PauseBetweenBatches);
     }
     return total;
 }
 
 void Maintenance::RunPass(int64_t now) {
     if (!health_.WriteProblem().empty()) return;  // nothing to gain; the failing writes say why
-    PruneBatches(PruneOldReports, limits_.reportDays > 0 ? now - limits_.reportDays * kSecondsPerDay : 0);
+    PruneBatches(PruneOldReports, limits_.reportDays > 0 ? now - limits_.reportDays * SecondsPerDay : 0);
     PruneBatches(PruneOldUnanswered,
-                 limits_.unansweredDays > 0 ? now - limits_.unansweredDays * kSecondsPerDay : 0);
+                 limits_.unansweredDays > 0 ? now - limits_.unansweredDays * SecondsPerDay : 0);
     PruneBatches(PruneExcessReports, limits_.mostReports);
     PruneBatches(PruneExcessUnanswered, limits_.mostUnanswered);
 
     ConnectionPool::Lease db = pool_.Acquire();
     if (db && TrigramCountsAbandoned(*db, now)) {
-        auto turn = pool_.TryLockForWriting(kLockWait);
+        auto turn = pool_.TryLockForWriting(LockWait);
         if (turn && !RebuildTrigramCounts(*db)) LogFailure("fuzzy index not rebuilt", db->Error());
     }
 }

@@ -30,7 +30,7 @@ public:
     // One pass; what it could not finish waits for the next.
     void RunPass(int64_t now);
 
-    static constexpr int64_t kBatch = 500;
+    static constexpr int64_t Batch = 500;
 
 private:
     void Loop();

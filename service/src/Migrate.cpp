@@ -9,7 +9,7 @@ namespace kelvora {
 
 namespace {
 
-constexpr int64_t kRowsPerTransaction = 2000;
+constexpr int64_t RowsPerTransaction = 2000;
 
 bool Fail(MigrationSummary& summary, const std::string& what, Connection& db) {
     summary.error = what + ": " + db.Error();
@@ -23,14 +23,14 @@ bool CopyQuestions(Connection& from, Connection& to, MigrationSummary& summary) 
     Statement& ids = from.Cached("SELECT max(id) FROM (SELECT id FROM questions WHERE id > ?1 ORDER BY id LIMIT ?2)");
     int64_t after = 0;
     for (;;) {
-        ids.Bind(1, after).Bind(2, kRowsPerTransaction);
+        ids.Bind(1, after).Bind(2, RowsPerTransaction);
         int64_t last = ids.Step() ? ids.Int(0) : 0;
         ids.Reset();
         if (last == 0) return true;
         Transaction transaction(to);
         if (!transaction.Begun()) return Fail(summary, "cannot write the target", to);
         bool changed = false;
-        rows.Bind(1, after).Bind(2, kRowsPerTransaction);
+        rows.Bind(1, after).Bind(2, RowsPerTransaction);
         while (rows.Step()) {
             // Stored again under the current normal form, as an import would.
             BankEntry entry{rows.Text(0), rows.Text(1), rows.Text(2), rows.Text(3)};
@@ -66,7 +66,7 @@ bool CopyReports(Connection& from, const std::string& fromName, Connection& to, 
         Transaction transaction(to);
         if (!transaction.Begun()) return Fail(summary, "cannot write the target", to);
         int64_t last = after, count = 0;
-        rows.Bind(1, after).Bind(2, kRowsPerTransaction);
+        rows.Bind(1, after).Bind(2, RowsPerTransaction);
         while (rows.Step()) {
             last = rows.Int(0);
             ++count;

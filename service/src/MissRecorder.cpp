@@ -17,12 +17,12 @@ namespace {
 
 // A queue this long is written at once; a shorter one after a short pause,
 // so that a burst of misses becomes one transaction.
-constexpr size_t kBatchSize = 256;
-constexpr std::chrono::milliseconds kBatchPause{100};
+constexpr size_t BatchSize = 256;
+constexpr std::chrono::milliseconds BatchPause{100};
 // Beyond this the oldest waiting misses are dropped rather than memory grown.
-constexpr size_t kMostQueued = 100000;
-constexpr std::chrono::milliseconds kLockWait{2000};
-constexpr const char* kNotRecorded = "unanswered questions not recorded";
+constexpr size_t MostQueued = 100000;
+constexpr std::chrono::milliseconds LockWait{2000};
+constexpr const char* NotRecorded = "unanswered questions not recorded";
 
 }  // namespace
 
@@ -42,7 +42,7 @@ void MissRecorder::Add(std::string question, int64_t at) {
     bool full = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (queue_.size() >= kMostQueued) {
+        if (queue_.size() >= MostQueued) {
             queue_.erase(queue_.begin());
             ++done_;
         }
@@ -53,7 +53,7 @@ void MissRecorder::Add(std::string question, int64_t at) {
         }
         queue_.push_back({std::move(question), at});
         ++added_;
-        full = queue_.size() >= kBatchSize;
+        full = queue_.size() >= BatchSize;
     }
     if (full) wake_.notify_one();
 }
@@ -68,7 +68,7 @@ void MissRecorder::Flush() {
 void MissRecorder::Run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait_for(lock, kBatchPause, [&] { return stopping_ || queue_.size() >= kBatchSize; });
+        wake_.wait_for(lock, BatchPause, [&] { return stopping_ || queue_.size() >= BatchSize; });
         if (queue_.empty()) {
             written_.notify_all();
             if (stopping_) return;
@@ -89,13 +89,13 @@ void MissRecorder::Run() {
 void MissRecorder::Write(const std::vector<Miss>& batch) {
     if (health_) {
         std::string problem = health_->WriteProblem();
-        if (!problem.empty()) return LogFailure(kNotRecorded, problem);
+        if (!problem.empty()) return LogFailure(NotRecorded, problem);
     }
     ConnectionPool::Lease db = pool_.Acquire();
-    if (!db) return LogFailure(kNotRecorded, "cannot open the database");
-    auto turn = pool_.TryLockForWriting(kLockWait);
-    if (!turn) return LogFailure(kNotRecorded, "the database is busy with another writer");
-    BusyWait wait(*db, static_cast<int>(kLockWait.count()));
+    if (!db) return LogFailure(NotRecorded, "cannot open the database");
+    auto turn = pool_.TryLockForWriting(LockWait);
+    if (!turn) return LogFailure(NotRecorded, "the database is busy with another writer");
+    BusyWait wait(*db, static_cast<int>(LockWait.count()));
     // Servers sharing one PostgreSQL database write their batches at once:
     // rows are taken in one order (by normal form), so two batches wait for
     // each other rather than deadlock; a batch that still loses to another
@@ -105,11 +105,11 @@ void MissRecorder::Write(const std::vector<Miss>& batch) {
     for (const Miss& miss : batch) ordered.emplace_back(EncodeUtf8(NormalizeQuestionUtf8(miss.question)), &miss);
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    constexpr int kTries = 3;
-    for (int attempt = 1; attempt <= kTries; ++attempt) {
+    constexpr int Tries = 3;
+    for (int attempt = 1; attempt <= Tries; ++attempt) {
         Transaction transaction(*db);
         // Without the transaction every statement would wait for the lock on its own.
-        if (!transaction.Begun()) return LogFailure(kNotRecorded, db->Error());
+        if (!transaction.Begun()) return LogFailure(NotRecorded, db->Error());
         bool written = true;
         for (const auto& [norm, miss] : ordered) {
             if (!norm.empty() && !RecordMiss(*db, miss->question, miss->at)) {
@@ -121,9 +121,9 @@ void MissRecorder::Write(const std::vector<Miss>& batch) {
                   TrimUnanswered(*db, limits_.mostUnanswered, static_cast<int64_t>(batch.size()) + 64) >= 0 &&
                   transaction.Commit();
         if (written) return;
-        if (!db->IsPostgres() || !db->LastFailureWasBusy() || attempt == kTries) break;
+        if (!db->IsPostgres() || !db->LastFailureWasBusy() || attempt == Tries) break;
     }
-    LogFailure(kNotRecorded, db->Error());
+    LogFailure(NotRecorded, db->Error());
 }
 
 }  // namespace kelvora

@@ -14,9 +14,9 @@ namespace kelvora {
 
 namespace {
 
-constexpr size_t kShortestPassword = 8;
-constexpr size_t kLongestPassword = 1024;
-constexpr size_t kLongestName = 64;
+constexpr size_t ShortestPassword = 8;
+constexpr size_t LongestPassword = 1024;
+constexpr size_t LongestName = 64;
 
 int Fail(const std::string& problem, int status = 1) {
     std::cerr << "kelvora-service: " << problem << "\n";
@@ -26,7 +26,7 @@ int Fail(const std::string& problem, int status = 1) {
 // Printable characters only, no spaces: the name is typed at the login form
 // and shown in lists.
 bool IsUsableName(const std::string& name) {
-    if (name.empty() || name.size() > kLongestName || !IsValidUtf8(name)) return false;
+    if (name.empty() || name.size() > LongestName || !IsValidUtf8(name)) return false;
     for (unsigned char c : name) {
         if (c <= ' ' || c == 0x7F) return false;
     }
@@ -84,11 +84,11 @@ bool ReadPassword(const std::string& name, std::string& password, std::string& p
         problem = "no password on standard input";
         return false;
     }
-    if (password.size() < kShortestPassword) {
+    if (password.size() < ShortestPassword) {
         problem = "the password must have at least 8 characters";
         return false;
     }
-    if (password.size() > kLongestPassword || !IsValidUtf8(password)) {
+    if (password.size() > LongestPassword || !IsValidUtf8(password)) {
         problem = "the password must be UTF-8 text of at most 1024 bytes";
         return false;
     }

@@ -16,7 +16,7 @@ namespace {
 
 // Several instances may start at once against a new database: the schema is
 // brought up under an advisory lock, one instance after the other.
-constexpr const char* kSchema = R"sql(
+constexpr const char* Schema = R"sql(
 BEGIN;
 SELECT pg_advisory_xact_lock(4711004);
 CREATE TABLE IF NOT EXISTS questions(
@@ -50,7 +50,7 @@ COMMIT;
 
 // A report waits this long for a lock (of a migration, say) before it gets
 // 503, as it waits for SQLite's write lock; no statement runs longer than the other.
-constexpr const char* kSessionSettings =
+constexpr const char* SessionSettings =
     "SET client_min_messages = warning; SET lock_timeout = 2000; SET statement_timeout = 15000; SET idle_in_transaction_session_timeout = 60000";
 
 // ?N as $N, outside quoted text; SQLite's BEGIN IMMEDIATE as BEGIN.
@@ -167,7 +167,7 @@ public:
         return std::make_unique<PostgresStatement>(*this, std::move(name), utility, std::move(text));
     }
 
-    // The wait for locks is lock_timeout, set once per connection (kSessionSettings).
+    // The wait for locks is lock_timeout, set once per connection (SessionSettings).
     void SetBusyTimeout(int) override {}
     std::string Error() const override { return error_.empty() ? PQerrorMessage(connection_) : error_; }
     int64_t Changes() const override { return changes_; }
@@ -226,7 +226,7 @@ std::unique_ptr<ConnectionBackend> OpenPostgres(const std::string& uri, bool rea
         while (!error.empty() && error.back() == '\n') error.pop_back();
         return nullptr;
     }
-    if (!connection->Exec(kSessionSettings)) {
+    if (!connection->Exec(SessionSettings)) {
         error = "PostgreSQL: " + connection->Error();
         return nullptr;
     }
@@ -242,7 +242,7 @@ std::unique_ptr<ConnectionBackend> OpenPostgres(const std::string& uri, bool rea
         connection->Exec("SET default_transaction_read_only = on");
         return connection;
     }
-    if (!connection->Exec(kSchema)) {
+    if (!connection->Exec(Schema)) {
         error = "cannot set up the PostgreSQL database: " + connection->Error();
         connection->Exec("ROLLBACK");
         return nullptr;

@@ -19,35 +19,35 @@ namespace kelvora {
 namespace {
 
 // Rare trigrams find a question's neighbours with short posting lists.
-constexpr size_t kTrigramsSampled = 32;
-constexpr size_t kHitsRequired = 3;
-constexpr int64_t kShortQuestionLength = 6;
-constexpr size_t kLongestFuzzyQuestion = 500;
+constexpr size_t TrigramsSampled = 32;
+constexpr size_t HitsRequired = 3;
+constexpr int64_t ShortQuestionLength = 6;
+constexpr size_t LongestFuzzyQuestion = 500;
 // A typed question that is the beginning of a bank question: at least this
-// long, and missing at most a third of it (or kMostMissingCharacters).
-constexpr size_t kShortestPrefix = 6;
-constexpr size_t kMostMissingCharacters = 4;
+// long, and missing at most a third of it (or MostMissingCharacters).
+constexpr size_t ShortestPrefix = 6;
+constexpr size_t MostMissingCharacters = 4;
 
 // The work one fuzzy lookup may do, whatever the question: posting-list
 // entries read, candidates fetched and compared, and edit-distance cells.
 // A question made of the bank's most common phrases would otherwise read
 // most of the index. A normal typed question stays far inside these.
-constexpr int64_t kMostPostingsRead = 1500;
-constexpr size_t kMostCandidatesCompared = 60;
-constexpr size_t kMostCellsCompared = 60000;
+constexpr int64_t MostPostingsRead = 1500;
+constexpr size_t MostCandidatesCompared = 60;
+constexpr size_t MostCellsCompared = 60000;
 
 struct WorkBudget {
-    int64_t postings = kMostPostingsRead;
-    size_t candidates = kMostCandidatesCompared;
-    size_t cells = kMostCellsCompared;
+    int64_t postings = MostPostingsRead;
+    size_t candidates = MostCandidatesCompared;
+    size_t cells = MostCellsCompared;
 };
 
 // The version of the normal form questions are stored under; raised when
 // NormalizeQuestionUtf8 changes, so that stored questions are brought up to date.
-constexpr int64_t kNormalFormVersion = 2;  // 2: markers, options, script, formula signs
+constexpr int64_t NormalFormVersion = 2;  // 2: markers, options, script, formula signs
 
 size_t MostMissingFor(size_t bankLength) {
-    return std::max(kMostMissingCharacters, bankLength / 3);
+    return std::max(MostMissingCharacters, bankLength / 3);
 }
 
 // Bank questions that fit a typed question in a looser way than a few typos;
@@ -153,7 +153,7 @@ struct Candidates {
                 continue;
             }
             // A blank may take a character more ("遇酸变成（ ）色" for "变成什么颜色").
-            if (blanks > 0 && candidateBare.size() == bare.size() + 1 && bare.size() >= kShortestPrefix) {
+            if (blanks > 0 && candidateBare.size() == bare.size() + 1 && bare.size() >= ShortestPrefix) {
                 size_t same = 0;
                 while (same < bare.size() && bare[same] == candidateBare[same]) ++same;
                 if (std::u32string_view(candidateBare).substr(same + 1) == std::u32string_view(bare).substr(same) &&
@@ -163,7 +163,7 @@ struct Candidates {
                 }
             }
             // Cut short in the middle of a question word ("…等于多" for "…等于多少位").
-            if (norm.size() >= kShortestPrefix && candidate.size() > norm.size() &&
+            if (norm.size() >= ShortestPrefix && candidate.size() > norm.size() &&
                 candidate.size() - norm.size() <= MostMissingFor(candidate.size()) &&
                 std::u32string_view(candidate).substr(0, norm.size()) == norm) {
                 if (!contrasts.ChangesMeaning(norm, candidate)) {
@@ -171,7 +171,7 @@ struct Candidates {
                 }
                 continue;
             }
-            if (bare.size() < kShortestPrefix || candidateBare.size() <= bare.size() ||
+            if (bare.size() < ShortestPrefix || candidateBare.size() <= bare.size() ||
                 candidateBare.size() - bare.size() > MostMissingFor(candidateBare.size())) {
                 continue;
             }
@@ -217,8 +217,8 @@ std::vector<std::u32string> StoredOptions(BankSource& db, int64_t id) {
 // options hold every option typed after the question (in any order), or 0.
 int64_t ConfirmedByOptions(BankSource& db, const std::vector<int64_t>& undecided,
                            const std::vector<std::u32string>& typedOptions) {
-    constexpr size_t kMostConfirmed = 8;
-    if (typedOptions.size() < 2 || undecided.size() > kMostConfirmed) return 0;
+    constexpr size_t MostConfirmed = 8;
+    if (typedOptions.size() < 2 || undecided.size() > MostConfirmed) return 0;
     int64_t confirmed = 0;
     for (int64_t id : undecided) {
         std::vector<std::u32string> stored = StoredOptions(db, id);
@@ -237,9 +237,9 @@ std::vector<std::u32string> DistinctTrigrams(std::u32string_view norm) {
     for (size_t i = 0; i + 3 <= norm.size(); ++i) grams.emplace_back(norm.substr(i, 3));
     std::sort(grams.begin(), grams.end());
     grams.erase(std::unique(grams.begin(), grams.end()), grams.end());
-    if (grams.size() > kTrigramsSampled) {
+    if (grams.size() > TrigramsSampled) {
         std::vector<std::u32string> sample;
-        for (size_t k = 0; k < kTrigramsSampled; ++k) sample.push_back(grams[k * grams.size() / kTrigramsSampled]);
+        for (size_t k = 0; k < TrigramsSampled; ++k) sample.push_back(grams[k * grams.size() / TrigramsSampled]);
         grams.swap(sample);
     }
     return grams;
@@ -315,7 +315,7 @@ void AddTrigramCandidates(BankSource& db, std::u32string_view norm, Candidates& 
     std::sort(counted.begin(), counted.end());
     // A blank that stood for a question word destroys trigrams as an edit does.
     size_t destroyed = 3 * (MostEditsFor(norm.size()) + candidates.blanks);
-    if (counted.size() > destroyed + kHitsRequired) counted.resize(destroyed + kHitsRequired);
+    if (counted.size() > destroyed + HitsRequired) counted.resize(destroyed + HitsRequired);
     // Rarest first, as many lists as the budget holds.
     int64_t countedDocs = 0;
     size_t affordable = 0;
@@ -364,7 +364,7 @@ void AddTrigramCandidates(BankSource& db, std::u32string_view norm, Candidates& 
 // with a changed character; those few are compared directly.
 void AddShortCandidates(BankSource& db, std::u32string_view norm, Candidates& candidates) {
     int64_t length = static_cast<int64_t>(norm.size());
-    db.ShortQuestions(std::max<int64_t>(1, length - 2), std::min(kShortQuestionLength, length + 2),
+    db.ShortQuestions(std::max<int64_t>(1, length - 2), std::min(ShortQuestionLength, length + 2),
                       [&](int64_t id, std::string_view candidate) {
                           if (candidates.budget.candidates == 0) return false;
                           --candidates.budget.candidates;
@@ -376,7 +376,7 @@ void AddShortCandidates(BankSource& db, std::u32string_view norm, Candidates& ca
 // Bank questions that begin with the typed question exactly; the trigram
 // candidates may not reach them all when the typed words are common.
 void AddPrefixCandidates(BankSource& db, std::u32string_view norm, Candidates& candidates) {
-    if (norm.size() < kShortestPrefix) return;
+    if (norm.size() < ShortestPrefix) return;
     std::string text = EncodeUtf8(norm);
     // Every text that begins with text sorts between text and text + U+10FFFF.
     db.Between(text, text + "\xF4\x8F\xBF\xBF", 4,
@@ -516,12 +516,12 @@ BankMatch FindBestMatch(BankSource& db, std::string_view question) {
     }
 
     // Beyond any real question's length only the exact form is looked for.
-    if (norm.size() > kLongestFuzzyQuestion) return match;
+    if (norm.size() > LongestFuzzyQuestion) return match;
     WorkBudget budget;
     Candidates candidates(norm, budget);
     candidates.blanks = std::min<size_t>(typed.blanks, 3);
     if (norm.size() >= 3) AddTrigramCandidates(db, norm, candidates);
-    if (static_cast<int64_t>(norm.size()) <= kShortQuestionLength) AddShortCandidates(db, norm, candidates);
+    if (static_cast<int64_t>(norm.size()) <= ShortQuestionLength) AddShortCandidates(db, norm, candidates);
     // Bank questions that begin with the typed one, when no whole question
     // fits: they may fit whole after all, or as the question cut short.
     Choice whole = candidates.WholeChoice();
@@ -556,14 +556,14 @@ bool UpdateNormalForms(Connection& db) {
         version.Reset();
         return stored;
     };
-    if (storedVersion() == kNormalFormVersion) return true;
+    if (storedVersion() == NormalFormVersion) return true;
 
     Transaction transaction(db);
     if (!transaction.Begun()) return false;
     // Several servers may start at once on one PostgreSQL database: one
     // brings the forms up to date, the others then find them current.
     if (db.IsPostgres() && !db.Exec("SELECT pg_advisory_xact_lock(4711005)")) return false;
-    if (storedVersion() == kNormalFormVersion) return transaction.Commit();
+    if (storedVersion() == NormalFormVersion) return transaction.Commit();
     // Newest first: when two questions now read alike, the newer one takes
     // the form, as a re-import of both would have left it. The older keeps
     // its stored form (or, when that is taken, one no lookup produces): it
@@ -612,7 +612,7 @@ bool UpdateNormalForms(Connection& db) {
     if (changed && !RefreshTrigramCounts(db)) return false;
     if (!db.Exec("DELETE FROM normal_form")) return false;
     Statement& record = db.Cached("INSERT INTO normal_form(version) VALUES (?1)");
-    if (!record.Bind(1, kNormalFormVersion).Run()) return false;
+    if (!record.Bind(1, NormalFormVersion).Run()) return false;
     return transaction.Commit();
 }
 

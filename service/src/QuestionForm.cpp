@@ -7,18 +7,18 @@ namespace kelvora {
 namespace {
 
 // Longest first, so that 单项选择题 is taken whole rather than as 选择题.
-constexpr std::u32string_view kTypeWords[] = {
+constexpr std::u32string_view TypeWords[] = {
     U"不定项选择题", U"单项选择题", U"多项选择题", U"案例分析题", U"材料分析题", U"名词解释", U"阅读理解",
     U"完形填空", U"单选题", U"多选题", U"判断题", U"填空题", U"简答题", U"问答题", U"选择题", U"计算题",
     U"论述题", U"辨析题", U"分析题", U"综合题", U"是非题", U"不定项", U"单选", U"多选", U"判断", U"填空",
     U"简答"};
 // Words that may stand beside a type word or score inside a marker.
-constexpr std::u32string_view kMarkerFillers[] = {U"题型", U"本题", U"分值", U"满分", U"共", U"题"};
+constexpr std::u32string_view MarkerFillers[] = {U"题型", U"本题", U"分值", U"满分", U"共", U"题"};
 // Labels of the question itself at its start (题目：...).
-constexpr std::u32string_view kQuestionLabels[] = {U"题目", U"题干", U"问题"};
+constexpr std::u32string_view QuestionLabels[] = {U"题目", U"题干", U"问题"};
 
-constexpr size_t kLongestMarker = 24;
-constexpr size_t kShortestStem = 4;
+constexpr size_t LongestMarker = 24;
+constexpr size_t ShortestStem = 4;
 
 bool IsSpace(char32_t c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0x3000 || c == 0xA0;
@@ -76,7 +76,7 @@ bool StartsWith(std::u32string_view text, std::u32string_view prefix) {
 }
 
 size_t TypeWordAt(std::u32string_view text) {
-    for (std::u32string_view word : kTypeWords) {
+    for (std::u32string_view word : TypeWords) {
         if (StartsWith(text, word)) return word.size();
     }
     return 0;
@@ -117,7 +117,7 @@ bool IsMarkerContent(std::u32string_view inside) {
             continue;
         }
         bool filler = false;
-        for (std::u32string_view word : kMarkerFillers) {
+        for (std::u32string_view word : MarkerFillers) {
             if (StartsWith(inside, word)) {
                 inside.remove_prefix(word.size());
                 filler = true;
@@ -141,7 +141,7 @@ bool DropLeadingLabel(std::u32string_view& text) {
     // (单选题), 【多选题】, [2分], (1)
     if (char32_t close = ClosingBracket(text.front())) {
         size_t end = text.find(close, 1);
-        if (end != std::u32string_view::npos && end <= kLongestMarker) {
+        if (end != std::u32string_view::npos && end <= LongestMarker) {
             std::u32string_view inside = text.substr(1, end - 1);
             if (IsMarkerContent(inside) || IsNumberContent(inside)) {
                 text.remove_prefix(end + 1);
@@ -155,12 +155,12 @@ bool DropLeadingLabel(std::u32string_view& text) {
             text.remove_prefix(n + 1);
             return true;
         }
-        if (text[n - 1] == U'题' && text.size() - n > kShortestStem) {
+        if (text[n - 1] == U'题' && text.size() - n > ShortestStem) {
             text.remove_prefix(n);
             return true;
         }
     }
-    for (std::u32string_view label : kQuestionLabels) {
+    for (std::u32string_view label : QuestionLabels) {
         if (StartsWith(text, label) && label.size() < text.size() && text[label.size()] == ':') {
             text.remove_prefix(label.size() + 1);
             return true;
@@ -196,7 +196,7 @@ bool DropTrailingLabel(std::u32string_view& text) {
     char32_t open = OpeningBracket(text.back());
     if (!open) return false;
     size_t start = text.rfind(open, text.size() - 1);
-    if (start == std::u32string_view::npos || text.size() - start > kLongestMarker + 1) return false;
+    if (start == std::u32string_view::npos || text.size() - start > LongestMarker + 1) return false;
     if (!IsMarkerContent(text.substr(start + 1, text.size() - start - 2))) return false;
     text.remove_suffix(text.size() - start);
     return true;
@@ -276,7 +276,7 @@ QuestionParts SplitQuestion(std::u32string_view text) {
         std::u32string_view stem = text.substr(0, labelA);
         DropLabels(stem, false);
         size_t stemLetters = std::count_if(stem.begin(), stem.end(), [](char32_t c) { return c > 0x7F || IsAsciiLetterOrDigit(c); });
-        if (stemLetters >= kShortestStem) {
+        if (stemLetters >= ShortestStem) {
             std::vector<size_t> labels{labelA};
             char32_t next = 'B';
             for (size_t j = labelA + 2; j < text.size() && next <= 'H'; ++j) {

@@ -9,14 +9,14 @@ namespace kelvora {
 
 // Answers that are service notices: each holds a word the tool rejects, so
 // the tool shows the configured notice text instead.
-inline constexpr std::string_view kNoMatchAnswer = "查无此题";
-inline constexpr std::string_view kBadKeyAnswer = "秘钥无效或已过期，请重新查询";
-inline constexpr std::string_view kBadRequestAnswer = "查无此题：请求无效";
-inline constexpr std::string_view kUnavailableAnswer = "查无此题：题库暂时不可用";
-inline constexpr std::string_view kTooManyAnswer = "查无此题：查询过于频繁，请稍后再试";
+inline constexpr std::string_view NoMatchAnswer = "查无此题";
+inline constexpr std::string_view BadKeyAnswer = "秘钥无效或已过期，请重新查询";
+inline constexpr std::string_view BadRequestAnswer = "查无此题：请求无效";
+inline constexpr std::string_view UnavailableAnswer = "查无此题：题库暂时不可用";
+inline constexpr std::string_view TooManyAnswer = "查无此题：查询过于频繁，请稍后再试";
 
-inline constexpr std::string_view kDefaultNotice = "Kelvora 答案服务";
-inline constexpr std::string_view kDefaultRejectNotice = "没有找到这道题的答案，请核对题目后重新查询。";
+inline constexpr std::string_view DefaultNotice = "Kelvora 答案服务";
+inline constexpr std::string_view DefaultRejectNotice = "没有找到这道题的答案，请核对题目后重新查询。";
 
 std::string LookupPageHtml(std::string_view key);
 

@@ -12,11 +12,11 @@ namespace kelvora {
 
 namespace {
 
-constexpr const char* kNotRecorded = "report not recorded";
-constexpr size_t kClientBytes = 100;
+constexpr const char* NotRecorded = "report not recorded";
+constexpr size_t ClientBytes = 100;
 // Each report deletes a few of the oldest beyond the limit, so the table
 // stays at it without a large delete ever.
-constexpr int64_t kTrimPerReport = 4;
+constexpr int64_t TrimPerReport = 4;
 
 }  // namespace
 
@@ -24,21 +24,21 @@ ReportOutcome ReportWriter::Record(std::string_view question, std::string_view a
                                    int64_t now) {
     std::string problem = health_.WriteProblem();
     if (!problem.empty()) {
-        LogFailure(kNotRecorded, problem);
+        LogFailure(NotRecorded, problem);
         return ReportOutcome::Failed;
     }
     std::string storedQuestion(question), storedAnswer(answer);
     FitReport(storedQuestion, storedAnswer, static_cast<size_t>(limits_.reportBytes));
-    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    const auto deadline = std::chrono::steady_clock::now() + LockWait;
     for (int attempt = 1;; ++attempt) {
         ConnectionPool::Lease db = pool_.Acquire();
         if (!db) {
-            LogFailure(kNotRecorded, "cannot open the database");
+            LogFailure(NotRecorded, "cannot open the database");
             return ReportOutcome::Failed;
         }
-        auto turn = pool_.TryLockForWriting(kLockWait);
+        auto turn = pool_.TryLockForWriting(LockWait);
         if (!turn) {
-            LogFailure(kNotRecorded, "the database is busy with another writer");
+            LogFailure(NotRecorded, "the database is busy with another writer");
             return ReportOutcome::Busy;
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -55,11 +55,11 @@ ReportOutcome ReportWriter::Record(std::string_view question, std::string_view a
         }
         int64_t id = 0;
         bool written = db->InTransaction() &&
-                       RecordReport(*db, storedQuestion, storedAnswer, CutUtf8(client, kClientBytes), now, &id) &&
-                       TrimReports(*db, limits_.mostReports, id, kTrimPerReport) && db->Cached("COMMIT").Run();
+                       RecordReport(*db, storedQuestion, storedAnswer, CutUtf8(client, ClientBytes), now, &id) &&
+                       TrimReports(*db, limits_.mostReports, id, TrimPerReport) && db->Cached("COMMIT").Run();
         if (!written) {
             bool busy = db->LastFailureWasBusy();
-            LogFailure(kNotRecorded, db->Error());
+            LogFailure(NotRecorded, db->Error());
             if (db->InTransaction()) db->Exec("ROLLBACK");
             return busy ? ReportOutcome::Busy : ReportOutcome::Failed;
         }
@@ -68,7 +68,7 @@ ReportOutcome ReportWriter::Record(std::string_view question, std::string_view a
     // A file deleted or replaced under the server takes the commit with it.
     problem = health_.IdentityProblem();
     if (!problem.empty()) {
-        LogFailure(kNotRecorded, problem);
+        LogFailure(NotRecorded, problem);
         return ReportOutcome::Lost;
     }
     return ReportOutcome::Recorded;

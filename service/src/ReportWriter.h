@@ -29,7 +29,7 @@ public:
     ReportOutcome Record(std::string_view question, std::string_view answer, std::string_view client,
                          int64_t now);
 
-    static constexpr std::chrono::milliseconds kLockWait{2000};
+    static constexpr std::chrono::milliseconds LockWait{2000};
 
 private:
     ConnectionPool& pool_;

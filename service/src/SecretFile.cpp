@@ -11,9 +11,9 @@ namespace kelvora {
 
 namespace {
 
-constexpr size_t kSecretBytes = 32;
-constexpr size_t kMinimumSecretBytes = 16;
-constexpr size_t kMaximumSecretBytes = 4096;
+constexpr size_t SecretBytes = 32;
+constexpr size_t MinimumSecretBytes = 16;
+constexpr size_t MaximumSecretBytes = 4096;
 
 class FileDescriptor {
 public:
@@ -35,7 +35,7 @@ SecretResult Failure(const std::string& path, const std::string& what) {
 }
 
 SecretResult CreateSecret(const std::string& path) {
-    unsigned char bytes[kSecretBytes];
+    unsigned char bytes[SecretBytes];
     if (RAND_bytes(bytes, sizeof bytes) != 1) return Failure(path, "no random bytes available");
     FileDescriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!file.Valid()) return Failure(path, std::strerror(errno));
@@ -57,11 +57,11 @@ SecretResult LoadOrCreateSecret(const std::string& path) {
     struct stat info {};
     if (fstat(file.Get(), &info) != 0) return Failure(path, std::strerror(errno));
     if (info.st_mode & (S_IRWXG | S_IRWXO)) return Failure(path, "readable by others; make it mode 0600");
-    std::string secret(kMaximumSecretBytes + 1, '\0');
+    std::string secret(MaximumSecretBytes + 1, '\0');
     ssize_t got = read(file.Get(), secret.data(), secret.size());
     if (got < 0) return Failure(path, std::strerror(errno));
     secret.resize(static_cast<size_t>(got));
-    if (secret.size() < kMinimumSecretBytes || secret.size() > kMaximumSecretBytes) {
+    if (secret.size() < MinimumSecretBytes || secret.size() > MaximumSecretBytes) {
         return Failure(path, "must hold 16 to 4096 bytes");
     }
     return {true, std::move(secret), {}};

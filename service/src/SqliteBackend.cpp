@@ -11,7 +11,7 @@ namespace {
 // that form gives fuzzy candidates. How many questions hold each trigram is
 // copied from the index's vocabulary after every import, since counting it
 // there costs as much as reading the trigram's whole posting list.
-constexpr const char* kSchema = R"sql(
+constexpr const char* Schema = R"sql(
 CREATE TABLE IF NOT EXISTS questions(
     id INTEGER PRIMARY KEY,
     question TEXT NOT NULL,
@@ -52,7 +52,7 @@ CREATE INDEX IF NOT EXISTS misses_by_count ON misses(asked DESC, last_at DESC);
 CREATE TABLE IF NOT EXISTS bank_state(name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
 )sql";
 
-constexpr int kDefaultBusyMilliseconds = 5000;
+constexpr int DefaultBusyMilliseconds = 5000;
 
 class SqliteStatement : public StatementBackend {
 public:
@@ -129,7 +129,7 @@ std::unique_ptr<ConnectionBackend> OpenSqlite(const std::string& path, bool read
         return nullptr;
     }
     auto connection = std::make_unique<SqliteConnection>(raw);
-    sqlite3_busy_timeout(raw, kDefaultBusyMilliseconds);
+    sqlite3_busy_timeout(raw, DefaultBusyMilliseconds);
     if (readOnly) {
         sqlite3_stmt* probe = nullptr;
         int rc = sqlite3_prepare_v2(raw, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'questions'",
@@ -149,7 +149,7 @@ std::unique_ptr<ConnectionBackend> OpenSqlite(const std::string& path, bool read
     // WAL lets readers run beside the writer; NORMAL sync keeps every commit
     // through a crash of the process (the case a kill -9 tests), fsyncing at checkpoints.
     if (!(connection->Exec("PRAGMA journal_mode=WAL") && connection->Exec("PRAGMA synchronous=NORMAL") &&
-          connection->Exec("PRAGMA foreign_keys=ON") && connection->Exec(kSchema))) {
+          connection->Exec("PRAGMA foreign_keys=ON") && connection->Exec(Schema))) {
         error = "cannot open the database " + path + ": " + connection->Error();
         return nullptr;
     }

@@ -32,19 +32,19 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kInstances = 3;
-constexpr int kClients = 6;
-constexpr auto kRun = 16s;
-constexpr auto kKillAt = 4s;
-constexpr auto kRestartAt = 9s;
-constexpr int kMostLookupsPerClient = 20000;
-constexpr int kMissesPerClient = 50;
+constexpr int Instances = 3;
+constexpr int Clients = 6;
+constexpr auto RunDuration = 16s;
+constexpr auto KillAt = 4s;
+constexpr auto RestartAt = 9s;
+constexpr int MostLookupsPerClient = 20000;
+constexpr int MissesPerClient = 50;
 
 struct Known {
     const char* question;
     const char* title;
 };
-constexpr Known kKnown[] = {
+constexpr Known KnownQuestions[] = {
     {"中国的首都是哪座城市", "中国的首都是哪座城市？"},
     {"水的化学式是什么 ?", "水的化学式是什么？"},
     {"一年有多少个月", "一年有多少个月？"},
@@ -98,7 +98,7 @@ public:
         return test::WaitUntilHealthy(instance.port, 10s);
     }
 
-    Instance instances_[kInstances];
+    Instance instances_[Instances];
 
 private:
     test::TempDir& dir_;
@@ -169,7 +169,7 @@ int Run() {
     Cluster cluster(dir, database, proxyPort);
     std::vector<int> ports;
     for (Instance& instance : cluster.instances_) ports.push_back(instance.port = test::FreePort());
-    for (int i = 0; i < kInstances; ++i) {
+    for (int i = 0; i < Instances; ++i) {
         if (!cluster.Start(i)) {
             std::cerr << "instance " << i << " did not start\n" << test::ReadFile(dir.Path("instance" + std::to_string(i) + "-" + std::to_string(i + 1) + ".out"));
             return 1;
@@ -187,11 +187,11 @@ int Run() {
 
     // Keys made by one instance open answers on each of the others.
     {
-        std::string question = kKnown[1].question;
+        std::string question = KnownQuestions[1].question;
         std::string key = test::BodyText(
             test::HttpGet(ports[0], "/get_cha_url.php?t=" + test::PercentEncodeAll(question)).body);
         bool all = !key.empty();
-        for (int i = 1; i < kInstances; ++i) {
+        for (int i = 1; i < Instances; ++i) {
             test::HttpReply reply =
                 test::HttpGet(ports[i], "/api/answer?q=" + test::PercentEncodeAll(question) + "&k=" + key);
             all = all && reply.status == 200 && reply.body.find("H2O") != std::string::npos;
@@ -203,10 +203,10 @@ int Run() {
     Tally tally;
     const auto runStart = Clock::now();
     std::vector<std::thread> clients;
-    for (int c = 0; c < kClients; ++c) {
+    for (int c = 0; c < Clients; ++c) {
         clients.emplace_back([&, c] {
-            for (int i = 0; i < kMostLookupsPerClient && Clock::now() - runStart < kRun; ++i) {
-                const Known& known = kKnown[(c + i) % std::size(kKnown)];
+            for (int i = 0; i < MostLookupsPerClient && Clock::now() - runStart < RunDuration; ++i) {
+                const Known& known = KnownQuestions[(c + i) % std::size(KnownQuestions)];
                 int failedWith = 0;
                 ++tally.lookups;
                 if (Lookup(proxyPort, known, failedWith)) {
@@ -226,10 +226,10 @@ int Run() {
             }
         });
     }
-    std::this_thread::sleep_for(kKillAt);
+    std::this_thread::sleep_for(KillAt);
     cluster.instances_[1].process->Signal(SIGKILL);
     cluster.instances_[1].process->WaitForExit(5s);
-    std::this_thread::sleep_for(kRestartAt - kKillAt);
+    std::this_thread::sleep_for(RestartAt - KillAt);
     bool restarted = cluster.Start(1);
     for (std::thread& client : clients) client.join();
     double seconds = std::chrono::duration<double>(Clock::now() - runStart).count();
@@ -248,7 +248,7 @@ int Run() {
 
     // Keys made before the restart still open answers on the restarted instance.
     {
-        std::string question = kKnown[0].question;
+        std::string question = KnownQuestions[0].question;
         std::string key = test::BodyText(
             test::HttpGet(ports[2], "/get_cha_url.php?t=" + test::PercentEncodeAll(question)).body);
         test::HttpReply reply =
@@ -263,9 +263,9 @@ int Run() {
         std::atomic<bool> stop{false};
         std::atomic<int> refused{0};
         std::vector<std::thread> reporters;
-        for (int c = 0; c < kClients; ++c) {
+        for (int c = 0; c < Clients; ++c) {
             reporters.emplace_back([&, c] {
-                for (int i = 0; i < kMostLookupsPerClient && !stop; ++i) {
+                for (int i = 0; i < MostLookupsPerClient && !stop; ++i) {
                     std::string report = "cluster report restart " + std::to_string(c) + "-" + std::to_string(i);
                     ++tally.reportsSent;
                     test::HttpReply ack = test::HttpGet(proxyPort, "/upmy/up.php?t=" + test::PercentEncodeAll(report) +
@@ -291,7 +291,7 @@ int Run() {
         for (std::thread& reporter : reporters) reporter.join();
         // Every instance, asked directly: its health check and a report on fresh connections.
         int working = 0;
-        for (int i = 0; i < kInstances; ++i) {
+        for (int i = 0; i < Instances; ++i) {
             bool healthy = false, reported = false;
             for (int attempt = 0; attempt < 50 && !(healthy && reported); ++attempt) {
                 healthy = healthy || test::HttpGet(ports[i], "/healthz").status == 200;
@@ -310,8 +310,8 @@ int Run() {
         std::snprintf(line, sizeof line,
                       "PostgreSQL restarted under load: %s; reports refused meanwhile: %d; instances healthy and "
                       "storing reports afterwards: %d of %d",
-                      restartedDatabase ? "done" : "FAILED", refused.load(), working, kInstances);
-        Check(restartedDatabase && working == kInstances, line);
+                      restartedDatabase ? "done" : "FAILED", refused.load(), working, Instances);
+        Check(restartedDatabase && working == Instances, line);
     }
 
     Connection db;
@@ -343,9 +343,9 @@ int Run() {
         const std::string unknown = "集群里没有的问题";
         std::atomic<int> notices{0};
         std::vector<std::thread> askers;
-        for (int c = 0; c < kClients; ++c) {
+        for (int c = 0; c < Clients; ++c) {
             askers.emplace_back([&] {
-                for (int i = 0; i < kMissesPerClient; ++i) {
+                for (int i = 0; i < MissesPerClient; ++i) {
                     std::string key = test::BodyText(
                         test::HttpGet(proxyPort, "/get_cha_url.php?t=" + test::PercentEncodeAll(unknown)).body);
                     test::HttpReply reply = test::HttpGet(
@@ -363,7 +363,7 @@ int Run() {
         std::snprintf(line, sizeof line,
                       "unanswered question asked %d times through 3 instances: counted %lld; instances stopped: %s",
                       notices.load(), static_cast<long long>(counted), stopped ? "status 0" : "NOT cleanly");
-        Check(notices == kClients * kMissesPerClient && counted == notices && stopped, line);
+        Check(notices == Clients * MissesPerClient && counted == notices && stopped, line);
     }
     haproxy.Signal(SIGTERM);
     haproxy.WaitForExit(5s);

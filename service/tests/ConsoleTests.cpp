@@ -35,7 +35,7 @@ TEST(ConsoleLogin, FailuresAreLimitedPerAccountAndPerAddress) {
     EXPECT_FALSE(throttle.Allowed("10.0.0.1", "alice", t)) << "the account after 5 failures";
     EXPECT_FALSE(throttle.Allowed("10.0.0.2", "alice", t)) << "the account from another address too";
     EXPECT_TRUE(throttle.Allowed("10.0.0.1", "bob", t)) << "another account from the same address";
-    EXPECT_TRUE(throttle.Allowed("10.0.0.1", "alice", t + LoginThrottle::kWindowSeconds)) << "after the window";
+    EXPECT_TRUE(throttle.Allowed("10.0.0.1", "alice", t + LoginThrottle::WindowSeconds)) << "after the window";
 
     // One address guessing many accounts.
     for (int i = 0; i < 20; ++i) throttle.Failed("10.0.0.9", "user" + std::to_string(i), t);
@@ -65,9 +65,9 @@ TEST(ConsoleLogin, SessionsExpireWhenIdleOrOld) {
 
     // Kept alive by use, but not beyond 12 hours.
     int64_t now = t;
-    for (; now - t < ConsoleSessions::kLongestSeconds - 600; now += 600) ASSERT_TRUE(sessions.Find(id, now));
-    EXPECT_FALSE(sessions.Find(id, t + ConsoleSessions::kLongestSeconds + 1));
-    EXPECT_FALSE(sessions.Find(other, t + 60 + ConsoleSessions::kIdleSeconds + 1)) << "idle for 30 minutes";
+    for (; now - t < ConsoleSessions::LongestSeconds - 600; now += 600) ASSERT_TRUE(sessions.Find(id, now));
+    EXPECT_FALSE(sessions.Find(id, t + ConsoleSessions::LongestSeconds + 1));
+    EXPECT_FALSE(sessions.Find(other, t + 60 + ConsoleSessions::IdleSeconds + 1)) << "idle for 30 minutes";
 
     std::string third = sessions.Start("bob", "hash", t);
     sessions.End(third);

@@ -70,11 +70,11 @@ TEST(ServiceProgram, AcknowledgedReportsSurviveKillNine) {
     ASSERT_NE(port, 0);
     std::vector<std::string> serve = {"serve", "--listen", "127.0.0.1:" + std::to_string(port), "--db",
                                       dir.Database("reports.db")};
-    constexpr int kReports = 50;
+    constexpr int Reports = 50;
     {
         ServiceProcess service(serve, dir.Path("serve1.out"));
         ASSERT_TRUE(WaitUntilHealthy(port, 10s));
-        for (int i = 0; i < kReports; ++i) {
+        for (int i = 0; i < Reports; ++i) {
             std::string question = "第" + std::to_string(i) + "题";
             ASSERT_EQ(test::HttpGet(port, "/upmy/up.php?t=" + test::PercentEncodeAll(question) + "&d=" +
                                               test::PercentEncodeAll("答案" + std::to_string(i)))
@@ -89,7 +89,7 @@ TEST(ServiceProgram, AcknowledgedReportsSurviveKillNine) {
         ASSERT_TRUE(db.Open(dir.Database("reports.db")));
         Statement& rows = db.Cached("SELECT count(*), min(question), max(answer) FROM reports");
         ASSERT_TRUE(rows.Step());
-        EXPECT_EQ(rows.Int(0), kReports);
+        EXPECT_EQ(rows.Int(0), Reports);
         EXPECT_EQ(rows.Text(1), "第0题");
         EXPECT_EQ(rows.Text(2), "答案9");
         rows.Reset();

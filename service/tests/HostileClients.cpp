@@ -40,9 +40,9 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr long kRssLimitKb = 100 * 1024;
-constexpr int kHeadTimeoutSeconds = 3;  // shortened from the default 10 s so the run stays short
-const std::string kQuestion = "水的化学式是什么？";
+constexpr long RssLimitKb = 100 * 1024;
+constexpr int HeadTimeoutSeconds = 3;  // shortened from the default 10 s so the run stays short
+const std::string Question = "水的化学式是什么？";
 
 double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -373,7 +373,7 @@ public:
 
 private:
     void Loop() {
-        std::string question = test::PercentEncodeAll(kQuestion);
+        std::string question = test::PercentEncodeAll(Question);
         while (!stop_) {
             auto started = Clock::now();
             std::string key = test::BodyText(test::HttpGet(port_, "/get_cha_url.php?t=" + question, 5000).body);
@@ -444,7 +444,7 @@ public:
         port_ = FreePort();
         server_ = std::make_unique<Process>(
             std::vector<std::string>{"serve", "--listen", "127.0.0.1:" + std::to_string(port_), "--db", database_,
-                                     "--head-timeout", std::to_string(kHeadTimeoutSeconds), "--access-log",
+                                     "--head-timeout", std::to_string(HeadTimeoutSeconds), "--access-log",
                                      "refused"},
             dir_.Path("serve.out"));
         return WaitHealthy(port_);
@@ -476,7 +476,7 @@ public:
         row.lookups = Format("%.0f/%.0f, p50 %.0f ms, p99 %.0f ms", probe.Done(), probe.tried,
                              Percentile(probe.ms, 0.5), Percentile(probe.ms, 0.99));
         if (probe.failed > 0 || probe.tried == 0) row.ok = false;
-        if (row.rssKb > kRssLimitKb) row.ok = false;
+        if (row.rssKb > RssLimitKb) row.ok = false;
         if (!server_->Alive()) {
             row.ok = false;
             row.outcome += " SERVER GONE";
@@ -529,7 +529,7 @@ bool SlowHeads(int port, std::string& outcome) {
     Crowd crowd;
     int opened = crowd.Open(port, 1000, 1, 50);
     const std::string head = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: one byte a second\r\n\r\n";
-    crowd.Run(std::chrono::seconds(kHeadTimeoutSeconds) + 1500ms, [&](Peer& peer, Clock::time_point now) {
+    crowd.Run(std::chrono::seconds(HeadTimeoutSeconds) + 1500ms, [&](Peer& peer, Clock::time_point now) {
         if (now < peer.nextSend || peer.sent >= head.size()) return;
         Crowd::Push(peer, std::string_view(head).substr(peer.sent, 1));
         peer.nextSend = now + 1s;
@@ -571,7 +571,7 @@ bool SlowKeepAlive(int port, std::string& outcome) {
 bool IdleConnections(int port, std::string& outcome) {
     Crowd crowd;
     int opened = crowd.Open(port, 1000, 3, 50);
-    crowd.Run(std::chrono::seconds(kHeadTimeoutSeconds) + 1500ms);
+    crowd.Run(std::chrono::seconds(HeadTimeoutSeconds) + 1500ms);
     std::vector<double> at;
     for (const Peer& peer : crowd.peers) {
         if (peer.closed && peer.received.empty()) at.push_back(peer.closedAfterMs);

@@ -128,7 +128,7 @@ TEST_F(ImportTest, OverlongJsonTextsAreRefusedWhereverTheLimitFalls) {
     std::string json = "[";
     for (size_t shift = 0; shift < 12; ++shift) {
         json += "{\"question\":\"长" + std::to_string(shift) + "\",\"answer\":\"" +
-                std::string(kLongestBankRow - shift, 'a') + "题\\u00e9\\ud83d\\ude00\\ud83d\\ude00\"},";
+                std::string(LongestBankRow - shift, 'a') + "题\\u00e9\\ud83d\\ude00\\ud83d\\ude00\"},";
     }
     json += "{\"question\":\"好问题\",\"answer\":\"\\ud83d\\ude00\"}]";
     ImportSummary summary = Import(json, BankFormat::Json);
@@ -143,7 +143,7 @@ TEST_F(ImportTest, OverlongJsonTextsAreRefusedWhereverTheLimitFalls) {
 
 TEST_F(ImportTest, OverlongCsvRowsAreSkippedByLine) {
     // One row too long in bytes (inside quotes, across lines), one with too many fields.
-    std::string csv = "question,answer\n好问题一,一\n\"长\n" + std::string(kLongestBankRow, 'a') + "\",x\n" +
+    std::string csv = "question,answer\n好问题一,一\n\"长\n" + std::string(LongestBankRow, 'a') + "\",x\n" +
                       "多字段," + std::string(5000, ',') + "\n好问题二,二\n";
     ImportSummary summary = Import(csv);
     ASSERT_TRUE(summary.ok) << summary.error;

@@ -11,34 +11,34 @@
 namespace kelvora {
 namespace {
 
-constexpr std::string_view kSecret = "0123456789abcdef0123456789abcdef";
+constexpr std::string_view Secret = "0123456789abcdef0123456789abcdef";
 
 TEST(LookupKey, OpensOnlyItsOwnQuestion) {
-    std::string key = IssueLookupKey(kSecret, "水的化学式是什么？", 2000);
-    EXPECT_EQ(CheckLookupKey(kSecret, "水的化学式是什么？", key, 1000), KeyCheck::Valid);
-    EXPECT_EQ(CheckLookupKey(kSecret, "水的化学式是什么", key, 1000), KeyCheck::Invalid);
-    EXPECT_EQ(CheckLookupKey(kSecret, "中国的首都是哪座城市？", key, 1000), KeyCheck::Invalid);
+    std::string key = IssueLookupKey(Secret, "水的化学式是什么？", 2000);
+    EXPECT_EQ(CheckLookupKey(Secret, "水的化学式是什么？", key, 1000), KeyCheck::Valid);
+    EXPECT_EQ(CheckLookupKey(Secret, "水的化学式是什么", key, 1000), KeyCheck::Invalid);
+    EXPECT_EQ(CheckLookupKey(Secret, "中国的首都是哪座城市？", key, 1000), KeyCheck::Invalid);
     EXPECT_EQ(CheckLookupKey("another secret of enough length", "水的化学式是什么？", key, 1000), KeyCheck::Invalid);
 }
 
 TEST(LookupKey, ExpiresAfterItsTime) {
-    std::string key = IssueLookupKey(kSecret, "q", 2000);
-    EXPECT_EQ(CheckLookupKey(kSecret, "q", key, 2000), KeyCheck::Valid);
-    EXPECT_EQ(CheckLookupKey(kSecret, "q", key, 2001), KeyCheck::Expired);
+    std::string key = IssueLookupKey(Secret, "q", 2000);
+    EXPECT_EQ(CheckLookupKey(Secret, "q", key, 2000), KeyCheck::Valid);
+    EXPECT_EQ(CheckLookupKey(Secret, "q", key, 2001), KeyCheck::Expired);
 }
 
 TEST(LookupKey, IsUrlSafeAsciiAndRefusesTampering) {
-    std::string key = IssueLookupKey(kSecret, "题", 1796770091);
+    std::string key = IssueLookupKey(Secret, "题", 1796770091);
     EXPECT_EQ(key.find_first_not_of("0123456789.ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_"),
               std::string::npos);
     std::string later = key;
     later[0] = '9';  // extending the expiry breaks the MAC
-    EXPECT_EQ(CheckLookupKey(kSecret, "题", later, 0), KeyCheck::Invalid);
+    EXPECT_EQ(CheckLookupKey(Secret, "题", later, 0), KeyCheck::Invalid);
     std::string flipped = key;
     flipped.back() = flipped.back() == 'A' ? 'B' : 'A';
-    EXPECT_EQ(CheckLookupKey(kSecret, "题", flipped, 0), KeyCheck::Invalid);
+    EXPECT_EQ(CheckLookupKey(Secret, "题", flipped, 0), KeyCheck::Invalid);
     for (std::string_view bad : {"", ".", "123", "123.", ".abc", "12a.abc", "99999999999999999999.abc"}) {
-        EXPECT_EQ(CheckLookupKey(kSecret, "题", bad, 0), KeyCheck::Invalid) << bad;
+        EXPECT_EQ(CheckLookupKey(Secret, "题", bad, 0), KeyCheck::Invalid) << bad;
     }
 }
 

@@ -24,7 +24,7 @@ struct TypedVariant {
 // Held out: none of these wordings is in the bank. Missing or different
 // punctuation, full-width characters, extra or missing spaces, a changed,
 // missing or extra character.
-constexpr TypedVariant kVariants[] = {
+constexpr TypedVariant Variants[] = {
     {"中国的首都是哪座城市", "中国的首都是哪座城市？"},
     {"水的化学式是什么 ?", "水的化学式是什么？"},
     {"一年有多少个月", "一年有多少个月？"},
@@ -68,7 +68,7 @@ constexpr TypedVariant kVariants[] = {
 };
 
 // Not in the bank: nothing may be offered for these.
-constexpr const char* kUnknown[] = {
+constexpr const char* Unknown[] = {
     "澳大利亚的国宝动物是什么",
     "如何计算圆锥的体积",
     "化学反应速率受哪些因素影响",
@@ -97,7 +97,7 @@ protected:
 
 TEST_F(MatchingTest, TypedVariantsFindTheirQuestion) {
     int right = 0;
-    for (const TypedVariant& variant : kVariants) {
+    for (const TypedVariant& variant : Variants) {
         BankMatch match = FindBestMatch(db, variant.typed);
         if (match.found && match.entry.question == variant.bankQuestion) {
             ++right;
@@ -108,13 +108,13 @@ TEST_F(MatchingTest, TypedVariantsFindTheirQuestion) {
                                   << match.score << ")";
         std::cout << "[ info     ] not matched: " << variant.typed << "\n";
     }
-    std::cout << "[ info     ] matched " << right << " of " << std::size(kVariants) << " typed variants\n";
-    EXPECT_EQ(std::size(kVariants), 40u);
+    std::cout << "[ info     ] matched " << right << " of " << std::size(Variants) << " typed variants\n";
+    EXPECT_EQ(std::size(Variants), 40u);
     EXPECT_GE(right, 40);
 }
 
 TEST_F(MatchingTest, UnknownQuestionsMatchNothing) {
-    for (const char* question : kUnknown) {
+    for (const char* question : Unknown) {
         BankMatch match = FindBestMatch(db, question);
         EXPECT_FALSE(match.found) << question << " matched " << match.entry.question << " (score " << match.score
                                   << ")";
@@ -472,8 +472,8 @@ TEST(BankCopy, MatchesWhatTheDatabaseIndexMatches) {
     std::vector<std::string> typed;
     for (const auto& item : test::ReadLabelledQuestions(KELVORA_DATA_DIR "/eval-variants.tsv")) typed.push_back(item.typed);
     for (const auto& item : test::ReadLabelledQuestions(KELVORA_DATA_DIR "/eval-near-misses.tsv")) typed.push_back(item.typed);
-    for (const TypedVariant& variant : kVariants) typed.push_back(variant.typed);
-    for (const char* unknown : kUnknown) typed.push_back(unknown);
+    for (const TypedVariant& variant : Variants) typed.push_back(variant.typed);
+    for (const char* unknown : Unknown) typed.push_back(unknown);
     size_t found = 0;
     for (const std::string& question : typed) {
         BankMatch fromIndex = FindBestMatch(db, question);

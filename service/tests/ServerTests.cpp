@@ -142,7 +142,7 @@ TEST_F(ServerTest, KeyOpensOnlyItsQuestionAndOnlyInTime) {
     EXPECT_NE(other.answer.find("秘钥"), std::string::npos);
     EXPECT_EQ(other.title, "");
 
-    std::string expired = IssueLookupKey(test::kTestSecret, "水的化学式是什么？", std::time(nullptr) - 1);
+    std::string expired = IssueLookupKey(test::TestSecret, "水的化学式是什么？", std::time(nullptr) - 1);
     EXPECT_NE(Ask("水的化学式是什么？", expired).answer.find("秘钥"), std::string::npos);
 
     std::string foreign = IssueLookupKey("some other server's secret", "水的化学式是什么？", std::time(nullptr) + 60);

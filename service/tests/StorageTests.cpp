@@ -80,21 +80,21 @@ protected:
     int port = 0;
 };
 
-constexpr const char* kWater = "水的化学式是什么？";
+constexpr const char* Water = "水的化学式是什么？";
 
 TEST_F(StorageTest, DeletedDatabaseGetsNoAcknowledgedReports) {
     if (test::OnPostgres()) GTEST_SKIP() << "database files and their write lock";
     Serve();
-    ASSERT_EQ(Report(kWater, "H2O").body, "ok");
+    ASSERT_EQ(Report(Water, "H2O").body, "ok");
     for (const char* suffix : {"", "-wal", "-shm"}) std::remove((db + suffix).c_str());
 
-    test::HttpReply report = Report(kWater, "H2O");
+    test::HttpReply report = Report(Water, "H2O");
     EXPECT_EQ(report.status, 503) << report.body;
     EXPECT_NE(report.body, "ok");
     EXPECT_EQ(HttpGet(port, "/healthz").status, 503);
     EXPECT_NE(Log().find("report not recorded: the database file " + db + " is gone"), std::string::npos) << Log();
     // Lookups are still answered from what the server has open.
-    EXPECT_EQ(Lookup(kWater).status, 200);
+    EXPECT_EQ(Lookup(Water).status, 200);
 }
 
 TEST_F(StorageTest, ReplacedDatabaseGetsNoAcknowledgedReports) {
@@ -104,7 +104,7 @@ TEST_F(StorageTest, ReplacedDatabaseGetsNoAcknowledgedReports) {
     ASSERT_TRUE(test::ImportSampleBank(other));
     std::filesystem::rename(other, db);
 
-    EXPECT_EQ(Report(kWater, "H2O").status, 503);
+    EXPECT_EQ(Report(Water, "H2O").status, 503);
     EXPECT_EQ(HttpGet(port, "/healthz").status, 503);
     EXPECT_NE(Log().find("was replaced"), std::string::npos) << Log();
     EXPECT_EQ(Count("SELECT count(*) FROM reports"), 0);  // the new file got nothing either
@@ -115,12 +115,12 @@ TEST_F(StorageTest, ReadOnlyDatabaseIsUnhealthyUntilWritableAgain) {
     Serve();
     ASSERT_EQ(chmod(db.c_str(), 0444), 0);
     EXPECT_EQ(HttpGet(port, "/healthz").status, 503);
-    EXPECT_EQ(Report(kWater, "H2O").status, 503);
+    EXPECT_EQ(Report(Water, "H2O").status, 503);
     EXPECT_NE(Log().find("is read-only"), std::string::npos) << Log();
 
     ASSERT_EQ(chmod(db.c_str(), 0644), 0);
     EXPECT_EQ(HttpGet(port, "/healthz").status, 200);
-    EXPECT_EQ(Report(kWater, "H2O").body, "ok");
+    EXPECT_EQ(Report(Water, "H2O").body, "ok");
 }
 
 TEST_F(StorageTest, FullDiskIsUnhealthyAndRecordsNothingButLookupsGoOn) {
@@ -128,9 +128,9 @@ TEST_F(StorageTest, FullDiskIsUnhealthyAndRecordsNothingButLookupsGoOn) {
     // A reserve larger than any test machine's free space is a full disk to the server.
     Serve({"--disk-reserve-mb", "1000000"});
     EXPECT_EQ(HttpGet(port, "/healthz").status, 503);
-    EXPECT_EQ(Report(kWater, "H2O").status, 503);
+    EXPECT_EQ(Report(Water, "H2O").status, 503);
     EXPECT_NE(Log().find("disk is full"), std::string::npos) << Log();
-    test::HttpReply answer = Lookup(kWater);
+    test::HttpReply answer = Lookup(Water);
     EXPECT_EQ(answer.status, 200);
     EXPECT_NE(answer.body.find("H2O"), std::string::npos);
     EXPECT_EQ(Count("SELECT count(*) FROM reports"), 0);
@@ -167,7 +167,7 @@ TEST_F(StorageTest, WriterHoldingTheDatabaseCostsReportsA503NotLookups) {
     auto until = std::chrono::steady_clock::now() + 2500ms;
     while (std::chrono::steady_clock::now() < until) {
         auto start = std::chrono::steady_clock::now();
-        test::HttpReply reply = Lookup(kWater, 1500);
+        test::HttpReply reply = Lookup(Water, 1500);
         longestLookup = std::max(longestLookup, std::chrono::steady_clock::now() - start);
         ++lookups;
         if (reply.status == 200 && reply.body.find("H2O") != std::string::npos) ++answered;
@@ -183,7 +183,7 @@ TEST_F(StorageTest, WriterHoldingTheDatabaseCostsReportsA503NotLookups) {
               << " ms; 24 reports refused, slowest after " << slowest.load() << " ms\n";
 
     ASSERT_TRUE(writer.Exec("COMMIT"));
-    EXPECT_EQ(Report(kWater, "H2O").body, "ok");
+    EXPECT_EQ(Report(Water, "H2O").body, "ok");
 }
 
 TEST_F(StorageTest, ReportsAreCutToTheirLimitAndTheNewestKept) {
@@ -282,7 +282,7 @@ TEST_F(StorageTest, OldRecordsArePrunedInBatchesAndRecentOnesKept) {
     EXPECT_EQ(Count("SELECT count(*) FROM misses WHERE question = '昨天问的'"), 1);
     EXPECT_EQ(Count("SELECT count(*) FROM misses"), 1);
     // Reports keep coming in meanwhile.
-    EXPECT_EQ(Report(kWater, "H2O").body, "ok");
+    EXPECT_EQ(Report(Water, "H2O").body, "ok");
 }
 
 TEST_F(StorageTest, LoweredLimitsAreReachedInBatches) {

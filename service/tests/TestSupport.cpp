@@ -157,7 +157,7 @@ RunningServer::RunningServer(const std::string& databasePath, int64_t keyLifetim
     options.host = "127.0.0.1";
     options.port = 0;
     options.databasePath = databasePath;
-    options.secret = std::string(kTestSecret);
+    options.secret = std::string(TestSecret);
     options.keyLifetime = keyLifetime;
     options.threads = 8;
     options.notice = "notice line";

@@ -61,7 +61,7 @@ std::string BodyText(std::string_view page);
 // The answer URL's path and query as the tool builds it from the template.
 std::string AnswerTarget(std::string_view templateUrl, std::string_view question, std::string_view key);
 
-constexpr std::string_view kTestSecret = "test secret of thirty-two bytes!";
+constexpr std::string_view TestSecret = "test secret of thirty-two bytes!";
 
 // A server over a fresh database that holds the sample bank.
 class RunningServer {
