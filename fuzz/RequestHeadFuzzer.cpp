@@ -28,7 +28,8 @@ struct Outcome {
     bool keepAlive = false;
 };
 
-Outcome Parse(const std::string& input, size_t split) {
+Outcome Parse(const std::string& input, size_t split)
+{
     kelvora::RequestHeadParser parser(MaxHeaderLine, MaxHeaderCount, MaxHeadBytes);
     Outcome outcome;
     std::string buffered;
@@ -37,18 +38,21 @@ Outcome Parse(const std::string& input, size_t split) {
         buffered += piece;
         // As the listener does: no parse without bytes (Beast's parser does
         // pointer arithmetic on an empty buffer's null data).
-        if (buffered.empty()) continue;
+        if (buffered.empty())
+            continue;
         boost::beast::error_code ec;
         size_t used = parser.put(boost::asio::buffer(buffered), ec);
         FUZZ_CHECK(used <= buffered.size());
         buffered.erase(0, used);
         consumed += used;
-        if (ec == boost::beast::http::error::need_more) continue;
+        if (ec == boost::beast::http::error::need_more)
+            continue;
         if (ec) {
             outcome.failed = true;
             return outcome;
         }
-        if (!parser.is_header_done()) continue;
+        if (!parser.is_header_done())
+            continue;
         outcome.done = true;
         outcome.method = parser.MethodText();
         outcome.target = parser.Target();
@@ -67,9 +71,10 @@ Outcome Parse(const std::string& input, size_t split) {
     return outcome;
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     FuzzedDataProvider provider(data, size);
     size_t split = provider.ConsumeIntegralInRange<size_t>(0, size);
     std::string input = provider.ConsumeRemainingBytesAsString();

@@ -23,11 +23,19 @@ std::optional<std::u32string> ReferenceDecode(std::string_view text)
     while (i < text.size()) {
         const unsigned b0 = static_cast<unsigned char>(text[i]);
         unsigned length, low = 0x80, high = 0xBF;
-        if (b0 <= 0x7F) { out += b0; ++i; continue; }
-        if (b0 >= 0xC2 && b0 <= 0xDF) length = 2;
-        else if (b0 >= 0xE0 && b0 <= 0xEF) length = 3, low = b0 == 0xE0 ? 0xA0 : 0x80, high = b0 == 0xED ? 0x9F : 0xBF;
-        else if (b0 >= 0xF0 && b0 <= 0xF4) length = 4, low = b0 == 0xF0 ? 0x90 : 0x80, high = b0 == 0xF4 ? 0x8F : 0xBF;
-        else return std::nullopt;
+        if (b0 <= 0x7F) {
+            out += b0;
+            ++i;
+            continue;
+        }
+        if (b0 >= 0xC2 && b0 <= 0xDF)
+            length = 2;
+        else if (b0 >= 0xE0 && b0 <= 0xEF)
+            length = 3, low = b0 == 0xE0 ? 0xA0 : 0x80, high = b0 == 0xED ? 0x9F : 0xBF;
+        else if (b0 >= 0xF0 && b0 <= 0xF4)
+            length = 4, low = b0 == 0xF0 ? 0x90 : 0x80, high = b0 == 0xF4 ? 0x8F : 0xBF;
+        else
+            return std::nullopt;
         if (text.size() - i < length)
             return std::nullopt;
         char32_t cp = b0 & (0xFF >> (length + 1));
@@ -48,8 +56,9 @@ std::size_t ReferenceDistance(std::u32string_view a, std::u32string_view b)
     std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
     for (std::size_t i = 0; i <= a.size(); ++i)
         for (std::size_t j = 0; j <= b.size(); ++j)
-            d[i][j] = i == 0 ? j : j == 0 ? i
-                    : std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+            d[i][j] = i == 0   ? j
+                      : j == 0 ? i
+                               : std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
     return d[a.size()][b.size()];
 }
 
@@ -74,7 +83,9 @@ std::vector<std::u32string> ReferenceNumbers(std::u32string_view text, bool lati
 {
     enum class Kind { None, Number, Word };
     const auto isDigit = [](char32_t c) { return c >= U'0' && c <= U'9'; };
-    const auto isSign = [](char32_t c) { return std::u32string_view(U"+-*/=<>^%\u00d7\u00f7").find(c) != std::u32string_view::npos; };
+    const auto isSign = [](char32_t c) {
+        return std::u32string_view(U"+-*/=<>^%\u00d7\u00f7").find(c) != std::u32string_view::npos;
+    };
     std::vector<std::u32string> tokens;
     std::u32string current;
     Kind kind = Kind::None;
@@ -116,7 +127,8 @@ void CheckCloseness(std::u32string_view a, std::u32string_view b, std::size_t li
     };
     const bool latin = holdsChinese(a) || holdsChinese(b);
     const kelvora::Closeness close = kelvora::CompareQuestions(a, b);
-    const bool expected = longer > 0 && edits <= kelvora::AllowedEdits(longer) && ReferenceNumbers(a, latin) == ReferenceNumbers(b, latin);
+    const bool expected = longer > 0 && edits <= kelvora::AllowedEdits(longer) &&
+                          ReferenceNumbers(a, latin) == ReferenceNumbers(b, latin);
     FUZZ_CHECK(close.acceptable == expected);
     FUZZ_CHECK(close.acceptable == kelvora::CompareQuestions(b, a).acceptable);
     if (close.acceptable)
@@ -157,6 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return points;
     };
     CheckCloseness(asCodePoints(typed), asCodePoints(bank), limit);
-    CheckCloseness(kelvora::NormalizeQuestionUtf8(typed.substr(0, 96)), kelvora::NormalizeQuestionUtf8(bank.substr(0, 96)), limit);
+    CheckCloseness(kelvora::NormalizeQuestionUtf8(typed.substr(0, 96)),
+                   kelvora::NormalizeQuestionUtf8(bank.substr(0, 96)), limit);
     return 0;
 }

@@ -11,9 +11,9 @@
 namespace kelvora {
 
 enum class AccessLogMode {
-    Off,      // nothing (the default)
-    Refused,  // requests answered 4xx or 5xx and connections refused or timed out
-    All,      // every request
+    Off,     // nothing (the default)
+    Refused, // requests answered 4xx or 5xx and connections refused or timed out
+    All,     // every request
 };
 
 // "off", "refused" or "all"; false for anything else.
@@ -26,7 +26,8 @@ public:
     AccessLog(const AccessLog&) = delete;
     AccessLog& operator=(const AccessLog&) = delete;
 
-    bool Wants(int status) const {
+    bool Wants(int status) const
+    {
         return mode_ == AccessLogMode::All || (mode_ == AccessLogMode::Refused && (status >= 400 || status == 0));
     }
     // Queues a line (a line break is added).
@@ -44,4 +45,4 @@ private:
     std::thread writer_;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

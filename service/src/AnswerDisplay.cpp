@@ -7,16 +7,21 @@ namespace kelvora {
 
 namespace {
 
-std::vector<std::string> SplitOptions(std::string_view options) {
+std::vector<std::string> SplitOptions(std::string_view options)
+{
     std::vector<std::string> parts;
     size_t start = 0;
     while (start <= options.size()) {
         size_t end = options.find_first_of("|\n", start);
-        if (end == std::string_view::npos) end = options.size();
+        if (end == std::string_view::npos)
+            end = options.size();
         std::string_view part = options.substr(start, end - start);
-        while (!part.empty() && (part.front() == ' ' || part.front() == '\t')) part.remove_prefix(1);
-        while (!part.empty() && (part.back() == ' ' || part.back() == '\r' || part.back() == '\t')) part.remove_suffix(1);
-        if (!part.empty()) parts.emplace_back(part);
+        while (!part.empty() && (part.front() == ' ' || part.front() == '\t'))
+            part.remove_prefix(1);
+        while (!part.empty() && (part.back() == ' ' || part.back() == '\r' || part.back() == '\t'))
+            part.remove_suffix(1);
+        if (!part.empty())
+            parts.emplace_back(part);
         start = end + 1;
     }
     return parts;
@@ -24,8 +29,10 @@ std::vector<std::string> SplitOptions(std::string_view options) {
 
 // "A. 北京", "A、北京", "A．北京" and "A 北京" all label option A; the label is
 // dropped so the answer can write its own.
-std::string OptionText(const std::string& option, char letter) {
-    if (option.size() < 2 || (option[0] != letter && option[0] != letter + ('a' - 'A'))) return option;
+std::string OptionText(const std::string& option, char letter)
+{
+    if (option.size() < 2 || (option[0] != letter && option[0] != letter + ('a' - 'A')))
+        return option;
     static constexpr std::string_view separators[] = {".", ":", ")", " ", "、", "．", "：", "）"};
     for (std::string_view separator : separators) {
         if (std::string_view(option).substr(1, separator.size()) == separator) {
@@ -37,29 +44,34 @@ std::string OptionText(const std::string& option, char letter) {
     return option;
 }
 
-}  // namespace
+} // namespace
 
-std::string DisplayAnswer(const BankEntry& entry) {
+std::string DisplayAnswer(const BankEntry& entry)
+{
     std::vector<std::string> options = SplitOptions(entry.options);
-    if (options.empty() || entry.answer.empty()) return entry.answer;
+    if (options.empty() || entry.answer.empty())
+        return entry.answer;
     std::vector<size_t> chosen;
     for (char c : entry.answer) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - ('a' - 'A'));
         if (c >= 'A' && c <= 'Z') {
             size_t index = static_cast<size_t>(c - 'A');
-            if (index >= options.size()) return entry.answer;
+            if (index >= options.size())
+                return entry.answer;
             chosen.push_back(index);
         } else if (c != ' ' && c != ',') {
-            return entry.answer;  // not a list of option letters: shown as written
+            return entry.answer; // not a list of option letters: shown as written
         }
     }
     std::string shown;
     for (size_t index : chosen) {
         char letter = static_cast<char>('A' + index);
-        if (!shown.empty()) shown += "；";
+        if (!shown.empty())
+            shown += "；";
         shown += std::string(1, letter) + ". " + OptionText(options[index], letter);
     }
     return shown;
 }
 
-}  // namespace kelvora
+} // namespace kelvora

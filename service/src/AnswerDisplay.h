@@ -10,4 +10,4 @@ namespace kelvora {
 // option letters, the letters followed by the options' texts.
 std::string DisplayAnswer(const BankEntry& entry);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -40,33 +40,40 @@ constexpr const char* Json = "application/json; charset=utf-8";
 constexpr const char* Html = "text/html; charset=utf-8";
 constexpr const char* Text = "text/plain; charset=utf-8";
 
-int64_t Now() {
+int64_t Now()
+{
     return static_cast<int64_t>(std::time(nullptr));
 }
 
 // One query parameter as UTF-8 text: why it is unusable, or empty.
 std::string ReadParam(const QueryParams& query, const std::string& name, bool required, size_t maxBytes,
-                      std::string& value) {
-    if (!query.ok) return query.error;
+                      std::string& value)
+{
+    if (!query.ok)
+        return query.error;
     auto found = query.values.find(name);
     if (found == query.values.end()) {
         value.clear();
         return required ? "missing parameter " + name : std::string();
     }
-    if (!IsValidUtf8(found->second)) return "parameter " + name + " is not valid UTF-8";
-    if (found->second.size() > maxBytes) return "parameter " + name + " is too long";
-    if (required && found->second.empty()) return "parameter " + name + " is empty";
+    if (!IsValidUtf8(found->second))
+        return "parameter " + name + " is not valid UTF-8";
+    if (found->second.size() > maxBytes)
+        return "parameter " + name + " is too long";
+    if (required && found->second.empty())
+        return "parameter " + name + " is empty";
     value = found->second;
     return {};
 }
 
-void Reply(HttpResponse& res, int status, const std::string& body, const char* type) {
+void Reply(HttpResponse& res, int status, const std::string& body, const char* type)
+{
     res.status = status;
     res.contentType = type;
     res.body = body;
 }
 
-}  // namespace
+} // namespace
 
 struct AnswerServer::Impl {
     ServerOptions options;
@@ -85,15 +92,18 @@ struct AnswerServer::Impl {
     int boundPort = 0;
 
     explicit Impl(ServerOptions given)
-        : options(std::move(given)), pool(options.databasePath, options.poolSize), http(ListenerSettings(options)) {
+        : options(std::move(given)), pool(options.databasePath, options.poolSize), http(ListenerSettings(options))
+    {
         if (IsPostgresLocation(options.databasePath)) {
             bank = std::make_unique<BankMirror>(options.databasePath, BankCheck);
         }
     }
 
-    BankMatch Match(const std::string& question, bool& available) {
+    BankMatch Match(const std::string& question, bool& available)
+    {
         available = true;
-        if (bank) return FindBestMatch(*bank->Current(), question);
+        if (bank)
+            return FindBestMatch(*bank->Current(), question);
         ConnectionPool::Lease db = pool.Acquire();
         if (!db) {
             available = false;
@@ -102,7 +112,8 @@ struct AnswerServer::Impl {
         return FindBestMatch(*db, question);
     }
 
-    static ListenerOptions ListenerSettings(const ServerOptions& options) {
+    static ListenerOptions ListenerSettings(const ServerOptions& options)
+    {
         ListenerOptions settings;
         settings.host = options.host;
         settings.port = options.port;
@@ -121,52 +132,62 @@ struct AnswerServer::Impl {
     // The listener has already taken the proxy's entry when it is trusted.
     std::string ClientAddress(const HttpRequest& req) const { return req.clientAddress; }
 
-    void LookupPage(const HttpRequest& req, HttpResponse& res) {
+    void LookupPage(const HttpRequest& req, HttpResponse& res)
+    {
         std::string question;
         std::string problem = ReadParam(ParseQuery(req.target), "t", true, MaxQuestionBytes, question);
-        if (!problem.empty()) return Reply(res, 400, "bad request: " + problem + "\n", Text);
+        if (!problem.empty())
+            return Reply(res, 400, "bad request: " + problem + "\n", Text);
         std::string key = IssueLookupKey(options.secret, question, Now() + options.keyLifetime);
-        if (key.empty()) return Reply(res, 500, "cannot issue a key\n", Text);
+        if (key.empty())
+            return Reply(res, 500, "cannot issue a key\n", Text);
         Reply(res, 200, LookupPageHtml(key), Html);
     }
 
-    void Config(const HttpRequest&, HttpResponse& res) {
-        Reply(res, 200, configReply, Json);
-    }
+    void Config(const HttpRequest&, HttpResponse& res) { Reply(res, 200, configReply, Json); }
 
-    void Answer(const HttpRequest& req, HttpResponse& res) {
+    void Answer(const HttpRequest& req, HttpResponse& res)
+    {
         QueryParams query = ParseQuery(req.target);
         std::string question, key;
         std::string problem = ReadParam(query, "q", true, MaxQuestionBytes, question);
-        if (problem.empty()) problem = ReadParam(query, "k", false, 256, key);
-        if (!problem.empty()) return Reply(res, 400, AnswerJson(BadRequestAnswer, ""), Json);
+        if (problem.empty())
+            problem = ReadParam(query, "k", false, 256, key);
+        if (!problem.empty())
+            return Reply(res, 400, AnswerJson(BadRequestAnswer, ""), Json);
 
         if (CheckLookupKey(options.secret, question, key, Now()) != KeyCheck::Valid) {
             return Reply(res, 403, AnswerJson(BadKeyAnswer, ""), Json);
         }
         bool available = false;
         BankMatch match = Match(question, available);
-        if (!available) return Reply(res, 503, AnswerJson(UnavailableAnswer, ""), Json);
+        if (!available)
+            return Reply(res, 503, AnswerJson(UnavailableAnswer, ""), Json);
         if (!match.found) {
-            if (!req.head) misses.Add(question, Now());
+            if (!req.head)
+                misses.Add(question, Now());
             return Reply(res, 200, AnswerJson(NoMatchAnswer, question), Json);
         }
         Reply(res, 200, AnswerJson(DisplayAnswer(match.entry), match.entry.question), Json);
     }
 
-    void Report(const HttpRequest& req, HttpResponse& res) {
+    void Report(const HttpRequest& req, HttpResponse& res)
+    {
         QueryParams query = ParseQuery(req.target);
         std::string question, answer;
         std::string problem = ReadParam(query, "t", true, MaxQuestionBytes, question);
-        if (problem.empty()) problem = ReadParam(query, "d", false, MaxReportAnswerBytes, answer);
-        if (!problem.empty()) return Reply(res, 400, "bad request: " + problem + "\n", Text);
+        if (problem.empty())
+            problem = ReadParam(query, "d", false, MaxReportAnswerBytes, answer);
+        if (!problem.empty())
+            return Reply(res, 400, "bad request: " + problem + "\n", Text);
         if (reports.Record(question, answer, ClientAddress(req), Now()) != ReportOutcome::Recorded) {
             return Reply(res, 503, "not recorded\n", Text);
         }
         Reply(res, 200, "ok", Text);
     }
 
-    void Health(const HttpRequest&, HttpResponse& res) {
+    void Health(const HttpRequest&, HttpResponse& res)
+    {
         std::string problem = health.WriteProblem();
         if (!problem.empty()) {
             LogFailure("health check failed", problem);
@@ -178,12 +199,14 @@ struct AnswerServer::Impl {
         // restarted) is replaced once.
         for (int attempt = 1; attempt <= 2; ++attempt) {
             ConnectionPool::Lease db = pool.Acquire();
-            if (!db) return Reply(res, 503, "database unavailable\n", Text);
+            if (!db)
+                return Reply(res, 503, "database unavailable\n", Text);
             Statement& count = db->Cached("SELECT count(*) FROM questions");
             bool counted = count.Step();
             int64_t questions = counted ? count.Int(0) : 0;
             count.Reset();
-            if (counted) return Reply(res, 200, "ok " + std::to_string(questions) + " questions\n", Text);
+            if (counted)
+                return Reply(res, 200, "ok " + std::to_string(questions) + " questions\n", Text);
             if (!db->Broken() || attempt == 2) {
                 LogFailure("health check failed", db->Error());
                 break;
@@ -192,19 +215,24 @@ struct AnswerServer::Impl {
         Reply(res, 503, "database unavailable\n", Text);
     }
 
-    void Route() {
+    void Route()
+    {
         // Key pages and the configuration are quick and touch no database:
         // they are answered on the network threads. Lookups and the health
         // check read the database on the read pool; reports write it on the
         // write pool, so a report waiting for the write lock never holds up a lookup.
-        http.Route("/get_cha_url.php", RouteWork::Inline, [this](const auto& req, auto& res) { LookupPage(req, res); },
-                   &lookupLimit);
+        http.Route(
+            "/get_cha_url.php", RouteWork::Inline, [this](const auto& req, auto& res) { LookupPage(req, res); },
+            &lookupLimit);
         http.Route("/new_get_api.php", RouteWork::Inline, [this](const auto& req, auto& res) { Config(req, res); });
         // An answer refused for its rate still reads as a service notice in the tool.
-        http.Route("/api/answer", RouteWork::Read, [this](const auto& req, auto& res) { Answer(req, res); },
-                   &lookupLimit, [] { return HttpResponse{429, Json, AnswerJson(TooManyAnswer, "")}; });
-        http.Route("/upmy/up.php", RouteWork::Write, [this](const auto& req, auto& res) { Report(req, res); },
-                   &reportLimit);
+        http.Route(
+            "/api/answer", RouteWork::Read, [this](const auto& req, auto& res) { Answer(req, res); }, &lookupLimit,
+            [] {
+                return HttpResponse{429, Json, AnswerJson(TooManyAnswer, "")};
+            });
+        http.Route(
+            "/upmy/up.php", RouteWork::Write, [this](const auto& req, auto& res) { Report(req, res); }, &reportLimit);
         http.Route("/healthz", RouteWork::Read, [this](const auto& req, auto& res) { Health(req, res); });
     }
 };
@@ -213,7 +241,8 @@ AnswerServer::AnswerServer(ServerOptions options) : impl_(std::make_unique<Impl>
 
 AnswerServer::~AnswerServer() = default;
 
-bool AnswerServer::Start(std::string& error) {
+bool AnswerServer::Start(std::string& error)
+{
     ServerOptions& options = impl_->options;
     {
         ConnectionPool::Lease db = impl_->pool.Acquire();
@@ -228,39 +257,48 @@ bool AnswerServer::Start(std::string& error) {
             return false;
         }
     }
-    if (impl_->bank && !impl_->bank->Start(error)) return false;
-    if (!impl_->health.Remember(error)) return false;
+    if (impl_->bank && !impl_->bank->Start(error))
+        return false;
+    if (!impl_->health.Remember(error))
+        return false;
     impl_->pool.SetMostWaitingWriters(WriteThreads / 2);
     impl_->maintenance.Start();
     impl_->Route();
-    if (!impl_->http.Bind(error)) return false;
+    if (!impl_->http.Bind(error))
+        return false;
     impl_->boundPort = impl_->http.BoundPort();
     std::string publicUrl = options.publicUrl;
-    if (publicUrl.empty()) publicUrl = "http://" + options.host + ":" + std::to_string(impl_->boundPort);
+    if (publicUrl.empty())
+        publicUrl = "http://" + options.host + ":" + std::to_string(impl_->boundPort);
     impl_->configReply = ConfigJson(options.notice, AnswerUrlTemplate(publicUrl), options.rejectNotice);
     return true;
 }
 
-int AnswerServer::BoundPort() const {
+int AnswerServer::BoundPort() const
+{
     return impl_->boundPort;
 }
 
-void AnswerServer::Run() {
+void AnswerServer::Run()
+{
     // A client that hangs up mid-reply must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
     impl_->http.Run();
 }
 
-void AnswerServer::Stop() {
+void AnswerServer::Stop()
+{
     impl_->http.Stop();
 }
 
-void AnswerServer::FlushRecords() {
+void AnswerServer::FlushRecords()
+{
     impl_->misses.Flush();
 }
 
-BankMirror* AnswerServer::Bank() const {
+BankMirror* AnswerServer::Bank() const
+{
     return impl_->bank.get();
 }
 
-}  // namespace kelvora
+} // namespace kelvora

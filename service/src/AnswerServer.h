@@ -12,25 +12,25 @@ namespace kelvora {
 
 struct ServerOptions {
     std::string host = "127.0.0.1";
-    int port = 8787;             // 0 picks a free port (see BoundPort)
-    std::string publicUrl;       // how clients reach the server; empty: http://host:port
-    std::string databasePath;    // a SQLite file or a PostgreSQL URI (see IsPostgresLocation)
-    int poolSize = 0;            // database connections open at once; 0: as many as threads need
-    std::string secret;          // key for the lookup keys' MAC
-    int64_t keyLifetime = 600;   // seconds a lookup key stays valid
-    int threads = 16;            // threads for requests that read the database
-    int ioThreads = 2;           // threads that accept, read and write connections
-    int maxConnections = 4096;   // open at once; beyond it new connections get 503
-    int maxConnectionsPerAddress = 256;  // per client address; beyond it 429
-    int headTimeout = 10;        // seconds for the first request's whole head (then 408)
-    int keepAliveTimeout = 5;    // seconds a kept-alive connection waits for its next request
-    int lookupRate = 100;        // key pages and answers per second per client address; 0: no limit
-    int reportRate = 20;         // reports per second per client address; 0: no limit
+    int port = 8787;                    // 0 picks a free port (see BoundPort)
+    std::string publicUrl;              // how clients reach the server; empty: http://host:port
+    std::string databasePath;           // a SQLite file or a PostgreSQL URI (see IsPostgresLocation)
+    int poolSize = 0;                   // database connections open at once; 0: as many as threads need
+    std::string secret;                 // key for the lookup keys' MAC
+    int64_t keyLifetime = 600;          // seconds a lookup key stays valid
+    int threads = 16;                   // threads for requests that read the database
+    int ioThreads = 2;                  // threads that accept, read and write connections
+    int maxConnections = 4096;          // open at once; beyond it new connections get 503
+    int maxConnectionsPerAddress = 256; // per client address; beyond it 429
+    int headTimeout = 10;               // seconds for the first request's whole head (then 408)
+    int keepAliveTimeout = 5;           // seconds a kept-alive connection waits for its next request
+    int lookupRate = 100;               // key pages and answers per second per client address; 0: no limit
+    int reportRate = 20;                // reports per second per client address; 0: no limit
     AccessLogMode accessLog = AccessLogMode::Off;
-    std::string notice;          // the configuration's "title"
-    std::string rejectNotice;    // the configuration's "log"
-    bool trustForwardedFor = false;  // behind a reverse proxy: client address from X-Forwarded-For
-    RecordLimits limits;         // what is kept of reports and unanswered questions
+    std::string notice;             // the configuration's "title"
+    std::string rejectNotice;       // the configuration's "log"
+    bool trustForwardedFor = false; // behind a reverse proxy: client address from X-Forwarded-For
+    RecordLimits limits;            // what is kept of reports and unanswered questions
 };
 
 class BankMirror;
@@ -59,4 +59,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

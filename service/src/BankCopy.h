@@ -37,8 +37,7 @@ public:
     std::string OptionsById(int64_t id) override;
     int64_t TrigramDocs(const std::string& gram) override;
     void ReadPostings(const std::string& gram, std::vector<int64_t>& ids) override;
-    void ShortQuestions(int64_t low, int64_t high,
-                        const std::function<bool(int64_t, std::string_view)>& take) override;
+    void ShortQuestions(int64_t low, int64_t high, const std::function<bool(int64_t, std::string_view)>& take) override;
     void Between(const std::string& from, const std::string& to, size_t most,
                  const std::function<void(int64_t, std::string_view)>& take) override;
 
@@ -50,11 +49,11 @@ private:
     };
     const Row* Find(int64_t id) const;
 
-    std::vector<Row> rows_;                                  // by id
-    std::unordered_map<std::string_view, size_t> byNorm_;    // into rows_
-    std::unordered_map<std::string, std::vector<int64_t>> postings_;  // ids ascending
-    std::vector<size_t> sorted_;                             // rows_ by norm, byte order
-    std::vector<std::pair<int64_t, size_t>> short_;          // (length, row) of questions of at most 6
+    std::vector<Row> rows_;                                          // by id
+    std::unordered_map<std::string_view, size_t> byNorm_;            // into rows_
+    std::unordered_map<std::string, std::vector<int64_t>> postings_; // ids ascending
+    std::vector<size_t> sorted_;                                     // rows_ by norm, byte order
+    std::vector<std::pair<int64_t, size_t>> short_;                  // (length, row) of questions of at most 6
 };
 
 class BankMirror {
@@ -86,7 +85,7 @@ private:
     std::chrono::milliseconds checkEvery_;
     Connection db_;
     int64_t version_ = -1;
-    int64_t seen_ = -1;  // the version at the last check
+    int64_t seen_ = -1; // the version at the last check
     std::chrono::steady_clock::time_point pendingSince_{};
     mutable std::mutex mutex_;
     std::shared_ptr<BankCopy> current_;
@@ -97,4 +96,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

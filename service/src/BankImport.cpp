@@ -25,45 +25,58 @@ constexpr int64_t RowsPerProgress = 500;
 
 enum class Column { Question, Answer, Kind, Options, Other };
 
-std::string Trimmed(std::string_view text) {
+std::string Trimmed(std::string_view text)
+{
     size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return {};
+    if (first == std::string_view::npos)
+        return {};
     size_t last = text.find_last_not_of(" \t\r\n");
     return std::string(text.substr(first, last - first + 1));
 }
 
-Column ColumnNamed(std::string_view name) {
+Column ColumnNamed(std::string_view name)
+{
     std::string key = Trimmed(name);
     for (char& c : key) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + ('a' - 'A'));
     }
-    if (key == "question" || key == "题目" || key == "问题" || key == "title") return Column::Question;
-    if (key == "answer" || key == "答案") return Column::Answer;
-    if (key == "type" || key == "kind" || key == "题型" || key == "类型") return Column::Kind;
-    if (key == "options" || key == "选项") return Column::Options;
+    if (key == "question" || key == "题目" || key == "问题" || key == "title")
+        return Column::Question;
+    if (key == "answer" || key == "答案")
+        return Column::Answer;
+    if (key == "type" || key == "kind" || key == "题型" || key == "类型")
+        return Column::Kind;
+    if (key == "options" || key == "选项")
+        return Column::Options;
     return Column::Other;
 }
 
-void Assign(BankEntry& entry, Column column, std::string value) {
+void Assign(BankEntry& entry, Column column, std::string value)
+{
     switch (column) {
-        case Column::Question: entry.question = Trimmed(value); break;
-        case Column::Answer: entry.answer = Trimmed(value); break;
-        case Column::Kind: entry.kind = Trimmed(value); break;
-        case Column::Options: entry.options = Trimmed(value); break;
-        case Column::Other: break;
+    case Column::Question: entry.question = Trimmed(value); break;
+    case Column::Answer: entry.answer = Trimmed(value); break;
+    case Column::Kind: entry.kind = Trimmed(value); break;
+    case Column::Options: entry.options = Trimmed(value); break;
+    case Column::Other: break;
     }
 }
 
-std::string TooLong() {
+std::string TooLong()
+{
     return "the row is longer than " + std::to_string(LongestBankRow) + " bytes or has more than " +
            std::to_string(MostCsvFields) + " fields";
 }
 
-std::string ReadCsvStream(std::istream& in, const std::function<bool(BankFileEntry&&)>& take) {
+std::string ReadCsvStream(std::istream& in, const std::function<bool(BankFileEntry&&)>& take)
+{
     CsvStream rows(in, LongestBankRow, MostCsvFields);
     CsvRow row;
-    if (!rows.Next(row)) return rows.Error().empty() ? "the file is empty" : rows.Error();
-    if (row.tooLong) return "line " + std::to_string(row.line) + ": the header row is too long";
+    if (!rows.Next(row))
+        return rows.Error().empty() ? "the file is empty" : rows.Error();
+    if (row.tooLong)
+        return "line " + std::to_string(row.line) + ": the header row is too long";
     std::vector<Column> columns;
     bool hasQuestion = false, hasAnswer = false;
     for (const std::string& name : row.fields) {
@@ -71,31 +84,38 @@ std::string ReadCsvStream(std::istream& in, const std::function<bool(BankFileEnt
         hasQuestion |= columns.back() == Column::Question;
         hasAnswer |= columns.back() == Column::Answer;
     }
-    if (!hasQuestion || !hasAnswer) return "the header row must name a question column and an answer column";
+    if (!hasQuestion || !hasAnswer)
+        return "the header row must name a question column and an answer column";
     while (rows.Next(row)) {
         BankFileEntry item;
         item.line = row.line;
-        if (row.tooLong) item.problem = TooLong();
+        if (row.tooLong)
+            item.problem = TooLong();
         for (size_t c = 0; c < row.fields.size() && c < columns.size(); ++c) {
             Assign(item.entry, columns[c], std::move(row.fields[c]));
         }
-        if (!take(std::move(item))) return {};
+        if (!take(std::move(item)))
+            return {};
     }
     return rows.Error();
 }
 
 // Leaves in after a byte order mark, if the text starts with one.
-void SkipByteOrderMark(std::istream& in) {
+void SkipByteOrderMark(std::istream& in)
+{
     char head[3] = {};
     in.read(head, 3);
-    if (in.gcount() == 3 && std::string_view(head, 3) == "\xEF\xBB\xBF") return;
+    if (in.gcount() == 3 && std::string_view(head, 3) == "\xEF\xBB\xBF")
+        return;
     in.clear();
     in.seekg(0);
 }
 
 // By the extension, else by the first character that is not white space.
-BankFormat FormatOf(const std::string& path, std::istream& in) {
-    if (path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0) return BankFormat::Json;
+BankFormat FormatOf(const std::string& path, std::istream& in)
+{
+    if (path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0)
+        return BankFormat::Json;
     SkipByteOrderMark(in);
     int c;
     while ((c = in.get()) == ' ' || c == '\t' || c == '\r' || c == '\n') {
@@ -113,44 +133,52 @@ class BankWriter {
 public:
     BankWriter(Connection& db, int64_t now, ImportSummary& summary) : db_(db), now_(now), summary_(summary) {}
 
-    bool Add(const BankEntry& entry) {
+    bool Add(const BankEntry& entry)
+    {
         if (!transaction_) {
             transaction_.emplace(db_);
             marked_ = false;
-            if (!transaction_->Begun()) return Fail("cannot write the database: ");
+            if (!transaction_->Begun())
+                return Fail("cannot write the database: ");
         }
         UpsertOutcome outcome = UpsertQuestion(db_, entry, now_);
-        if (outcome == UpsertOutcome::Failed) return Fail("cannot write the database: ");
+        if (outcome == UpsertOutcome::Failed)
+            return Fail("cannot write the database: ");
         if (outcome == UpsertOutcome::Unchanged) {
             ++summary_.unchanged;
         } else {
             ++(outcome == UpsertOutcome::Added ? summary_.added : summary_.updated);
-            if (!marked_ && !MarkTrigramCountsStale(db_)) return Fail("cannot write the database: ");
+            if (!marked_ && !MarkTrigramCountsStale(db_))
+                return Fail("cannot write the database: ");
             marked_ = true;
         }
-        if (++pending_ >= EntriesPerTransaction) return Commit();
+        if (++pending_ >= EntriesPerTransaction)
+            return Commit();
         return true;
     }
 
-    bool Finish() {
-        if (transaction_ && !Commit()) return false;
+    bool Finish()
+    {
+        if (transaction_ && !Commit())
+            return false;
         // Also when this import changed nothing: an earlier one may have stopped before this step.
-        if ((summary_.added || summary_.updated || TrigramCountsStaleOwner(db_) != 0) &&
-            !RebuildTrigramCounts(db_)) {
+        if ((summary_.added || summary_.updated || TrigramCountsStaleOwner(db_) != 0) && !RebuildTrigramCounts(db_)) {
             return Fail("cannot count the bank's trigrams: ");
         }
         return true;
     }
 
 private:
-    bool Commit() {
+    bool Commit()
+    {
         bool committed = transaction_->Commit();
         transaction_.reset();
         pending_ = 0;
         return committed || Fail("cannot commit the import: ");
     }
 
-    bool Fail(const std::string& what) {
+    bool Fail(const std::string& what)
+    {
         summary_.error = what + db_.Error();
         transaction_.reset();
         return false;
@@ -170,21 +198,25 @@ using EntrySource = std::function<std::string(const std::function<bool(BankFileE
 // version of each question, the second stores the picked ones.
 ImportSummary Import(Connection& db, const EntrySource& entries, int64_t now,
                      const std::function<void(const std::string&)>& warn,
-                     const std::function<void(const ImportProgress&)>& progress = nullptr) {
+                     const std::function<void(const ImportProgress&)>& progress = nullptr)
+{
     ImportSummary summary;
     ImportProgress done;
     auto tell = [&](bool always) {
-        if (progress && (always || done.rows % RowsPerProgress == 0)) progress(done);
+        if (progress && (always || done.rows % RowsPerProgress == 0))
+            progress(done);
     };
     auto warning = [&](std::string text) {
-        if (warn) warn(text);
-        else summary.warnings.push_back(std::move(text));
+        if (warn)
+            warn(text);
+        else
+            summary.warnings.push_back(std::move(text));
     };
     struct Last {
         size_t ordinal;
         size_t line;
     };
-    std::unordered_map<std::string, Last> last;  // normalised question to its latest entry
+    std::unordered_map<std::string, Last> last; // normalised question to its latest entry
     std::vector<bool> keep;
     if (!UpdateNormalForms(db)) {
         summary.error = "cannot bring the stored questions to the current normal form: " + db.Error();
@@ -228,11 +260,14 @@ ImportSummary Import(Connection& db, const EntrySource& entries, int64_t now,
     error = entries([&](BankFileEntry&& item) {
         ++done.rows;
         tell(false);
-        if (ordinal < keep.size() && keep[ordinal++]) written = writer.Add(item.entry);
+        if (ordinal < keep.size() && keep[ordinal++])
+            written = writer.Add(item.entry);
         return written;
     });
-    if (!written) return summary;
-    if (error.empty() && ordinal != keep.size()) error = "the file changed while it was imported";
+    if (!written)
+        return summary;
+    if (error.empty() && ordinal != keep.size())
+        error = "the file changed while it was imported";
     if (!error.empty()) {
         summary.error = error;
         return summary;
@@ -242,16 +277,19 @@ ImportSummary Import(Connection& db, const EntrySource& entries, int64_t now,
     return summary;
 }
 
-}  // namespace
+} // namespace
 
-std::string ReadBankStream(std::istream& in, BankFormat format, const std::function<bool(BankFileEntry&&)>& take) {
-    if (format == BankFormat::Csv) return ReadCsvStream(in, take);
+std::string ReadBankStream(std::istream& in, BankFormat format, const std::function<bool(BankFileEntry&&)>& take)
+{
+    if (format == BankFormat::Csv)
+        return ReadCsvStream(in, take);
     return ReadJsonBank(in, [&](JsonBankItem&& item) {
         return take(BankFileEntry{item.position, std::move(item.entry), std::move(item.problem)});
     });
 }
 
-BankFile ReadBankText(std::string_view text, BankFormat format) {
+BankFile ReadBankText(std::string_view text, BankFormat format)
+{
     BankFile file;
     std::istringstream in{std::string(WithoutByteOrderMark(text))};
     file.error = ReadBankStream(in, format, [&](BankFileEntry&& item) {
@@ -259,11 +297,13 @@ BankFile ReadBankText(std::string_view text, BankFormat format) {
         return true;
     });
     file.ok = file.error.empty();
-    if (!file.ok) file.entries.clear();
+    if (!file.ok)
+        file.entries.clear();
     return file;
 }
 
-BankFile ReadBankFile(const std::string& path) {
+BankFile ReadBankFile(const std::string& path)
+{
     BankFile file;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -277,35 +317,45 @@ BankFile ReadBankFile(const std::string& path) {
         return true;
     });
     file.ok = file.error.empty();
-    if (!file.ok) file.entries.clear();
+    if (!file.ok)
+        file.entries.clear();
     return file;
 }
 
-std::string CheckEntry(const BankEntry& entry) {
+std::string CheckEntry(const BankEntry& entry)
+{
     for (const std::string* text : {&entry.question, &entry.answer, &entry.kind, &entry.options}) {
-        if (!IsValidUtf8(*text)) return "text is not valid UTF-8";
+        if (!IsValidUtf8(*text))
+            return "text is not valid UTF-8";
     }
-    if (NormalizeQuestionUtf8(entry.question).empty()) return "the question is empty";
-    if (entry.answer.empty()) return "the answer is empty";
-    if (entry.question.size() > MaxQuestionBytes) return "the question is longer than 4000 bytes";
-    if (entry.answer.size() + entry.options.size() > MaxAnswerBytes) return "the answer is longer than 20000 bytes";
+    if (NormalizeQuestionUtf8(entry.question).empty())
+        return "the question is empty";
+    if (entry.answer.empty())
+        return "the answer is empty";
+    if (entry.question.size() > MaxQuestionBytes)
+        return "the question is longer than 4000 bytes";
+    if (entry.answer.size() + entry.options.size() > MaxAnswerBytes)
+        return "the answer is longer than 20000 bytes";
     // The tool looks for these words in the answer followed directly by the
     // title, so a word across the join counts as well.
     std::string probe = DisplayAnswer(entry) + entry.question;
     std::string_view word = FindRejectedWord(probe);
-    if (!word.empty()) return "holds \"" + std::string(word) + "\", which the tool takes for a service notice";
+    if (!word.empty())
+        return "holds \"" + std::string(word) + "\", which the tool takes for a service notice";
     return {};
 }
 
-ImportSummary ImportBank(Connection& db, const BankFile& file, int64_t now) {
+ImportSummary ImportBank(Connection& db, const BankFile& file, int64_t now)
+{
     if (!file.ok) {
         ImportSummary summary;
         summary.error = file.error;
         return summary;
     }
-    EntrySource entries = [&file](const std::function<bool(BankFileEntry&&)>& take) {
+    EntrySource entries = [&file](const std::function<bool(BankFileEntry &&)>& take) {
         for (const BankFileEntry& item : file.entries) {
-            if (!take(BankFileEntry(item))) break;
+            if (!take(BankFileEntry(item)))
+                break;
         }
         return std::string();
     };
@@ -314,10 +364,12 @@ ImportSummary ImportBank(Connection& db, const BankFile& file, int64_t now) {
 
 ImportSummary ImportBankFile(Connection& db, const std::string& path, int64_t now,
                              const std::function<void(const std::string&)>& warn,
-                             const std::function<void(const ImportProgress&)>& progress) {
-    EntrySource entries = [&path](const std::function<bool(BankFileEntry&&)>& take) {
+                             const std::function<void(const ImportProgress&)>& progress)
+{
+    EntrySource entries = [&path](const std::function<bool(BankFileEntry &&)>& take) {
         std::ifstream in(path, std::ios::binary);
-        if (!in) return "cannot read " + path;
+        if (!in)
+            return "cannot read " + path;
         BankFormat format = FormatOf(path, in);
         SkipByteOrderMark(in);
         return ReadBankStream(in, format, take);
@@ -325,4 +377,4 @@ ImportSummary ImportBankFile(Connection& db, const std::string& path, int64_t no
     return Import(db, entries, now, warn, progress);
 }
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -18,9 +18,9 @@ namespace kelvora {
 inline constexpr size_t LongestBankRow = 1024 * 1024;
 
 struct BankFileEntry {
-    size_t line = 0;  // CSV line, or 1-based position in a JSON array
+    size_t line = 0; // CSV line, or 1-based position in a JSON array
     BankEntry entry;
-    std::string problem;  // why the entry was refused while reading (too long), or empty
+    std::string problem; // why the entry was refused while reading (too long), or empty
 };
 
 struct BankFile {
@@ -38,8 +38,7 @@ BankFile ReadBankFile(const std::string& path);
 // Reads a bank from in one entry at a time, calling take for each (take
 // returns false to stop). Memory stays bounded by the longest row kept. The
 // reason the bank cannot be read, or empty.
-std::string ReadBankStream(std::istream& in, BankFormat format,
-                           const std::function<bool(BankFileEntry&&)>& take);
+std::string ReadBankStream(std::istream& in, BankFormat format, const std::function<bool(BankFileEntry&&)>& take);
 
 // Why an entry cannot go into the bank, or empty when it can: texts that are
 // not UTF-8, an empty question or answer, or a word that would make the tool
@@ -53,7 +52,7 @@ struct ImportSummary {
     int64_t updated = 0;
     int64_t unchanged = 0;
     int64_t skipped = 0;
-    std::vector<std::string> warnings;  // unless given to a callback instead
+    std::vector<std::string> warnings; // unless given to a callback instead
 };
 
 // Stores every usable entry (in transactions of a few thousand); a later
@@ -64,8 +63,8 @@ ImportSummary ImportBank(Connection& db, const BankFile& file, int64_t now);
 // checked, then the rows are stored (total known by then).
 struct ImportProgress {
     bool storing = false;
-    int64_t rows = 0;   // rows read in this pass
-    int64_t total = 0;  // rows in the file, once storing
+    int64_t rows = 0;  // rows read in this pass
+    int64_t total = 0; // rows in the file, once storing
 };
 
 // The same for a bank file, read twice as a stream: first to check every
@@ -78,4 +77,4 @@ ImportSummary ImportBankFile(Connection& db, const std::string& path, int64_t no
                              const std::function<void(const std::string&)>& warn,
                              const std::function<void(const ImportProgress&)>& progress = nullptr);
 
-}  // namespace kelvora
+} // namespace kelvora

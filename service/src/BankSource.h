@@ -12,10 +12,10 @@
 namespace kelvora {
 
 struct BankEntry {
-    std::string question;  // as the bank words it; the tool shows it as the title
+    std::string question; // as the bank words it; the tool shows it as the title
     std::string answer;
-    std::string kind;      // question type, free text (单选, 判断, ...)
-    std::string options;   // choices separated by "|" or line breaks, may be empty
+    std::string kind;    // question type, free text (单选, 判断, ...)
+    std::string options; // choices separated by "|" or line breaks, may be empty
 };
 
 class BankSource {
@@ -31,10 +31,11 @@ public:
     virtual void ReadPostings(const std::string& gram, std::vector<int64_t>& ids) = 0;
     // Questions of low to high characters (at most 6), by length, then id,
     // while take returns true.
-    virtual void ShortQuestions(int64_t low, int64_t high, const std::function<bool(int64_t, std::string_view)>& take) = 0;
+    virtual void ShortQuestions(int64_t low, int64_t high,
+                                const std::function<bool(int64_t, std::string_view)>& take) = 0;
     // The first most normal forms after from and before to, in byte order.
     virtual void Between(const std::string& from, const std::string& to, size_t most,
                          const std::function<void(int64_t, std::string_view)>& take) = 0;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

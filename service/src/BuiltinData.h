@@ -7,4 +7,4 @@ namespace kelvora {
 // The text of service/data/contrasts.txt at build time (empty without one).
 std::string_view BuiltinContrasts();
 
-}  // namespace kelvora
+} // namespace kelvora

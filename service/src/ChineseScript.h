@@ -25,4 +25,4 @@ std::u32string ToSimplified(std::u32string_view text);
 // Whether the conversion tables were found (loaded on first use).
 bool SimplifiedConversionAvailable();
 
-}  // namespace kelvora
+} // namespace kelvora

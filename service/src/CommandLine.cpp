@@ -57,11 +57,11 @@ constexpr int64_t DefaultPostgresPool = 16;
 struct Arguments {
     std::string command;
     std::string listen = "127.0.0.1:8787";
-    std::string consoleListen;  // empty: the default address, given up quietly when it is taken
+    std::string consoleListen; // empty: the default address, given up quietly when it is taken
     std::string publicUrl;
     std::string database = "kelvora.db";
     std::string secretFile;
-    std::string from;  // migrate: the SQLite file
+    std::string from; // migrate: the SQLite file
     int64_t poolSize = 0;
     std::string notice = std::string(DefaultNotice);
     std::string rejectNotice = std::string(DefaultRejectNotice);
@@ -81,30 +81,37 @@ struct Arguments {
     std::vector<std::string> files;
 };
 
-int UsageError(const std::string& problem) {
+int UsageError(const std::string& problem)
+{
     std::cerr << "kelvora-service: " << problem << "\n" << Usage;
     return 2;
 }
 
-int Failure(const std::string& problem) {
+int Failure(const std::string& problem)
+{
     std::cerr << "kelvora-service: " << problem << "\n";
     return 1;
 }
 
-bool ReadNumber(const std::string& text, int64_t low, int64_t high, int64_t& value) {
-    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+bool ReadNumber(const std::string& text, int64_t low, int64_t high, int64_t& value)
+{
+    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
     value = std::stoll(text);
     return value >= low && value <= high;
 }
 
 // Parses argv into arguments; an error text when they do not fit.
-std::string ParseArguments(int argc, char** argv, Arguments& args) {
-    if (argc < 2) return "no command given";
+std::string ParseArguments(int argc, char** argv, Arguments& args)
+{
+    if (argc < 2)
+        return "no command given";
     args.command = argv[1];
     for (int i = 2; i < argc; ++i) {
         std::string option = argv[i];
         auto value = [&](std::string& target) {
-            if (i + 1 >= argc) return false;
+            if (i + 1 >= argc)
+                return false;
             target = argv[++i];
             return true;
         };
@@ -113,80 +120,115 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
             return value(text) && ReadNumber(text, low, high, target);
         };
         bool ok = true;
-        if (option == "--listen") ok = value(args.listen);
-        else if (option == "--console-listen") ok = value(args.consoleListen);
-        else if (option == "--public-url") ok = value(args.publicUrl);
-        else if (option == "--db") ok = value(args.database);
+        if (option == "--listen")
+            ok = value(args.listen);
+        else if (option == "--console-listen")
+            ok = value(args.consoleListen);
+        else if (option == "--public-url")
+            ok = value(args.publicUrl);
+        else if (option == "--db")
+            ok = value(args.database);
         else if (option == "--database") {
-            ok = value(args.database) &&
-                 (IsPostgresLocation(args.database) || args.database.rfind("sqlite:", 0) == 0);
-            if (ok) args.database = IsPostgresLocation(args.database) ? args.database : SqliteFileOf(args.database);
+            ok = value(args.database) && (IsPostgresLocation(args.database) || args.database.rfind("sqlite:", 0) == 0);
+            if (ok)
+                args.database = IsPostgresLocation(args.database) ? args.database : SqliteFileOf(args.database);
             ok = ok && !args.database.empty();
-        }
-        else if (option == "--from") ok = value(args.from);
-        else if (option == "--pool-size") ok = number(1, 1000, args.poolSize);
-        else if (option == "--secret-file") ok = value(args.secretFile);
-        else if (option == "--notice") ok = value(args.notice) && IsValidUtf8(args.notice);
-        else if (option == "--reject-notice") ok = value(args.rejectNotice) && IsValidUtf8(args.rejectNotice);
-        else if (option == "--key-lifetime") ok = number(10, 7 * 86400, args.keyLifetime);
-        else if (option == "--threads") ok = number(1, 1024, args.threads);
-        else if (option == "--io-threads") ok = number(1, 64, args.ioThreads);
-        else if (option == "--max-connections") ok = number(16, 1000000, args.maxConnections);
-        else if (option == "--max-connections-per-address") ok = number(1, 1000000, args.maxConnectionsPerAddress);
-        else if (option == "--head-timeout") ok = number(1, 600, args.headTimeout);
-        else if (option == "--keep-alive-timeout") ok = number(1, 600, args.keepAliveTimeout);
-        else if (option == "--lookup-rate") ok = number(0, 1000000, args.lookupRate);
-        else if (option == "--report-rate") ok = number(0, 1000000, args.reportRate);
+        } else if (option == "--from")
+            ok = value(args.from);
+        else if (option == "--pool-size")
+            ok = number(1, 1000, args.poolSize);
+        else if (option == "--secret-file")
+            ok = value(args.secretFile);
+        else if (option == "--notice")
+            ok = value(args.notice) && IsValidUtf8(args.notice);
+        else if (option == "--reject-notice")
+            ok = value(args.rejectNotice) && IsValidUtf8(args.rejectNotice);
+        else if (option == "--key-lifetime")
+            ok = number(10, 7 * 86400, args.keyLifetime);
+        else if (option == "--threads")
+            ok = number(1, 1024, args.threads);
+        else if (option == "--io-threads")
+            ok = number(1, 64, args.ioThreads);
+        else if (option == "--max-connections")
+            ok = number(16, 1000000, args.maxConnections);
+        else if (option == "--max-connections-per-address")
+            ok = number(1, 1000000, args.maxConnectionsPerAddress);
+        else if (option == "--head-timeout")
+            ok = number(1, 600, args.headTimeout);
+        else if (option == "--keep-alive-timeout")
+            ok = number(1, 600, args.keepAliveTimeout);
+        else if (option == "--lookup-rate")
+            ok = number(0, 1000000, args.lookupRate);
+        else if (option == "--report-rate")
+            ok = number(0, 1000000, args.reportRate);
         else if (option == "--access-log") {
             std::string mode;
             ok = value(mode) && ParseAccessLogMode(mode, args.accessLog);
-        }
-        else if (option == "--limit") ok = number(1, 1000000, args.limit);
-        else if (option == "--trust-forwarded-for") args.trustForwardedFor = true;
-        else if (option == "--report-bytes") ok = number(256, 65536, args.limits.reportBytes);
-        else if (option == "--max-reports") ok = number(1, 1000000000, args.limits.mostReports);
-        else if (option == "--report-days") ok = number(0, 36500, args.limits.reportDays);
-        else if (option == "--max-unanswered") ok = number(1, 100000000, args.limits.mostUnanswered);
-        else if (option == "--unanswered-days") ok = number(0, 36500, args.limits.unansweredDays);
+        } else if (option == "--limit")
+            ok = number(1, 1000000, args.limit);
+        else if (option == "--trust-forwarded-for")
+            args.trustForwardedFor = true;
+        else if (option == "--report-bytes")
+            ok = number(256, 65536, args.limits.reportBytes);
+        else if (option == "--max-reports")
+            ok = number(1, 1000000000, args.limits.mostReports);
+        else if (option == "--report-days")
+            ok = number(0, 36500, args.limits.reportDays);
+        else if (option == "--max-unanswered")
+            ok = number(1, 100000000, args.limits.mostUnanswered);
+        else if (option == "--unanswered-days")
+            ok = number(0, 36500, args.limits.unansweredDays);
         else if (option == "--disk-reserve-mb") {
             int64_t megabytes = 0;
             ok = number(0, 1000000, megabytes);
             args.limits.diskReserveBytes = megabytes * 1024 * 1024;
-        }
-        else if (option.rfind("--", 0) == 0) return "unknown option " + option;
-        else args.files.push_back(option);
-        if (!ok) return "option " + option + " needs a valid value";
+        } else if (option.rfind("--", 0) == 0)
+            return "unknown option " + option;
+        else
+            args.files.push_back(option);
+        if (!ok)
+            return "option " + option + " needs a valid value";
     }
-    if (args.secretFile.empty() && !IsPostgresLocation(args.database)) args.secretFile = args.database + ".secret";
+    if (args.secretFile.empty() && !IsPostgresLocation(args.database))
+        args.secretFile = args.database + ".secret";
     return {};
 }
 
 constexpr const char* DefaultConsoleListen = "127.0.0.1:8788";
 
-bool SplitListen(const std::string& listen, std::string& host, int& port) {
+bool SplitListen(const std::string& listen, std::string& host, int& port)
+{
     size_t colon = listen.rfind(':');
-    if (colon == std::string::npos || colon == 0) return false;
+    if (colon == std::string::npos || colon == 0)
+        return false;
     host = listen.substr(0, colon);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
     int64_t number = 0;
-    if (!ReadNumber(listen.substr(colon + 1), 0, 65535, number)) return false;
+    if (!ReadNumber(listen.substr(colon + 1), 0, 65535, number))
+        return false;
     port = static_cast<int>(number);
     return true;
 }
 
 // The URL goes into the answer template that the tool edits byte-wise, so it
 // must be plain printable ASCII.
-bool IsUsablePublicUrl(const std::string& url) {
-    if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) return false;
+bool IsUsablePublicUrl(const std::string& url)
+{
+    if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0)
+        return false;
     for (char c : url) {
-        if (c <= ' ' || c > '~' || c == '"' || c == '\\' || c == '?' || c == '#') return false;
+        if (c <= ' ' || c > '~' || c == '"' || c == '\\' || c == '?' || c == '#')
+            return false;
     }
     return true;
 }
 
-int Serve(const Arguments& args) {
+int Serve(const Arguments& args)
+{
     ServerOptions options;
-    if (!SplitListen(args.listen, options.host, options.port)) return UsageError("--listen needs HOST:PORT");
+    if (!SplitListen(args.listen, options.host, options.port))
+        return UsageError("--listen needs HOST:PORT");
     if (!args.publicUrl.empty() && !IsUsablePublicUrl(args.publicUrl)) {
         return UsageError("--public-url needs an http:// or https:// URL without query");
     }
@@ -195,7 +237,8 @@ int Serve(const Arguments& args) {
     if (shared && *shared) {
         secret.secret = shared;
         secret.ok = secret.secret.size() >= 16;
-        if (!secret.ok) return Failure("KELVORA_SERVICE_SECRET must hold at least 16 bytes");
+        if (!secret.ok)
+            return Failure("KELVORA_SERVICE_SECRET must hold at least 16 bytes");
     } else if (args.secretFile.empty()) {
         // Instances on several machines would each make a secret of their
         // own, and keys of one would be refused by the others.
@@ -203,7 +246,8 @@ int Serve(const Arguments& args) {
                           "KELVORA_SERVICE_SECRET");
     } else {
         secret = LoadOrCreateSecret(args.secretFile);
-        if (!secret.ok) return Failure(secret.error);
+        if (!secret.ok)
+            return Failure(secret.error);
     }
     options.publicUrl = args.publicUrl;
     options.databasePath = args.database;
@@ -223,7 +267,8 @@ int Serve(const Arguments& args) {
     options.reportRate = static_cast<int>(args.reportRate);
     options.accessLog = args.accessLog;
     options.poolSize = static_cast<int>(args.poolSize);
-    if (options.poolSize == 0 && IsPostgresLocation(args.database)) options.poolSize = DefaultPostgresPool;
+    if (options.poolSize == 0 && IsPostgresLocation(args.database))
+        options.poolSize = DefaultPostgresPool;
 
     // Termination signals are taken by one waiter thread; every other thread,
     // the server's workers included, inherits the blocked mask.
@@ -235,7 +280,8 @@ int Serve(const Arguments& args) {
 
     AnswerServer server(options);
     std::string error;
-    if (!server.Start(error)) return Failure(error);
+    if (!server.Start(error))
+        return Failure(error);
     std::unique_ptr<ConsoleServer> console;
     if (args.consoleListen != "off") {
         ConsoleOptions consoleOptions;
@@ -250,26 +296,31 @@ int Serve(const Arguments& args) {
         console = std::make_unique<ConsoleServer>(consoleOptions);
         if (!console->Start(error)) {
             // Only an address asked for is a reason not to serve students.
-            if (!args.consoleListen.empty()) return Failure(error);
+            if (!args.consoleListen.empty())
+                return Failure(error);
             std::cerr << "kelvora-service: " << error << "; serving without the console\n";
             console.reset();
         }
     }
     std::thread consoleThread;
-    if (console) consoleThread = std::thread([&] { console->Run(); });
+    if (console)
+        consoleThread = std::thread([&] { console->Run(); });
 
     std::atomic<bool> finished{false};
     std::thread waiter([&] {
         const timespec tick{0, 100 * 1000 * 1000};
         bool stopping = false;
         while (!finished.load()) {
-            if (!stopping) stopping = sigtimedwait(&stopSignals, nullptr, &tick) > 0;
-            else nanosleep(&tick, nullptr);
+            if (!stopping)
+                stopping = sigtimedwait(&stopSignals, nullptr, &tick) > 0;
+            else
+                nanosleep(&tick, nullptr);
             // Repeated until Run returns: a stop that arrives before the
             // server is listening would otherwise be lost.
             if (stopping) {
                 server.Stop();
-                if (console) console->Stop();
+                if (console)
+                    console->Stop();
             }
         }
     });
@@ -283,8 +334,10 @@ int Serve(const Arguments& args) {
     return 0;
 }
 
-int Import(const Arguments& args) {
-    if (args.files.empty()) return UsageError("import needs at least one bank file");
+int Import(const Arguments& args)
+{
+    if (args.files.empty())
+        return UsageError("import needs at least one bank file");
     Connection db;
     if (!db.Open(args.database)) {
         return Failure(IsPostgresLocation(args.database) ? db.Error() : "cannot open the database " + args.database);
@@ -293,20 +346,25 @@ int Import(const Arguments& args) {
     // On a terminal a progress line is redrawn while the rows go in; into a
     // file or a pipe only the summary lines and warnings are written.
     std::optional<ImportProgressBar> bar;
-    if (isatty(STDERR_FILENO)) bar.emplace(std::cerr);
+    if (isatty(STDERR_FILENO))
+        bar.emplace(std::cerr);
     for (const std::string& path : args.files) {
         const std::string shownPath = EscapeForTerminal(path);
-        if (bar) bar->Start(shownPath);
+        if (bar)
+            bar->Start(shownPath);
         ImportSummary summary = ImportBankFile(
             db, path, static_cast<int64_t>(std::time(nullptr)),
             [&](const std::string& warning) {
-                if (bar) bar->Clear();
+                if (bar)
+                    bar->Clear();
                 std::cerr << shownPath << ": " << EscapeForTerminal(warning) << "\n";
             },
             [&](const ImportProgress& progress) {
-                if (bar) bar->Update(progress);
+                if (bar)
+                    bar->Update(progress);
             });
-        if (bar) bar->Clear();
+        if (bar)
+            bar->Clear();
         if (!summary.ok) {
             std::cerr << shownPath << ": " << EscapeForTerminal(summary.error) << "\n";
             status = 1;
@@ -326,7 +384,8 @@ int Import(const Arguments& args) {
     return status;
 }
 
-std::string TimeText(int64_t seconds) {
+std::string TimeText(int64_t seconds)
+{
     std::time_t time = static_cast<std::time_t>(seconds);
     std::tm parts{};
     gmtime_r(&time, &parts);
@@ -336,10 +395,12 @@ std::string TimeText(int64_t seconds) {
 }
 
 // The commands that only look open the database read-only and never create it.
-int Unanswered(const Arguments& args) {
+int Unanswered(const Arguments& args)
+{
     Connection db;
     std::string error;
-    if (!db.OpenExisting(args.database, error)) return Failure(EscapeForTerminal(error));
+    if (!db.OpenExisting(args.database, error))
+        return Failure(EscapeForTerminal(error));
     // Students' wordings may hold anything: escape sequences, line breaks, tabs.
     for (const UnansweredQuestion& item : ListUnanswered(db, args.limit)) {
         std::cout << item.asked << "\t" << TimeText(item.lastAskedAt) << "\t" << EscapeForTerminal(item.question)
@@ -348,10 +409,12 @@ int Unanswered(const Arguments& args) {
     return 0;
 }
 
-int Stats(const Arguments& args) {
+int Stats(const Arguments& args)
+{
     Connection db;
     std::string error;
-    if (!db.OpenExisting(args.database, error)) return Failure(EscapeForTerminal(error));
+    if (!db.OpenExisting(args.database, error))
+        return Failure(EscapeForTerminal(error));
     ServiceStats stats = ReadStats(db, static_cast<int64_t>(std::time(nullptr)));
     std::cout << "questions in bank:        " << stats.questions << "\n"
               << "lookups reported:         " << stats.reports << "\n"
@@ -364,16 +427,20 @@ int Stats(const Arguments& args) {
     return 0;
 }
 
-int Migrate(const Arguments& args) {
+int Migrate(const Arguments& args)
+{
     if (args.from.empty() || IsPostgresLocation(args.from) || !IsPostgresLocation(args.database)) {
         return UsageError("migrate needs --from FILE (SQLite) and --database postgresql://...");
     }
     Connection from, to;
     std::string error;
-    if (!from.OpenExisting(SqliteFileOf(args.from), error)) return Failure(EscapeForTerminal(error));
-    if (!to.Open(args.database)) return Failure(to.Error());
+    if (!from.OpenExisting(SqliteFileOf(args.from), error))
+        return Failure(EscapeForTerminal(error));
+    if (!to.Open(args.database))
+        return Failure(to.Error());
     MigrationSummary summary = MigrateDatabase(from, SqliteFileOf(args.from), to);
-    if (!summary.ok) return Failure(EscapeForTerminal(summary.error));
+    if (!summary.ok)
+        return Failure(EscapeForTerminal(summary.error));
     std::cout << "questions: " << summary.added << " added, " << summary.updated << " updated, " << summary.unchanged
               << " unchanged\n"
               << "reports copied: " << summary.reports << "\n"
@@ -381,18 +448,26 @@ int Migrate(const Arguments& args) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
-int RunCommandLine(int argc, char** argv) {
+int RunCommandLine(int argc, char** argv)
+{
     Arguments args;
     std::string problem = ParseArguments(argc, argv, args);
-    if (!problem.empty()) return UsageError(problem);
-    if (args.command == "serve") return Serve(args);
-    if (args.command == "import") return Import(args);
-    if (args.command == "unanswered") return Unanswered(args);
-    if (args.command == "stats") return Stats(args);
-    if (args.command == "migrate") return Migrate(args);
-    if (args.command == "operator") return RunOperatorCommand(args.database, args.files);
+    if (!problem.empty())
+        return UsageError(problem);
+    if (args.command == "serve")
+        return Serve(args);
+    if (args.command == "import")
+        return Import(args);
+    if (args.command == "unanswered")
+        return Unanswered(args);
+    if (args.command == "stats")
+        return Stats(args);
+    if (args.command == "migrate")
+        return Migrate(args);
+    if (args.command == "operator")
+        return RunOperatorCommand(args.database, args.files);
     if (args.command == "--help" || args.command == "help") {
         std::cout << Usage;
         return 0;
@@ -400,4 +475,4 @@ int RunCommandLine(int argc, char** argv) {
     return UsageError("unknown command " + args.command);
 }
 
-}  // namespace kelvora
+} // namespace kelvora

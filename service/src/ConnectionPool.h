@@ -21,7 +21,9 @@ public:
     class Lease {
     public:
         Lease(ConnectionPool& pool, std::unique_ptr<Connection> connection)
-            : pool_(&pool), connection_(std::move(connection)) {}
+            : pool_(&pool), connection_(std::move(connection))
+        {
+        }
         ~Lease();
         Lease(Lease&&) = default;
         Lease(const Lease&) = delete;
@@ -37,7 +39,9 @@ public:
 
     // most: connections open at once, 0 for no limit.
     explicit ConnectionPool(std::string path, int most = 0)
-        : path_(std::move(path)), postgres_(IsPostgresLocation(path_)), most_(most) {}
+        : path_(std::move(path)), postgres_(IsPostgresLocation(path_)), most_(most)
+    {
+    }
     // A connection of its own for the caller until the lease ends; empty
     // when the database cannot be opened.
     Lease Acquire();
@@ -59,7 +63,7 @@ public:
         friend class ConnectionPool;
         ConnectionPool* pool_ = nullptr;
         std::unique_lock<std::timed_mutex> lock_;
-        bool granted_ = false;  // without a lock: PostgreSQL lets writers run side by side
+        bool granted_ = false; // without a lock: PostgreSQL lets writers run side by side
     };
 
     // Writers of this process take turns here rather than in SQLite's busy
@@ -79,15 +83,15 @@ private:
     std::string path_;
     bool postgres_;
     int most_;
-    int open_ = 0;  // lent and idle
+    int open_ = 0; // lent and idle
     std::string lastOpenError_;
     std::mutex mutex_;
     std::condition_variable returned_;
     std::vector<std::unique_ptr<Connection>> idle_;
     std::timed_mutex writeMutex_;
     std::atomic<int> waitingWriters_{0};
-    std::atomic<int64_t> turnTakenAt_{0};  // steady clock, nanoseconds; 0 while nobody writes
+    std::atomic<int64_t> turnTakenAt_{0}; // steady clock, nanoseconds; 0 while nobody writes
     int mostWaitingWriters_ = 16;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -146,4 +146,4 @@ const std::string_view ConsoleScript = R"js(
 })();
 )js";
 
-}  // namespace kelvora
+} // namespace kelvora

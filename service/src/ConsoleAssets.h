@@ -7,4 +7,4 @@ namespace kelvora {
 extern const std::string_view ConsoleCss;
 extern const std::string_view ConsoleScript;
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -4,37 +4,40 @@
 
 namespace kelvora {
 
-std::string HtmlEscape(std::string_view text) {
+std::string HtmlEscape(std::string_view text)
+{
     std::string out;
     out.reserve(text.size() + text.size() / 8);
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out.push_back(c);
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out.push_back(c);
         }
     }
     return out;
 }
 
-std::string JsonForScript(std::string_view json) {
+std::string JsonForScript(std::string_view json)
+{
     std::string out;
     out.reserve(json.size());
     for (char c : json) {
         switch (c) {
-            case '<': out += "\\u003c"; break;
-            case '>': out += "\\u003e"; break;
-            case '&': out += "\\u0026"; break;
-            default: out.push_back(c);
+        case '<': out += "\\u003c"; break;
+        case '>': out += "\\u003e"; break;
+        case '&': out += "\\u0026"; break;
+        default: out.push_back(c);
         }
     }
     return out;
 }
 
-std::string UrlEncode(std::string_view text) {
+std::string UrlEncode(std::string_view text)
+{
     static const char* hex = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : text) {
@@ -50,7 +53,8 @@ std::string UrlEncode(std::string_view text) {
     return out;
 }
 
-std::string LocalTimeText(int64_t seconds) {
+std::string LocalTimeText(int64_t seconds)
+{
     std::time_t time = static_cast<std::time_t>(seconds);
     std::tm parts{};
     localtime_r(&time, &parts);
@@ -59,7 +63,8 @@ std::string LocalTimeText(int64_t seconds) {
     return text;
 }
 
-int64_t LocalDayStart(int64_t now) {
+int64_t LocalDayStart(int64_t now)
+{
     std::time_t time = static_cast<std::time_t>(now);
     std::tm parts{};
     localtime_r(&time, &parts);
@@ -68,4 +73,4 @@ int64_t LocalDayStart(int64_t now) {
     return static_cast<int64_t>(std::mktime(&parts));
 }
 
-}  // namespace kelvora
+} // namespace kelvora

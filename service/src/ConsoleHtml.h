@@ -18,4 +18,4 @@ std::string LocalTimeText(int64_t seconds);
 // The start of the local day holding now.
 int64_t LocalDayStart(int64_t now);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -29,20 +29,22 @@ constexpr size_t HeadLimit = 16 * 1024;
 constexpr int RequestsPerConnection = 1000;
 constexpr auto StopGrace = std::chrono::seconds(3);
 
-std::string LastListEntry(std::string_view chain) {
+std::string LastListEntry(std::string_view chain)
+{
     size_t comma = chain.rfind(',');
     std::string_view last = comma == std::string_view::npos ? chain : chain.substr(comma + 1);
     size_t first = last.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
+    if (first == std::string_view::npos)
+        return {};
     size_t end = last.find_last_not_of(" \t");
     return std::string(last.substr(first, end - first + 1));
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 class ConsoleConnection;
-}  // namespace
+} // namespace
 
 struct ConsoleListener::Impl : std::enable_shared_from_this<ConsoleListener::Impl> {
     ConsoleListenerOptions options;
@@ -54,7 +56,7 @@ struct ConsoleListener::Impl : std::enable_shared_from_this<ConsoleListener::Imp
     std::atomic<bool> stopping{false};
     int boundPort = 0;
     std::mutex liveMutex;
-    std::vector<std::weak_ptr<ConsoleConnection>> live;  // to close the idle ones on stop
+    std::vector<std::weak_ptr<ConsoleConnection>> live; // to close the idle ones on stop
 
     void Accept();
     void CloseIdle();
@@ -65,10 +67,12 @@ namespace {
 class ConsoleConnection : public std::enable_shared_from_this<ConsoleConnection> {
 public:
     ConsoleConnection(std::shared_ptr<ConsoleListener::Impl> owner, tcp::socket socket)
-        : owner_(std::move(owner)), stream_(std::move(socket)) {
+        : owner_(std::move(owner)), stream_(std::move(socket))
+    {
         beast::error_code ec;
         auto peer = stream_.socket().remote_endpoint(ec);
-        if (!ec) peer_ = peer.address().to_string();
+        if (!ec)
+            peer_ = peer.address().to_string();
     }
     ~ConsoleConnection() { --owner_->open; }
 
@@ -76,15 +80,19 @@ public:
 
     // From any thread: a connection waiting for its next request is closed,
     // one in the middle of a request finishes it first.
-    void CloseIfIdle() {
+    void CloseIfIdle()
+    {
         asio::post(stream_.get_executor(), [self = shared_from_this()] {
-            if (self->idle_) self->Close();
+            if (self->idle_)
+                self->Close();
         });
     }
 
 private:
-    void ReadHead() {
-        if (owner_->stopping || served_ >= RequestsPerConnection) return Close();
+    void ReadHead()
+    {
+        if (owner_->stopping || served_ >= RequestsPerConnection)
+            return Close();
         idle_ = true;
         parser_.emplace();
         parser_->header_limit(HeadLimit);
@@ -97,10 +105,12 @@ private:
                                 [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHead(ec); });
     }
 
-    void OnHead(beast::error_code ec) {
+    void OnHead(beast::error_code ec)
+    {
         idle_ = false;
         if (ec) {
-            if (ec == http::error::header_limit) return Refuse(431, "request head too large\n");
+            if (ec == http::error::header_limit)
+                return Refuse(431, "request head too large\n");
             if (ec == beast::error::timeout || ec == http::error::end_of_stream || ec == asio::error::eof) {
                 return Close();
             }
@@ -121,10 +131,13 @@ private:
                          [self = shared_from_this()](beast::error_code ec, size_t) { self->OnBody(ec); });
     }
 
-    void OnBody(beast::error_code ec) {
+    void OnBody(beast::error_code ec)
+    {
         if (ec) {
-            if (ec == http::error::body_limit) return Refuse(413, "request body too large\n");
-            if (ec == beast::error::timeout) return Refuse(408, "request not complete in time\n");
+            if (ec == http::error::body_limit)
+                return Refuse(413, "request body too large\n");
+            if (ec == beast::error::timeout)
+                return Refuse(408, "request not complete in time\n");
             return Close();
         }
         auto& message = parser_->get();
@@ -139,7 +152,8 @@ private:
                 return std::string_view(value.data(), value.size());
             };
             std::string forwarded = LastListEntry(header("X-Forwarded-For"));
-            if (!forwarded.empty()) req.clientAddress = forwarded;
+            if (!forwarded.empty())
+                req.clientAddress = forwarded;
             req.https = beast::iequals(LastListEntry(header("X-Forwarded-Proto")), "https");
         }
         req.cookie = std::string(message[http::field::cookie]);
@@ -154,31 +168,38 @@ private:
         Send(res.status, res.contentType, std::move(res.body), res.headers, req.method == "HEAD");
     }
 
-    void Refuse(int status, const char* reason) {
+    void Refuse(int status, const char* reason)
+    {
         keepAlive_ = false;
         Send(status, "text/plain; charset=utf-8", reason, {}, false);
     }
 
     void Send(int status, const std::string& type, std::string body,
-              const std::vector<std::pair<std::string, std::string>>& headers, bool headOnly) {
+              const std::vector<std::pair<std::string, std::string>>& headers, bool headOnly)
+    {
         auto reply = std::make_shared<http::response<http::string_body>>();
         reply->result(static_cast<unsigned>(status));
         reply->version(11);
         reply->set(http::field::content_type, type);
-        for (const auto& [name, value] : headers) reply->insert(name, value);
+        for (const auto& [name, value] : headers)
+            reply->insert(name, value);
         size_t length = body.size();
-        if (!headOnly) reply->body() = std::move(body);
+        if (!headOnly)
+            reply->body() = std::move(body);
         reply->content_length(length);
-        if (owner_->stopping) keepAlive_ = false;
+        if (owner_->stopping)
+            keepAlive_ = false;
         reply->keep_alive(keepAlive_);
         stream_.expires_after(WriteTime);
         http::async_write(stream_, *reply, [self = shared_from_this(), reply](beast::error_code ec, size_t) {
-            if (ec || !self->keepAlive_) return self->Close();
+            if (ec || !self->keepAlive_)
+                return self->Close();
             self->ReadHead();
         });
     }
 
-    void Close() {
+    void Close()
+    {
         beast::error_code ignored;
         stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
         stream_.socket().close(ignored);
@@ -194,20 +215,24 @@ private:
     int served_ = 0;
 };
 
-}  // namespace
+} // namespace
 
-void ConsoleListener::Impl::CloseIdle() {
+void ConsoleListener::Impl::CloseIdle()
+{
     std::lock_guard<std::mutex> lock(liveMutex);
     for (const auto& weak : live) {
-        if (auto connection = weak.lock()) connection->CloseIfIdle();
+        if (auto connection = weak.lock())
+            connection->CloseIfIdle();
     }
 }
 
-void ConsoleListener::Impl::Accept() {
+void ConsoleListener::Impl::Accept()
+{
     // Each connection's handlers run in its own strand, so a close from Stop
     // never runs beside them.
     acceptor.async_accept(asio::make_strand(io), [self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
-        if (self->stopping) return;
+        if (self->stopping)
+            return;
         if (!ec) {
             if (self->open.load() >= self->options.maxConnections) {
                 beast::error_code ignored;
@@ -221,7 +246,8 @@ void ConsoleListener::Impl::Accept() {
                     self->live.push_back(connection);
                 }
                 connection->Start();
-                if (self->stopping) connection->CloseIfIdle();
+                if (self->stopping)
+                    connection->CloseIfIdle();
             }
         }
         self->Accept();
@@ -230,17 +256,20 @@ void ConsoleListener::Impl::Accept() {
 
 ConsoleListener::ConsoleListener(ConsoleListenerOptions options, ConsoleHandler handler,
                                  std::function<bool(const std::string&, const std::string&)> largeBody)
-    : impl_(std::make_shared<Impl>()) {
+    : impl_(std::make_shared<Impl>())
+{
     impl_->options = std::move(options);
     impl_->handler = std::move(handler);
     impl_->largeBody = std::move(largeBody);
 }
 
-ConsoleListener::~ConsoleListener() {
+ConsoleListener::~ConsoleListener()
+{
     Stop();
 }
 
-bool ConsoleListener::Bind(std::string& error) {
+bool ConsoleListener::Bind(std::string& error)
+{
     beast::error_code ec;
     auto address = asio::ip::make_address(impl_->options.host, ec);
     if (ec) {
@@ -250,41 +279,53 @@ bool ConsoleListener::Bind(std::string& error) {
     tcp::endpoint endpoint(address, static_cast<unsigned short>(impl_->options.port));
     auto& acceptor = impl_->acceptor;
     acceptor.open(endpoint.protocol(), ec);
-    if (!ec) acceptor.set_option(asio::socket_base::reuse_address(true), ec);
-    if (!ec) acceptor.bind(endpoint, ec);
-    if (!ec) acceptor.listen(64, ec);
+    if (!ec)
+        acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec)
+        acceptor.bind(endpoint, ec);
+    if (!ec)
+        acceptor.listen(64, ec);
     if (ec) {
-        error = "console: cannot listen on " + impl_->options.host + ":" + std::to_string(impl_->options.port) +
-                ": " + ec.message();
+        error = "console: cannot listen on " + impl_->options.host + ":" + std::to_string(impl_->options.port) + ": " +
+                ec.message();
         return false;
     }
     impl_->boundPort = acceptor.local_endpoint().port();
     return true;
 }
 
-int ConsoleListener::BoundPort() const {
+int ConsoleListener::BoundPort() const
+{
     return impl_->boundPort;
 }
 
-void ConsoleListener::Run() {
+void ConsoleListener::Run()
+{
     impl_->Accept();
     std::vector<std::thread> threads;
-    for (int i = 1; i < impl_->options.threads; ++i) threads.emplace_back([this] { impl_->io.run(); });
+    for (int i = 1; i < impl_->options.threads; ++i)
+        threads.emplace_back([this] { impl_->io.run(); });
     // This thread also watches for the end: once stopping, the loop ends when
     // every connection is closed, or after StopGrace whatever clients do.
     std::optional<std::chrono::steady_clock::time_point> deadline;
     while (!impl_->io.stopped()) {
         impl_->io.run_for(std::chrono::milliseconds(100));
-        if (!impl_->stopping) continue;
+        if (!impl_->stopping)
+            continue;
         auto now = std::chrono::steady_clock::now();
-        if (!deadline) deadline = now + StopGrace;
-        if (impl_->open.load() == 0 || now >= *deadline) impl_->io.stop();
+        if (!deadline)
+            deadline = now + StopGrace;
+        if (impl_->open.load() == 0 || now >= *deadline)
+            impl_->io.stop();
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
 }
 
-void ConsoleListener::Stop() {
-    if (impl_->stopping.exchange(true)) return;
+void ConsoleListener::Stop()
+{
+    if (impl_->stopping.exchange(true))
+        return;
     asio::post(impl_->io, [impl = impl_] {
         beast::error_code ignored;
         impl->acceptor.close(ignored);
@@ -292,4 +333,4 @@ void ConsoleListener::Stop() {
     });
 }
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -15,12 +15,12 @@ namespace kelvora {
 struct ConsoleRequest {
     std::string method;
     std::string target;
-    std::string path;           // the target up to "?"
-    std::string clientAddress;  // the peer, or the proxy's X-Forwarded-For entry when trusted
-    std::string cookie;         // the Cookie header
+    std::string path;          // the target up to "?"
+    std::string clientAddress; // the peer, or the proxy's X-Forwarded-For entry when trusted
+    std::string cookie;        // the Cookie header
     std::string contentType;
-    std::string csrfHeader;     // X-CSRF-Token
-    bool https = false;         // X-Forwarded-Proto: https, from a trusted proxy
+    std::string csrfHeader; // X-CSRF-Token
+    bool https = false;     // X-Forwarded-Proto: https, from a trusted proxy
     std::string body;
 };
 
@@ -33,11 +33,11 @@ struct ConsoleResponse {
 
 struct ConsoleListenerOptions {
     std::string host = "127.0.0.1";
-    int port = 8788;  // 0 picks a free port
+    int port = 8788; // 0 picks a free port
     int threads = 4;
     int maxConnections = 64;
-    size_t smallBodyLimit = 64 * 1024;         // forms
-    size_t largeBodyLimit = 64 * 1024 * 1024;  // the paths largeBody names
+    size_t smallBodyLimit = 64 * 1024;        // forms
+    size_t largeBodyLimit = 64 * 1024 * 1024; // the paths largeBody names
     bool trustForwardedFor = false;
 };
 
@@ -59,10 +59,10 @@ public:
     void Run();
     void Stop();
 
-    struct Impl;  // shared with the connections, which outlive a call
+    struct Impl; // shared with the connections, which outlive a call
 
 private:
     std::shared_ptr<Impl> impl_;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -15,19 +15,21 @@ constexpr int64_t HoursShown = 7 * 24;
 
 // Notices the service (or the tool's own refusal) puts where an answer goes;
 // 1 for an answered lookup, 0 otherwise, in SQL both stores read alike.
-constexpr const char* AnsweredSql =
-    "CASE WHEN answer LIKE '%查无此%' OR answer LIKE '%秘钥%' THEN 0 ELSE 1 END";
+constexpr const char* AnsweredSql = "CASE WHEN answer LIKE '%查无此%' OR answer LIKE '%秘钥%' THEN 0 ELSE 1 END";
 
-int64_t Single(Statement& statement) {
+int64_t Single(Statement& statement)
+{
     int64_t value = statement.Step() ? statement.Int(0) : 0;
     statement.Reset();
     return value;
 }
 
-std::string LikePattern(const std::string& text) {
+std::string LikePattern(const std::string& text)
+{
     std::string pattern = "%";
     for (char c : text) {
-        if (c == '%' || c == '_' || c == '\\') pattern.push_back('\\');
+        if (c == '%' || c == '_' || c == '\\')
+            pattern.push_back('\\');
         pattern.push_back(c);
     }
     pattern.push_back('%');
@@ -36,17 +38,20 @@ std::string LikePattern(const std::string& text) {
 
 // Text filters ignore the case of Latin letters, as SQLite's LIKE does; on
 // PostgreSQL that takes ILIKE.
-std::string SearchCondition(const char* like) {
+std::string SearchCondition(const char* like)
+{
     return std::string("WHERE question ") + like + " ?1 ESCAPE '\\' OR norm " + like + " ?2 ESCAPE '\\' ";
 }
 
-std::string LookupsQuery(const char* like) {
+std::string LookupsQuery(const char* like)
+{
     return std::string("SELECT id, asked_at, client, question, answer FROM reports WHERE (?1 = '' OR question ") +
            like + " ?2 ESCAPE '\\' OR answer " + like + " ?2 ESCAPE '\\') " +
            "AND (?3 = '' OR client = ?3) ORDER BY id DESC LIMIT ?4 OFFSET ?5";
 }
 
-BankRow ReadBankRow(Statement& statement) {
+BankRow ReadBankRow(Statement& statement)
+{
     BankRow row;
     row.id = statement.Int(0);
     row.entry = {statement.Text(1), statement.Text(2), statement.Text(3), statement.Text(4)};
@@ -59,7 +64,8 @@ constexpr const char* BankColumns = "SELECT id, question, answer, kind, options,
 // A change to the questions in one transaction, marked for the fuzzy
 // index's counts, which are rebuilt once it is committed.
 template <typename Change>
-BankChange ChangeBank(Connection& db, Change change) {
+BankChange ChangeBank(Connection& db, Change change)
+{
     BankChange result;
     {
         Transaction transaction(db);
@@ -68,7 +74,8 @@ BankChange ChangeBank(Connection& db, Change change) {
             return result;
         }
         if (!change(result)) {
-            if (result.error.empty() && !result.missing && result.conflictId == 0) result.error = db.Error();
+            if (result.error.empty() && !result.missing && result.conflictId == 0)
+                result.error = db.Error();
             return result;
         }
         if (!MarkTrigramCountsStale(db) || !transaction.Commit()) {
@@ -83,15 +90,17 @@ BankChange ChangeBank(Connection& db, Change change) {
     return result;
 }
 
-int64_t IdOfNorm(Connection& db, const std::string& norm) {
+int64_t IdOfNorm(Connection& db, const std::string& norm)
+{
     Statement& find = db.Cached("SELECT id FROM questions WHERE norm = ?1");
     find.Bind(1, norm);
     return Single(find);
 }
 
-}  // namespace
+} // namespace
 
-bool EnsureConsoleTables(Connection& db) {
+bool EnsureConsoleTables(Connection& db)
+{
     if (db.IsPostgres()) {
         // Instances starting at once make it one after the other, under the
         // lock the rest of the schema is made under.
@@ -103,47 +112,56 @@ bool EnsureConsoleTables(Connection& db) {
         db.Exec("ROLLBACK");
         return false;
     }
-    return db.Exec(
-        "CREATE TABLE IF NOT EXISTS operators(name TEXT PRIMARY KEY, password_hash TEXT NOT NULL, "
-        "created_at INTEGER NOT NULL) WITHOUT ROWID");
+    return db.Exec("CREATE TABLE IF NOT EXISTS operators(name TEXT PRIMARY KEY, password_hash TEXT NOT NULL, "
+                   "created_at INTEGER NOT NULL) WITHOUT ROWID");
 }
 
-OperatorChange AddOperator(Connection& db, const std::string& name, const std::string& passwordHash, int64_t now) {
-    if (OperatorPasswordHash(db, name)) return OperatorChange::Exists;
+OperatorChange AddOperator(Connection& db, const std::string& name, const std::string& passwordHash, int64_t now)
+{
+    if (OperatorPasswordHash(db, name))
+        return OperatorChange::Exists;
     Statement& insert = db.Cached("INSERT INTO operators(name, password_hash, created_at) VALUES (?1, ?2, ?3)");
     insert.Bind(1, name).Bind(2, passwordHash).Bind(3, now);
     return insert.Run() ? OperatorChange::Done : OperatorChange::Failed;
 }
 
-OperatorChange RemoveOperator(Connection& db, const std::string& name) {
-    if (!OperatorPasswordHash(db, name)) return OperatorChange::Missing;
+OperatorChange RemoveOperator(Connection& db, const std::string& name)
+{
+    if (!OperatorPasswordHash(db, name))
+        return OperatorChange::Missing;
     Statement& remove = db.Cached("DELETE FROM operators WHERE name = ?1");
     remove.Bind(1, name);
     return remove.Run() ? OperatorChange::Done : OperatorChange::Failed;
 }
 
-std::vector<OperatorAccount> ListOperators(Connection& db) {
+std::vector<OperatorAccount> ListOperators(Connection& db)
+{
     std::vector<OperatorAccount> list;
     Statement& select = db.Cached("SELECT name, created_at FROM operators ORDER BY name");
-    while (select.Step()) list.push_back({select.Text(0), select.Int(1)});
+    while (select.Step())
+        list.push_back({select.Text(0), select.Int(1)});
     select.Reset();
     return list;
 }
 
-std::optional<std::string> OperatorPasswordHash(Connection& db, const std::string& name) {
+std::optional<std::string> OperatorPasswordHash(Connection& db, const std::string& name)
+{
     Statement& select = db.Cached("SELECT password_hash FROM operators WHERE name = ?1");
     select.Bind(1, name);
     std::optional<std::string> hash;
-    if (select.Step()) hash = select.Text(0);
+    if (select.Step())
+        hash = select.Text(0);
     select.Reset();
     return hash;
 }
 
-bool IsAnsweredLookup(const std::string& answer) {
+bool IsAnsweredLookup(const std::string& answer)
+{
     return answer.find("查无此") == std::string::npos && answer.find("秘钥") == std::string::npos;
 }
 
-ConsoleOverview ReadOverview(Connection& db, int64_t now, int64_t todayStart) {
+ConsoleOverview ReadOverview(Connection& db, int64_t now, int64_t todayStart)
+{
     ConsoleOverview overview;
     ReadSnapshot snapshot(db);
     overview.questions = CountQuestions(db);
@@ -168,7 +186,8 @@ ConsoleOverview ReadOverview(Connection& db, int64_t now, int64_t todayStart) {
     hourly.Bind(1, overview.firstHour);
     while (hourly.Step()) {
         int64_t hour = hourly.Int(0);
-        if (hour < 0 || hour >= HoursShown) continue;  // a clock set back
+        if (hour < 0 || hour >= HoursShown)
+            continue; // a clock set back
         overview.answeredPerHour[hour] = hourly.Int(1);
         overview.unansweredPerHour[hour] = hourly.Int(2) - hourly.Int(1);
     }
@@ -176,67 +195,79 @@ ConsoleOverview ReadOverview(Connection& db, int64_t now, int64_t todayStart) {
     return overview;
 }
 
-std::vector<UnansweredItem> ListUnansweredItems(Connection& db, int64_t limit, int64_t offset) {
+std::vector<UnansweredItem> ListUnansweredItems(Connection& db, int64_t limit, int64_t offset)
+{
     std::vector<UnansweredItem> list;
-    Statement& select = db.Cached(
-        "SELECT m.norm, m.question, m.asked, m.last_at FROM misses m "
-        "WHERE NOT EXISTS (SELECT 1 FROM questions q WHERE q.norm = m.norm) "
-        "ORDER BY m.asked DESC, m.last_at DESC LIMIT ?1 OFFSET ?2");
+    Statement& select = db.Cached("SELECT m.norm, m.question, m.asked, m.last_at FROM misses m "
+                                  "WHERE NOT EXISTS (SELECT 1 FROM questions q WHERE q.norm = m.norm) "
+                                  "ORDER BY m.asked DESC, m.last_at DESC LIMIT ?1 OFFSET ?2");
     select.Bind(1, limit).Bind(2, offset);
-    while (select.Step()) list.push_back({select.Text(0), select.Text(1), select.Int(2), select.Int(3)});
+    while (select.Step())
+        list.push_back({select.Text(0), select.Text(1), select.Int(2), select.Int(3)});
     select.Reset();
     return list;
 }
 
-int64_t CountUnansweredItems(Connection& db) {
-    return Single(db.Cached(
-        "SELECT count(*) FROM misses m WHERE NOT EXISTS (SELECT 1 FROM questions q WHERE q.norm = m.norm)"));
+int64_t CountUnansweredItems(Connection& db)
+{
+    return Single(
+        db.Cached("SELECT count(*) FROM misses m WHERE NOT EXISTS (SELECT 1 FROM questions q WHERE q.norm = m.norm)"));
 }
 
-std::optional<UnansweredItem> FindUnansweredItem(Connection& db, const std::string& key) {
+std::optional<UnansweredItem> FindUnansweredItem(Connection& db, const std::string& key)
+{
     Statement& select = db.Cached("SELECT norm, question, asked, last_at FROM misses WHERE norm = ?1");
     select.Bind(1, key);
     std::optional<UnansweredItem> item;
-    if (select.Step()) item = UnansweredItem{select.Text(0), select.Text(1), select.Int(2), select.Int(3)};
+    if (select.Step())
+        item = UnansweredItem{select.Text(0), select.Text(1), select.Int(2), select.Int(3)};
     select.Reset();
     return item;
 }
 
-bool DismissUnanswered(Connection& db, const std::string& key) {
+bool DismissUnanswered(Connection& db, const std::string& key)
+{
     Statement& remove = db.Cached("DELETE FROM misses WHERE norm = ?1");
     remove.Bind(1, key);
     return remove.Run();
 }
 
-int64_t ChangedRows(Connection& db) {
+int64_t ChangedRows(Connection& db)
+{
     return db.Changes();
 }
 
-std::vector<BankRow> ListBank(Connection& db, int64_t limit, int64_t offset) {
+std::vector<BankRow> ListBank(Connection& db, int64_t limit, int64_t offset)
+{
     std::vector<BankRow> rows;
     static const std::string sql = std::string(BankColumns) + "ORDER BY id DESC LIMIT ?1 OFFSET ?2";
     Statement& select = db.Cached(sql.c_str());
     select.Bind(1, limit).Bind(2, offset);
-    while (select.Step()) rows.push_back(ReadBankRow(select));
+    while (select.Step())
+        rows.push_back(ReadBankRow(select));
     select.Reset();
     return rows;
 }
 
-int64_t CountBank(Connection& db) {
+int64_t CountBank(Connection& db)
+{
     return CountQuestions(db);
 }
 
-std::optional<BankRow> FindBankRow(Connection& db, int64_t id) {
+std::optional<BankRow> FindBankRow(Connection& db, int64_t id)
+{
     static const std::string sql = std::string(BankColumns) + "WHERE id = ?1";
     Statement& select = db.Cached(sql.c_str());
     select.Bind(1, id);
     std::optional<BankRow> row;
-    if (select.Step()) row = ReadBankRow(select);
+    if (select.Step())
+        row = ReadBankRow(select);
     select.Reset();
     return row;
 }
 
-BankSearch SearchBank(Connection& db, BankSource* bank, const std::string& text, int64_t limit) {
+BankSearch SearchBank(Connection& db, BankSource* bank, const std::string& text, int64_t limit)
+{
     BankSearch search;
     std::u32string typed = NormalizeQuestionUtf8(text);
     // The same matching a lookup uses, on the same bank (the server's copy
@@ -255,7 +286,8 @@ BankSearch SearchBank(Connection& db, BankSource* bank, const std::string& text,
         std::string(BankColumns) + SearchCondition("ILIKE") + "ORDER BY id DESC LIMIT ?3";
     Statement& select = db.Cached(db.IsPostgres() ? postgresSql.c_str() : sql.c_str());
     select.Bind(1, LikePattern(text)).Bind(2, LikePattern(EncodeUtf8(typed))).Bind(3, limit);
-    while (select.Step()) search.rows.push_back(ReadBankRow(select));
+    while (select.Step())
+        search.rows.push_back(ReadBankRow(select));
     select.Reset();
     for (BankRow& row : search.rows) {
         row.similarity = CompareQuestions(typed, NormalizeQuestionUtf8(row.entry.question)).score;
@@ -265,17 +297,21 @@ BankSearch SearchBank(Connection& db, BankSource* bank, const std::string& text,
     return search;
 }
 
-BankChange AddBankEntry(Connection& db, const BankEntry& entry, int64_t now) {
+BankChange AddBankEntry(Connection& db, const BankEntry& entry, int64_t now)
+{
     return ChangeBank(db, [&](BankChange& result) {
         std::string norm = EncodeUtf8(NormalizeQuestionUtf8(entry.question));
-        if ((result.conflictId = IdOfNorm(db, norm)) != 0) return false;
-        if (UpsertQuestion(db, entry, now) != UpsertOutcome::Added) return false;
+        if ((result.conflictId = IdOfNorm(db, norm)) != 0)
+            return false;
+        if (UpsertQuestion(db, entry, now) != UpsertOutcome::Added)
+            return false;
         result.id = IdOfNorm(db, norm);
         return true;
     });
 }
 
-BankChange EditBankEntry(Connection& db, int64_t id, const BankEntry& entry, int64_t now) {
+BankChange EditBankEntry(Connection& db, int64_t id, const BankEntry& entry, int64_t now)
+{
     return ChangeBank(db, [&](BankChange& result) {
         result.id = id;
         if (!FindBankRow(db, id)) {
@@ -289,16 +325,17 @@ BankChange EditBankEntry(Connection& db, int64_t id, const BankEntry& entry, int
             result.conflictId = holder;
             return false;
         }
-        Statement& update = db.Cached(
-            "UPDATE questions SET question = ?2, norm = ?3, norm_length = ?4, answer = ?5, kind = ?6, "
-            "options = ?7, updated_at = ?8 WHERE id = ?1");
+        Statement& update =
+            db.Cached("UPDATE questions SET question = ?2, norm = ?3, norm_length = ?4, answer = ?5, kind = ?6, "
+                      "options = ?7, updated_at = ?8 WHERE id = ?1");
         update.Bind(1, id).Bind(2, entry.question).Bind(3, normText).Bind(4, static_cast<int64_t>(norm.size()));
         update.Bind(5, entry.answer).Bind(6, entry.kind).Bind(7, entry.options).Bind(8, now);
         return update.Run();
     });
 }
 
-BankChange DeleteBankEntry(Connection& db, int64_t id) {
+BankChange DeleteBankEntry(Connection& db, int64_t id)
+{
     return ChangeBank(db, [&](BankChange& result) {
         result.id = id;
         if (!FindBankRow(db, id)) {
@@ -311,29 +348,34 @@ BankChange DeleteBankEntry(Connection& db, int64_t id) {
     });
 }
 
-BankChange AnswerUnanswered(Connection& db, const std::string& key, const BankEntry& entry, int64_t now) {
+BankChange AnswerUnanswered(Connection& db, const std::string& key, const BankEntry& entry, int64_t now)
+{
     return ChangeBank(db, [&](BankChange& result) {
         if (!FindUnansweredItem(db, key)) {
             result.missing = true;
             return false;
         }
-        if (UpsertQuestion(db, entry, now) == UpsertOutcome::Failed) return false;
+        if (UpsertQuestion(db, entry, now) == UpsertOutcome::Failed)
+            return false;
         std::string norm = EncodeUtf8(NormalizeQuestionUtf8(entry.question));
         result.id = IdOfNorm(db, norm);
         return DismissUnanswered(db, key) && DismissUnanswered(db, norm);
     });
 }
 
-void ForEachBankEntry(Connection& db, const std::function<void(const BankEntry&)>& take) {
+void ForEachBankEntry(Connection& db, const std::function<void(const BankEntry&)>& take)
+{
     ReadSnapshot snapshot(db);
     static const std::string sql = std::string(BankColumns) + "ORDER BY id";
     Statement& select = db.Cached(sql.c_str());
-    while (select.Step()) take(ReadBankRow(select).entry);
+    while (select.Step())
+        take(ReadBankRow(select).entry);
     select.Reset();
 }
 
-std::vector<LookupRow> ListLookups(Connection& db, const std::string& text, const std::string& client,
-                                   int64_t limit, int64_t offset) {
+std::vector<LookupRow> ListLookups(Connection& db, const std::string& text, const std::string& client, int64_t limit,
+                                   int64_t offset)
+{
     std::vector<LookupRow> rows;
     static const std::string sql = LookupsQuery("LIKE");
     static const std::string postgresSql = LookupsQuery("ILIKE");
@@ -346,4 +388,4 @@ std::vector<LookupRow> ListLookups(Connection& db, const std::string& text, cons
     return rows;
 }
 
-}  // namespace kelvora
+} // namespace kelvora

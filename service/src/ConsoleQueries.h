@@ -35,19 +35,19 @@ bool IsAnsweredLookup(const std::string& answer);
 
 struct ConsoleOverview {
     int64_t questions = 0;
-    int64_t lookupsToday = 0;     // since todayStart
-    int64_t lookupsLastDay = 0;   // the last 24 h
+    int64_t lookupsToday = 0;   // since todayStart
+    int64_t lookupsLastDay = 0; // the last 24 h
     int64_t answeredLastDay = 0;
-    int64_t firstHour = 0;        // Unix time of the first hourly bucket
-    std::vector<int64_t> answeredPerHour;    // 168 hours, the last ending with the current hour
+    int64_t firstHour = 0;                // Unix time of the first hourly bucket
+    std::vector<int64_t> answeredPerHour; // 168 hours, the last ending with the current hour
     std::vector<int64_t> unansweredPerHour;
 };
 
 ConsoleOverview ReadOverview(Connection& db, int64_t now, int64_t todayStart);
 
 struct UnansweredItem {
-    std::string key;       // the normalised form that groups its wordings
-    std::string question;  // the latest wording
+    std::string key;      // the normalised form that groups its wordings
+    std::string question; // the latest wording
     int64_t asked = 0;
     int64_t lastAskedAt = 0;
 };
@@ -64,7 +64,7 @@ struct BankRow {
     int64_t id = 0;
     BankEntry entry;
     int64_t updatedAt = 0;
-    double similarity = 0.0;  // to the searched text
+    double similarity = 0.0; // to the searched text
 };
 
 std::vector<BankRow> ListBank(Connection& db, int64_t limit, int64_t offset);
@@ -72,18 +72,18 @@ int64_t CountBank(Connection& db);
 std::optional<BankRow> FindBankRow(Connection& db, int64_t id);
 
 struct BankSearch {
-    std::optional<BankRow> lookupAnswer;  // what a lookup of the text would answer, with its score
-    std::vector<BankRow> rows;            // questions holding the text, the most similar first
+    std::optional<BankRow> lookupAnswer; // what a lookup of the text would answer, with its score
+    std::vector<BankRow> rows;           // questions holding the text, the most similar first
 };
 
 BankSearch SearchBank(Connection& db, BankSource* bank, const std::string& text, int64_t limit);
 
 struct BankChange {
     bool ok = false;
-    int64_t id = 0;          // the row changed or added
-    int64_t conflictId = 0;  // another row already holds the same question
-    bool missing = false;    // the row is gone
-    std::string error;       // the database's complaint
+    int64_t id = 0;         // the row changed or added
+    int64_t conflictId = 0; // another row already holds the same question
+    bool missing = false;   // the row is gone
+    std::string error;      // the database's complaint
 };
 
 // Each runs in one transaction, so nothing is stored half; the fuzzy index's
@@ -107,7 +107,7 @@ struct LookupRow {
 
 // The newest first; text (in the question or the answer) and client filter
 // when not empty.
-std::vector<LookupRow> ListLookups(Connection& db, const std::string& text, const std::string& client,
-                                   int64_t limit, int64_t offset);
+std::vector<LookupRow> ListLookups(Connection& db, const std::string& text, const std::string& client, int64_t limit,
+                                   int64_t offset);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -21,4 +21,4 @@ std::string RandomToken();
 // Whether two tokens are equal, in time that does not depend on where they differ.
 bool SameToken(std::string_view a, std::string_view b);
 
-}  // namespace kelvora
+} // namespace kelvora

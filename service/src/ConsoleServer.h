@@ -11,10 +11,10 @@ class BankMirror;
 
 struct ConsoleOptions {
     std::string host = "127.0.0.1";
-    int port = 8788;                 // 0 picks a free port
+    int port = 8788; // 0 picks a free port
     std::string databasePath;
-    bool trustForwardedFor = false;  // behind a proxy: client address and HTTPS from X-Forwarded-*
-    std::string chartScriptPath;     // Chart.js, served to the pages
+    bool trustForwardedFor = false; // behind a proxy: client address and HTTPS from X-Forwarded-*
+    std::string chartScriptPath;    // Chart.js, served to the pages
     // The server's copy of the bank (PostgreSQL): the bank search matches on
     // it as lookups do, and the console's changes wake it to read them at once.
     BankMirror* bank = nullptr;
@@ -37,4 +37,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

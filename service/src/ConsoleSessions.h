@@ -16,7 +16,7 @@ namespace kelvora {
 struct ConsoleSession {
     std::string operatorName;
     std::string csrfToken;
-    std::string credential;  // the password hash it was opened with: a removed or re-made account ends it
+    std::string credential; // the password hash it was opened with: a removed or re-made account ends it
     int64_t startedAt = 0;
     int64_t lastSeenAt = 0;
 };
@@ -58,4 +58,4 @@ private:
     std::map<std::string, std::deque<int64_t>> failures_;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

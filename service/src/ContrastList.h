@@ -50,4 +50,4 @@ private:
 // list built into the program. Loaded once.
 const ContrastList& Contrasts();
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -8,25 +8,33 @@ namespace {
 
 constexpr size_t SeparatorProbeBytes = 64 * 1024;
 
-bool IsBlank(const CsvRow& row) {
-    if (row.tooLong) return false;
+bool IsBlank(const CsvRow& row)
+{
+    if (row.tooLong)
+        return false;
     for (const std::string& field : row.fields) {
-        if (field.find_first_not_of(" \t") != std::string::npos) return false;
+        if (field.find_first_not_of(" \t") != std::string::npos)
+            return false;
     }
     return true;
 }
 
-}  // namespace
+} // namespace
 
 CsvStream::CsvStream(std::istream& in, size_t maxRowBytes, size_t maxFields)
-    : in_(in), maxRowBytes_(maxRowBytes), maxFields_(maxFields) {}
+    : in_(in), maxRowBytes_(maxRowBytes), maxFields_(maxFields)
+{
+}
 
-int CsvStream::Peek() {
-    if (lookaheadAt_ < lookahead_.size()) return static_cast<unsigned char>(lookahead_[lookaheadAt_]);
+int CsvStream::Peek()
+{
+    if (lookaheadAt_ < lookahead_.size())
+        return static_cast<unsigned char>(lookahead_[lookaheadAt_]);
     return in_.peek();
 }
 
-int CsvStream::Get() {
+int CsvStream::Get()
+{
     if (lookaheadAt_ < lookahead_.size()) {
         int c = static_cast<unsigned char>(lookahead_[lookaheadAt_++]);
         if (lookaheadAt_ == lookahead_.size()) {
@@ -38,8 +46,10 @@ int CsvStream::Get() {
     return in_.get();
 }
 
-void CsvStream::Append(std::string& field, char c) {
-    if (rowTooLong_) return;
+void CsvStream::Append(std::string& field, char c)
+{
+    if (rowTooLong_)
+        return;
     if (++rowBytes_ > maxRowBytes_) {
         rowTooLong_ = true;
         field.clear();
@@ -51,23 +61,28 @@ void CsvStream::Append(std::string& field, char c) {
 
 // Tabs separate when the first line has tabs and no commas; only its first
 // 64 KB are looked at.
-char CsvStream::ChooseSeparator() {
+char CsvStream::ChooseSeparator()
+{
     lookahead_.clear();
     lookaheadAt_ = 0;
     int c;
     while (lookahead_.size() < SeparatorProbeBytes && (c = in_.get()) != std::char_traits<char>::eof()) {
         lookahead_.push_back(static_cast<char>(c));
-        if (c == '\n') break;
+        if (c == '\n')
+            break;
     }
     bool tabs = lookahead_.find('\t') != std::string::npos;
     bool commas = lookahead_.find(',') != std::string::npos;
     return tabs && !commas ? '\t' : ',';
 }
 
-bool CsvStream::Next(CsvRow& row) {
+bool CsvStream::Next(CsvRow& row)
+{
     constexpr int End = std::char_traits<char>::eof();
-    if (!error_.empty()) return false;
-    if (separator_ == 0) separator_ = ChooseSeparator();
+    if (!error_.empty())
+        return false;
+    if (separator_ == 0)
+        separator_ = ChooseSeparator();
     while (Peek() != End) {
         row.line = line_;
         row.fields.clear();
@@ -94,7 +109,8 @@ bool CsvStream::Next(CsvRow& row) {
                         }
                         break;
                     }
-                    if (c == '\n') ++line_;
+                    if (c == '\n')
+                        ++line_;
                     Append(field, static_cast<char>(c));
                 }
             }
@@ -103,13 +119,15 @@ bool CsvStream::Next(CsvRow& row) {
                 Append(field, static_cast<char>(Get()));
             }
             int next = Peek();
-            if (!field.empty() && field.back() == '\r' && (next == End || next == '\n')) field.pop_back();
+            if (!field.empty() && field.back() == '\r' && (next == End || next == '\n'))
+                field.pop_back();
             if (!rowTooLong_ && row.fields.size() >= maxFields_) {
                 rowTooLong_ = true;
                 row.fields.clear();
             }
-            if (!rowTooLong_) row.fields.push_back(std::move(field));
-            ++rowBytes_;  // the separator or line end
+            if (!rowTooLong_)
+                row.fields.push_back(std::move(field));
+            ++rowBytes_; // the separator or line end
             field.clear();
             if (next == End) {
                 rowEnded = true;
@@ -125,17 +143,20 @@ bool CsvStream::Next(CsvRow& row) {
             row.fields.clear();
             row.tooLong = true;
         }
-        if (!IsBlank(row)) return true;
+        if (!IsBlank(row))
+            return true;
     }
     return false;
 }
 
-CsvTable ReadCsv(std::string_view text) {
+CsvTable ReadCsv(std::string_view text)
+{
     CsvTable table;
     std::istringstream in{std::string(text)};
     CsvStream stream(in, text.size() + 1, text.size() + 1);
     CsvRow row;
-    while (stream.Next(row)) table.rows.push_back(std::move(row));
+    while (stream.Next(row))
+        table.rows.push_back(std::move(row));
     if (!stream.Error().empty()) {
         table.error = stream.Error();
         table.rows.clear();
@@ -145,4 +166,4 @@ CsvTable ReadCsv(std::string_view text) {
     return table;
 }
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -10,7 +10,7 @@
 namespace kelvora {
 
 struct CsvRow {
-    size_t line = 0;  // 1-based line where the row starts
+    size_t line = 0; // 1-based line where the row starts
     std::vector<std::string> fields;
     // The row was longer than the reader keeps: its fields are dropped, the
     // rows after it are read as usual.
@@ -49,9 +49,9 @@ private:
     size_t line_ = 1;
     size_t rowBytes_ = 0;
     bool rowTooLong_ = false;
-    std::string lookahead_;  // bytes read ahead for choosing the separator
+    std::string lookahead_; // bytes read ahead for choosing the separator
     size_t lookaheadAt_ = 0;
     std::string error_;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

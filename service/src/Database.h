@@ -157,4 +157,4 @@ private:
 std::unique_ptr<ConnectionBackend> OpenSqlite(const std::string& path, bool readOnly, std::string& error);
 std::unique_ptr<ConnectionBackend> OpenPostgres(const std::string& uri, bool readOnly, std::string& error);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -16,7 +16,9 @@ public:
     // For a PostgreSQL database there is no file to look at: its server
     // keeps its own disk, and a failing write or query says what is wrong.
     DatabaseHealth(std::string location, int64_t minimumFreeBytes)
-        : path_(SqliteFileOf(location)), minimumFreeBytes_(minimumFreeBytes), file_(!IsPostgresLocation(location)) {}
+        : path_(SqliteFileOf(location)), minimumFreeBytes_(minimumFreeBytes), file_(!IsPostgresLocation(location))
+    {
+    }
 
     // Notes which file the database is now; later checks compare against it.
     bool Remember(std::string& error);
@@ -37,4 +39,4 @@ private:
     bool file_;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -20,14 +20,16 @@ struct Repeats {
 std::mutex logMutex;
 std::map<std::string, Repeats, std::less<>> seen;
 
-}  // namespace
+} // namespace
 
-void LogFailure(std::string_view what, std::string_view detail) {
+void LogFailure(std::string_view what, std::string_view detail)
+{
     const auto now = std::chrono::steady_clock::now();
     std::lock_guard<std::mutex> lock(logMutex);
     auto found = seen.find(what);
     if (found == seen.end()) {
-        if (seen.size() > 64) seen.clear();  // only our own fixed texts are keys
+        if (seen.size() > 64)
+            seen.clear(); // only our own fixed texts are keys
         found = seen.emplace(std::string(what), Repeats{now - std::chrono::seconds(2), 0}).first;
     }
     Repeats& repeats = found->second;
@@ -36,7 +38,8 @@ void LogFailure(std::string_view what, std::string_view detail) {
         return;
     }
     std::string line = "kelvora-service: " + std::string(what) + ": " + EscapeForTerminal(detail);
-    if (repeats.leftOut > 0) line += " (and " + std::to_string(repeats.leftOut) + " more like it)";
+    if (repeats.leftOut > 0)
+        line += " (and " + std::to_string(repeats.leftOut) + " more like it)";
     line += "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
@@ -44,4 +47,4 @@ void LogFailure(std::string_view what, std::string_view detail) {
     repeats.leftOut = 0;
 }
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -9,4 +9,4 @@ namespace kelvora {
 
 void LogFailure(std::string_view what, std::string_view detail);
 
-}  // namespace kelvora
+} // namespace kelvora

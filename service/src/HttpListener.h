@@ -17,11 +17,11 @@ namespace kelvora {
 class RateLimiter;
 
 struct HttpRequest {
-    std::string method;         // "GET" or "HEAD"
-    std::string target;         // path and query as sent
-    std::string path;           // the target up to "?"
-    std::string clientAddress;  // the peer, or the proxy's X-Forwarded-For entry when trusted
-    bool head = false;          // HEAD: the reply's body is not sent, and nothing may be changed
+    std::string method;        // "GET" or "HEAD"
+    std::string target;        // path and query as sent
+    std::string path;          // the target up to "?"
+    std::string clientAddress; // the peer, or the proxy's X-Forwarded-For entry when trusted
+    bool head = false;         // HEAD: the reply's body is not sent, and nothing may be changed
 };
 
 struct HttpResponse {
@@ -35,27 +35,27 @@ using RouteHandler = std::function<void(const HttpRequest&, HttpResponse&)>;
 using RefusalReply = std::function<HttpResponse()>;
 
 enum class RouteWork {
-    Inline,  // quick and never blocking: runs on the I/O thread
-    Read,    // reads the database: runs on the read pool
-    Write,   // writes the database: runs on the write pool; HEAD gets 405
+    Inline, // quick and never blocking: runs on the I/O thread
+    Read,   // reads the database: runs on the read pool
+    Write,  // writes the database: runs on the write pool; HEAD gets 405
 };
 
 struct ListenerOptions {
     std::string host = "127.0.0.1";
-    int port = 8787;  // 0 picks a free port
+    int port = 8787; // 0 picks a free port
     int ioThreads = 2;
     int readThreads = 16;
     int writeThreads = 4;
     int backlog = 1024;
     int maxConnections = 4096;          // open at once; beyond it new connections get 503
     int maxConnectionsPerAddress = 256; // beyond it the address's new connections get 429 (not with trustForwardedFor)
-    std::chrono::milliseconds headTimeout{10000};       // the first request's whole head
-    std::chrono::milliseconds keepAliveTimeout{5000};   // idle time plus the next request's head
-    std::chrono::milliseconds writeTimeout{10000};      // a reply the client does not read
-    size_t maxRequestLine = 8192;   // 414 beyond
-    size_t maxHeaderLine = 8192;    // 431 beyond, as for the next two
+    std::chrono::milliseconds headTimeout{10000};     // the first request's whole head
+    std::chrono::milliseconds keepAliveTimeout{5000}; // idle time plus the next request's head
+    std::chrono::milliseconds writeTimeout{10000};    // a reply the client does not read
+    size_t maxRequestLine = 8192;                     // 414 beyond
+    size_t maxHeaderLine = 8192;                      // 431 beyond, as for the next two
     size_t maxHeaderCount = 64;
-    size_t maxHeaderBytes = 16384;  // with maxRequestLine, the most a whole head may take
+    size_t maxHeaderBytes = 16384; // with maxRequestLine, the most a whole head may take
     int maxRequestsPerConnection = 1000;
     bool trustForwardedFor = false;
     AccessLogMode accessLog = AccessLogMode::Off;
@@ -89,4 +89,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -8,37 +8,44 @@ namespace {
 
 constexpr int BarWidth = 30;
 
-std::string Grouped(int64_t number) {
+std::string Grouped(int64_t number)
+{
     std::string digits = std::to_string(number), out;
     for (size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out.push_back(',');
         out.push_back(digits[i]);
     }
     return out;
 }
 
-}  // namespace
+} // namespace
 
-void ImportProgressBar::Start(const std::string& name) {
+void ImportProgressBar::Start(const std::string& name)
+{
     name_ = name;
     passStarted_ = drawn_ = std::chrono::steady_clock::now();
     storing_ = false;
 }
 
-std::string ImportProgressBar::Line(const std::string& name, const ImportProgress& progress, double rowsPerSecond) {
+std::string ImportProgressBar::Line(const std::string& name, const ImportProgress& progress, double rowsPerSecond)
+{
     std::string line = name + ": ";
     char rate[48];
     std::snprintf(rate, sizeof rate, "%s rows/s", Grouped(static_cast<int64_t>(rowsPerSecond + 0.5)).c_str());
-    if (!progress.storing) return line + "checking " + Grouped(progress.rows) + " rows, " + rate;
+    if (!progress.storing)
+        return line + "checking " + Grouped(progress.rows) + " rows, " + rate;
     int64_t total = progress.total > 0 ? progress.total : 1;
     int64_t rows = progress.rows < total ? progress.rows : total;
     int filled = static_cast<int>(rows * BarWidth / total);
     line += "storing [" + std::string(filled, '#') + std::string(BarWidth - filled, '.') + "] ";
-    line += std::to_string(rows * 100 / total) + "% " + Grouped(rows) + "/" + Grouped(progress.total) + " rows, " + rate;
+    line +=
+        std::to_string(rows * 100 / total) + "% " + Grouped(rows) + "/" + Grouped(progress.total) + " rows, " + rate;
     return line;
 }
 
-void ImportProgressBar::Update(const ImportProgress& progress) {
+void ImportProgressBar::Update(const ImportProgress& progress)
+{
     auto now = std::chrono::steady_clock::now();
     if (progress.storing != storing_) {
         storing_ = progress.storing;
@@ -53,10 +60,12 @@ void ImportProgressBar::Update(const ImportProgress& progress) {
     shown_ = true;
 }
 
-void ImportProgressBar::Clear() {
-    if (!shown_) return;
+void ImportProgressBar::Clear()
+{
+    if (!shown_)
+        return;
     out_ << "\r\x1B[K" << std::flush;
     shown_ = false;
 }
 
-}  // namespace kelvora
+} // namespace kelvora

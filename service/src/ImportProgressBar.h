@@ -35,4 +35,4 @@ private:
     bool shown_ = false;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

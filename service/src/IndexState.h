@@ -29,4 +29,4 @@ int64_t BankVersion(Connection& db);
 // Recounts and clears the mark in one transaction of its own.
 bool RebuildTrigramCounts(Connection& db);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -21,21 +21,28 @@ public:
 
     const std::string& Error() const { return error_; }
     // Whether the text-th string of the input (keys included, counting from 0) was cut short.
-    bool WasCut(size_t text) {
-        while (!cut_.empty() && cut_.front() < text) cut_.pop_front();
-        if (cut_.empty() || cut_.front() != text) return false;
+    bool WasCut(size_t text)
+    {
+        while (!cut_.empty() && cut_.front() < text)
+            cut_.pop_front();
+        if (cut_.empty() || cut_.front() != text)
+            return false;
         cut_.pop_front();
         return true;
     }
 
 protected:
-    int_type underflow() override {
-        if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    int_type underflow() override
+    {
+        if (gptr() < egptr())
+            return traits_type::to_int_type(*gptr());
         while (error_.empty()) {
             std::streamsize got = source_.sgetn(in_, sizeof in_);
-            if (got <= 0) return traits_type::eof();
+            if (got <= 0)
+                return traits_type::eof();
             size_t kept = 0;
-            for (std::streamsize i = 0; i < got && error_.empty(); ++i) Filter(in_[i], kept);
+            for (std::streamsize i = 0; i < got && error_.empty(); ++i)
+                Filter(in_[i], kept);
             if (kept > 0) {
                 setg(out_, out_, out_ + kept);
                 return traits_type::to_int_type(*gptr());
@@ -45,18 +52,24 @@ protected:
     }
 
 private:
-    static unsigned HexValue(char c) {
-        if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-        if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
-        if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+    static unsigned HexValue(char c)
+    {
+        if (c >= '0' && c <= '9')
+            return static_cast<unsigned>(c - '0');
+        if (c >= 'a' && c <= 'f')
+            return static_cast<unsigned>(c - 'a' + 10);
+        if (c >= 'A' && c <= 'F')
+            return static_cast<unsigned>(c - 'A' + 10);
         return 0;
     }
 
     void Stop(const std::string& why) { error_ = "line " + std::to_string(line_) + ": " + why; }
 
-    void Filter(char c, size_t& kept) {
+    void Filter(char c, size_t& kept)
+    {
         unsigned char byte = static_cast<unsigned char>(c);
-        if (c == '\n') ++line_;
+        if (c == '\n')
+            ++line_;
         if (discarding_) {
             if (discardEscape_) {
                 discardEscape_ = false;
@@ -73,10 +86,12 @@ private:
             if (escape_ == -1) {
                 escape_ = c == 'u' ? 4 : 0;
                 unit_ = 0;
-                if (escape_ == 0) afterHighSurrogate_ = false;
+                if (escape_ == 0)
+                    afterHighSurrogate_ = false;
             } else if (escape_ > 0) {
                 unit_ = unit_ * 16 + HexValue(c);
-                if (--escape_ == 0) afterHighSurrogate_ = unit_ >= 0xD800 && unit_ <= 0xDBFF;
+                if (--escape_ == 0)
+                    afterHighSurrogate_ = unit_ >= 0xD800 && unit_ <= 0xDBFF;
             } else if (c == '"') {
                 inString_ = false;
             } else if (stringBytes_ >= limits_.maxTextBytes && (byte & 0xC0) != 0x80 &&
@@ -94,37 +109,36 @@ private:
             return;
         }
         switch (c) {
-            case '"':
-                inString_ = true;
-                stringBytes_ = 0;
-                afterHighSurrogate_ = false;
-                ++strings_;
-                scalarBytes_ = 0;
-                break;
-            case '[':
-            case '{':
-                if (++depth_ > limits_.maxDepth) {
-                    return Stop("nested deeper than " + std::to_string(limits_.maxDepth) + " levels");
-                }
-                scalarBytes_ = 0;
-                break;
-            case ']':
-            case '}':
-                if (depth_ > 0) --depth_;
-                scalarBytes_ = 0;
-                break;
-            case ',':
-            case ':':
-            case ' ':
-            case '\t':
-            case '\r':
-            case '\n':
-                scalarBytes_ = 0;
-                break;
-            default:
-                if (++scalarBytes_ > LongestNumber) {
-                    return Stop("a number or word longer than " + std::to_string(LongestNumber) + " bytes");
-                }
+        case '"':
+            inString_ = true;
+            stringBytes_ = 0;
+            afterHighSurrogate_ = false;
+            ++strings_;
+            scalarBytes_ = 0;
+            break;
+        case '[':
+        case '{':
+            if (++depth_ > limits_.maxDepth) {
+                return Stop("nested deeper than " + std::to_string(limits_.maxDepth) + " levels");
+            }
+            scalarBytes_ = 0;
+            break;
+        case ']':
+        case '}':
+            if (depth_ > 0)
+                --depth_;
+            scalarBytes_ = 0;
+            break;
+        case ',':
+        case ':':
+        case ' ':
+        case '\t':
+        case '\r':
+        case '\n': scalarBytes_ = 0; break;
+        default:
+            if (++scalarBytes_ > LongestNumber) {
+                return Stop("a number or word longer than " + std::to_string(LongestNumber) + " bytes");
+            }
         }
         out_[kept++] = c;
     }
@@ -139,9 +153,9 @@ private:
     size_t strings_ = 0;
     size_t stringBytes_ = 0;
     size_t scalarBytes_ = 0;
-    int escape_ = 0;  // -1 after a backslash, then the hex digits of \u left
-    unsigned unit_ = 0;  // the \u escape being read
-    bool afterHighSurrogate_ = false;  // the last escape opened a pair its partner must close
+    int escape_ = 0;                  // -1 after a backslash, then the hex digits of \u left
+    unsigned unit_ = 0;               // the \u escape being read
+    bool afterHighSurrogate_ = false; // the last escape opened a pair its partner must close
     bool inString_ = false;
     bool discarding_ = false;
     bool discardEscape_ = false;
@@ -150,9 +164,11 @@ private:
 
 enum class Column { Question, Answer, Kind, Options, Other };
 
-std::string Trimmed(std::string_view text) {
+std::string Trimmed(std::string_view text)
+{
     size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return {};
+    if (first == std::string_view::npos)
+        return {};
     size_t last = text.find_last_not_of(" \t\r\n");
     return std::string(text.substr(first, last - first + 1));
 }
@@ -163,7 +179,9 @@ public:
     using json = nlohmann::json;
 
     BankEvents(JsonGuard& guard, const std::function<bool(JsonBankItem&&)>& take, size_t maxTextBytes)
-        : guard_(guard), take_(take), maxTextBytes_(maxTextBytes) {}
+        : guard_(guard), take_(take), maxTextBytes_(maxTextBytes)
+    {
+    }
 
     bool SawList() const { return sawList_; }
     const std::string& Error() const { return error_; }
@@ -174,11 +192,13 @@ public:
     bool number_unsigned(json::number_unsigned_t value) { return Scalar(std::to_string(value)); }
     bool number_float(json::number_float_t, const json::string_t& text) { return Scalar(text); }
     bool binary(json::binary_t&) { return Scalar(std::string()); }
-    bool string(json::string_t& value) {
+    bool string(json::string_t& value)
+    {
         NoteCut();
         return Scalar(std::move(value));
     }
-    bool key(json::string_t& name) {
+    bool key(json::string_t& name)
+    {
         NoteCut();
         key_ = std::move(name);
         return true;
@@ -187,7 +207,8 @@ public:
     bool start_array(std::size_t) { return Open(false); }
     bool end_object() { return Close(); }
     bool end_array() { return Close(); }
-    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& problem) {
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& problem)
+    {
         error_ = guard_.Error().empty() ? "not valid JSON (byte " + std::to_string(position) + "): " + problem.what()
                                         : guard_.Error();
         return false;
@@ -198,103 +219,116 @@ private:
 
     static Column ColumnNamed(std::string_view name);
 
-    void NoteCut() {
+    void NoteCut()
+    {
         if (guard_.WasCut(texts_++) && inEntry_) {
             item_.problem = "a text is longer than " + std::to_string(maxTextBytes_) + " bytes";
         }
     }
 
-    bool Emit() {
+    bool Emit()
+    {
         inEntry_ = false;
         return take_(std::move(item_));
     }
 
-    void StartItem() {
+    void StartItem()
+    {
         item_ = JsonBankItem{};
         item_.position = ++position_;
     }
 
-    void Assign(std::string value) {
+    void Assign(std::string value)
+    {
         switch (column_) {
-            case Column::Question: item_.entry.question = Trimmed(value); break;
-            case Column::Answer: item_.entry.answer = Trimmed(value); break;
-            case Column::Kind: item_.entry.kind = Trimmed(value); break;
-            case Column::Options: item_.entry.options = Trimmed(value); break;
-            case Column::Other: break;
+        case Column::Question: item_.entry.question = Trimmed(value); break;
+        case Column::Answer: item_.entry.answer = Trimmed(value); break;
+        case Column::Kind: item_.entry.kind = Trimmed(value); break;
+        case Column::Options: item_.entry.options = Trimmed(value); break;
+        case Column::Other: break;
         }
     }
 
-    bool Scalar(std::string value) {
-        if (roles_.empty()) return true;
+    bool Scalar(std::string value)
+    {
+        if (roles_.empty())
+            return true;
         switch (roles_.back()) {
-            case Role::List:
-                StartItem();  // not an object: an entry without texts
-                return take_(std::move(item_));
-            case Role::Entry:
-                column_ = ColumnNamed(key_);
-                Assign(std::move(value));
-                return true;
-            case Role::FieldList:
-                if (!joined_.empty()) joined_ += "|";
-                joined_ += value;
-                return true;
-            default:
-                return true;
+        case Role::List:
+            StartItem(); // not an object: an entry without texts
+            return take_(std::move(item_));
+        case Role::Entry:
+            column_ = ColumnNamed(key_);
+            Assign(std::move(value));
+            return true;
+        case Role::FieldList:
+            if (!joined_.empty())
+                joined_ += "|";
+            joined_ += value;
+            return true;
+        default: return true;
         }
     }
 
-    bool Open(bool object) {
+    bool Open(bool object)
+    {
         Role role = Role::Ignored;
         if (roles_.empty()) {
             role = object ? Role::TopObject : Role::List;
         } else {
             switch (roles_.back()) {
-                case Role::TopObject:
-                    if (!object && key_ == "questions" && !sawList_) role = Role::List;
-                    break;
-                case Role::List:
-                    StartItem();
-                    if (object) {
-                        role = Role::Entry;
-                        inEntry_ = true;
-                    } else if (!take_(std::move(item_))) {
-                        return false;
-                    }
-                    break;
-                case Role::Entry:
-                    column_ = ColumnNamed(key_);
-                    if (object) {
-                        Assign(std::string());
-                    } else {
-                        role = Role::FieldList;
-                        joined_.clear();
-                    }
-                    break;
-                case Role::FieldList:
-                    if (!object) role = Role::FieldList;
-                    break;
-                case Role::Ignored:
-                    break;
+            case Role::TopObject:
+                if (!object && key_ == "questions" && !sawList_)
+                    role = Role::List;
+                break;
+            case Role::List:
+                StartItem();
+                if (object) {
+                    role = Role::Entry;
+                    inEntry_ = true;
+                } else if (!take_(std::move(item_))) {
+                    return false;
+                }
+                break;
+            case Role::Entry:
+                column_ = ColumnNamed(key_);
+                if (object) {
+                    Assign(std::string());
+                } else {
+                    role = Role::FieldList;
+                    joined_.clear();
+                }
+                break;
+            case Role::FieldList:
+                if (!object)
+                    role = Role::FieldList;
+                break;
+            case Role::Ignored: break;
             }
         }
-        if (role == Role::List) sawList_ = true;
+        if (role == Role::List)
+            sawList_ = true;
         roles_.push_back(role);
         return true;
     }
 
-    bool Close() {
-        if (roles_.empty()) return true;
+    bool Close()
+    {
+        if (roles_.empty())
+            return true;
         Role closed = roles_.back();
         roles_.pop_back();
-        if (closed == Role::Entry) return Emit();
-        if (closed == Role::FieldList && !roles_.empty() && roles_.back() == Role::Entry) Assign(std::move(joined_));
+        if (closed == Role::Entry)
+            return Emit();
+        if (closed == Role::FieldList && !roles_.empty() && roles_.back() == Role::Entry)
+            Assign(std::move(joined_));
         return true;
     }
 
     JsonGuard& guard_;
     const std::function<bool(JsonBankItem&&)>& take_;
     size_t maxTextBytes_;
-    std::vector<Role> roles_;  // as deep as the guard allows at most
+    std::vector<Role> roles_; // as deep as the guard allows at most
     std::string key_;
     std::string joined_;
     Column column_ = Column::Other;
@@ -306,37 +340,49 @@ private:
     std::string error_;
 };
 
-Column BankEvents::ColumnNamed(std::string_view name) {
+Column BankEvents::ColumnNamed(std::string_view name)
+{
     std::string key = Trimmed(name);
     for (char& c : key) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + ('a' - 'A'));
     }
-    if (key == "question" || key == "题目" || key == "问题" || key == "title") return Column::Question;
-    if (key == "answer" || key == "答案") return Column::Answer;
-    if (key == "type" || key == "kind" || key == "题型" || key == "类型") return Column::Kind;
-    if (key == "options" || key == "选项") return Column::Options;
+    if (key == "question" || key == "题目" || key == "问题" || key == "title")
+        return Column::Question;
+    if (key == "answer" || key == "答案")
+        return Column::Answer;
+    if (key == "type" || key == "kind" || key == "题型" || key == "类型")
+        return Column::Kind;
+    if (key == "options" || key == "选项")
+        return Column::Options;
     return Column::Other;
 }
 
-}  // namespace
+} // namespace
 
-std::string ReadJsonBank(std::istream& in, const std::function<bool(JsonBankItem&&)>& take, JsonReadLimits limits) {
-    if (!in.rdbuf()) return "cannot read the file";
+std::string ReadJsonBank(std::istream& in, const std::function<bool(JsonBankItem&&)>& take, JsonReadLimits limits)
+{
+    if (!in.rdbuf())
+        return "cannot read the file";
     JsonGuard guard(*in.rdbuf(), limits);
     std::istream guarded(&guard);
     bool stopped = false;
     auto counting = [&](JsonBankItem&& item) {
-        if (take(std::move(item))) return true;
+        if (take(std::move(item)))
+            return true;
         stopped = true;
         return false;
     };
-    std::function<bool(JsonBankItem&&)> sink = counting;
+    std::function<bool(JsonBankItem &&)> sink = counting;
     BankEvents reader(guard, sink, limits.maxTextBytes);
     bool parsed = nlohmann::json::sax_parse(guarded, &reader);
-    if (stopped) return {};
-    if (!parsed) return reader.Error().empty() ? "not valid JSON" : reader.Error();
-    if (!reader.SawList()) return "expected an array of questions";
+    if (stopped)
+        return {};
+    if (!parsed)
+        return reader.Error().empty() ? "not valid JSON" : reader.Error();
+    if (!reader.SawList())
+        return "expected an array of questions";
     return {};
 }
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -14,9 +14,9 @@
 namespace kelvora {
 
 struct JsonBankItem {
-    size_t position = 0;  // 1-based place in the array
+    size_t position = 0; // 1-based place in the array
     BankEntry entry;
-    std::string problem;  // why the entry cannot be used, found while reading
+    std::string problem; // why the entry cannot be used, found while reading
 };
 
 struct JsonReadLimits {
@@ -27,7 +27,6 @@ struct JsonReadLimits {
 // Calls take for every element of the array in turn (elements that are not
 // objects come with empty texts); take returns false to stop. The reason the
 // file cannot be read, or empty.
-std::string ReadJsonBank(std::istream& in, const std::function<bool(JsonBankItem&&)>& take,
-                         JsonReadLimits limits = {});
+std::string ReadJsonBank(std::istream& in, const std::function<bool(JsonBankItem&&)>& take, JsonReadLimits limits = {});
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -12,9 +12,8 @@ enum class KeyCheck { Valid, Expired, Invalid };
 
 std::string IssueLookupKey(std::string_view secret, std::string_view question, int64_t expiresAt);
 
-KeyCheck CheckLookupKey(std::string_view secret, std::string_view question, std::string_view key,
-                        int64_t now);
+KeyCheck CheckLookupKey(std::string_view secret, std::string_view question, std::string_view key, int64_t now);
 
 std::string Base64Url(const unsigned char* bytes, size_t count);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     return kelvora::RunCommandLine(argc, argv);
 }

@@ -19,7 +19,9 @@ class DatabaseHealth;
 class Maintenance {
 public:
     Maintenance(ConnectionPool& pool, const DatabaseHealth& health, RecordLimits limits)
-        : pool_(pool), health_(health), limits_(limits) {}
+        : pool_(pool), health_(health), limits_(limits)
+    {
+    }
     ~Maintenance();
     Maintenance(const Maintenance&) = delete;
     Maintenance& operator=(const Maintenance&) = delete;
@@ -45,4 +47,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -16,10 +16,10 @@ struct MigrationSummary {
     int64_t added = 0;
     int64_t updated = 0;
     int64_t unchanged = 0;
-    int64_t reports = 0;     // copied by this run
-    int64_t unanswered = 0;  // merged by this run
+    int64_t reports = 0;    // copied by this run
+    int64_t unanswered = 0; // merged by this run
 };
 
 MigrationSummary MigrateDatabase(Connection& from, const std::string& fromName, Connection& to);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -24,12 +24,15 @@ constexpr size_t MostQueued = 100000;
 constexpr std::chrono::milliseconds LockWait{2000};
 constexpr const char* NotRecorded = "unanswered questions not recorded";
 
-}  // namespace
+} // namespace
 
 MissRecorder::MissRecorder(ConnectionPool& pool, RecordLimits limits, const DatabaseHealth* health)
-    : pool_(pool), limits_(limits), health_(health), thread_([this] { Run(); }) {}
+    : pool_(pool), limits_(limits), health_(health), thread_([this] { Run(); })
+{
+}
 
-MissRecorder::~MissRecorder() {
+MissRecorder::~MissRecorder()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
@@ -38,7 +41,8 @@ MissRecorder::~MissRecorder() {
     thread_.join();
 }
 
-void MissRecorder::Add(std::string question, int64_t at) {
+void MissRecorder::Add(std::string question, int64_t at)
+{
     bool full = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -55,23 +59,27 @@ void MissRecorder::Add(std::string question, int64_t at) {
         ++added_;
         full = queue_.size() >= BatchSize;
     }
-    if (full) wake_.notify_one();
+    if (full)
+        wake_.notify_one();
 }
 
-void MissRecorder::Flush() {
+void MissRecorder::Flush()
+{
     std::unique_lock<std::mutex> lock(mutex_);
     uint64_t target = added_;
     wake_.notify_one();
     written_.wait(lock, [&] { return done_ >= target || stopping_; });
 }
 
-void MissRecorder::Run() {
+void MissRecorder::Run()
+{
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait_for(lock, BatchPause, [&] { return stopping_ || queue_.size() >= BatchSize; });
         if (queue_.empty()) {
             written_.notify_all();
-            if (stopping_) return;
+            if (stopping_)
+                return;
             continue;
         }
         std::vector<Miss> batch;
@@ -86,15 +94,19 @@ void MissRecorder::Run() {
 
 // A batch that cannot be written is dropped with a line on standard error:
 // these are counts for the operator, and waiting for them would only grow the queue.
-void MissRecorder::Write(const std::vector<Miss>& batch) {
+void MissRecorder::Write(const std::vector<Miss>& batch)
+{
     if (health_) {
         std::string problem = health_->WriteProblem();
-        if (!problem.empty()) return LogFailure(NotRecorded, problem);
+        if (!problem.empty())
+            return LogFailure(NotRecorded, problem);
     }
     ConnectionPool::Lease db = pool_.Acquire();
-    if (!db) return LogFailure(NotRecorded, "cannot open the database");
+    if (!db)
+        return LogFailure(NotRecorded, "cannot open the database");
     auto turn = pool_.TryLockForWriting(LockWait);
-    if (!turn) return LogFailure(NotRecorded, "the database is busy with another writer");
+    if (!turn)
+        return LogFailure(NotRecorded, "the database is busy with another writer");
     BusyWait wait(*db, static_cast<int>(LockWait.count()));
     // Servers sharing one PostgreSQL database write their batches at once:
     // rows are taken in one order (by normal form), so two batches wait for
@@ -102,14 +114,15 @@ void MissRecorder::Write(const std::vector<Miss>& batch) {
     // writer is tried again.
     std::vector<std::pair<std::string, const Miss*>> ordered;
     ordered.reserve(batch.size());
-    for (const Miss& miss : batch) ordered.emplace_back(EncodeUtf8(NormalizeQuestionUtf8(miss.question)), &miss);
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const Miss& miss : batch)
+        ordered.emplace_back(EncodeUtf8(NormalizeQuestionUtf8(miss.question)), &miss);
+    std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     constexpr int Tries = 3;
     for (int attempt = 1; attempt <= Tries; ++attempt) {
         Transaction transaction(*db);
         // Without the transaction every statement would wait for the lock on its own.
-        if (!transaction.Begun()) return LogFailure(NotRecorded, db->Error());
+        if (!transaction.Begun())
+            return LogFailure(NotRecorded, db->Error());
         bool written = true;
         for (const auto& [norm, miss] : ordered) {
             if (!norm.empty() && !RecordMiss(*db, miss->question, miss->at)) {
@@ -120,10 +133,12 @@ void MissRecorder::Write(const std::vector<Miss>& batch) {
         written = written &&
                   TrimUnanswered(*db, limits_.mostUnanswered, static_cast<int64_t>(batch.size()) + 64) >= 0 &&
                   transaction.Commit();
-        if (written) return;
-        if (!db->IsPostgres() || !db->LastFailureWasBusy() || attempt == Tries) break;
+        if (written)
+            return;
+        if (!db->IsPostgres() || !db->LastFailureWasBusy() || attempt == Tries)
+            break;
     }
     LogFailure(NotRecorded, db->Error());
 }
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -50,4 +50,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

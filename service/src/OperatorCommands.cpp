@@ -18,17 +18,21 @@ constexpr size_t ShortestPassword = 8;
 constexpr size_t LongestPassword = 1024;
 constexpr size_t LongestName = 64;
 
-int Fail(const std::string& problem, int status = 1) {
+int Fail(const std::string& problem, int status = 1)
+{
     std::cerr << "kelvora-service: " << problem << "\n";
     return status;
 }
 
 // Printable characters only, no spaces: the name is typed at the login form
 // and shown in lists.
-bool IsUsableName(const std::string& name) {
-    if (name.empty() || name.size() > LongestName || !IsValidUtf8(name)) return false;
+bool IsUsableName(const std::string& name)
+{
+    if (name.empty() || name.size() > LongestName || !IsValidUtf8(name))
+        return false;
     for (unsigned char c : name) {
-        if (c <= ' ' || c == 0x7F) return false;
+        if (c <= ' ' || c == 0x7F)
+            return false;
     }
     return true;
 }
@@ -36,15 +40,18 @@ bool IsUsableName(const std::string& name) {
 // Echo off while the password is typed, set back however the read ends.
 class HiddenInput {
 public:
-    HiddenInput() {
+    HiddenInput()
+    {
         if (tcgetattr(STDIN_FILENO, &saved_) == 0) {
             termios quiet = saved_;
             quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
             active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
         }
     }
-    ~HiddenInput() {
-        if (active_) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+    ~HiddenInput()
+    {
+        if (active_)
+            tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
     }
     HiddenInput(const HiddenInput&) = delete;
     HiddenInput& operator=(const HiddenInput&) = delete;
@@ -54,14 +61,18 @@ private:
     bool active_ = false;
 };
 
-bool ReadLine(std::string& line) {
-    if (!std::getline(std::cin, line)) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+bool ReadLine(std::string& line)
+{
+    if (!std::getline(std::cin, line))
+        return false;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
     return true;
 }
 
 // From the terminal without echo, typed twice; from a pipe, its first line.
-bool ReadPassword(const std::string& name, std::string& password, std::string& problem) {
+bool ReadPassword(const std::string& name, std::string& password, std::string& problem)
+{
     if (isatty(STDIN_FILENO)) {
         std::string again;
         {
@@ -95,16 +106,20 @@ bool ReadPassword(const std::string& name, std::string& password, std::string& p
     return true;
 }
 
-}  // namespace
+} // namespace
 
-int RunOperatorCommand(const std::string& database, const std::vector<std::string>& words) {
+int RunOperatorCommand(const std::string& database, const std::vector<std::string>& words)
+{
     const std::string usage = "usage: kelvora-service operator add|remove NAME, or operator list [--db FILE]";
-    if (words.empty()) return Fail(usage, 2);
+    if (words.empty())
+        return Fail(usage, 2);
     const std::string& action = words[0];
     if (action == "list") {
-        if (words.size() != 1) return Fail(usage, 2);
+        if (words.size() != 1)
+            return Fail(usage, 2);
     } else if (action == "add" || action == "remove") {
-        if (words.size() != 2) return Fail(usage, 2);
+        if (words.size() != 2)
+            return Fail(usage, 2);
         if (!IsUsableName(words[1])) {
             return Fail("an operator name is 1 to 64 bytes of UTF-8 without spaces or control characters", 2);
         }
@@ -115,7 +130,8 @@ int RunOperatorCommand(const std::string& database, const std::vector<std::strin
     Connection db;
     if (action == "list") {
         std::string error;
-        if (!db.OpenExisting(database, error)) return Fail(EscapeForTerminal(error));
+        if (!db.OpenExisting(database, error))
+            return Fail(EscapeForTerminal(error));
         for (const OperatorAccount& account : ListOperators(db)) {
             std::time_t at = static_cast<std::time_t>(account.createdAt);
             std::tm parts{};
@@ -128,28 +144,32 @@ int RunOperatorCommand(const std::string& database, const std::vector<std::strin
     }
     if (!db.Open(database) || !EnsureConsoleTables(db)) {
         // A PostgreSQL URI may hold a password: the reason is shown without it.
-        return Fail(EscapeForTerminal(IsPostgresLocation(database) ? db.Error()
-                                                                   : "cannot open the database " + database));
+        return Fail(
+            EscapeForTerminal(IsPostgresLocation(database) ? db.Error() : "cannot open the database " + database));
     }
     const std::string& name = words[1];
     if (action == "remove") {
         switch (RemoveOperator(db, name)) {
-            case OperatorChange::Done: std::cout << "removed " << EscapeForTerminal(name) << "\n"; return 0;
-            case OperatorChange::Missing: return Fail("no operator " + EscapeForTerminal(name));
-            default: return Fail("cannot write the database: " + db.Error());
+        case OperatorChange::Done: std::cout << "removed " << EscapeForTerminal(name) << "\n"; return 0;
+        case OperatorChange::Missing: return Fail("no operator " + EscapeForTerminal(name));
+        default: return Fail("cannot write the database: " + db.Error());
         }
     }
-    if (OperatorPasswordHash(db, name)) return Fail("operator " + EscapeForTerminal(name) + " already exists");
-    if (!InitializeSecrets()) return Fail("libsodium cannot be initialised");
+    if (OperatorPasswordHash(db, name))
+        return Fail("operator " + EscapeForTerminal(name) + " already exists");
+    if (!InitializeSecrets())
+        return Fail("libsodium cannot be initialised");
     std::string password, problem;
-    if (!ReadPassword(name, password, problem)) return Fail(problem);
+    if (!ReadPassword(name, password, problem))
+        return Fail(problem);
     std::string hash = HashPassword(password);
-    if (hash.empty()) return Fail("cannot hash the password (out of memory)");
+    if (hash.empty())
+        return Fail("cannot hash the password (out of memory)");
     switch (AddOperator(db, name, hash, static_cast<int64_t>(std::time(nullptr)))) {
-        case OperatorChange::Done: std::cout << "added " << EscapeForTerminal(name) << "\n"; return 0;
-        case OperatorChange::Exists: return Fail("operator " + EscapeForTerminal(name) + " already exists");
-        default: return Fail("cannot write the database: " + db.Error());
+    case OperatorChange::Done: std::cout << "added " << EscapeForTerminal(name) << "\n"; return 0;
+    case OperatorChange::Exists: return Fail("operator " + EscapeForTerminal(name) + " already exists");
+    default: return Fail("cannot write the database: " + db.Error());
     }
 }
 
-}  // namespace kelvora
+} // namespace kelvora

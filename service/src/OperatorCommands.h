@@ -9,4 +9,4 @@ namespace kelvora {
 // words: what follows "operator" on the command line. The exit status.
 int RunOperatorCommand(const std::string& database, const std::vector<std::string>& words);
 
-}  // namespace kelvora
+} // namespace kelvora

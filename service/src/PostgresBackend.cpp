@@ -54,14 +54,17 @@ constexpr const char* SessionSettings =
     "SET client_min_messages = warning; SET lock_timeout = 2000; SET statement_timeout = 15000; SET idle_in_transaction_session_timeout = 60000";
 
 // ?N as $N, outside quoted text; SQLite's BEGIN IMMEDIATE as BEGIN.
-std::string Translate(const char* sql) {
+std::string Translate(const char* sql)
+{
     std::string_view text(sql);
-    if (text == "BEGIN IMMEDIATE") return "BEGIN";
+    if (text == "BEGIN IMMEDIATE")
+        return "BEGIN";
     std::string out;
     out.reserve(text.size());
     bool quoted = false;
     for (char c : text) {
-        if (c == '\'') quoted = !quoted;
+        if (c == '\'')
+            quoted = !quoted;
         out.push_back(!quoted && c == '?' ? '$' : c);
     }
     return out;
@@ -74,7 +77,8 @@ struct ResultOwner {
     ~ResultOwner() { PQclear(result); }
     ResultOwner(const ResultOwner&) = delete;
     ResultOwner& operator=(const ResultOwner&) = delete;
-    void Reset(PGresult* given = nullptr) {
+    void Reset(PGresult* given = nullptr)
+    {
         PQclear(result);
         result = given;
     }
@@ -85,31 +89,40 @@ class PostgresConnection;
 class PostgresStatement : public StatementBackend {
 public:
     PostgresStatement(PostgresConnection& connection, std::string name, bool utility, std::string sql)
-        : connection_(connection), name_(std::move(name)), utility_(utility), sql_(std::move(sql)) {
+        : connection_(connection), name_(std::move(name)), utility_(utility), sql_(std::move(sql))
+    {
         // As in SQLite, a value bound beyond the statement's parameters is ignored.
         for (size_t at = sql_.find('$'); at != std::string::npos; at = sql_.find('$', at + 1)) {
             parameters_ = std::max(parameters_, std::atoi(sql_.c_str() + at + 1));
         }
     }
 
-    void BindText(int index, std::string_view text) override {
-        if (index < 1 || index > parameters_) return;
-        if (params_.size() < static_cast<size_t>(index)) params_.resize(index);
+    void BindText(int index, std::string_view text) override
+    {
+        if (index < 1 || index > parameters_)
+            return;
+        if (params_.size() < static_cast<size_t>(index))
+            params_.resize(index);
         params_[index - 1] = std::string(text);
     }
     void BindInt(int index, int64_t number) override { BindText(index, std::to_string(number)); }
     int Step() override;
-    void Reset() override {
+    void Reset() override
+    {
         result_.Reset();
         params_.clear();
         row_ = -1;
     }
-    std::string Text(int column) const override {
-        if (!result_.result || row_ < 0 || PQgetisnull(result_.result, row_, column)) return {};
+    std::string Text(int column) const override
+    {
+        if (!result_.result || row_ < 0 || PQgetisnull(result_.result, row_, column))
+            return {};
         return std::string(PQgetvalue(result_.result, row_, column), PQgetlength(result_.result, row_, column));
     }
-    int64_t Int(int column) const override {
-        if (!result_.result || row_ < 0 || PQgetisnull(result_.result, row_, column)) return 0;
+    int64_t Int(int column) const override
+    {
+        if (!result_.result || row_ < 0 || PQgetisnull(result_.result, row_, column))
+            return 0;
         return std::strtoll(PQgetvalue(result_.result, row_, column), nullptr, 10);
     }
 
@@ -132,7 +145,8 @@ public:
     PGconn* Raw() const { return connection_; }
 
     // Takes a result: its status, the rows changed, the error and its SQLSTATE.
-    bool Note(PGresult* result) {
+    bool Note(PGresult* result)
+    {
         ExecStatusType status = PQresultStatus(result);
         bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
         if (ok) {
@@ -144,25 +158,29 @@ public:
             sqlState_ = state ? state : "";
             const char* message = result ? PQresultErrorMessage(result) : PQerrorMessage(connection_);
             error_ = message && *message ? message : PQerrorMessage(connection_);
-            while (!error_.empty() && (error_.back() == '\n' || error_.back() == ' ')) error_.pop_back();
+            while (!error_.empty() && (error_.back() == '\n' || error_.back() == ' '))
+                error_.pop_back();
         }
         return ok;
     }
 
-    bool Exec(std::string_view sql) override {
+    bool Exec(std::string_view sql) override
+    {
         std::string text = Translate(std::string(sql).c_str());
         ResultOwner result(PQexec(connection_, text.c_str()));
         return Note(result.result);
     }
 
-    std::unique_ptr<StatementBackend> Prepare(const char* sql) override {
+    std::unique_ptr<StatementBackend> Prepare(const char* sql) override
+    {
         std::string text = Translate(sql);
         // Transaction control runs as it is; everything else is prepared once.
         bool utility = text == "BEGIN" || text == "COMMIT" || text == "ROLLBACK";
         std::string name = "k" + std::to_string(++prepared_);
         if (!utility) {
             ResultOwner result(PQprepare(connection_, name.c_str(), text.c_str(), 0, nullptr));
-            if (!Note(result.result)) return nullptr;
+            if (!Note(result.result))
+                return nullptr;
         }
         return std::make_unique<PostgresStatement>(*this, std::move(name), utility, std::move(text));
     }
@@ -172,7 +190,8 @@ public:
     std::string Error() const override { return error_.empty() ? PQerrorMessage(connection_) : error_; }
     int64_t Changes() const override { return changes_; }
     bool InTransaction() const override { return PQtransactionStatus(connection_) != PQTRANS_IDLE; }
-    bool LastFailureWasBusy() const override {
+    bool LastFailureWasBusy() const override
+    {
         // lock_not_available, query_canceled (statement_timeout), deadlock, serialization failure
         return sqlState_ == "55P03" || sqlState_ == "57014" || sqlState_ == "40P01" || sqlState_ == "40001";
     }
@@ -187,14 +206,16 @@ private:
     std::string sqlState_;
 };
 
-int PostgresStatement::Step() {
+int PostgresStatement::Step()
+{
     if (!result_.result) {
         PGresult* raw = nullptr;
         if (utility_) {
             raw = PQexec(connection_.Raw(), sql_.c_str());
         } else {
             std::vector<const char*> values(static_cast<size_t>(parameters_), nullptr);
-            for (size_t i = 0; i < params_.size(); ++i) values[i] = params_[i] ? params_[i]->c_str() : nullptr;
+            for (size_t i = 0; i < params_.size(); ++i)
+                values[i] = params_[i] ? params_[i]->c_str() : nullptr;
             raw = PQexecPrepared(connection_.Raw(), name_.c_str(), static_cast<int>(values.size()), values.data(),
                                  nullptr, nullptr, 0);
         }
@@ -209,9 +230,10 @@ int PostgresStatement::Step() {
     return row_ < PQntuples(result_.result) ? 1 : 0;
 }
 
-}  // namespace
+} // namespace
 
-std::unique_ptr<ConnectionBackend> OpenPostgres(const std::string& uri, bool readOnly, std::string& error) {
+std::unique_ptr<ConnectionBackend> OpenPostgres(const std::string& uri, bool readOnly, std::string& error)
+{
     // The URI's own settings come after ours and win.
     const char* keys[] = {"connect_timeout", "application_name", "dbname", nullptr};
     const char* values[] = {"5", "kelvora-service", uri.c_str(), nullptr};
@@ -223,7 +245,8 @@ std::unique_ptr<ConnectionBackend> OpenPostgres(const std::string& uri, bool rea
     auto connection = std::make_unique<PostgresConnection>(raw);
     if (PQstatus(raw) != CONNECTION_OK) {
         error = "cannot connect to PostgreSQL: " + connection->Error();
-        while (!error.empty() && error.back() == '\n') error.pop_back();
+        while (!error.empty() && error.back() == '\n')
+            error.pop_back();
         return nullptr;
     }
     if (!connection->Exec(SessionSettings)) {
@@ -250,4 +273,4 @@ std::unique_ptr<ConnectionBackend> OpenPostgres(const std::string& uri, bool rea
     return connection;
 }
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -4,16 +4,21 @@ namespace kelvora {
 
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
-}  // namespace
+} // namespace
 
-std::optional<std::string> PercentDecode(std::string_view text) {
+std::optional<std::string> PercentDecode(std::string_view text)
+{
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
@@ -21,10 +26,12 @@ std::optional<std::string> PercentDecode(std::string_view text) {
         if (c == '+') {
             out.push_back(' ');
         } else if (c == '%') {
-            if (text.size() - i < 3) return std::nullopt;
+            if (text.size() - i < 3)
+                return std::nullopt;
             int high = HexValue(text[i + 1]);
             int low = HexValue(text[i + 2]);
-            if (high < 0 || low < 0) return std::nullopt;
+            if (high < 0 || low < 0)
+                return std::nullopt;
             out.push_back(static_cast<char>(high * 16 + low));
             i += 2;
         } else {
@@ -34,7 +41,8 @@ std::optional<std::string> PercentDecode(std::string_view text) {
     return out;
 }
 
-QueryParams ParseQuery(std::string_view target) {
+QueryParams ParseQuery(std::string_view target)
+{
     QueryParams result;
     size_t mark = target.find('?');
     if (mark == std::string_view::npos) {
@@ -47,7 +55,8 @@ QueryParams ParseQuery(std::string_view target) {
         size_t amp = query.find('&');
         std::string_view pair = query.substr(0, amp);
         query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-        if (pair.empty()) continue;
+        if (pair.empty())
+            continue;
         size_t eq = pair.find('=');
         std::string_view rawKey = pair.substr(0, eq);
         std::string_view rawValue = eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1);
@@ -63,4 +72,4 @@ QueryParams ParseQuery(std::string_view target) {
     return result;
 }
 
-}  // namespace kelvora
+} // namespace kelvora

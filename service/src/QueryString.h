@@ -15,11 +15,11 @@ std::optional<std::string> PercentDecode(std::string_view text);
 
 struct QueryParams {
     bool ok = false;
-    std::string error;                          // why the query was refused
-    std::map<std::string, std::string> values;  // the first value of each key
+    std::string error;                         // why the query was refused
+    std::map<std::string, std::string> values; // the first value of each key
 };
 
 // Splits the part of target after "?" at "&" and "=" and decodes each piece.
 QueryParams ParseQuery(std::string_view target);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -10,7 +10,6 @@
 
 namespace kelvora {
 
-
 enum class UpsertOutcome { Added, Updated, Unchanged, Failed };
 
 // Stores entry under its normalised question: an entry already there is
@@ -43,4 +42,4 @@ BankMatch FindBestMatch(Connection& db, std::string_view question);
 
 int64_t CountQuestions(Connection& db);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -10,13 +10,13 @@
 namespace kelvora {
 
 struct QuestionParts {
-    std::u32string stem;                  // the question without markers, numbering and options
-    std::vector<std::u32string> options;  // the texts of a trailing options list, labels dropped
-    size_t blanks = 0;                    // blanks in the stem: （ ）, ( ), ____
+    std::u32string stem;                 // the question without markers, numbering and options
+    std::vector<std::u32string> options; // the texts of a trailing options list, labels dropped
+    size_t blanks = 0;                   // blanks in the stem: （ ）, ( ), ____
 };
 
 // text is expected with full-width forms folded to ASCII (see NormalizeQuestion).
 // A text that would lose everything keeps its whole wording as the stem.
 QuestionParts SplitQuestion(std::u32string_view text);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -26,8 +26,8 @@ std::u32string NormalizeQuestionUtf8(std::string_view question);
 
 struct NormalizedQuestion {
     std::u32string stem;
-    std::vector<std::u32string> options;  // each normalised; empty when none were typed
-    size_t blanks = 0;                    // blanks to fill in: （ ）, ____
+    std::vector<std::u32string> options; // each normalised; empty when none were typed
+    size_t blanks = 0;                   // blanks to fill in: （ ）, ____
 };
 
 // One option as a bank stores it ("A. 金星", "B、水星"): its label dropped, normalised.
@@ -40,4 +40,4 @@ NormalizedQuestion NormalizeQuestionParts(std::string_view question);
 // first one found in text, or empty. Bank texts must not hold any of them.
 std::string_view FindRejectedWord(std::string_view text);
 
-}  // namespace kelvora
+} // namespace kelvora

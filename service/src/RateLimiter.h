@@ -43,4 +43,4 @@ private:
 // anything that does not read as an address, as given (at most 64 bytes).
 std::string RateKey(std::string_view address);
 
-}  // namespace kelvora
+} // namespace kelvora

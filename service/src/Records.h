@@ -13,12 +13,12 @@ namespace kelvora {
 // Each writes one row: committed at once, or with the caller's transaction
 // when there is one (the server's reports commit before their reply).
 // A report's row id goes to id when given.
-bool RecordReport(Connection& db, std::string_view question, std::string_view answer,
-                  std::string_view client, int64_t now, int64_t* id = nullptr);
+bool RecordReport(Connection& db, std::string_view question, std::string_view answer, std::string_view client,
+                  int64_t now, int64_t* id = nullptr);
 bool RecordMiss(Connection& db, std::string_view question, int64_t now);
 
 struct UnansweredQuestion {
-    std::string question;  // the latest wording asked
+    std::string question; // the latest wording asked
     int64_t asked = 0;
     int64_t lastAskedAt = 0;
 };
@@ -36,4 +36,4 @@ struct ServiceStats {
 
 ServiceStats ReadStats(Connection& db, int64_t now);
 
-}  // namespace kelvora
+} // namespace kelvora

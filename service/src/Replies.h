@@ -27,4 +27,4 @@ std::string ConfigJson(std::string_view notice, std::string_view answerUrlTempla
 
 std::string AnswerJson(std::string_view answer, std::string_view title);
 
-}  // namespace kelvora
+} // namespace kelvora

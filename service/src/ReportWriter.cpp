@@ -18,10 +18,11 @@ constexpr size_t ClientBytes = 100;
 // stays at it without a large delete ever.
 constexpr int64_t TrimPerReport = 4;
 
-}  // namespace
+} // namespace
 
 ReportOutcome ReportWriter::Record(std::string_view question, std::string_view answer, std::string_view client,
-                                   int64_t now) {
+                                   int64_t now)
+{
     std::string problem = health_.WriteProblem();
     if (!problem.empty()) {
         LogFailure(NotRecorded, problem);
@@ -60,7 +61,8 @@ ReportOutcome ReportWriter::Record(std::string_view question, std::string_view a
         if (!written) {
             bool busy = db->LastFailureWasBusy();
             LogFailure(NotRecorded, db->Error());
-            if (db->InTransaction()) db->Exec("ROLLBACK");
+            if (db->InTransaction())
+                db->Exec("ROLLBACK");
             return busy ? ReportOutcome::Busy : ReportOutcome::Failed;
         }
         break;
@@ -74,4 +76,4 @@ ReportOutcome ReportWriter::Record(std::string_view question, std::string_view a
     return ReportOutcome::Recorded;
 }
 
-}  // namespace kelvora
+} // namespace kelvora

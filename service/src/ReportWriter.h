@@ -15,19 +15,20 @@ class ConnectionPool;
 class DatabaseHealth;
 
 enum class ReportOutcome {
-    Recorded,  // committed to the database file the server opened
-    Busy,      // another writer kept the lock too long
-    Failed,    // the database refused the write (full disk, read-only, gone)
-    Lost,      // committed, but to a file deleted or replaced meanwhile
+    Recorded, // committed to the database file the server opened
+    Busy,     // another writer kept the lock too long
+    Failed,   // the database refused the write (full disk, read-only, gone)
+    Lost,     // committed, but to a file deleted or replaced meanwhile
 };
 
 class ReportWriter {
 public:
     ReportWriter(ConnectionPool& pool, const DatabaseHealth& health, RecordLimits limits)
-        : pool_(pool), health_(health), limits_(limits) {}
+        : pool_(pool), health_(health), limits_(limits)
+    {
+    }
 
-    ReportOutcome Record(std::string_view question, std::string_view answer, std::string_view client,
-                         int64_t now);
+    ReportOutcome Record(std::string_view question, std::string_view answer, std::string_view client, int64_t now);
 
     static constexpr std::chrono::milliseconds LockWait{2000};
 
@@ -37,4 +38,4 @@ private:
     RecordLimits limits_;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

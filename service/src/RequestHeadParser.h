@@ -52,4 +52,4 @@ private:
     std::string forwardedFor_;
 };
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -4,16 +4,21 @@
 
 namespace kelvora {
 
-std::string CutUtf8(std::string_view text, size_t bytes) {
-    if (text.size() <= bytes) return std::string(text);
+std::string CutUtf8(std::string_view text, size_t bytes)
+{
+    if (text.size() <= bytes)
+        return std::string(text);
     size_t end = bytes;
     // Back up over continuation bytes to the start of the sequence that does not fit.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
     return std::string(text.substr(0, end));
 }
 
-void FitReport(std::string& question, std::string& answer, size_t limit) {
-    if (question.size() + answer.size() <= limit) return;
+void FitReport(std::string& question, std::string& answer, size_t limit)
+{
+    if (question.size() + answer.size() <= limit)
+        return;
     size_t half = limit / 2;
     if (question.size() <= answer.size()) {
         question = CutUtf8(question, half);
@@ -24,59 +29,72 @@ void FitReport(std::string& question, std::string& answer, size_t limit) {
     }
 }
 
-bool TrimReports(Connection& db, int64_t mostReports, int64_t newestId, int64_t most) {
+bool TrimReports(Connection& db, int64_t mostReports, int64_t newestId, int64_t most)
+{
     // Row ids only grow, so the newest mostReports rows are at most those
     // above newestId - mostReports: an exact bound without counting the table.
-    Statement& trim = db.Cached(
-        "DELETE FROM reports WHERE id IN (SELECT id FROM reports WHERE id <= ?1 ORDER BY id LIMIT ?2)");
+    Statement& trim =
+        db.Cached("DELETE FROM reports WHERE id IN (SELECT id FROM reports WHERE id <= ?1 ORDER BY id LIMIT ?2)");
     trim.Bind(1, newestId - mostReports).Bind(2, most);
     return trim.Run();
 }
 
-int64_t TrimUnanswered(Connection& db, int64_t mostUnanswered, int64_t most) {
+int64_t TrimUnanswered(Connection& db, int64_t mostUnanswered, int64_t most)
+{
     Statement& count = db.Cached("SELECT count(*) FROM misses");
     bool counted = count.Step();
     int64_t rows = counted ? count.Int(0) : 0;
     count.Reset();
-    if (!counted) return -1;
+    if (!counted)
+        return -1;
     int64_t excess = std::min(rows - mostUnanswered, most);
-    if (excess <= 0) return 0;
-    Statement& trim = db.Cached(
-        "DELETE FROM misses WHERE norm IN (SELECT norm FROM misses ORDER BY asked, last_at LIMIT ?1)");
+    if (excess <= 0)
+        return 0;
+    Statement& trim =
+        db.Cached("DELETE FROM misses WHERE norm IN (SELECT norm FROM misses ORDER BY asked, last_at LIMIT ?1)");
     trim.Bind(1, excess);
     return trim.Run() ? db.Changes() : -1;
 }
 
-int64_t PruneOldReports(Connection& db, int64_t reportCutoff, int64_t batch) {
-    if (reportCutoff <= 0) return 0;
+int64_t PruneOldReports(Connection& db, int64_t reportCutoff, int64_t batch)
+{
+    if (reportCutoff <= 0)
+        return 0;
     // Reports come in time order, so the oldest rows by id are looked at
     // only: a batch never scans the table.
-    Statement& prune = db.Cached(
-        "DELETE FROM reports WHERE id IN (SELECT id FROM reports ORDER BY id LIMIT ?2) AND asked_at < ?1");
+    Statement& prune =
+        db.Cached("DELETE FROM reports WHERE id IN (SELECT id FROM reports ORDER BY id LIMIT ?2) AND asked_at < ?1");
     prune.Bind(1, reportCutoff).Bind(2, batch);
-    if (!prune.Run()) return -1;
+    if (!prune.Run())
+        return -1;
     return db.Changes();
 }
 
-int64_t PruneOldUnanswered(Connection& db, int64_t unansweredCutoff, int64_t batch) {
-    if (unansweredCutoff <= 0) return 0;
-    Statement& prune = db.Cached(
-        "DELETE FROM misses WHERE norm IN (SELECT norm FROM misses WHERE last_at < ?1 LIMIT ?2)");
+int64_t PruneOldUnanswered(Connection& db, int64_t unansweredCutoff, int64_t batch)
+{
+    if (unansweredCutoff <= 0)
+        return 0;
+    Statement& prune =
+        db.Cached("DELETE FROM misses WHERE norm IN (SELECT norm FROM misses WHERE last_at < ?1 LIMIT ?2)");
     prune.Bind(1, unansweredCutoff).Bind(2, batch);
-    if (!prune.Run()) return -1;
+    if (!prune.Run())
+        return -1;
     return db.Changes();
 }
 
-int64_t PruneExcessReports(Connection& db, int64_t mostReports, int64_t batch) {
+int64_t PruneExcessReports(Connection& db, int64_t mostReports, int64_t batch)
+{
     Statement& newest = db.Cached("SELECT max(id) FROM reports");
     int64_t newestId = newest.Step() ? newest.Int(0) : 0;
     newest.Reset();
-    if (!TrimReports(db, mostReports, newestId, batch)) return -1;
+    if (!TrimReports(db, mostReports, newestId, batch))
+        return -1;
     return db.Changes();
 }
 
-int64_t PruneExcessUnanswered(Connection& db, int64_t mostUnanswered, int64_t batch) {
+int64_t PruneExcessUnanswered(Connection& db, int64_t mostUnanswered, int64_t batch)
+{
     return TrimUnanswered(db, mostUnanswered, batch);
 }
 
-}  // namespace kelvora
+} // namespace kelvora

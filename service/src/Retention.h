@@ -12,12 +12,12 @@
 namespace kelvora {
 
 struct RecordLimits {
-    int64_t reportBytes = 2048;        // question and answer of one report together; longer ones are cut
-    int64_t mostReports = 1000000;     // newest kept
-    int64_t reportDays = 90;           // 0: no age limit
-    int64_t mostUnanswered = 100000;   // distinct unanswered questions; the least asked go first
-    int64_t unansweredDays = 180;      // since last asked; 0: no age limit
-    int64_t diskReserveBytes = 64LL * 1024 * 1024;  // below this much free space nothing more is recorded
+    int64_t reportBytes = 2048;                    // question and answer of one report together; longer ones are cut
+    int64_t mostReports = 1000000;                 // newest kept
+    int64_t reportDays = 90;                       // 0: no age limit
+    int64_t mostUnanswered = 100000;               // distinct unanswered questions; the least asked go first
+    int64_t unansweredDays = 180;                  // since last asked; 0: no age limit
+    int64_t diskReserveBytes = 64LL * 1024 * 1024; // below this much free space nothing more is recorded
 };
 
 // text cut to at most bytes, never inside a UTF-8 sequence.
@@ -50,4 +50,4 @@ int64_t PruneOldUnanswered(Connection& db, int64_t unansweredCutoff, int64_t bat
 int64_t PruneExcessReports(Connection& db, int64_t mostReports, int64_t batch);
 int64_t PruneExcessUnanswered(Connection& db, int64_t mostUnanswered, int64_t batch);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -18,8 +18,10 @@ constexpr size_t MaximumSecretBytes = 4096;
 class FileDescriptor {
 public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) close(fd_);
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0)
+            close(fd_);
     }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -30,15 +32,19 @@ private:
     int fd_;
 };
 
-SecretResult Failure(const std::string& path, const std::string& what) {
+SecretResult Failure(const std::string& path, const std::string& what)
+{
     return {false, {}, "secret file " + path + ": " + what};
 }
 
-SecretResult CreateSecret(const std::string& path) {
+SecretResult CreateSecret(const std::string& path)
+{
     unsigned char bytes[SecretBytes];
-    if (RAND_bytes(bytes, sizeof bytes) != 1) return Failure(path, "no random bytes available");
+    if (RAND_bytes(bytes, sizeof bytes) != 1)
+        return Failure(path, "no random bytes available");
     FileDescriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!file.Valid()) return Failure(path, std::strerror(errno));
+    if (!file.Valid())
+        return Failure(path, std::strerror(errno));
     if (write(file.Get(), bytes, sizeof bytes) != static_cast<ssize_t>(sizeof bytes) || fsync(file.Get()) != 0) {
         unlink(path.c_str());
         return Failure(path, "could not be written");
@@ -46,20 +52,25 @@ SecretResult CreateSecret(const std::string& path) {
     return {true, std::string(reinterpret_cast<char*>(bytes), sizeof bytes), {}};
 }
 
-}  // namespace
+} // namespace
 
-SecretResult LoadOrCreateSecret(const std::string& path) {
+SecretResult LoadOrCreateSecret(const std::string& path)
+{
     FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file.Valid()) {
-        if (errno == ENOENT) return CreateSecret(path);
+        if (errno == ENOENT)
+            return CreateSecret(path);
         return Failure(path, std::strerror(errno));
     }
     struct stat info {};
-    if (fstat(file.Get(), &info) != 0) return Failure(path, std::strerror(errno));
-    if (info.st_mode & (S_IRWXG | S_IRWXO)) return Failure(path, "readable by others; make it mode 0600");
+    if (fstat(file.Get(), &info) != 0)
+        return Failure(path, std::strerror(errno));
+    if (info.st_mode & (S_IRWXG | S_IRWXO))
+        return Failure(path, "readable by others; make it mode 0600");
     std::string secret(MaximumSecretBytes + 1, '\0');
     ssize_t got = read(file.Get(), secret.data(), secret.size());
-    if (got < 0) return Failure(path, std::strerror(errno));
+    if (got < 0)
+        return Failure(path, std::strerror(errno));
     secret.resize(static_cast<size_t>(got));
     if (secret.size() < MinimumSecretBytes || secret.size() > MaximumSecretBytes) {
         return Failure(path, "must hold 16 to 4096 bytes");
@@ -67,4 +78,4 @@ SecretResult LoadOrCreateSecret(const std::string& path) {
     return {true, std::move(secret), {}};
 }
 
-}  // namespace kelvora
+} // namespace kelvora

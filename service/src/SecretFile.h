@@ -13,4 +13,4 @@ struct SecretResult {
 
 SecretResult LoadOrCreateSecret(const std::string& path);
 
-}  // namespace kelvora
+} // namespace kelvora

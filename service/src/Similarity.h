@@ -23,11 +23,11 @@ size_t EditDistance(std::u32string_view a, std::u32string_view b, size_t limit);
 size_t AllowedEdits(size_t length);
 
 struct Closeness {
-    bool acceptable = false;  // within AllowedEdits of the longer text
+    bool acceptable = false; // within AllowedEdits of the longer text
     size_t edits = 0;
-    double score = 0.0;       // 1 - edits / longer length, bigram Dice breaking ties
+    double score = 0.0; // 1 - edits / longer length, bigram Dice breaking ties
 };
 
 Closeness CompareQuestions(std::u32string_view typed, std::u32string_view bank);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -59,22 +59,28 @@ public:
     explicit SqliteStatement(sqlite3_stmt* statement) : statement_(statement) {}
     ~SqliteStatement() override { sqlite3_finalize(statement_); }
 
-    void BindText(int index, std::string_view text) override {
+    void BindText(int index, std::string_view text) override
+    {
         sqlite3_bind_text64(statement_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
     }
     void BindInt(int index, int64_t number) override { sqlite3_bind_int64(statement_, index, number); }
-    int Step() override {
+    int Step() override
+    {
         int rc = sqlite3_step(statement_);
-        if (rc == SQLITE_ROW) return 1;
+        if (rc == SQLITE_ROW)
+            return 1;
         return rc == SQLITE_DONE ? 0 : -1;
     }
-    void Reset() override {
+    void Reset() override
+    {
         sqlite3_reset(statement_);
         sqlite3_clear_bindings(statement_);
     }
-    std::string Text(int column) const override {
+    std::string Text(int column) const override
+    {
         const unsigned char* text = sqlite3_column_text(statement_, column);
-        if (!text) return {};
+        if (!text)
+            return {};
         return std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(statement_, column));
     }
     int64_t Int(int column) const override { return sqlite3_column_int64(statement_, column); }
@@ -88,11 +94,13 @@ public:
     explicit SqliteConnection(sqlite3* db) : db_(db) {}
     ~SqliteConnection() override { sqlite3_close(db_); }
 
-    bool Exec(std::string_view sql) override {
+    bool Exec(std::string_view sql) override
+    {
         std::string text(sql);
         return sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     }
-    std::unique_ptr<StatementBackend> Prepare(const char* sql) override {
+    std::unique_ptr<StatementBackend> Prepare(const char* sql) override
+    {
         sqlite3_stmt* raw = nullptr;
         if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK || !raw) {
             sqlite3_finalize(raw);
@@ -104,7 +112,8 @@ public:
     std::string Error() const override { return sqlite3_errmsg(db_); }
     int64_t Changes() const override { return sqlite3_changes(db_); }
     bool InTransaction() const override { return !sqlite3_get_autocommit(db_); }
-    bool LastFailureWasBusy() const override {
+    bool LastFailureWasBusy() const override
+    {
         int code = sqlite3_errcode(db_);
         return code == SQLITE_BUSY || code == SQLITE_LOCKED;
     }
@@ -115,9 +124,10 @@ private:
     sqlite3* db_;
 };
 
-}  // namespace
+} // namespace
 
-std::unique_ptr<ConnectionBackend> OpenSqlite(const std::string& path, bool readOnly, std::string& error) {
+std::unique_ptr<ConnectionBackend> OpenSqlite(const std::string& path, bool readOnly, std::string& error)
+{
     sqlite3* raw = nullptr;
     // Read-only, without SQLITE_OPEN_CREATE: a missing file stays missing and
     // the schema is not brought up either, so a stray file is left as it was.
@@ -132,12 +142,13 @@ std::unique_ptr<ConnectionBackend> OpenSqlite(const std::string& path, bool read
     sqlite3_busy_timeout(raw, DefaultBusyMilliseconds);
     if (readOnly) {
         sqlite3_stmt* probe = nullptr;
-        int rc = sqlite3_prepare_v2(raw, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'questions'",
-                                    -1, &probe, nullptr);
+        int rc = sqlite3_prepare_v2(raw, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'questions'", -1,
+                                    &probe, nullptr);
         int stepped = rc == SQLITE_OK ? sqlite3_step(probe) : rc;
         sqlite3_finalize(probe);
         if (stepped != SQLITE_ROW) {
-            error = stepped == SQLITE_DONE ? path + " is not a kelvora-service database" : path + ": " + sqlite3_errmsg(raw);
+            error = stepped == SQLITE_DONE ? path + " is not a kelvora-service database"
+                                           : path + ": " + sqlite3_errmsg(raw);
             return nullptr;
         }
         return connection;
@@ -156,4 +167,4 @@ std::unique_ptr<ConnectionBackend> OpenSqlite(const std::string& path, bool read
     return connection;
 }
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -13,4 +13,4 @@ namespace kelvora {
 // \xNN. Everything else is kept as it is.
 std::string EscapeForTerminal(std::string_view text);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -2,7 +2,8 @@
 
 namespace kelvora {
 
-std::optional<std::u32string> DecodeUtf8(std::string_view text) {
+std::optional<std::u32string> DecodeUtf8(std::string_view text)
+{
     std::u32string out;
     out.reserve(text.size());
     size_t i = 0;
@@ -25,24 +26,29 @@ std::optional<std::u32string> DecodeUtf8(std::string_view text) {
         } else {
             return std::nullopt;
         }
-        if (text.size() - i <= static_cast<size_t>(extra)) return std::nullopt;
+        if (text.size() - i <= static_cast<size_t>(extra))
+            return std::nullopt;
         for (int k = 1; k <= extra; ++k) {
             unsigned char next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return std::nullopt;
+            if ((next & 0xC0) != 0x80)
+                return std::nullopt;
             cp = (cp << 6) | (next & 0x3F);
         }
-        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
+        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return std::nullopt;
         out.push_back(cp);
         i += extra + 1;
     }
     return out;
 }
 
-bool IsValidUtf8(std::string_view text) {
+bool IsValidUtf8(std::string_view text)
+{
     return DecodeUtf8(text).has_value();
 }
 
-std::string EncodeUtf8(std::u32string_view codePoints) {
+std::string EncodeUtf8(std::u32string_view codePoints)
+{
     std::string out;
     out.reserve(codePoints.size() * 3);
     for (char32_t cp : codePoints) {
@@ -65,9 +71,11 @@ std::string EncodeUtf8(std::u32string_view codePoints) {
     return out;
 }
 
-std::string_view WithoutByteOrderMark(std::string_view text) {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+std::string_view WithoutByteOrderMark(std::string_view text)
+{
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
     return text;
 }
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -18,4 +18,4 @@ std::string EncodeUtf8(std::u32string_view codePoints);
 // Drops a leading byte order mark, which spreadsheet exports like to add.
 std::string_view WithoutByteOrderMark(std::string_view text);
 
-}  // namespace kelvora
+} // namespace kelvora

@@ -53,12 +53,15 @@ constexpr Known KnownQuestions[] = {
 
 int failures = 0;
 
-void Check(bool ok, const std::string& what) {
+void Check(bool ok, const std::string& what)
+{
     std::cout << (ok ? "ok    " : "FAIL  ") << what << std::endl;
-    if (!ok) ++failures;
+    if (!ok)
+        ++failures;
 }
 
-std::string HaproxyConfig(int port, const std::vector<int>& instances) {
+std::string HaproxyConfig(int port, const std::vector<int>& instances)
+{
     // The same shape as deploy/haproxy.cfg: lookups may be retried on
     // another instance, reports only when they never reached one.
     std::string servers;
@@ -68,12 +71,16 @@ std::string HaproxyConfig(int port, const std::vector<int>& instances) {
     return "global\n    maxconn 4000\n"
            "defaults\n    mode http\n    timeout connect 1s\n    timeout client 10s\n    timeout server 5s\n"
            "    retries 3\n    option redispatch 1\n    option forwardfor\n"
-           "frontend answers\n    bind 127.0.0.1:" + std::to_string(port) + "\n"
+           "frontend answers\n    bind 127.0.0.1:" +
+           std::to_string(port) +
+           "\n"
            "    use_backend reports if { path_beg /upmy/ }\n    default_backend lookups\n"
            "backend lookups\n    balance roundrobin\n    option httpchk GET /healthz\n    http-check expect status 200\n"
-           "    retry-on all-retryable-errors\n    default-server check inter 300ms fall 2 rise 1\n" + servers +
+           "    retry-on all-retryable-errors\n    default-server check inter 300ms fall 2 rise 1\n" +
+           servers +
            "backend reports\n    balance roundrobin\n    option httpchk GET /healthz\n    http-check expect status 200\n"
-           "    retry-on conn-failure\n    default-server check inter 300ms fall 2 rise 1\n" + servers;
+           "    retry-on conn-failure\n    default-server check inter 300ms fall 2 rise 1\n" +
+           servers;
 }
 
 struct Instance {
@@ -84,16 +91,18 @@ struct Instance {
 class Cluster {
 public:
     Cluster(test::TempDir& dir, std::string database, int proxyPort)
-        : dir_(dir), database_(std::move(database)), proxyPort_(proxyPort) {}
+        : dir_(dir), database_(std::move(database)), proxyPort_(proxyPort)
+    {
+    }
 
-    bool Start(int index) {
+    bool Start(int index)
+    {
         Instance& instance = instances_[index];
         instance.process = std::make_unique<test::ServiceProcess>(
-            std::vector<std::string>{"serve", "--listen", "127.0.0.1:" + std::to_string(instance.port),
-                                     "--database", database_, "--secret-file", dir_.Path("shared.secret"),
-                                     "--public-url", "http://127.0.0.1:" + std::to_string(proxyPort_),
-                                     "--trust-forwarded-for", "--lookup-rate", "0", "--report-rate", "0",
-                                     "--threads", "4"},
+            std::vector<std::string>{"serve", "--listen", "127.0.0.1:" + std::to_string(instance.port), "--database",
+                                     database_, "--secret-file", dir_.Path("shared.secret"), "--public-url",
+                                     "http://127.0.0.1:" + std::to_string(proxyPort_), "--trust-forwarded-for",
+                                     "--lookup-rate", "0", "--report-rate", "0", "--threads", "4"},
             dir_.Path("instance" + std::to_string(index) + "-" + std::to_string(++starts_) + ".out"));
         return test::WaitUntilHealthy(instance.port, 10s);
     }
@@ -116,35 +125,42 @@ struct Tally {
     std::map<int, int> failedStatus;
 };
 
-std::string TemplateOf(const test::HttpReply& reply) {
+std::string TemplateOf(const test::HttpReply& reply)
+{
     auto config = nlohmann::json::parse(reply.body, nullptr, false);
-    if (reply.status != 200 || !config.is_object() || !config.contains("api")) return {};
+    if (reply.status != 200 || !config.is_object() || !config.contains("api"))
+        return {};
     return config["api"].get<std::string>();
 }
 
 // One lookup as the tool makes it, each request on a new connection; true when answered right.
-bool Lookup(int port, const Known& known, int& status) {
+bool Lookup(int port, const Known& known, int& status)
+{
     test::HttpReply page = test::HttpGet(port, "/get_cha_url.php?t=" + test::PercentEncodeAll(known.question));
     status = page.status;
-    if (page.status != 200) return false;
+    if (page.status != 200)
+        return false;
     test::HttpReply config = test::HttpGet(port, "/new_get_api.php");
     status = config.status;
     std::string api = TemplateOf(config);
-    if (api.empty()) return false;
+    if (api.empty())
+        return false;
     test::HttpReply answer = test::HttpGet(port, test::AnswerTarget(api, known.question, test::BodyText(page.body)));
     status = answer.status;
     auto json = nlohmann::json::parse(answer.body, nullptr, false);
     return answer.status == 200 && json.is_object() && json.value("title", "") == known.title;
 }
 
-int64_t Single(Connection& db, const std::string& sql) {
+int64_t Single(Connection& db, const std::string& sql)
+{
     Statement& statement = db.Cached(sql.c_str());
     int64_t value = statement.Step() ? statement.Int(0) : -1;
     statement.Reset();
     return value;
 }
 
-int Run() {
+int Run()
+{
     std::string base = test::TestDatabaseBase();
     if (base.empty()) {
         std::cerr << "set KELVORA_TEST_DATABASE to a PostgreSQL URI (service/run-tests.sh does)\n";
@@ -159,8 +175,8 @@ int Run() {
     }
     chmod(dir.Path("shared.secret").c_str(), 0600);
     int status = 0;
-    std::string imported = test::RunCommand({"import", "--database", database, KELVORA_SAMPLE_BANK},
-                                            dir.Path("import.out"), status);
+    std::string imported =
+        test::RunCommand({"import", "--database", database, KELVORA_SAMPLE_BANK}, dir.Path("import.out"), status);
     if (status != 0) {
         std::cerr << imported;
         return 1;
@@ -168,10 +184,13 @@ int Run() {
     int proxyPort = test::FreePort();
     Cluster cluster(dir, database, proxyPort);
     std::vector<int> ports;
-    for (Instance& instance : cluster.instances_) ports.push_back(instance.port = test::FreePort());
+    for (Instance& instance : cluster.instances_)
+        ports.push_back(instance.port = test::FreePort());
     for (int i = 0; i < Instances; ++i) {
         if (!cluster.Start(i)) {
-            std::cerr << "instance " << i << " did not start\n" << test::ReadFile(dir.Path("instance" + std::to_string(i) + "-" + std::to_string(i + 1) + ".out"));
+            std::cerr << "instance " << i << " did not start\n"
+                      << test::ReadFile(
+                             dir.Path("instance" + std::to_string(i) + "-" + std::to_string(i + 1) + ".out"));
             return 1;
         }
     }
@@ -188,8 +207,8 @@ int Run() {
     // Keys made by one instance open answers on each of the others.
     {
         std::string question = KnownQuestions[1].question;
-        std::string key = test::BodyText(
-            test::HttpGet(ports[0], "/get_cha_url.php?t=" + test::PercentEncodeAll(question)).body);
+        std::string key =
+            test::BodyText(test::HttpGet(ports[0], "/get_cha_url.php?t=" + test::PercentEncodeAll(question)).body);
         bool all = !key.empty();
         for (int i = 1; i < Instances; ++i) {
             test::HttpReply reply =
@@ -217,8 +236,8 @@ int Run() {
                 }
                 std::string report = "cluster report " + std::to_string(c) + "-" + std::to_string(i);
                 ++tally.reportsSent;
-                test::HttpReply ack = test::HttpGet(
-                    proxyPort, "/upmy/up.php?t=" + test::PercentEncodeAll(report) + "&d=" + test::PercentEncodeAll("x"));
+                test::HttpReply ack = test::HttpGet(proxyPort, "/upmy/up.php?t=" + test::PercentEncodeAll(report) +
+                                                                   "&d=" + test::PercentEncodeAll("x"));
                 if (ack.status == 200 && ack.body == "ok") {
                     std::lock_guard<std::mutex> lock(tally.mutex);
                     tally.acknowledged.push_back(report);
@@ -231,7 +250,8 @@ int Run() {
     cluster.instances_[1].process->WaitForExit(5s);
     std::this_thread::sleep_for(RestartAt - KillAt);
     bool restarted = cluster.Start(1);
-    for (std::thread& client : clients) client.join();
+    for (std::thread& client : clients)
+        client.join();
     double seconds = std::chrono::duration<double>(Clock::now() - runStart).count();
     Check(restarted, "instance 2 started again after SIGKILL");
 
@@ -249,8 +269,8 @@ int Run() {
     // Keys made before the restart still open answers on the restarted instance.
     {
         std::string question = KnownQuestions[0].question;
-        std::string key = test::BodyText(
-            test::HttpGet(ports[2], "/get_cha_url.php?t=" + test::PercentEncodeAll(question)).body);
+        std::string key =
+            test::BodyText(test::HttpGet(ports[2], "/get_cha_url.php?t=" + test::PercentEncodeAll(question)).body);
         test::HttpReply reply =
             test::HttpGet(ports[1], "/api/answer?q=" + test::PercentEncodeAll(question) + "&k=" + key);
         Check(reply.status == 200, "a key from instance 3 opens the answer on the restarted instance 2");
@@ -288,22 +308,26 @@ int Run() {
         bool restartedDatabase = std::system(command.c_str()) == 0;
         std::this_thread::sleep_for(2500ms);
         stop = true;
-        for (std::thread& reporter : reporters) reporter.join();
+        for (std::thread& reporter : reporters)
+            reporter.join();
         // Every instance, asked directly: its health check and a report on fresh connections.
         int working = 0;
         for (int i = 0; i < Instances; ++i) {
             bool healthy = false, reported = false;
             for (int attempt = 0; attempt < 50 && !(healthy && reported); ++attempt) {
                 healthy = healthy || test::HttpGet(ports[i], "/healthz").status == 200;
-                std::string report = "cluster report after restart " + std::to_string(i) + "-" + std::to_string(attempt);
+                std::string report =
+                    "cluster report after restart " + std::to_string(i) + "-" + std::to_string(attempt);
                 ++tally.reportsSent;
-                test::HttpReply ack = test::HttpGet(ports[i], "/upmy/up.php?t=" + test::PercentEncodeAll(report) + "&d=x");
+                test::HttpReply ack =
+                    test::HttpGet(ports[i], "/upmy/up.php?t=" + test::PercentEncodeAll(report) + "&d=x");
                 if (ack.body == "ok") {
                     reported = true;
                     std::lock_guard<std::mutex> lock(tally.mutex);
                     tally.acknowledged.push_back(report);
                 }
-                if (!(healthy && reported)) std::this_thread::sleep_for(100ms);
+                if (!(healthy && reported))
+                    std::this_thread::sleep_for(100ms);
             }
             working += healthy && reported;
         }
@@ -323,15 +347,20 @@ int Run() {
         std::map<std::string, int64_t> stored;
         Statement& rows = db.Cached(
             "SELECT question, count(*) FROM reports WHERE question LIKE 'cluster report %' GROUP BY question");
-        while (rows.Step()) stored[rows.Text(0)] = rows.Int(1);
+        while (rows.Step())
+            stored[rows.Text(0)] = rows.Int(1);
         rows.Reset();
         int missing = 0, twice = 0;
         for (const std::string& report : tally.acknowledged) {
             auto found = stored.find(report);
-            if (found == stored.end()) ++missing;
-            else if (found->second != 1) ++twice;
+            if (found == stored.end())
+                ++missing;
+            else if (found->second != 1)
+                ++twice;
         }
-        for (const auto& [question, count] : stored) twice += count > 1 && std::find(tally.acknowledged.begin(), tally.acknowledged.end(), question) == tally.acknowledged.end();
+        for (const auto& [question, count] : stored)
+            twice += count > 1 && std::find(tally.acknowledged.begin(), tally.acknowledged.end(), question) ==
+                                      tally.acknowledged.end();
         std::snprintf(line, sizeof line,
                       "reports: %d sent, %zu acknowledged, %zu stored; acknowledged and missing: %d, stored twice: %d",
                       tally.reportsSent.load(), tally.acknowledged.size(), stored.size(), missing, twice);
@@ -348,17 +377,21 @@ int Run() {
                 for (int i = 0; i < MissesPerClient; ++i) {
                     std::string key = test::BodyText(
                         test::HttpGet(proxyPort, "/get_cha_url.php?t=" + test::PercentEncodeAll(unknown)).body);
-                    test::HttpReply reply = test::HttpGet(
-                        proxyPort, "/api/answer?q=" + test::PercentEncodeAll(unknown) + "&k=" + key);
-                    if (reply.status == 200 && reply.body.find("\\u67e5\\u65e0\\u6b64") != std::string::npos) ++notices;
+                    test::HttpReply reply =
+                        test::HttpGet(proxyPort, "/api/answer?q=" + test::PercentEncodeAll(unknown) + "&k=" + key);
+                    if (reply.status == 200 && reply.body.find("\\u67e5\\u65e0\\u6b64") != std::string::npos)
+                        ++notices;
                 }
             });
         }
-        for (std::thread& asker : askers) asker.join();
+        for (std::thread& asker : askers)
+            asker.join();
         // A clean stop writes what each instance still holds.
         bool stopped = true;
-        for (Instance& instance : cluster.instances_) instance.process->Signal(SIGTERM);
-        for (Instance& instance : cluster.instances_) stopped = instance.process->WaitForExit(10s) == 0 && stopped;
+        for (Instance& instance : cluster.instances_)
+            instance.process->Signal(SIGTERM);
+        for (Instance& instance : cluster.instances_)
+            stopped = instance.process->WaitForExit(10s) == 0 && stopped;
         int64_t counted = Single(db, "SELECT asked FROM misses WHERE question = '" + unknown + "'");
         std::snprintf(line, sizeof line,
                       "unanswered question asked %d times through 3 instances: counted %lld; instances stopped: %s",
@@ -371,9 +404,10 @@ int Run() {
     return failures == 0 ? 0 : 1;
 }
 
-}  // namespace
-}  // namespace kelvora
+} // namespace
+} // namespace kelvora
 
-int main() {
+int main()
+{
     return kelvora::Run();
 }

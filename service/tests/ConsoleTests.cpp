@@ -25,7 +25,8 @@ namespace {
 
 using test::TempDir;
 
-TEST(ConsoleLogin, FailuresAreLimitedPerAccountAndPerAddress) {
+TEST(ConsoleLogin, FailuresAreLimitedPerAccountAndPerAddress)
+{
     LoginThrottle throttle;
     const int64_t t = 1'000'000;
     for (int i = 0; i < 5; ++i) {
@@ -38,17 +39,20 @@ TEST(ConsoleLogin, FailuresAreLimitedPerAccountAndPerAddress) {
     EXPECT_TRUE(throttle.Allowed("10.0.0.1", "alice", t + LoginThrottle::WindowSeconds)) << "after the window";
 
     // One address guessing many accounts.
-    for (int i = 0; i < 20; ++i) throttle.Failed("10.0.0.9", "user" + std::to_string(i), t);
+    for (int i = 0; i < 20; ++i)
+        throttle.Failed("10.0.0.9", "user" + std::to_string(i), t);
     EXPECT_FALSE(throttle.Allowed("10.0.0.9", "someone-else", t));
     EXPECT_TRUE(throttle.Allowed("10.0.0.8", "someone-else", t));
 
     throttle.Failed("10.0.0.3", "carol", t);
     throttle.Succeeded("carol");
-    for (int i = 0; i < 4; ++i) throttle.Failed("10.0.0.3", "carol", t);
+    for (int i = 0; i < 4; ++i)
+        throttle.Failed("10.0.0.3", "carol", t);
     EXPECT_TRUE(throttle.Allowed("10.0.0.4", "carol", t)) << "a success clears the account's count";
 }
 
-TEST(ConsoleLogin, SessionsExpireWhenIdleOrOld) {
+TEST(ConsoleLogin, SessionsExpireWhenIdleOrOld)
+{
     ConsoleSessions sessions;
     const int64_t t = 1'000'000;
     std::string id = sessions.Start("alice", "hash", t);
@@ -65,7 +69,8 @@ TEST(ConsoleLogin, SessionsExpireWhenIdleOrOld) {
 
     // Kept alive by use, but not beyond 12 hours.
     int64_t now = t;
-    for (; now - t < ConsoleSessions::LongestSeconds - 600; now += 600) ASSERT_TRUE(sessions.Find(id, now));
+    for (; now - t < ConsoleSessions::LongestSeconds - 600; now += 600)
+        ASSERT_TRUE(sessions.Find(id, now));
     EXPECT_FALSE(sessions.Find(id, t + ConsoleSessions::LongestSeconds + 1));
     EXPECT_FALSE(sessions.Find(other, t + 60 + ConsoleSessions::IdleSeconds + 1)) << "idle for 30 minutes";
 
@@ -74,7 +79,8 @@ TEST(ConsoleLogin, SessionsExpireWhenIdleOrOld) {
     EXPECT_FALSE(sessions.Find(third, t));
 }
 
-TEST(ConsoleLogin, PasswordsAreArgon2idHashes) {
+TEST(ConsoleLogin, PasswordsAreArgon2idHashes)
+{
     ASSERT_TRUE(InitializeSecrets());
     std::string hash = HashPassword("correct horse 1");
     EXPECT_EQ(hash.rfind("$argon2id$", 0), 0u) << hash;
@@ -89,7 +95,8 @@ TEST(ConsoleLogin, PasswordsAreArgon2idHashes) {
     EXPECT_FALSE(SameToken("", "")) << "an empty token never matches";
 }
 
-TEST(ConsoleHtml, ValuesCannotLeaveTheirPlace) {
+TEST(ConsoleHtml, ValuesCannotLeaveTheirPlace)
+{
     EXPECT_EQ(HtmlEscape("<b a=\"x\" c='y'>&</b>"), "&lt;b a=&quot;x&quot; c=&#39;y&#39;&gt;&amp;&lt;/b&gt;");
     std::string json = JsonForScript(R"({"q":"</script><script>alert(1)</script>&"})");
     EXPECT_EQ(json.find('<'), std::string::npos);
@@ -98,26 +105,31 @@ TEST(ConsoleHtml, ValuesCannotLeaveTheirPlace) {
     EXPECT_EQ(UrlEncode("a b&c=中"), "a%20b%26c%3D%E4%B8%AD");
 }
 
-TEST(ConsoleHtml, ImportProgressLine) {
+TEST(ConsoleHtml, ImportProgressLine)
+{
     EXPECT_EQ(ImportProgressBar::Line("bank.csv", {false, 12500, 0}, 25000.4),
               "bank.csv: checking 12,500 rows, 25,000 rows/s");
     EXPECT_EQ(ImportProgressBar::Line("bank.csv", {true, 500, 1000}, 1000),
               "bank.csv: storing [###############...............] 50% 500/1,000 rows, 1,000 rows/s");
-    EXPECT_EQ(ImportProgressBar::Line("b", {true, 0, 0}, 0), "b: storing [..............................] 0% 0/0 rows, 0 rows/s");
+    EXPECT_EQ(ImportProgressBar::Line("b", {true, 0, 0}, 0),
+              "b: storing [..............................] 0% 0/0 rows, 0 rows/s");
 }
 
 class ConsoleBank : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(db.Open(dir.Database("bank")));
         ASSERT_TRUE(EnsureConsoleTables(db));
         ASSERT_EQ(UpsertQuestion(db, {"中国的首都是哪座城市？", "北京", "填空", ""}, 100), UpsertOutcome::Added);
         ASSERT_EQ(UpsertQuestion(db, {"水的化学式是什么？", "H2O", "填空", ""}, 100), UpsertOutcome::Added);
         ASSERT_TRUE(RefreshTrigramCounts(db));
     }
-    int64_t IdOf(const std::string& question) {
+    int64_t IdOf(const std::string& question)
+    {
         for (const BankRow& row : ListBank(db, 100, 0)) {
-            if (row.entry.question == question) return row.id;
+            if (row.entry.question == question)
+                return row.id;
         }
         return 0;
     }
@@ -125,7 +137,8 @@ protected:
     Connection db;
 };
 
-TEST_F(ConsoleBank, AnsweringAnUnansweredQuestionMakesItsLookupAnswered) {
+TEST_F(ConsoleBank, AnsweringAnUnansweredQuestionMakesItsLookupAnswered)
+{
     ASSERT_TRUE(RecordMiss(db, "火星上最高的山叫什么名字", 200));
     ASSERT_TRUE(RecordMiss(db, "火星上最高的山叫什么名字？", 300));
     std::vector<UnansweredItem> items = ListUnansweredItems(db, 10, 0);
@@ -143,7 +156,8 @@ TEST_F(ConsoleBank, AnsweringAnUnansweredQuestionMakesItsLookupAnswered) {
         << "answered twice (two operators at once)";
 }
 
-TEST_F(ConsoleBank, EditsThatWouldCollideChangeNothing) {
+TEST_F(ConsoleBank, EditsThatWouldCollideChangeNothing)
+{
     int64_t capital = IdOf("中国的首都是哪座城市？");
     int64_t water = IdOf("水的化学式是什么？");
     BankChange change = EditBankEntry(db, water, {"中国的首都是哪座城市", "上海", "", ""}, 200);
@@ -166,7 +180,8 @@ TEST_F(ConsoleBank, EditsThatWouldCollideChangeNothing) {
     EXPECT_EQ(CountBank(db), 1);
 }
 
-TEST_F(ConsoleBank, SearchShowsWhatALookupAnswers) {
+TEST_F(ConsoleBank, SearchShowsWhatALookupAnswers)
+{
     // On the database itself and on a server's copy of the bank, as a
     // server on PostgreSQL searches.
     BankCopy copy;
@@ -193,9 +208,11 @@ TEST_F(ConsoleBank, SearchShowsWhatALookupAnswers) {
 // On PostgreSQL lookups match on each server's copy of the bank: a change
 // made in the console raises the bank's version as an import does, and the
 // copy of the server the console runs in reads it at once when woken.
-TEST_F(ConsoleBank, ChangesReachTheServersCopyOfTheBank) {
-    if (!test::OnPostgres()) GTEST_SKIP() << "on SQLite lookups read the file itself";
-    BankMirror mirror(dir.Database("bank"), std::chrono::seconds(30));  // no timed check within the test
+TEST_F(ConsoleBank, ChangesReachTheServersCopyOfTheBank)
+{
+    if (!test::OnPostgres())
+        GTEST_SKIP() << "on SQLite lookups read the file itself";
+    BankMirror mirror(dir.Database("bank"), std::chrono::seconds(30)); // no timed check within the test
     std::string error;
     ASSERT_TRUE(mirror.Start(error)) << error;
     ASSERT_TRUE(RecordMiss(db, "火星上最高的山叫什么名字", 200));
@@ -225,8 +242,9 @@ TEST_F(ConsoleBank, ChangesReachTheServersCopyOfTheBank) {
     EXPECT_GT(BankVersion(db), version) << "an addition";
 }
 
-TEST_F(ConsoleBank, OverviewCountsLookupsPerHour) {
-    const int64_t now = 1'800'000'000 + 1800;  // half past an hour
+TEST_F(ConsoleBank, OverviewCountsLookupsPerHour)
+{
+    const int64_t now = 1'800'000'000 + 1800; // half past an hour
     ASSERT_TRUE(RecordReport(db, "中国的首都是哪座城市？", "北京", "10.0.0.1", now - 60));
     ASSERT_TRUE(RecordReport(db, "火星", "查无此题", "10.0.0.1", now - 120));
     ASSERT_TRUE(RecordReport(db, "水", "秘钥无效或已过期，请重新查询", "10.0.0.1", now - 3 * 3600));
@@ -243,7 +261,8 @@ TEST_F(ConsoleBank, OverviewCountsLookupsPerHour) {
     EXPECT_EQ(overview.unansweredPerHour[164], 1);
     EXPECT_EQ(overview.answeredPerHour[137], 1);
     int64_t all = 0;
-    for (int h = 0; h < 168; ++h) all += overview.answeredPerHour[h] + overview.unansweredPerHour[h];
+    for (int h = 0; h < 168; ++h)
+        all += overview.answeredPerHour[h] + overview.unansweredPerHour[h];
     EXPECT_EQ(all, 4) << "the lookup of 8 days ago is outside";
 
     EXPECT_EQ(ListLookups(db, "", "10.0.0.2", 10, 0).size(), 2u);
@@ -253,12 +272,14 @@ TEST_F(ConsoleBank, OverviewCountsLookupsPerHour) {
     EXPECT_TRUE(ListLookups(db, "_", "", 10, 0).empty()) << "LIKE wildcards are filtered as text";
 }
 
-int Shell(const std::string& command) {
+int Shell(const std::string& command)
+{
     int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(OperatorCommand, AddListRemove) {
+TEST(OperatorCommand, AddListRemove)
+{
     TempDir dir;
     std::string exe = KELVORA_SERVICE_EXE;
     const std::string location = dir.Database("ops");
@@ -268,7 +289,8 @@ TEST(OperatorCommand, AddListRemove) {
     EXPECT_EQ(Shell(exe + " operator list --database " + (test::OnPostgres() ? db : "sqlite:" + db) + quiet), 1)
         << "no database";
     struct stat info;
-    if (!test::OnPostgres()) EXPECT_NE(stat(location.c_str(), &info), 0) << "list created nothing";
+    if (!test::OnPostgres())
+        EXPECT_NE(stat(location.c_str(), &info), 0) << "list created nothing";
 
     // The password comes from a file: the command reads standard input only when it needs a password.
     auto from = [&](const std::string& password) {
@@ -284,7 +306,8 @@ TEST(OperatorCommand, AddListRemove) {
     EXPECT_EQ(Shell(exe + " operator list --db " + db + quiet), 0);
     std::ifstream out(dir.Path("out.txt"));
     std::string line, all;
-    while (std::getline(out, line)) all += line.substr(0, line.find('\t')) + ";";
+    while (std::getline(out, line))
+        all += line.substr(0, line.find('\t')) + ";";
     EXPECT_EQ(all, "alice;");
 
     Connection connection;
@@ -299,5 +322,5 @@ TEST(OperatorCommand, AddListRemove) {
     EXPECT_FALSE(OperatorPasswordHash(connection, "alice"));
 }
 
-}  // namespace
-}  // namespace kelvora
+} // namespace
+} // namespace kelvora

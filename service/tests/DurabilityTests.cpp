@@ -31,7 +31,8 @@ using test::RunCommand;
 using test::ServiceProcess;
 using test::WaitUntilHealthy;
 
-TEST(ServiceProgram, StartsFromNothingAndStopsCleanlyOnSigterm) {
+TEST(ServiceProgram, StartsFromNothingAndStopsCleanlyOnSigterm)
+{
     test::TempDir dir;
     int port = FreePort();
     ASSERT_NE(port, 0);
@@ -39,7 +40,7 @@ TEST(ServiceProgram, StartsFromNothingAndStopsCleanlyOnSigterm) {
                            dir.Path("serve.out"));
     ASSERT_TRUE(WaitUntilHealthy(port, 10s)) << ReadFile(dir.Path("serve.out"));
 
-    if (!test::OnPostgres()) {  // there the instances' shared secret is given
+    if (!test::OnPostgres()) { // there the instances' shared secret is given
         struct stat info {};
         ASSERT_EQ(stat(dir.Path("new.db.secret").c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -54,7 +55,7 @@ TEST(ServiceProgram, StartsFromNothingAndStopsCleanlyOnSigterm) {
     int status = service.WaitForExit(10s);
     ASSERT_NE(status, -1) << "no exit within 10 s of SIGTERM";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(ReadFile(dir.Path("serve.out")), "");  // nothing to say when all is well
+    EXPECT_EQ(ReadFile(dir.Path("serve.out")), ""); // nothing to say when all is well
 
     // The unanswered question waiting to be written was written on the way out.
     Connection db;
@@ -64,7 +65,8 @@ TEST(ServiceProgram, StartsFromNothingAndStopsCleanlyOnSigterm) {
     EXPECT_EQ(unanswered[0].question, "空题库里的问题");
 }
 
-TEST(ServiceProgram, AcknowledgedReportsSurviveKillNine) {
+TEST(ServiceProgram, AcknowledgedReportsSurviveKillNine)
+{
     test::TempDir dir;
     int port = FreePort();
     ASSERT_NE(port, 0);
@@ -76,8 +78,8 @@ TEST(ServiceProgram, AcknowledgedReportsSurviveKillNine) {
         ASSERT_TRUE(WaitUntilHealthy(port, 10s));
         for (int i = 0; i < Reports; ++i) {
             std::string question = "第" + std::to_string(i) + "题";
-            ASSERT_EQ(test::HttpGet(port, "/upmy/up.php?t=" + test::PercentEncodeAll(question) + "&d=" +
-                                              test::PercentEncodeAll("答案" + std::to_string(i)))
+            ASSERT_EQ(test::HttpGet(port, "/upmy/up.php?t=" + test::PercentEncodeAll(question) +
+                                              "&d=" + test::PercentEncodeAll("答案" + std::to_string(i)))
                           .body,
                       "ok");
         }
@@ -100,7 +102,8 @@ TEST(ServiceProgram, AcknowledgedReportsSurviveKillNine) {
     EXPECT_EQ(test::HttpGet(port, "/upmy/up.php?t=%61").body, "ok");
 }
 
-TEST(ServiceProgram, CommandsImportListAndCount) {
+TEST(ServiceProgram, CommandsImportListAndCount)
+{
     test::TempDir dir;
     std::string db = dir.Database("cli.db");
     int status = 0;
@@ -113,9 +116,8 @@ TEST(ServiceProgram, CommandsImportListAndCount) {
     {
         Connection connection;
         ASSERT_TRUE(connection.Open(db));
-        ASSERT_TRUE(connection.Exec(
-            "INSERT INTO misses VALUES ('甲', '甲？', 5, 1, 2), ('乙', '乙？', 9, 1, 3), "
-            "('水的化学式是什么', '水的化学式是什么', 20, 1, 3)"));
+        ASSERT_TRUE(connection.Exec("INSERT INTO misses VALUES ('甲', '甲？', 5, 1, 2), ('乙', '乙？', 9, 1, 3), "
+                                    "('水的化学式是什么', '水的化学式是什么', 20, 1, 3)"));
     }
     std::string unanswered = RunCommand({"unanswered", "--db", db}, dir.Path("unanswered.out"), status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -132,7 +134,8 @@ TEST(ServiceProgram, CommandsImportListAndCount) {
     EXPECT_EQ(WEXITSTATUS(status), 1);
 }
 
-TEST(ServiceProgram, RefusesAnAddressAlreadyInUse) {
+TEST(ServiceProgram, RefusesAnAddressAlreadyInUse)
+{
     test::TempDir dir;
     int port = FreePort();
     std::vector<std::string> serve = {"serve", "--listen", "127.0.0.1:" + std::to_string(port), "--db",
@@ -146,5 +149,5 @@ TEST(ServiceProgram, RefusesAnAddressAlreadyInUse) {
     EXPECT_NE(ReadFile(dir.Path("second.out")).find("cannot listen"), std::string::npos);
 }
 
-}  // namespace
-}  // namespace kelvora
+} // namespace
+} // namespace kelvora

@@ -41,14 +41,16 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr long RssLimitKb = 100 * 1024;
-constexpr int HeadTimeoutSeconds = 3;  // shortened from the default 10 s so the run stays short
+constexpr int HeadTimeoutSeconds = 3; // shortened from the default 10 s so the run stays short
 const std::string Question = "水的化学式是什么？";
 
-double MsSince(Clock::time_point start) {
+double MsSince(Clock::time_point start)
+{
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-int FreePort() {
+int FreePort()
+{
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -66,11 +68,13 @@ int FreePort() {
 // One run of the program; killed on every way out.
 class Process {
 public:
-    explicit Process(const std::vector<std::string>& arguments, const std::string& outputPath) {
+    explicit Process(const std::vector<std::string>& arguments, const std::string& outputPath)
+    {
         std::vector<std::string> copies = arguments;
         std::string exe = KELVORA_SERVICE_EXE;
         std::vector<char*> argv{exe.data()};
-        for (std::string& argument : copies) argv.push_back(argument.data());
+        for (std::string& argument : copies)
+            argv.push_back(argument.data());
         argv.push_back(nullptr);
         pid_ = fork();
         if (pid_ == 0) {
@@ -83,7 +87,8 @@ public:
             _exit(127);
         }
     }
-    ~Process() {
+    ~Process()
+    {
         if (pid_ > 0 && !exited_) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
@@ -93,7 +98,8 @@ public:
     bool Alive() { return pid_ > 0 && !exited_ && waitpid(pid_, &status_, WNOHANG) == 0; }
     void Signal(int signal) { kill(pid_, signal); }
     // The exit status when it ended in time, else -1.
-    int WaitForExit(std::chrono::milliseconds limit) {
+    int WaitForExit(std::chrono::milliseconds limit)
+    {
         auto deadline = Clock::now() + limit;
         while (Clock::now() < deadline) {
             if (waitpid(pid_, &status_, WNOHANG) == pid_) {
@@ -104,11 +110,13 @@ public:
         }
         return -1;
     }
-    long RssKb() const {
+    long RssKb() const
+    {
         std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
         std::string line;
         while (std::getline(status, line)) {
-            if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+            if (line.rfind("VmRSS:", 0) == 0)
+                return std::atol(line.c_str() + 6);
         }
         return 0;
     }
@@ -120,9 +128,11 @@ private:
 };
 
 // A blocking connection from a chosen loopback source address, then made non-blocking.
-int Connect(int port, const std::string& source) {
+int Connect(int port, const std::string& source)
+{
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     timeval wait{2, 0};
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     sockaddr_in local{};
@@ -143,17 +153,21 @@ int Connect(int port, const std::string& source) {
     return fd;
 }
 
-std::string Source(int subnet, int host) {
+std::string Source(int subnet, int host)
+{
     return "127.0." + std::to_string(subnet) + "." + std::to_string(host);
 }
 
-int StatusOf(const std::string& reply) {
-    if (reply.size() < 12 || reply.rfind("HTTP/1.", 0) != 0) return 0;
+int StatusOf(const std::string& reply)
+{
+    if (reply.size() < 12 || reply.rfind("HTTP/1.", 0) != 0)
+        return 0;
     return std::atoi(reply.c_str() + 9);
 }
 
 // Sends everything, waiting while the socket is full; false when the peer closed or time ran out.
-bool SendAll(int fd, std::string_view data, std::chrono::milliseconds limit = 2000ms) {
+bool SendAll(int fd, std::string_view data, std::chrono::milliseconds limit = 2000ms)
+{
     auto deadline = Clock::now() + limit;
     while (!data.empty()) {
         ssize_t sent = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
@@ -161,8 +175,10 @@ bool SendAll(int fd, std::string_view data, std::chrono::milliseconds limit = 20
             data.remove_prefix(static_cast<size_t>(sent));
             continue;
         }
-        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-        if (Clock::now() > deadline) return false;
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+        if (Clock::now() > deadline)
+            return false;
         pollfd wait{fd, POLLOUT, 0};
         poll(&wait, 1, 50);
     }
@@ -171,54 +187,66 @@ bool SendAll(int fd, std::string_view data, std::chrono::milliseconds limit = 20
 
 // Reads until the peer closes, the time is up or stop says the reply is whole.
 std::string ReadReply(int fd, std::chrono::milliseconds limit,
-                      const std::function<bool(const std::string&)>& stop = nullptr) {
+                      const std::function<bool(const std::string&)>& stop = nullptr)
+{
     std::string received;
     auto deadline = Clock::now() + limit;
     char buffer[16384];
     while (Clock::now() < deadline) {
         pollfd wait{fd, POLLIN, 0};
-        int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-        if (poll(&wait, 1, std::max(left, 1)) <= 0) continue;
+        int left =
+            static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+        if (poll(&wait, 1, std::max(left, 1)) <= 0)
+            continue;
         ssize_t got = recv(fd, buffer, sizeof buffer, 0);
         if (got <= 0) {
-            if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+            if (got < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
             break;
         }
         received.append(buffer, static_cast<size_t>(got));
-        if (stop && stop(received)) break;
+        if (stop && stop(received))
+            break;
     }
     return received;
 }
 
 // Whole replies at the start of a stream of them (by Content-Length).
-std::vector<std::string> SplitReplies(const std::string& stream) {
+std::vector<std::string> SplitReplies(const std::string& stream)
+{
     std::vector<std::string> replies;
     size_t at = 0;
     while (at < stream.size()) {
         size_t end = stream.find("\r\n\r\n", at);
-        if (end == std::string::npos) break;
+        if (end == std::string::npos)
+            break;
         std::string head = stream.substr(at, end - at);
         size_t field = head.find("Content-Length: ");
         size_t length = field == std::string::npos ? 0 : std::strtoul(head.c_str() + field + 16, nullptr, 10);
-        if (stream.size() < end + 4 + length) break;
+        if (stream.size() < end + 4 + length)
+            break;
         replies.push_back(stream.substr(at, end + 4 + length - at));
         at = end + 4 + length;
     }
     return replies;
 }
 
-std::string BodyOf(const std::string& reply) {
+std::string BodyOf(const std::string& reply)
+{
     size_t end = reply.find("\r\n\r\n");
     return end == std::string::npos ? std::string() : reply.substr(end + 4);
 }
 
 // One request on a new connection; the whole reply stream until close.
-std::string Exchange(int port, const std::string& source, const std::string& request, bool halfClose = false) {
+std::string Exchange(int port, const std::string& source, const std::string& request, bool halfClose = false)
+{
     int fd = Connect(port, source);
-    if (fd < 0) return {};
+    if (fd < 0)
+        return {};
     std::string reply;
     if (SendAll(fd, request)) {
-        if (halfClose) shutdown(fd, SHUT_WR);
+        if (halfClose)
+            shutdown(fd, SHUT_WR);
         reply = ReadReply(fd, 5000ms);
     }
     close(fd);
@@ -229,13 +257,18 @@ std::string Exchange(int port, const std::string& source, const std::string& req
 class KeepAliveClient {
 public:
     KeepAliveClient(int port, std::string source) : port_(port), source_(std::move(source)) {}
-    ~KeepAliveClient() {
-        if (fd_ >= 0) close(fd_);
+    ~KeepAliveClient()
+    {
+        if (fd_ >= 0)
+            close(fd_);
     }
-    int Get(const std::string& target) {
+    int Get(const std::string& target)
+    {
         for (int attempt = 0; attempt < 2; ++attempt) {
-            if (fd_ < 0) fd_ = Connect(port_, source_);
-            if (fd_ < 0) return 0;
+            if (fd_ < 0)
+                fd_ = Connect(port_, source_);
+            if (fd_ < 0)
+                return 0;
             std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
             std::string reply;
             if (SendAll(fd_, request)) {
@@ -274,24 +307,29 @@ struct Peer {
 
 class Crowd {
 public:
-    ~Crowd() {
+    ~Crowd()
+    {
         for (Peer& peer : peers) {
-            if (peer.fd >= 0) close(peer.fd);
+            if (peer.fd >= 0)
+                close(peer.fd);
         }
     }
     // Opens count connections, perAddress from each of 127.0.subnet.1, .2, ...
-    int Open(int port, int count, int subnet, int perAddress) {
+    int Open(int port, int count, int subnet, int perAddress)
+    {
         start = Clock::now();
         for (int i = 0; i < count; ++i) {
             Peer peer;
             peer.fd = Connect(port, Source(subnet, 1 + i / perAddress));
-            if (peer.fd < 0) continue;
+            if (peer.fd < 0)
+                continue;
             peers.push_back(std::move(peer));
         }
         return static_cast<int>(peers.size());
     }
     // Reads from every connection for the time given; tick may send.
-    void Run(std::chrono::milliseconds time, const std::function<void(Peer&, Clock::time_point)>& tick = nullptr) {
+    void Run(std::chrono::milliseconds time, const std::function<void(Peer&, Clock::time_point)>& tick = nullptr)
+    {
         auto end = Clock::now() + time;
         std::vector<pollfd> waits;
         std::vector<Peer*> owners;
@@ -300,23 +338,29 @@ public:
             waits.clear();
             owners.clear();
             for (Peer& peer : peers) {
-                if (peer.closed) continue;
+                if (peer.closed)
+                    continue;
                 waits.push_back({peer.fd, POLLIN, 0});
                 owners.push_back(&peer);
             }
-            if (waits.empty()) break;
+            if (waits.empty())
+                break;
             poll(waits.data(), waits.size(), 10);
             for (size_t i = 0; i < waits.size(); ++i) {
-                if (!(waits[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                if (!(waits[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                    continue;
                 Peer& peer = *owners[i];
                 for (;;) {
                     ssize_t got = recv(peer.fd, buffer, sizeof buffer, 0);
                     if (got > 0) {
-                        if (peer.received.empty()) peer.firstReplyMs = MsSince(start);
-                        if (peer.received.size() < 65536) peer.received.append(buffer, static_cast<size_t>(got));
+                        if (peer.received.empty())
+                            peer.firstReplyMs = MsSince(start);
+                        if (peer.received.size() < 65536)
+                            peer.received.append(buffer, static_cast<size_t>(got));
                         continue;
                     }
-                    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+                    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                        break;
                     peer.closed = true;
                     peer.closedAfterMs = MsSince(start);
                     break;
@@ -325,22 +369,28 @@ public:
             if (tick) {
                 auto now = Clock::now();
                 for (Peer& peer : peers) {
-                    if (!peer.closed) tick(peer, now);
+                    if (!peer.closed)
+                        tick(peer, now);
                 }
             }
         }
     }
     // Sends what the socket takes now; marks the peer closed when the server has closed.
-    static void Push(Peer& peer, std::string_view data) {
+    static void Push(Peer& peer, std::string_view data)
+    {
         ssize_t sent = send(peer.fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent > 0) peer.sent += static_cast<size_t>(sent);
-        else if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) peer.closed = true;
+        if (sent > 0)
+            peer.sent += static_cast<size_t>(sent);
+        else if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            peer.closed = true;
     }
-    int WithStatus(int status) const {
-        return static_cast<int>(std::count_if(peers.begin(), peers.end(),
-                                              [&](const Peer& p) { return StatusOf(p.received) == status; }));
+    int WithStatus(int status) const
+    {
+        return static_cast<int>(
+            std::count_if(peers.begin(), peers.end(), [&](const Peer& p) { return StatusOf(p.received) == status; }));
     }
-    int Closed() const {
+    int Closed() const
+    {
         return static_cast<int>(std::count_if(peers.begin(), peers.end(), [](const Peer& p) { return p.closed; }));
     }
 
@@ -348,8 +398,10 @@ public:
     Clock::time_point start;
 };
 
-double Percentile(std::vector<double> values, double share) {
-    if (values.empty()) return 0;
+double Percentile(std::vector<double> values, double share)
+{
+    if (values.empty())
+        return 0;
     std::sort(values.begin(), values.end());
     size_t at = static_cast<size_t>(share * static_cast<double>(values.size() - 1) + 0.5);
     return values[std::min(at, values.size() - 1)];
@@ -358,13 +410,16 @@ double Percentile(std::vector<double> values, double share) {
 // The normal client: a key, then the answer, each on a new connection, again and again.
 class LookupProbe {
 public:
-    explicit LookupProbe(int port) : port_(port) {
+    explicit LookupProbe(int port) : port_(port)
+    {
         thread_ = std::thread([this] { Loop(); });
     }
     ~LookupProbe() { Finish(); }
-    void Finish() {
+    void Finish()
+    {
         stop_ = true;
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
     int Done() const { return done_.load(); }
     int tried = 0;
@@ -372,7 +427,8 @@ public:
     std::vector<double> ms;
 
 private:
-    void Loop() {
+    void Loop()
+    {
         std::string question = test::PercentEncodeAll(Question);
         while (!stop_) {
             auto started = Clock::now();
@@ -396,7 +452,8 @@ private:
 
 class RssSampler {
 public:
-    explicit RssSampler(const Process& server) {
+    explicit RssSampler(const Process& server)
+    {
         thread_ = std::thread([this, &server] {
             while (!stop_) {
                 maxKb = std::max(maxKb.load(), server.RssKb());
@@ -405,9 +462,11 @@ public:
         });
     }
     ~RssSampler() { Finish(); }
-    void Finish() {
+    void Finish()
+    {
         stop_ = true;
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
     std::atomic<long> maxKb{0};
 
@@ -425,7 +484,8 @@ struct Row {
 };
 
 // Figures into a pattern of %f conversions only; text goes in afterwards at "<>".
-std::string Format(const char* pattern, double a, double b = 0, double c = 0, double d = 0) {
+std::string Format(const char* pattern, double a, double b = 0, double c = 0, double d = 0)
+{
     char text[256];
     std::snprintf(text, sizeof text, pattern, a, b, c, d);
     return text;
@@ -435,32 +495,36 @@ class HostileRun {
 public:
     HostileRun(test::TempDir& dir) : dir_(dir) {}
 
-    bool Start() {
+    bool Start()
+    {
         database_ = dir_.Path("hostile.db");
         {
             Process import({"import", "--db", database_, KELVORA_SAMPLE_BANK}, dir_.Path("import.out"));
-            if (import.WaitForExit(30s) != 0) return false;
+            if (import.WaitForExit(30s) != 0)
+                return false;
         }
         port_ = FreePort();
         server_ = std::make_unique<Process>(
             std::vector<std::string>{"serve", "--listen", "127.0.0.1:" + std::to_string(port_), "--db", database_,
-                                     "--head-timeout", std::to_string(HeadTimeoutSeconds), "--access-log",
-                                     "refused"},
+                                     "--head-timeout", std::to_string(HeadTimeoutSeconds), "--access-log", "refused"},
             dir_.Path("serve.out"));
         return WaitHealthy(port_);
     }
 
-    static bool WaitHealthy(int port) {
+    static bool WaitHealthy(int port)
+    {
         auto deadline = Clock::now() + 10s;
         while (Clock::now() < deadline) {
-            if (test::HttpGet(port, "/healthz", 500).status == 200) return true;
+            if (test::HttpGet(port, "/healthz", 500).status == 200)
+                return true;
             std::this_thread::sleep_for(20ms);
         }
         return false;
     }
 
     // Runs attack with the normal client and the memory sampler alongside.
-    void Phase(const std::string& name, const std::function<bool(std::string&)>& attack) {
+    void Phase(const std::string& name, const std::function<bool(std::string&)>& attack)
+    {
         std::fprintf(stderr, "  %s ...\n", name.c_str());
         Row row;
         row.attack = name;
@@ -469,14 +533,17 @@ public:
         auto started = Clock::now();
         row.ok = attack(row.outcome);
         // Enough normal lookups for a figure even when the attack was quick.
-        while (probe.Done() < 10 && Clock::now() - started < 4s) std::this_thread::sleep_for(10ms);
+        while (probe.Done() < 10 && Clock::now() - started < 4s)
+            std::this_thread::sleep_for(10ms);
         probe.Finish();
         rss.Finish();
         row.rssKb = rss.maxKb;
         row.lookups = Format("%.0f/%.0f, p50 %.0f ms, p99 %.0f ms", probe.Done(), probe.tried,
                              Percentile(probe.ms, 0.5), Percentile(probe.ms, 0.99));
-        if (probe.failed > 0 || probe.tried == 0) row.ok = false;
-        if (row.rssKb > RssLimitKb) row.ok = false;
+        if (probe.failed > 0 || probe.tried == 0)
+            row.ok = false;
+        if (row.rssKb > RssLimitKb)
+            row.ok = false;
         if (!server_->Alive()) {
             row.ok = false;
             row.outcome += " SERVER GONE";
@@ -486,18 +553,22 @@ public:
 
     void AddRow(Row row) { rows_.push_back(std::move(row)); }
 
-    int CountReports(const std::string& question = {}) {
+    int CountReports(const std::string& question = {})
+    {
         Connection db;
-        if (!db.Open(database_)) return -1;
+        if (!db.Open(database_))
+            return -1;
         Statement& rows = question.empty() ? db.Cached("SELECT count(*) FROM reports")
                                            : db.Cached("SELECT count(*) FROM reports WHERE question = ?1");
-        if (!question.empty()) rows.Bind(1, question);
+        if (!question.empty())
+            rows.Bind(1, question);
         int count = rows.Step() ? static_cast<int>(rows.Int(0)) : -1;
         rows.Reset();
         return count;
     }
 
-    bool PrintTable() {
+    bool PrintTable()
+    {
         bool ok = true;
         std::printf("\n%-44s | %-62s | %-36s | %-8s | %s\n", "attack", "what the server did",
                     "normal lookups: done, p50, p99", "max RSS", "");
@@ -525,77 +596,89 @@ private:
 
 // The attacks, in the order of the table.
 
-bool SlowHeads(int port, std::string& outcome) {
+bool SlowHeads(int port, std::string& outcome)
+{
     Crowd crowd;
     int opened = crowd.Open(port, 1000, 1, 50);
     const std::string head = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: one byte a second\r\n\r\n";
     crowd.Run(std::chrono::seconds(HeadTimeoutSeconds) + 1500ms, [&](Peer& peer, Clock::time_point now) {
-        if (now < peer.nextSend || peer.sent >= head.size()) return;
+        if (now < peer.nextSend || peer.sent >= head.size())
+            return;
         Crowd::Push(peer, std::string_view(head).substr(peer.sent, 1));
         peer.nextSend = now + 1s;
     });
     std::vector<double> at;
     for (const Peer& peer : crowd.peers) {
-        if (StatusOf(peer.received) == 408) at.push_back(peer.firstReplyMs);
+        if (StatusOf(peer.received) == 408)
+            at.push_back(peer.firstReplyMs);
     }
     outcome = Format("%.0f of %.0f open; 408 to %.0f after %.1f s", opened, 1000, static_cast<double>(at.size()),
                      Percentile(at, 0.5) / 1000);
     return opened == 1000 && static_cast<int>(at.size()) == opened;
 }
 
-bool SlowKeepAlive(int port, std::string& outcome) {
+bool SlowKeepAlive(int port, std::string& outcome)
+{
     Crowd crowd;
     int opened = crowd.Open(port, 1000, 2, 50);
     const std::string request = "GET /new_get_api.php HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     auto start = Clock::now();
     int index = 0;
-    for (Peer& peer : crowd.peers) peer.nextSend = start + (index++ % 15) * 100ms;
+    for (Peer& peer : crowd.peers)
+        peer.nextSend = start + (index++ % 15) * 100ms;
     auto tick = [&](Peer& peer, Clock::time_point now) {
-        if (now < peer.nextSend) return;
+        if (now < peer.nextSend)
+            return;
         Crowd::Push(peer, request);
         ++peer.requests;
         peer.nextSend = now + 1500ms;
     };
     crowd.Run(4500ms, tick);
-    crowd.Run(2000ms);  // the last replies
+    crowd.Run(2000ms); // the last replies
     int requests = 0, replies = 0;
     for (Peer& peer : crowd.peers) {
         requests += peer.requests;
         replies += static_cast<int>(SplitReplies(peer.received).size());
     }
-    outcome = Format("%.0f open, %.0f requests: %.0f answered 200, %.0f closed", opened, requests, replies,
-                     crowd.Closed());
+    outcome =
+        Format("%.0f open, %.0f requests: %.0f answered 200, %.0f closed", opened, requests, replies, crowd.Closed());
     return opened == 1000 && replies == requests && crowd.Closed() == 0;
 }
 
-bool IdleConnections(int port, std::string& outcome) {
+bool IdleConnections(int port, std::string& outcome)
+{
     Crowd crowd;
     int opened = crowd.Open(port, 1000, 3, 50);
     crowd.Run(std::chrono::seconds(HeadTimeoutSeconds) + 1500ms);
     std::vector<double> at;
     for (const Peer& peer : crowd.peers) {
-        if (peer.closed && peer.received.empty()) at.push_back(peer.closedAfterMs);
+        if (peer.closed && peer.received.empty())
+            at.push_back(peer.closedAfterMs);
     }
     outcome = Format("%.0f open; %.0f closed without reply after %.1f s", opened, static_cast<double>(at.size()),
                      Percentile(at, 0.5) / 1000);
     return opened == 1000 && static_cast<int>(at.size()) == opened;
 }
 
-bool ConnectionBurst(int port, std::string& outcome) {
+bool ConnectionBurst(int port, std::string& outcome)
+{
     Crowd crowd;
     int opened = crowd.Open(port, 500, 4, 25);
-    for (Peer& peer : crowd.peers) Crowd::Push(peer, "GET /healthz HTTP/1.0\r\n\r\n");
+    for (Peer& peer : crowd.peers)
+        Crowd::Push(peer, "GET /healthz HTTP/1.0\r\n\r\n");
     crowd.Run(5000ms);
     std::vector<double> at;
     for (const Peer& peer : crowd.peers) {
-        if (StatusOf(peer.received) == 200) at.push_back(peer.firstReplyMs);
+        if (StatusOf(peer.received) == 200)
+            at.push_back(peer.firstReplyMs);
     }
     outcome = Format("%.0f new connections at once: %.0f answered 200, p99 %.0f ms", opened,
                      static_cast<double>(at.size()), Percentile(at, 0.99));
     return opened == 500 && static_cast<int>(at.size()) == opened;
 }
 
-bool OneAddressManyConnections(int port, std::string& outcome) {
+bool OneAddressManyConnections(int port, std::string& outcome)
+{
     Crowd crowd;
     int opened = crowd.Open(port, 300, 5, 300);
     crowd.Run(1500ms);
@@ -607,42 +690,49 @@ bool OneAddressManyConnections(int port, std::string& outcome) {
 // Many connections that each send without end; the server must refuse with
 // expected and close, at bounded memory.
 bool EndlessSender(int port, int subnet, const std::string& head, const std::string& filler, int expected,
-                   std::string& outcome) {
+                   std::string& outcome)
+{
     Crowd crowd;
     int opened = crowd.Open(port, 50, subnet, 10);
-    for (Peer& peer : crowd.peers) Crowd::Push(peer, head);
+    for (Peer& peer : crowd.peers)
+        Crowd::Push(peer, head);
     std::string chunk;
-    while (chunk.size() < 16384) chunk += filler;
+    while (chunk.size() < 16384)
+        chunk += filler;
     crowd.Run(4000ms, [&](Peer& peer, Clock::time_point) {
-        if (peer.sent < 64 * 1024 * 1024) Crowd::Push(peer, chunk);
+        if (peer.sent < 64 * 1024 * 1024)
+            Crowd::Push(peer, chunk);
     });
     size_t sent = 0;
-    for (const Peer& peer : crowd.peers) sent += peer.sent;
+    for (const Peer& peer : crowd.peers)
+        sent += peer.sent;
     int refused = crowd.WithStatus(expected);
     outcome = Format("%.0f connections sent %.1f MB in all; %.0f got %.0f and were closed", opened,
                      static_cast<double>(sent) / 1e6, refused, expected);
     return opened == 50 && refused == opened && crowd.Closed() == opened;
 }
 
-bool ManyRanges(int port, std::string& outcome) {
+bool ManyRanges(int port, std::string& outcome)
+{
     auto ranges = [](int count) {
         std::string text = "bytes=";
-        for (int i = 0; i < count; ++i) text += (i ? ",0-0" : "0-0");
+        for (int i = 0; i < count; ++i)
+            text += (i ? ",0-0" : "0-0");
         return text;
     };
     std::string plain = Exchange(port, Source(7, 1), "GET /new_get_api.php HTTP/1.0\r\n\r\n");
-    std::string big = Exchange(port, Source(7, 1),
-                               "GET /new_get_api.php HTTP/1.0\r\nRange: " + ranges(2700) + "\r\n\r\n");
-    std::string small = Exchange(port, Source(7, 1),
-                                 "GET /new_get_api.php HTTP/1.0\r\nRange: " + ranges(1000) + "\r\n\r\n");
-    outcome = Format("2,700 ranges: %.0f (%.0f bytes); 1,000 ranges: %.0f, whole body (%.0f bytes)",
-                     StatusOf(big), static_cast<double>(big.size()), StatusOf(small),
-                     static_cast<double>(small.size()));
+    std::string big =
+        Exchange(port, Source(7, 1), "GET /new_get_api.php HTTP/1.0\r\nRange: " + ranges(2700) + "\r\n\r\n");
+    std::string small =
+        Exchange(port, Source(7, 1), "GET /new_get_api.php HTTP/1.0\r\nRange: " + ranges(1000) + "\r\n\r\n");
+    outcome = Format("2,700 ranges: %.0f (%.0f bytes); 1,000 ranges: %.0f, whole body (%.0f bytes)", StatusOf(big),
+                     static_cast<double>(big.size()), StatusOf(small), static_cast<double>(small.size()));
     return StatusOf(big) == 431 && big.size() < 1000 && StatusOf(small) == 200 && BodyOf(small) == BodyOf(plain) &&
            !BodyOf(plain).empty();
 }
 
-bool Pipelining(HostileRun& run, std::string& outcome) {
+bool Pipelining(HostileRun& run, std::string& outcome)
+{
     int port = run.Port();
     std::string requests;
     const char* targets[] = {"/healthz", "/new_get_api.php", "/get_cha_url.php?t=%61", "/nothing"};
@@ -654,8 +744,8 @@ bool Pipelining(HostileRun& run, std::string& outcome) {
     bool inOrder = replies.size() == 12;
     const char* types[] = {"text/plain", "application/json", "text/html", "text/plain"};
     for (size_t i = 0; inOrder && i < replies.size(); ++i) {
-        inOrder = replies[i].find(types[i % 4]) != std::string::npos &&
-                  StatusOf(replies[i]) == (i % 4 == 3 ? 404 : 200);
+        inOrder =
+            replies[i].find(types[i % 4]) != std::string::npos && StatusOf(replies[i]) == (i % 4 == 3 ? 404 : 200);
     }
     std::string reports;
     for (int i = 0; i < 5; ++i) {
@@ -663,52 +753,60 @@ bool Pipelining(HostileRun& run, std::string& outcome) {
                    (i == 4 ? "Connection: close\r\n" : "") + "\r\n";
     }
     std::vector<std::string> acks = SplitReplies(Exchange(port, Source(8, 1), reports));
-    int ok = static_cast<int>(std::count_if(acks.begin(), acks.end(), [](const std::string& r) { return BodyOf(r) == "ok"; }));
+    int ok = static_cast<int>(
+        std::count_if(acks.begin(), acks.end(), [](const std::string& r) { return BodyOf(r) == "ok"; }));
     run.acknowledged += ok;
     int stored = 0;
-    for (int i = 0; i < 5; ++i) stored += run.CountReports("pipelined" + std::to_string(i));
+    for (int i = 0; i < 5; ++i)
+        stored += run.CountReports("pipelined" + std::to_string(i));
     outcome = Format("12 requests in one write: %.0f replies, in order: <>; 5 reports: %.0f ok, %.0f stored",
                      static_cast<double>(replies.size()), ok, stored);
     outcome.replace(outcome.find("<>"), 2, inOrder ? "yes" : "no");
     return inOrder && ok == 5 && stored == 5;
 }
 
-bool HalfClose(HostileRun& run, std::string& outcome) {
+bool HalfClose(HostileRun& run, std::string& outcome)
+{
     std::string reply = Exchange(run.Port(), Source(9, 1), "GET /upmy/up.php?t=halfclosed&d=x HTTP/1.0\r\n\r\n", true);
     bool ok = StatusOf(reply) == 200 && BodyOf(reply) == "ok";
-    if (ok) ++run.acknowledged;
+    if (ok)
+        ++run.acknowledged;
     int stored = run.CountReports("halfclosed");
     outcome = Format("HTTP/1.0 report, then shutdown(SHUT_WR): %.0f \"<>\", %.0f stored", StatusOf(reply), stored);
     outcome.replace(outcome.find("<>"), 2, BodyOf(reply));
     return ok && stored == 1;
 }
 
-bool BodySmuggling(HostileRun& run, std::string& outcome) {
+bool BodySmuggling(HostileRun& run, std::string& outcome)
+{
     std::string inner = "GET /upmy/up.php?t=smuggled&d=x HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    std::string lengthBody = Exchange(run.Port(), Source(10, 1),
-                                      "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
-                                          std::to_string(inner.size()) + "\r\n\r\n" + inner);
+    std::string lengthBody =
+        Exchange(run.Port(), Source(10, 1),
+                 "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(inner.size()) +
+                     "\r\n\r\n" + inner);
     char size[16];
     std::snprintf(size, sizeof size, "%zx", inner.size());
     std::string chunked = Exchange(run.Port(), Source(10, 1),
                                    "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n" +
                                        std::string(size) + "\r\n" + inner + "\r\n0\r\n\r\n");
     int stored = run.CountReports("smuggled");
-    outcome = Format("GET with a request as Content-Length body: %.0f, %.0f replies; chunked: %.0f; %.0f reports",
-                     StatusOf(lengthBody), static_cast<double>(SplitReplies(lengthBody).size()), StatusOf(chunked),
-                     stored);
+    outcome =
+        Format("GET with a request as Content-Length body: %.0f, %.0f replies; chunked: %.0f; %.0f reports",
+               StatusOf(lengthBody), static_cast<double>(SplitReplies(lengthBody).size()), StatusOf(chunked), stored);
     return StatusOf(lengthBody) == 413 && SplitReplies(lengthBody).size() == 1 && StatusOf(chunked) == 413 &&
            stored == 0;
 }
 
-bool HeadAndMethods(HostileRun& run, std::string& outcome) {
+bool HeadAndMethods(HostileRun& run, std::string& outcome)
+{
     std::string head = Exchange(run.Port(), Source(11, 1), "HEAD /upmy/up.php?t=headreport&d=x HTTP/1.0\r\n\r\n");
     std::string headAnswer = Exchange(run.Port(), Source(11, 1), "HEAD /healthz HTTP/1.0\r\n\r\n");
     int refused = 0;
     const char* methods[] = {"POST", "PUT", "DELETE", "OPTIONS", "PATCH", "TRACE", "PROPFIND"};
     for (const char* method : methods) {
         std::string reply = Exchange(run.Port(), Source(11, 1), std::string(method) + " /healthz HTTP/1.0\r\n\r\n");
-        if (StatusOf(reply) == 405 && reply.find("Allow: GET, HEAD") != std::string::npos) ++refused;
+        if (StatusOf(reply) == 405 && reply.find("Allow: GET, HEAD") != std::string::npos)
+            ++refused;
     }
     int stored = run.CountReports("headreport");
     outcome = Format("HEAD report: %.0f, %.0f reports; HEAD /healthz: %.0f, no body; 7 other methods: %.0f got 405",
@@ -717,9 +815,11 @@ bool HeadAndMethods(HostileRun& run, std::string& outcome) {
            refused == 7;
 }
 
-bool MalformedHeads(int port, std::string& outcome) {
+bool MalformedHeads(int port, std::string& outcome)
+{
     std::string manyFields = "GET /healthz HTTP/1.1\r\n";
-    for (int i = 0; i < 70; ++i) manyFields += "X-" + std::to_string(i) + ": y\r\n";
+    for (int i = 0; i < 70; ++i)
+        manyFields += "X-" + std::to_string(i) + ": y\r\n";
     manyFields += "\r\n";
     const std::vector<std::string> heads = {
         "GET\r\n\r\n",
@@ -758,15 +858,18 @@ bool MalformedHeads(int port, std::string& outcome) {
             wrong = " (first wrong: " + head.substr(0, 24) + ")";
         }
     }
-    outcome = Format("%.0f malformed heads: %.0f got a 4xx/505 with a reason", static_cast<double>(heads.size()), clear);
+    outcome =
+        Format("%.0f malformed heads: %.0f got a 4xx/505 with a reason", static_cast<double>(heads.size()), clear);
     for (char& c : wrong) {
-        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = ' ';
     }
     outcome += wrong;
     return clear == static_cast<int>(heads.size());
 }
 
-bool Flood(HostileRun& run, const std::string& what, int subnet, int count, std::string& outcome) {
+bool Flood(HostileRun& run, const std::string& what, int subnet, int count, std::string& outcome)
+{
     KeepAliveClient client(run.Port(), Source(subnet, 1));
     int ok = 0, limited = 0, other = 0;
     auto started = Clock::now();
@@ -774,14 +877,19 @@ bool Flood(HostileRun& run, const std::string& what, int subnet, int count, std:
         std::string target = what == "reports" ? "/upmy/up.php?t=flood" + std::to_string(i) + "&d=x"
                                                : "/get_cha_url.php?t=flood" + std::to_string(i);
         int status = client.Get(target);
-        if (status == 200) ++ok;
-        else if (status == 429) ++limited;
-        else ++other;
+        if (status == 200)
+            ++ok;
+        else if (status == 429)
+            ++limited;
+        else
+            ++other;
     }
-    if (what == "reports") run.acknowledged += ok;
-    outcome = Format("%.0f in %.1f s from one address: %.0f answered, %.0f got 429", count, MsSince(started) / 1000,
-                     ok, limited);
-    if (other) outcome += " (" + std::to_string(other) + " other)";
+    if (what == "reports")
+        run.acknowledged += ok;
+    outcome = Format("%.0f in %.1f s from one address: %.0f answered, %.0f got 429", count, MsSince(started) / 1000, ok,
+                     limited);
+    if (other)
+        outcome += " (" + std::to_string(other) + " other)";
     bool notice = true;
     if (what == "lookups") {
         // An answer refused for its rate is still a notice the tool shows (查无此).
@@ -792,9 +900,10 @@ bool Flood(HostileRun& run, const std::string& what, int subnet, int count, std:
     return limited > 0 && ok > 0 && other == 0 && notice;
 }
 
-}  // namespace
+} // namespace
 
-int Main() {
+int Main()
+{
     // A thousand connections at once need more descriptors than the usual soft limit.
     rlimit files{};
     getrlimit(RLIMIT_NOFILE, &files);
@@ -821,9 +930,8 @@ int Main() {
     run.Phase("1,000 conns that send nothing", [&](std::string& o) { return IdleConnections(port, o); });
     run.Phase("burst of 500 new connections", [&](std::string& o) { return ConnectionBurst(port, o); });
     run.Phase("300 connections from one address", [&](std::string& o) { return OneAddressManyConnections(port, o); });
-    run.Phase("endless request line x50", [&](std::string& o) {
-        return EndlessSender(port, 20, "GET /get_cha_url.php?t=", "a", 414, o);
-    });
+    run.Phase("endless request line x50",
+              [&](std::string& o) { return EndlessSender(port, 20, "GET /get_cha_url.php?t=", "a", 414, o); });
     run.Phase("endless header line x50", [&](std::string& o) {
         return EndlessSender(port, 21, "GET /healthz HTTP/1.1\r\nX-Long: ", "a", 431, o);
     });
@@ -865,11 +973,13 @@ int Main() {
             idle.Run(300ms);
             Crowd late;
             int opened = late.Open(fullPort, 50, 28, 10);
-            for (Peer& peer : late.peers) Crowd::Push(peer, "GET /healthz HTTP/1.0\r\n\r\n");
+            for (Peer& peer : late.peers)
+                Crowd::Push(peer, "GET /healthz HTTP/1.0\r\n\r\n");
             late.Run(3000ms);
             std::vector<double> at;
             for (const Peer& peer : late.peers) {
-                if (StatusOf(peer.received) == 503) at.push_back(peer.firstReplyMs);
+                if (StatusOf(peer.received) == 503)
+                    at.push_back(peer.firstReplyMs);
             }
             row.outcome = Format("100 held; %.0f of %.0f new got 503, p99 %.0f ms", static_cast<double>(at.size()),
                                  opened, Percentile(at, 0.99));
@@ -891,7 +1001,8 @@ int Main() {
             full.Signal(SIGTERM);
             std::thread trickle([&] {
                 slow.Run(6000ms, [&](Peer& peer, Clock::time_point now) {
-                    if (now < peer.nextSend) return;
+                    if (now < peer.nextSend)
+                        return;
                     Crowd::Push(peer, "X");
                     peer.nextSend = now + 100ms;
                 });
@@ -900,9 +1011,9 @@ int Main() {
             double took = MsSince(signalled);
             trickle.join();
             probe.Finish();
-            stop.outcome = Format("exit status %.0f after %.2f s; slow connections closed: %.0f of 90",
-                                  status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, took / 1000,
-                                  slow.Closed());
+            stop.outcome =
+                Format("exit status %.0f after %.2f s; slow connections closed: %.0f of 90",
+                       status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, took / 1000, slow.Closed());
             stop.ok = status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && took < 5000;
             run.AddRow(stop);
         } else {
@@ -943,12 +1054,13 @@ int Main() {
         while (std::getline(in, line)) {
             ++lines;
             for (int i = 0; i < 5; ++i) {
-                if (line.find("\" " + std::to_string(statuses[i]) + " ") != std::string::npos) ++refusals[i];
+                if (line.find("\" " + std::to_string(statuses[i]) + " ") != std::string::npos)
+                    ++refusals[i];
             }
         }
-        log.outcome = Format("%.0f lines; 408: %.0f, 413: %.0f, 414: %.0f", lines, refusals[0], refusals[1],
-                             refusals[2]) +
-                      Format(", 429: %.0f, 431: %.0f", refusals[3], refusals[4]);
+        log.outcome =
+            Format("%.0f lines; 408: %.0f, 413: %.0f, 414: %.0f", lines, refusals[0], refusals[1], refusals[2]) +
+            Format(", 429: %.0f, 431: %.0f", refusals[3], refusals[4]);
         log.ok = std::all_of(std::begin(refusals), std::end(refusals), [](int n) { return n > 0; });
     }
     run.AddRow(log);
@@ -958,8 +1070,9 @@ int Main() {
     return ok ? 0 : 1;
 }
 
-}  // namespace kelvora::hostile
+} // namespace kelvora::hostile
 
-int main() {
+int main()
+{
     return kelvora::hostile::Main();
 }

@@ -13,7 +13,8 @@ namespace {
 
 constexpr std::string_view Secret = "0123456789abcdef0123456789abcdef";
 
-TEST(LookupKey, OpensOnlyItsOwnQuestion) {
+TEST(LookupKey, OpensOnlyItsOwnQuestion)
+{
     std::string key = IssueLookupKey(Secret, "水的化学式是什么？", 2000);
     EXPECT_EQ(CheckLookupKey(Secret, "水的化学式是什么？", key, 1000), KeyCheck::Valid);
     EXPECT_EQ(CheckLookupKey(Secret, "水的化学式是什么", key, 1000), KeyCheck::Invalid);
@@ -21,18 +22,20 @@ TEST(LookupKey, OpensOnlyItsOwnQuestion) {
     EXPECT_EQ(CheckLookupKey("another secret of enough length", "水的化学式是什么？", key, 1000), KeyCheck::Invalid);
 }
 
-TEST(LookupKey, ExpiresAfterItsTime) {
+TEST(LookupKey, ExpiresAfterItsTime)
+{
     std::string key = IssueLookupKey(Secret, "q", 2000);
     EXPECT_EQ(CheckLookupKey(Secret, "q", key, 2000), KeyCheck::Valid);
     EXPECT_EQ(CheckLookupKey(Secret, "q", key, 2001), KeyCheck::Expired);
 }
 
-TEST(LookupKey, IsUrlSafeAsciiAndRefusesTampering) {
+TEST(LookupKey, IsUrlSafeAsciiAndRefusesTampering)
+{
     std::string key = IssueLookupKey(Secret, "题", 1796770091);
     EXPECT_EQ(key.find_first_not_of("0123456789.ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_"),
               std::string::npos);
     std::string later = key;
-    later[0] = '9';  // extending the expiry breaks the MAC
+    later[0] = '9'; // extending the expiry breaks the MAC
     EXPECT_EQ(CheckLookupKey(Secret, "题", later, 0), KeyCheck::Invalid);
     std::string flipped = key;
     flipped.back() = flipped.back() == 'A' ? 'B' : 'A';
@@ -42,7 +45,8 @@ TEST(LookupKey, IsUrlSafeAsciiAndRefusesTampering) {
     }
 }
 
-TEST(SecretFile, IsCreatedOwnerOnlyAndReadBackUnchanged) {
+TEST(SecretFile, IsCreatedOwnerOnlyAndReadBackUnchanged)
+{
     test::TempDir dir;
     std::string path = dir.Path("server.secret");
     SecretResult first = LoadOrCreateSecret(path);
@@ -56,7 +60,8 @@ TEST(SecretFile, IsCreatedOwnerOnlyAndReadBackUnchanged) {
     EXPECT_EQ(second.secret, first.secret);
 }
 
-TEST(SecretFile, RefusesAShortOrWorldReadableSecret) {
+TEST(SecretFile, RefusesAShortOrWorldReadableSecret)
+{
     test::TempDir dir;
     std::string path = dir.Path("short.secret");
     std::ofstream(path) << "short";
@@ -71,5 +76,5 @@ TEST(SecretFile, RefusesAShortOrWorldReadableSecret) {
     EXPECT_FALSE(LoadOrCreateSecret(dir.Path("missing-folder/x.secret")).ok);
 }
 
-}  // namespace
-}  // namespace kelvora
+} // namespace
+} // namespace kelvora

@@ -29,23 +29,29 @@ using namespace kelvora;
 
 struct ScratchFolder {
     std::string path;
-    ScratchFolder() {
+    ScratchFolder()
+    {
         char pattern[] = "/tmp/kelvora-matching-XXXXXX";
-        if (mkdtemp(pattern)) path = pattern;
+        if (mkdtemp(pattern))
+            path = pattern;
     }
-    ~ScratchFolder() {
+    ~ScratchFolder()
+    {
         std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+        if (!path.empty())
+            std::filesystem::remove_all(path, ignored);
     }
 };
 
-double ThreadCpuSeconds() {
+double ThreadCpuSeconds()
+{
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-void PrintTally(const std::string& name, const test::Tally& tally) {
+void PrintTally(const std::string& name, const test::Tally& tally)
+{
     if (name.rfind("near-miss", 0) == 0) {
         std::printf("  %-22s %4zu: %3zu answered, %3zu not answered\n", name.c_str(), tally.total, tally.wrong,
                     tally.missed);
@@ -56,7 +62,8 @@ void PrintTally(const std::string& name, const test::Tally& tally) {
 }
 
 int RunEvaluation(const std::string& bank, const std::string& variantsPath, const std::string& nearMissesPath,
-                  bool showFailures) {
+                  bool showFailures)
+{
     ScratchFolder scratch;
     Connection db;
     if (scratch.path.empty() || !db.Open(scratch.path + "/eval.db")) {
@@ -81,9 +88,11 @@ int RunEvaluation(const std::string& bank, const std::string& variantsPath, cons
                 result.variants.right, result.variants.wrong, result.variants.missed);
     std::printf("near-misses: %zu, answered %zu (%.1f %%)\n", result.nearMisses.total, result.nearMisses.wrong,
                 test::Percent(result.nearMisses.wrong, result.nearMisses.total));
-    for (const auto& [form, tally] : result.byForm) PrintTally(form, tally);
+    for (const auto& [form, tally] : result.byForm)
+        PrintTally(form, tally);
     if (showFailures) {
-        for (const std::string& line : result.failures) std::printf("  %s\n", line.c_str());
+        for (const std::string& line : result.failures)
+            std::printf("  %s\n", line.c_str());
     }
     return 0;
 }
@@ -95,18 +104,20 @@ struct GeneratedBank {
     std::vector<std::string> exact, fuzzy, unknown;
 };
 
-GeneratedBank GenerateBank(int count) {
+GeneratedBank GenerateBank(int count)
+{
     static const std::u32string pool =
         U"的一是在不了有和人这中大为上个国我以要他时来用们生到作地于出就分对成会可主发年动同工也能下过子说产种面而方后多定行学法所民得经十三之进着等部度家电力里如水化高自二理起小物现实加量都两体制机当使点从业本去把性好应开它合还因由其些然前外天政四日那社义事平形相全表间样与关各重新线内数正心反你明看原又么利比或但质气第向道命此变条只没结解问意建月公无系军很情者最立代想已通并提直题党程展五果料象员革位入常文总次品式活设及管特件长求老头基资边流路级少图山统接知较将组见计别她手角期根论运农指几九区强放决西被干做必战先回则任取据处府研质感商交类准济思领";
     static const char* templates[] = {
-        "在%s中，%s与%s之间的关系是什么", "%s课程里%s对%s有什么影响", "关于%s，下列说法中%s和%s哪个正确",
-        "%s学科中%s的定义与%s有何区别", "请简述%s领域%s如何作用于%s", "%s里%s和%s共同遵循的规律是什么",
+        "在%s中，%s与%s之间的关系是什么",         "%s课程里%s对%s有什么影响",    "关于%s，下列说法中%s和%s哪个正确",
+        "%s学科中%s的定义与%s有何区别",           "请简述%s领域%s如何作用于%s",  "%s里%s和%s共同遵循的规律是什么",
         "下列关于%s的叙述，%s与%s哪一项是错误的", "%s的%s通常用什么方法来衡量%s"};
     std::mt19937 random(7);
     auto word = [&] {
         int length = 2 + static_cast<int>(random() % 3);
         std::u32string text;
-        for (int k = 0; k < length; ++k) text.push_back(pool[random() % pool.size()]);
+        for (int k = 0; k < length; ++k)
+            text.push_back(pool[random() % pool.size()]);
         return EncodeUtf8(text);
     };
     auto format = [](const char* pattern, const std::string& a, const std::string& b, const std::string& c) {
@@ -140,11 +151,26 @@ GeneratedBank GenerateBank(int count) {
 
 // A question of about 500 characters made of the bank's most common phrases:
 // every trigram of it is in thousands of questions.
-std::vector<std::string> CraftedQuestions() {
-    static const char* phrases[] = {"之间的关系是什么", "下列说法中", "哪个正确", "有什么影响", "的定义与",
-                                    "有何区别", "请简述", "领域", "如何作用于", "共同遵循的规律是什么",
-                                    "下列关于", "的叙述", "哪一项是错误的", "通常用什么方法来衡量", "课程里",
-                                    "学科中", "第", "题"};
+std::vector<std::string> CraftedQuestions()
+{
+    static const char* phrases[] = {"之间的关系是什么",
+                                    "下列说法中",
+                                    "哪个正确",
+                                    "有什么影响",
+                                    "的定义与",
+                                    "有何区别",
+                                    "请简述",
+                                    "领域",
+                                    "如何作用于",
+                                    "共同遵循的规律是什么",
+                                    "下列关于",
+                                    "的叙述",
+                                    "哪一项是错误的",
+                                    "通常用什么方法来衡量",
+                                    "课程里",
+                                    "学科中",
+                                    "第",
+                                    "题"};
     std::vector<std::string> questions;
     for (size_t start = 0; start < std::size(phrases); ++start) {
         std::string question;
@@ -160,29 +186,35 @@ std::vector<std::string> CraftedQuestions() {
 }
 
 // The same in traditional characters: each one must be converted.
-std::vector<std::string> InTraditionalCharacters(const std::vector<std::string>& questions) {
+std::vector<std::string> InTraditionalCharacters(const std::vector<std::string>& questions)
+{
     std::vector<std::string> converted;
     try {
         opencc::SimpleConverter toTraditional(OPENCC_DEFAULT_CONFIG_SIMP_TO_TRAD);
-        for (const std::string& question : questions) converted.push_back(toTraditional.Convert(question));
+        for (const std::string& question : questions)
+            converted.push_back(toTraditional.Convert(question));
     } catch (...) {
         converted.clear();
     }
     return converted;
 }
 
-double MicrosecondsPerLookup(Connection& db, const std::vector<std::string>& questions, int rounds, size_t& found) {
+double MicrosecondsPerLookup(Connection& db, const std::vector<std::string>& questions, int rounds, size_t& found)
+{
     found = 0;
-    for (const std::string& question : questions) found += FindBestMatch(db, question).found;  // warm the cache
+    for (const std::string& question : questions)
+        found += FindBestMatch(db, question).found; // warm the cache
     double start = ThreadCpuSeconds();
     for (int round = 0; round < rounds; ++round) {
-        for (const std::string& question : questions) FindBestMatch(db, question);
+        for (const std::string& question : questions)
+            FindBestMatch(db, question);
     }
     double seconds = ThreadCpuSeconds() - start;
     return seconds * 1e6 / static_cast<double>(rounds * questions.size());
 }
 
-int RunTiming(int count) {
+int RunTiming(int count)
+{
     ScratchFolder scratch;
     Connection db;
     if (scratch.path.empty() || !db.Open(scratch.path + "/timing.db")) {
@@ -205,7 +237,8 @@ int RunTiming(int count) {
     std::vector<std::string> strung;
     for (size_t start = 0; start + 20 <= bank.exact.size(); start += 20) {
         std::string question;
-        for (size_t k = start; k < start + 20 && question.size() < 1500; ++k) question += bank.exact[k];
+        for (size_t k = start; k < start + 20 && question.size() < 1500; ++k)
+            question += bank.exact[k];
         strung.push_back(question);
     }
     struct Case {
@@ -219,7 +252,8 @@ int RunTiming(int count) {
                  {"crafted: the same, traditional", InTraditionalCharacters(CraftedQuestions()), 20},
                  {"crafted: questions strung, 500", strung, 20}};
     for (const Case& item : cases) {
-        if (item.questions.empty()) continue;
+        if (item.questions.empty())
+            continue;
         double cost = MicrosecondsPerLookup(db, item.questions, item.rounds, found);
         std::printf("  %-30s %8.1f us %6.1fx exact (%zu of %zu found)\n", item.name, cost, cost / exact, found,
                     item.questions.size());
@@ -227,9 +261,10 @@ int RunTiming(int count) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::string bank = KELVORA_DATA_DIR "/bank.csv";
     std::string variants = KELVORA_DATA_DIR "/eval-variants.tsv";
     std::string nearMisses = KELVORA_DATA_DIR "/eval-near-misses.tsv";
@@ -238,12 +273,18 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
-        if (arg == "--bank" && hasValue) bank = argv[++i];
-        else if (arg == "--variants" && hasValue) variants = argv[++i];
-        else if (arg == "--near-misses" && hasValue) nearMisses = argv[++i];
-        else if (arg == "--questions" && hasValue) questions = std::max(1000, std::atoi(argv[++i]));
-        else if (arg == "--failures") failures = true;
-        else if (arg == "--no-timing") timing = false;
+        if (arg == "--bank" && hasValue)
+            bank = argv[++i];
+        else if (arg == "--variants" && hasValue)
+            variants = argv[++i];
+        else if (arg == "--near-misses" && hasValue)
+            nearMisses = argv[++i];
+        else if (arg == "--questions" && hasValue)
+            questions = std::max(1000, std::atoi(argv[++i]));
+        else if (arg == "--failures")
+            failures = true;
+        else if (arg == "--no-timing")
+            timing = false;
         else {
             std::cerr << "usage: kelvora-matching-bench [--bank CSV] [--variants TSV] [--near-misses TSV] "
                          "[--failures] [--no-timing] [--questions N]\n";
@@ -251,6 +292,7 @@ int main(int argc, char** argv) {
         }
     }
     int status = RunEvaluation(bank, variants, nearMisses, failures);
-    if (status == 0 && timing) status = RunTiming(questions);
+    if (status == 0 && timing)
+        status = RunTiming(questions);
     return status;
 }

@@ -13,8 +13,8 @@ namespace kelvora::test {
 struct LabelledQuestion {
     size_t line = 0;
     std::string typed;
-    std::string bankQuestion;  // the variant's own question, or the question the near-miss is close to
-    std::string label;         // the variant's form, or the near-miss's kind
+    std::string bankQuestion; // the variant's own question, or the question the near-miss is close to
+    std::string label;        // the variant's form, or the near-miss's kind
 };
 
 // Rows of a tab-separated file "typed<TAB>bank question<TAB>label"; lines
@@ -23,16 +23,16 @@ std::vector<LabelledQuestion> ReadLabelledQuestions(const std::string& path);
 
 struct Tally {
     size_t total = 0;
-    size_t right = 0;     // variants: found their own question
-    size_t wrong = 0;     // variants: found another question; near-misses: found any other question
-    size_t missed = 0;    // found nothing
+    size_t right = 0;  // variants: found their own question
+    size_t wrong = 0;  // variants: found another question; near-misses: found any other question
+    size_t missed = 0; // found nothing
 };
 
 struct Evaluation {
     Tally variants;
     Tally nearMisses;
-    std::map<std::string, Tally> byForm;  // variants by form, near-misses by kind ("near-miss " + kind)
-    std::vector<std::string> failures;    // one line per variant not answered right and near-miss answered
+    std::map<std::string, Tally> byForm; // variants by form, near-misses by kind ("near-miss " + kind)
+    std::vector<std::string> failures;   // one line per variant not answered right and near-miss answered
 };
 
 // Runs every question through FindBestMatch on db. A near-miss that is itself
@@ -43,4 +43,4 @@ Evaluation Evaluate(Connection& db, const std::vector<LabelledQuestion>& variant
 
 double Percent(size_t part, size_t whole);
 
-}  // namespace kelvora::test
+} // namespace kelvora::test

@@ -87,7 +87,8 @@ constexpr const char* Unknown[] = {
 
 class MatchingTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(test::ImportSampleBank(dir.Database("bank.db")));
         ASSERT_TRUE(db.Open(dir.Database("bank.db")));
     }
@@ -95,7 +96,8 @@ protected:
     Connection db;
 };
 
-TEST_F(MatchingTest, TypedVariantsFindTheirQuestion) {
+TEST_F(MatchingTest, TypedVariantsFindTheirQuestion)
+{
     int right = 0;
     for (const TypedVariant& variant : Variants) {
         BankMatch match = FindBestMatch(db, variant.typed);
@@ -104,8 +106,8 @@ TEST_F(MatchingTest, TypedVariantsFindTheirQuestion) {
             continue;
         }
         // A miss is tolerated; a different question is never acceptable.
-        EXPECT_FALSE(match.found) << variant.typed << " matched " << match.entry.question << " (score "
-                                  << match.score << ")";
+        EXPECT_FALSE(match.found) << variant.typed << " matched " << match.entry.question << " (score " << match.score
+                                  << ")";
         std::cout << "[ info     ] not matched: " << variant.typed << "\n";
     }
     std::cout << "[ info     ] matched " << right << " of " << std::size(Variants) << " typed variants\n";
@@ -113,7 +115,8 @@ TEST_F(MatchingTest, TypedVariantsFindTheirQuestion) {
     EXPECT_GE(right, 40);
 }
 
-TEST_F(MatchingTest, UnknownQuestionsMatchNothing) {
+TEST_F(MatchingTest, UnknownQuestionsMatchNothing)
+{
     for (const char* question : Unknown) {
         BankMatch match = FindBestMatch(db, question);
         EXPECT_FALSE(match.found) << question << " matched " << match.entry.question << " (score " << match.score
@@ -121,7 +124,8 @@ TEST_F(MatchingTest, UnknownQuestionsMatchNothing) {
     }
 }
 
-TEST_F(MatchingTest, ExactWordingScoresOneAndEmptyTextFindsNothing) {
+TEST_F(MatchingTest, ExactWordingScoresOneAndEmptyTextFindsNothing)
+{
     BankMatch match = FindBestMatch(db, "钢琴有多少个琴键？");
     ASSERT_TRUE(match.found);
     EXPECT_EQ(match.score, 1.0);
@@ -131,13 +135,15 @@ TEST_F(MatchingTest, ExactWordingScoresOneAndEmptyTextFindsNothing) {
     EXPECT_FALSE(FindBestMatch(db, "\xE9\xA2").found);
 }
 
-TEST_F(MatchingTest, NearQuestionsPickTheCloserOne) {
+TEST_F(MatchingTest, NearQuestionsPickTheCloserOne)
+{
     // 诗圣 and 诗仙 differ in one character: each wording finds its own.
     EXPECT_EQ(FindBestMatch(db, "被誉为诗仙的唐代诗人是").entry.answer, "李白");
     EXPECT_EQ(FindBestMatch(db, "被誉为诗圣的唐代诗人是").entry.answer, "杜甫");
 }
 
-TEST(NumberedBank, TypedVariantsFindTheQuestionWithTheirNumber) {
+TEST(NumberedBank, TypedVariantsFindTheQuestionWithTheirNumber)
+{
     // Many questions alike but for their numbers and a few words.
     test::TempDir dir;
     Connection db;
@@ -145,8 +151,8 @@ TEST(NumberedBank, TypedVariantsFindTheQuestionWithTheirNumber) {
     const char* topics[] = {"函数", "细胞", "王朝", "电流", "诗词", "市场", "恒星"};
     std::string csv = "question,answer\n";
     for (int i = 1; i <= 700; ++i) {
-        csv += "关于" + std::string(topics[i % 7]) + "的第" + std::to_string(i) + "个命题，下列说法正确的是哪一项,答案" +
-               std::to_string(i) + "\n";
+        csv += "关于" + std::string(topics[i % 7]) + "的第" + std::to_string(i) +
+               "个命题，下列说法正确的是哪一项,答案" + std::to_string(i) + "\n";
     }
     ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
 
@@ -159,16 +165,18 @@ TEST(NumberedBank, TypedVariantsFindTheQuestionWithTheirNumber) {
     EXPECT_FALSE(FindBestMatch(db, "关于细胞的第12个命题，下列说法正确的是那一项").found);
 }
 
-TEST_F(MatchingTest, ShortQuestionsAreComparedDirectly) {
+TEST_F(MatchingTest, ShortQuestionsAreComparedDirectly)
+{
     // A wrong middle character leaves no trigram of a five-character question intact.
     EXPECT_EQ(FindBestMatch(db, "地球得形状").entry.question, "地球的形状？");
     EXPECT_EQ(FindBestMatch(db, "光年?").entry.question, "光年？");
-    EXPECT_FALSE(FindBestMatch(db, "光速").found);  // below five characters only the exact form counts
+    EXPECT_FALSE(FindBestMatch(db, "光速").found); // below five characters only the exact form counts
 }
 
 // Each form below is typed as exam pages and students write it; every
 // wording must find its own bank question.
-void ExpectFinds(Connection& db, std::initializer_list<TypedVariant> variants) {
+void ExpectFinds(Connection& db, std::initializer_list<TypedVariant> variants)
+{
     for (const TypedVariant& variant : variants) {
         BankMatch match = FindBestMatch(db, variant.typed);
         EXPECT_TRUE(match.found && match.entry.question == variant.bankQuestion)
@@ -176,59 +184,64 @@ void ExpectFinds(Connection& db, std::initializer_list<TypedVariant> variants) {
     }
 }
 
-void ExpectNothing(Connection& db, std::initializer_list<const char*> questions) {
+void ExpectNothing(Connection& db, std::initializer_list<const char*> questions)
+{
     for (const char* question : questions) {
         BankMatch match = FindBestMatch(db, question);
         EXPECT_FALSE(match.found) << question << " matched " << match.entry.question;
     }
 }
 
-TEST_F(MatchingTest, TypeAndScoreMarkersAreTakenOff) {
+TEST_F(MatchingTest, TypeAndScoreMarkersAreTakenOff)
+{
     ExpectFinds(db, {
-        {"（单选题）太阳系中离太阳最近的行星是（  ）。", "太阳系中离太阳最近的行星是（  ）。"},
-        {"【多选题】下列哪些是中国的直辖市？", "下列哪些是中国的直辖市？"},
-        {"[判断题]长江是中国最长的河流。", "长江是中国最长的河流。"},
-        {"单选题：下列哪一项是可再生能源？", "下列哪一项是可再生能源？"},
-        {"水的化学式是什么？(2分)", "水的化学式是什么？"},
-        {"一年有多少个月？【填空题】", "一年有多少个月？"},
-        {"【单选题】（2.5分）下列属于哺乳动物的是（ ）", "下列属于哺乳动物的是（ ）"},
-        {"(单选题, 3分) 电流的国际单位是什么", "电流的国际单位是什么？"},
-        {"判断题 长江是中国最长的河流", "长江是中国最长的河流。"},
-    });
+                        {"（单选题）太阳系中离太阳最近的行星是（  ）。", "太阳系中离太阳最近的行星是（  ）。"},
+                        {"【多选题】下列哪些是中国的直辖市？", "下列哪些是中国的直辖市？"},
+                        {"[判断题]长江是中国最长的河流。", "长江是中国最长的河流。"},
+                        {"单选题：下列哪一项是可再生能源？", "下列哪一项是可再生能源？"},
+                        {"水的化学式是什么？(2分)", "水的化学式是什么？"},
+                        {"一年有多少个月？【填空题】", "一年有多少个月？"},
+                        {"【单选题】（2.5分）下列属于哺乳动物的是（ ）", "下列属于哺乳动物的是（ ）"},
+                        {"(单选题, 3分) 电流的国际单位是什么", "电流的国际单位是什么？"},
+                        {"判断题 长江是中国最长的河流", "长江是中国最长的河流。"},
+                    });
     // A bracket that is not a marker stays part of the question.
     EXPECT_EQ(NormalizeQuestionUtf8("(细胞)的主要场所"), NormalizeQuestionUtf8("细胞的主要场所"));
-    EXPECT_EQ(EncodeUtf8(NormalizeQuestionUtf8("【单选题】")), "单选题");  // never the whole text
+    EXPECT_EQ(EncodeUtf8(NormalizeQuestionUtf8("【单选题】")), "单选题"); // never the whole text
 }
 
-TEST_F(MatchingTest, BlanksInAnyFormFindTheQuestion) {
+TEST_F(MatchingTest, BlanksInAnyFormFindTheQuestion)
+{
     ExpectFinds(db, {
-        {"太阳系中离太阳最近的行星是（　）", "太阳系中离太阳最近的行星是（  ）。"},
-        {"太阳系中离太阳最近的行星是( )", "太阳系中离太阳最近的行星是（  ）。"},
-        {"太阳系中离太阳最近的行星是____", "太阳系中离太阳最近的行星是（  ）。"},
-        {"太阳系中离太阳最近的行星是", "太阳系中离太阳最近的行星是（  ）。"},
-        // A blank where the bank asks with a question word.
-        {"我国第一部诗歌总集是____", "我国第一部诗歌总集是什么？"},
-        {"一个标准大气压下，水的沸点是（ ）摄氏度", "一个标准大气压下，水的沸点是多少摄氏度？"},
-        {"中华人民共和国成立于____年", "中华人民共和国成立于哪一年？"},
-        {"钢琴有（　）个琴键", "钢琴有多少个琴键？"},
-        {"五四运动发生在（ ）年", "五四运动发生在哪一年？"},
-    });
+                        {"太阳系中离太阳最近的行星是（　）", "太阳系中离太阳最近的行星是（  ）。"},
+                        {"太阳系中离太阳最近的行星是( )", "太阳系中离太阳最近的行星是（  ）。"},
+                        {"太阳系中离太阳最近的行星是____", "太阳系中离太阳最近的行星是（  ）。"},
+                        {"太阳系中离太阳最近的行星是", "太阳系中离太阳最近的行星是（  ）。"},
+                        // A blank where the bank asks with a question word.
+                        {"我国第一部诗歌总集是____", "我国第一部诗歌总集是什么？"},
+                        {"一个标准大气压下，水的沸点是（ ）摄氏度", "一个标准大气压下，水的沸点是多少摄氏度？"},
+                        {"中华人民共和国成立于____年", "中华人民共和国成立于哪一年？"},
+                        {"钢琴有（　）个琴键", "钢琴有多少个琴键？"},
+                        {"五四运动发生在（ ）年", "五四运动发生在哪一年？"},
+                    });
     ExpectNothing(db, {"甲午战争结束于（ ）年", "钢琴有（ ）个黑键", "我国第一部诗歌总集叫（ ）"});
 }
 
-TEST_F(MatchingTest, QuestionsCutShortFindTheOneTheyBegin) {
+TEST_F(MatchingTest, QuestionsCutShortFindTheOneTheyBegin)
+{
     ExpectFinds(db, {
-        {"月球绕地球公转一周大约需要", "月球绕地球公转一周大约需要多少天？"},
-        {"人体血液中负责运输氧气的是", "人体血液中负责运输氧气的是哪种细胞？"},
-        {"绿色植物的叶片呈绿色是因为含", "绿色植物的叶片呈绿色是因为含有什么？"},
-        {"中国历史上第一个统一的中央集权国家是哪个", "中国历史上第一个统一的中央集权国家是哪个朝代？"},
-    });
+                        {"月球绕地球公转一周大约需要", "月球绕地球公转一周大约需要多少天？"},
+                        {"人体血液中负责运输氧气的是", "人体血液中负责运输氧气的是哪种细胞？"},
+                        {"绿色植物的叶片呈绿色是因为含", "绿色植物的叶片呈绿色是因为含有什么？"},
+                        {"中国历史上第一个统一的中央集权国家是哪个", "中国历史上第一个统一的中央集权国家是哪个朝代？"},
+                    });
     // Too short a beginning, one that more than one question begins with, or
     // one that ends in another word.
     ExpectNothing(db, {"地球自转", "植物进行光合作", "中国历史上第一个", "唐朝的都城是哪座山"});
 }
 
-TEST(BlankBank, ABlankMayStandForACharacterMore) {
+TEST(BlankBank, ABlankMayStandForACharacterMore)
+{
     test::TempDir dir;
     Connection db;
     ASSERT_TRUE(db.Open(dir.Database("blank.db")));
@@ -236,10 +249,11 @@ TEST(BlankBank, ABlankMayStandForACharacterMore) {
     ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
     EXPECT_EQ(FindBestMatch(db, "紫色石蕊溶液遇酸变成（ ）色").entry.answer, "红色");
     EXPECT_FALSE(FindBestMatch(db, "紫色石蕊溶液遇碱变成（ ）色").found);
-    EXPECT_FALSE(FindBestMatch(db, "紫色石蕊溶液遇酸变成色").found);  // without a blank, a character is missing
+    EXPECT_FALSE(FindBestMatch(db, "紫色石蕊溶液遇酸变成色").found); // without a blank, a character is missing
 }
 
-TEST(CutShortBank, ABeginningSharedByTwoQuestionsFindsNeither) {
+TEST(CutShortBank, ABeginningSharedByTwoQuestionsFindsNeither)
+{
     test::TempDir dir;
     Connection db;
     ASSERT_TRUE(db.Open(dir.Database("prefix.db")));
@@ -253,15 +267,19 @@ TEST(CutShortBank, ABeginningSharedByTwoQuestionsFindsNeither) {
     EXPECT_EQ(FindBestMatch(db, "电解水时，正极产生的").entry.answer, "氧气");
 }
 
-TEST_F(MatchingTest, TrailingOptionsAreSeparatedFromTheQuestion) {
-    ExpectFinds(db, {
-        {"太阳系中离太阳最近的行星是（ ） A. 金星 B. 水星 C. 地球 D. 火星", "太阳系中离太阳最近的行星是（  ）。"},
-        {"太阳系中离太阳最近的行星是（ ）\nA、金星\nB、水星\nC、地球\nD、火星", "太阳系中离太阳最近的行星是（  ）。"},
-        {"太阳系中离太阳最近的行星是 A.火星 B.地球 C.水星 D.金星", "太阳系中离太阳最近的行星是（  ）。"},
-        {"下列属于哺乳动物的是（ ） A鲸 B鲨鱼 C企鹅 D鳄鱼", "下列属于哺乳动物的是（ ）"},
-        {"下列哪一项是可再生能源？ Ａ．煤炭 Ｂ．石油 Ｃ．太阳能 Ｄ．天然气", "下列哪一项是可再生能源？"},
-        {"长江是中国最长的河流。 A. 正确 B. 错误", "长江是中国最长的河流。"},
-    });
+TEST_F(MatchingTest, TrailingOptionsAreSeparatedFromTheQuestion)
+{
+    ExpectFinds(
+        db,
+        {
+            {"太阳系中离太阳最近的行星是（ ） A. 金星 B. 水星 C. 地球 D. 火星", "太阳系中离太阳最近的行星是（  ）。"},
+            {"太阳系中离太阳最近的行星是（ ）\nA、金星\nB、水星\nC、地球\nD、火星",
+             "太阳系中离太阳最近的行星是（  ）。"},
+            {"太阳系中离太阳最近的行星是 A.火星 B.地球 C.水星 D.金星", "太阳系中离太阳最近的行星是（  ）。"},
+            {"下列属于哺乳动物的是（ ） A鲸 B鲨鱼 C企鹅 D鳄鱼", "下列属于哺乳动物的是（ ）"},
+            {"下列哪一项是可再生能源？ Ａ．煤炭 Ｂ．石油 Ｃ．太阳能 Ｄ．天然气", "下列哪一项是可再生能源？"},
+            {"长江是中国最长的河流。 A. 正确 B. 错误", "长江是中国最长的河流。"},
+        });
     NormalizedQuestion typed = NormalizeQuestionParts("下列哪些是中国的直辖市？A. 北京 B、上海 C:广州 D) 重庆（2分）");
     EXPECT_EQ(EncodeUtf8(typed.stem), "下列哪些是中国的直辖市");
     ASSERT_EQ(typed.options.size(), 4u);
@@ -277,88 +295,101 @@ TEST_F(MatchingTest, TrailingOptionsAreSeparatedFromTheQuestion) {
     EXPECT_EQ(EncodeUtf8(unmarked.options[2]), "企鹅");
 }
 
-TEST_F(MatchingTest, NumberingInFrontIsTakenOff) {
+TEST_F(MatchingTest, NumberingInFrontIsTakenOff)
+{
     ExpectFinds(db, {
-        {"1. 中国的首都是哪座城市？", "中国的首都是哪座城市？"},
-        {"3、一年有多少个月", "一年有多少个月？"},
-        {"第3题 水的化学式是什么", "水的化学式是什么？"},
-        {"第十二题：地球上面积最大的大洋是哪个", "地球上面积最大的大洋是哪个？"},
-        {"(2) 人体最大的器官是什么", "人体最大的器官是什么？"},
-        {"12) 【单选题】下列属于哺乳动物的是（ ）", "下列属于哺乳动物的是（ ）"},
-    });
+                        {"1. 中国的首都是哪座城市？", "中国的首都是哪座城市？"},
+                        {"3、一年有多少个月", "一年有多少个月？"},
+                        {"第3题 水的化学式是什么", "水的化学式是什么？"},
+                        {"第十二题：地球上面积最大的大洋是哪个", "地球上面积最大的大洋是哪个？"},
+                        {"(2) 人体最大的器官是什么", "人体最大的器官是什么？"},
+                        {"12) 【单选题】下列属于哺乳动物的是（ ）", "下列属于哺乳动物的是（ ）"},
+                    });
     // A number that begins the question is part of it.
     EXPECT_EQ(EncodeUtf8(NormalizeQuestionUtf8("3.14是圆周率的近似值吗")), "3.14是圆周率的近似值吗");
     EXPECT_EQ(EncodeUtf8(NormalizeQuestionUtf8("1949年成立的是什么")), "1949年成立的是什么");
 }
 
-TEST_F(MatchingTest, TraditionalCharactersFindTheSimplifiedQuestion) {
+TEST_F(MatchingTest, TraditionalCharactersFindTheSimplifiedQuestion)
+{
     ASSERT_TRUE(SimplifiedConversionAvailable());
     ExpectFinds(db, {
-        {"中國的首都是哪座城市？", "中国的首都是哪座城市？"},
-        {"《紅樓夢》的作者是誰？", "《红楼梦》的作者是谁？"},
-        {"人體最大的器官是什麼", "人体最大的器官是什么？"},
-        {"【單選題】太陽系中離太陽最近的行星是（ ）", "太阳系中离太阳最近的行星是（  ）。"},
-        {"萬里長城東起於哪個關口", "万里长城东起于哪个关口？"},
-    });
+                        {"中國的首都是哪座城市？", "中国的首都是哪座城市？"},
+                        {"《紅樓夢》的作者是誰？", "《红楼梦》的作者是谁？"},
+                        {"人體最大的器官是什麼", "人体最大的器官是什么？"},
+                        {"【單選題】太陽系中離太陽最近的行星是（ ）", "太阳系中离太阳最近的行星是（  ）。"},
+                        {"萬里長城東起於哪個關口", "万里长城东起于哪个关口？"},
+                    });
     EXPECT_FALSE(HasTraditionalCharacters(U"中国的首都是哪座城市"));
     EXPECT_TRUE(HasTraditionalCharacters(U"中國"));
 }
 
-TEST_F(MatchingTest, MeaningChangingSubstitutionsAreNotAnswered) {
+TEST_F(MatchingTest, MeaningChangingSubstitutionsAreNotAnswered)
+{
     ExpectNothing(db, {
-        // Opposites.
-        "地球上面积最小的大洋是哪个？", "世界上人口最少的大洲是哪个？", "世界上最短的河流是哪条？",
-        "“人生自古谁无死”的上一句是什么？", "万里长城西起于哪个关口？",
-        // A negation added or taken away.
-        "长江不是中国最长的河流。", "下列哪一项不是可再生能源？", "下列属于非哺乳动物的是（ ）",
-        // Another name of the same kind: country, dynasty, person, number.
-        "法国的首都是哪座城市？", "被誉为“诗圣”的宋代诗人是谁？", "宋朝的都城是哪座城市？",
-        "秦始皇统一七国是在公元前哪一年？", "一天有多少个分钟？",
-    });
+                          // Opposites.
+                          "地球上面积最小的大洋是哪个？",
+                          "世界上人口最少的大洲是哪个？",
+                          "世界上最短的河流是哪条？",
+                          "“人生自古谁无死”的上一句是什么？",
+                          "万里长城西起于哪个关口？",
+                          // A negation added or taken away.
+                          "长江不是中国最长的河流。",
+                          "下列哪一项不是可再生能源？",
+                          "下列属于非哺乳动物的是（ ）",
+                          // Another name of the same kind: country, dynasty, person, number.
+                          "法国的首都是哪座城市？",
+                          "被誉为“诗圣”的宋代诗人是谁？",
+                          "宋朝的都城是哪座城市？",
+                          "秦始皇统一七国是在公元前哪一年？",
+                          "一天有多少个分钟？",
+                      });
     // The typos next to them still find their questions.
     ExpectFinds(db, {
-        {"地球上面积最大的大洋是那个", "地球上面积最大的大洋是哪个？"},
-        {"下列哪一项是可再生能原", "下列哪一项是可再生能源？"},
-        {"被誉为诗圣的唐代诗人是谁啊", "被誉为“诗圣”的唐代诗人是谁？"},
-    });
+                        {"地球上面积最大的大洋是那个", "地球上面积最大的大洋是哪个？"},
+                        {"下列哪一项是可再生能原", "下列哪一项是可再生能源？"},
+                        {"被誉为诗圣的唐代诗人是谁啊", "被誉为“诗圣”的唐代诗人是谁？"},
+                    });
 }
 
-TEST(TwinBank, ATypoInTheWordThatTellsTwoQuestionsApartFindsNeither) {
+TEST(TwinBank, ATypoInTheWordThatTellsTwoQuestionsApartFindsNeither)
+{
     test::TempDir dir;
     Connection db;
     ASSERT_TRUE(db.Open(dir.Database("twins.db")));
-    std::string csv =
-        "question,answer\n中国最大的淡水湖是哪个？,鄱阳湖\n中国最大的咸水湖是哪个？,青海湖\n"
-        "河北省的省会是哪座城市？,石家庄\n河南省的省会是哪座城市？,郑州\n";
+    std::string csv = "question,answer\n中国最大的淡水湖是哪个？,鄱阳湖\n中国最大的咸水湖是哪个？,青海湖\n"
+                      "河北省的省会是哪座城市？,石家庄\n河南省的省会是哪座城市？,郑州\n";
     ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
     // As close to either twin: a guess would be wrong half the time.
-    ExpectNothing(db, {"中国最大的水湖是哪个", "中国最大的谈水湖是哪个", "河省的省会是哪座城市", "河明省的省会是哪座城市"});
+    ExpectNothing(db,
+                  {"中国最大的水湖是哪个", "中国最大的谈水湖是哪个", "河省的省会是哪座城市", "河明省的省会是哪座城市"});
     ExpectFinds(db, {
-        {"中国最大的淡水湖是那个", "中国最大的淡水湖是哪个？"},
-        {"河南省的省会是哪做城市", "河南省的省会是哪座城市？"},
-    });
+                        {"中国最大的淡水湖是那个", "中国最大的淡水湖是哪个？"},
+                        {"河南省的省会是哪做城市", "河南省的省会是哪座城市？"},
+                    });
 }
 
-TEST(TwinBank, TypedOptionsSettleWhatTheWordsCannot) {
+TEST(TwinBank, TypedOptionsSettleWhatTheWordsCannot)
+{
     test::TempDir dir;
     Connection db;
     ASSERT_TRUE(db.Open(dir.Database("options.db")));
-    std::string csv =
-        "question,answer,type,options\n"
-        "中国最大的淡水湖是（ ）,A,单选,A. 鄱阳湖|B. 洞庭湖|C. 太湖|D. 洪泽湖\n"
-        "中国最大的咸水湖是（ ）,A,单选,A. 青海湖|B. 纳木错|C. 色林错|D. 羊卓雍错\n";
+    std::string csv = "question,answer,type,options\n"
+                      "中国最大的淡水湖是（ ）,A,单选,A. 鄱阳湖|B. 洞庭湖|C. 太湖|D. 洪泽湖\n"
+                      "中国最大的咸水湖是（ ）,A,单选,A. 青海湖|B. 纳木错|C. 色林错|D. 羊卓雍错\n";
     ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
     ExpectFinds(db, {
-        {"中国最大的水湖是（ ） A. 青海湖 B. 纳木错 C. 色林错 D. 羊卓雍错", "中国最大的咸水湖是（ ）"},
-        {"中国最大的水湖是 A、太湖 B、鄱阳湖 C、洪泽湖 D、洞庭湖", "中国最大的淡水湖是（ ）"},
-        {"【单选题】中国最大的谈水湖是（ ）A.洞庭湖 B.鄱阳湖", "中国最大的淡水湖是（ ）"},
-    });
+                        {"中国最大的水湖是（ ） A. 青海湖 B. 纳木错 C. 色林错 D. 羊卓雍错", "中国最大的咸水湖是（ ）"},
+                        {"中国最大的水湖是 A、太湖 B、鄱阳湖 C、洪泽湖 D、洞庭湖", "中国最大的淡水湖是（ ）"},
+                        {"【单选题】中国最大的谈水湖是（ ）A.洞庭湖 B.鄱阳湖", "中国最大的淡水湖是（ ）"},
+                    });
     // Without options, with options of neither, or of both.
-    ExpectNothing(db, {"中国最大的水湖是（ ）", "中国最大的水湖是 A. 太平洋 B. 大西洋",
-                       "中国最大的水湖是 A. 青海湖 B. 鄱阳湖"});
+    ExpectNothing(
+        db, {"中国最大的水湖是（ ）", "中国最大的水湖是 A. 太平洋 B. 大西洋", "中国最大的水湖是 A. 青海湖 B. 鄱阳湖"});
 }
 
-TEST(ContrastListTest, ReadsPairsNegationsAndClasses) {
+TEST(ContrastListTest, ReadsPairsNegationsAndClasses)
+{
     std::vector<std::string> warnings;
     ContrastList list = ContrastList::Parse(
         "# comment\n\npair: 最大 最小\nnegation: 不\nnegation: 没有  # trailing comment\n"
@@ -369,7 +400,7 @@ TEST(ContrastListTest, ReadsPairsNegationsAndClasses) {
     // Pairs and classes: one member for another.
     EXPECT_TRUE(list.ChangesMeaning(U"面积最小的是", U"面积最大的是"));
     EXPECT_TRUE(list.ChangesMeaning(U"宋代诗人", U"唐代诗人"));
-    EXPECT_TRUE(list.ChangesMeaning(U"中国的首都", U"日本的首都"));  // listed in traditional script
+    EXPECT_TRUE(list.ChangesMeaning(U"中国的首都", U"日本的首都")); // listed in traditional script
     // Negations: added or taken away.
     EXPECT_TRUE(list.ChangesMeaning(U"下列说法不正确的是", U"下列说法正确的是"));
     EXPECT_TRUE(list.ChangesMeaning(U"他有钱", U"他没有钱"));
@@ -381,14 +412,16 @@ TEST(ContrastListTest, ReadsPairsNegationsAndClasses) {
     EXPECT_EQ(ContrastList::Parse("").WordCount(), 0u);
 }
 
-TEST(ContrastListTest, TheBuiltInListIsReadWithoutWarnings) {
+TEST(ContrastListTest, TheBuiltInListIsReadWithoutWarnings)
+{
     std::vector<std::string> warnings;
     ContrastList list = ContrastList::Parse(BuiltinContrasts(), &warnings);
     EXPECT_TRUE(warnings.empty()) << warnings.front();
     EXPECT_GT(list.GroupCount(), 100u);
 }
 
-TEST(FormulaBank, QuestionsThatDifferInASignAreDifferentQuestions) {
+TEST(FormulaBank, QuestionsThatDifferInASignAreDifferentQuestions)
+{
     test::TempDir dir;
     Connection db;
     ASSERT_TRUE(db.Open(dir.Database("formula.db")));
@@ -396,7 +429,7 @@ TEST(FormulaBank, QuestionsThatDifferInASignAreDifferentQuestions) {
                       "月球绕地球一周约27.3天，对吗,对\n";
     ImportSummary summary = ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1);
     ASSERT_TRUE(summary.ok);
-    EXPECT_EQ(summary.added, 3);  // once stored as one question, the later replacing the earlier
+    EXPECT_EQ(summary.added, 3); // once stored as one question, the later replacing the earlier
     EXPECT_EQ(FindBestMatch(db, "方程2x + 3 = 7的解是____").entry.answer, "x=2");
     EXPECT_EQ(FindBestMatch(db, "方程２ｘ－３＝７的解是").entry.answer, "x=5");
     EXPECT_FALSE(FindBestMatch(db, "方程2x*3=7的解是").found);
@@ -404,26 +437,26 @@ TEST(FormulaBank, QuestionsThatDifferInASignAreDifferentQuestions) {
     EXPECT_FALSE(FindBestMatch(db, "月球绕地球一周约273天，对吗").found);
 }
 
-TEST(NormalFormUpdate, QuestionsStoredByAnEarlierVersionAreFoundAgain) {
+TEST(NormalFormUpdate, QuestionsStoredByAnEarlierVersionAreFoundAgain)
+{
     test::TempDir dir;
     Connection db;
     ASSERT_TRUE(db.Open(dir.Database("old.db")));
     // Rows as an earlier version stored them: the marker in the normal form,
     // and two questions that now read alike.
-    ASSERT_TRUE(db.Exec(
-        "INSERT INTO questions(question, norm, norm_length, answer, updated_at) VALUES "
-        "('（单选题）水的化学式是什么？', '单选题水的化学式是什么', 11, 'H2O', 1),"
-        "('水的化学式是什麼', '水的化学式是什麼', 8, 'old', 1),"
-        "('1. 水的化学式是什么', '1水的化学式是什么', 9, 'newer', 2),"
-        "('地球的形状？', '地球的形状', 5, '近似球体', 1)"));
+    ASSERT_TRUE(db.Exec("INSERT INTO questions(question, norm, norm_length, answer, updated_at) VALUES "
+                        "('（单选题）水的化学式是什么？', '单选题水的化学式是什么', 11, 'H2O', 1),"
+                        "('水的化学式是什麼', '水的化学式是什麼', 8, 'old', 1),"
+                        "('1. 水的化学式是什么', '1水的化学式是什么', 9, 'newer', 2),"
+                        "('地球的形状？', '地球的形状', 5, '近似球体', 1)"));
     ASSERT_TRUE(RefreshTrigramCounts(db));
     ASSERT_TRUE(UpdateNormalForms(db));
-    EXPECT_EQ(CountQuestions(db), 4);  // the older of two alike is kept, not deleted
+    EXPECT_EQ(CountQuestions(db), 4); // the older of two alike is kept, not deleted
     BankMatch match = FindBestMatch(db, "水的化学式是什么");
     EXPECT_TRUE(match.found);
     EXPECT_EQ(match.score, 1.0);
     EXPECT_EQ(match.entry.answer, "newer");
-    EXPECT_EQ(FindBestMatch(db, "地球得形状").entry.answer, "近似球体");  // the trigram counts were refreshed
+    EXPECT_EQ(FindBestMatch(db, "地球得形状").entry.answer, "近似球体"); // the trigram counts were refreshed
     // Done once: a second run changes nothing, and importing again adds nothing.
     ASSERT_TRUE(UpdateNormalForms(db));
     std::string csv = "question,answer\n1. 水的化学式是什么,newer\n";
@@ -434,7 +467,8 @@ TEST(NormalFormUpdate, QuestionsStoredByAnEarlierVersionAreFoundAgain) {
 
 // The labelled evaluation set (service/data): typed variants of the bank's
 // questions in every form above, and near-misses that must find nothing.
-TEST(EvaluationSet, MeetsTheMatchingGoals) {
+TEST(EvaluationSet, MeetsTheMatchingGoals)
+{
     test::TempDir dir;
     Connection db;
     ASSERT_TRUE(db.Open(dir.Database("eval.db")));
@@ -446,7 +480,8 @@ TEST(EvaluationSet, MeetsTheMatchingGoals) {
     ASSERT_GE(variants.size(), 400u);
     ASSERT_GE(nearMisses.size(), 150u);
     test::Evaluation result = test::Evaluate(db, variants, nearMisses);
-    for (const std::string& failure : result.failures) std::cout << "[ info     ] " << failure << "\n";
+    for (const std::string& failure : result.failures)
+        std::cout << "[ info     ] " << failure << "\n";
     std::cout << "[ info     ] recall " << test::Percent(result.variants.right, result.variants.total) << " %, "
               << result.variants.wrong << " wrong, near-misses answered " << result.nearMisses.wrong << " of "
               << result.nearMisses.total << "\n";
@@ -458,8 +493,10 @@ TEST(EvaluationSet, MeetsTheMatchingGoals) {
 // A server on PostgreSQL matches on a copy of the bank in its memory: it must
 // answer every typed question exactly as the SQLite trigram index does,
 // including the misses and the questions it declines.
-TEST(BankCopy, MatchesWhatTheDatabaseIndexMatches) {
-    if (test::OnPostgres()) GTEST_SKIP() << "compares with SQLite's trigram index";
+TEST(BankCopy, MatchesWhatTheDatabaseIndexMatches)
+{
+    if (test::OnPostgres())
+        GTEST_SKIP() << "compares with SQLite's trigram index";
     test::TempDir dir;
     Connection db;
     ASSERT_TRUE(db.Open(dir.Path("eval.db")));
@@ -470,10 +507,14 @@ TEST(BankCopy, MatchesWhatTheDatabaseIndexMatches) {
     ASSERT_TRUE(copy.Load(db, error)) << error;
     EXPECT_EQ(static_cast<int64_t>(copy.Size()), CountQuestions(db));
     std::vector<std::string> typed;
-    for (const auto& item : test::ReadLabelledQuestions(KELVORA_DATA_DIR "/eval-variants.tsv")) typed.push_back(item.typed);
-    for (const auto& item : test::ReadLabelledQuestions(KELVORA_DATA_DIR "/eval-near-misses.tsv")) typed.push_back(item.typed);
-    for (const TypedVariant& variant : Variants) typed.push_back(variant.typed);
-    for (const char* unknown : Unknown) typed.push_back(unknown);
+    for (const auto& item : test::ReadLabelledQuestions(KELVORA_DATA_DIR "/eval-variants.tsv"))
+        typed.push_back(item.typed);
+    for (const auto& item : test::ReadLabelledQuestions(KELVORA_DATA_DIR "/eval-near-misses.tsv"))
+        typed.push_back(item.typed);
+    for (const TypedVariant& variant : Variants)
+        typed.push_back(variant.typed);
+    for (const char* unknown : Unknown)
+        typed.push_back(unknown);
     size_t found = 0;
     for (const std::string& question : typed) {
         BankMatch fromIndex = FindBestMatch(db, question);
@@ -487,11 +528,13 @@ TEST(BankCopy, MatchesWhatTheDatabaseIndexMatches) {
     EXPECT_GT(found, typed.size() / 2);
 }
 
-TEST_F(MatchingTest, VeryLongQuestionsAreHandled) {
+TEST_F(MatchingTest, VeryLongQuestionsAreHandled)
+{
     std::string question;
-    for (int i = 0; i < 300; ++i) question += "水的化学式是什么";
+    for (int i = 0; i < 300; ++i)
+        question += "水的化学式是什么";
     EXPECT_FALSE(FindBestMatch(db, question).found);
 }
 
-}  // namespace
-}  // namespace kelvora
+} // namespace
+} // namespace kelvora

@@ -14,15 +14,18 @@
 namespace kelvora {
 namespace {
 
-int64_t Count(Connection& db, const char* sql) {
+int64_t Count(Connection& db, const char* sql)
+{
     Statement& statement = db.Cached(sql);
     int64_t value = statement.Step() ? statement.Int(0) : -1;
     statement.Reset();
     return value;
 }
 
-TEST(Migration, CopiesEverythingOnceAndAgainNothing) {
-    if (!test::OnPostgres()) GTEST_SKIP() << "needs a PostgreSQL database";
+TEST(Migration, CopiesEverythingOnceAndAgainNothing)
+{
+    if (!test::OnPostgres())
+        GTEST_SKIP() << "needs a PostgreSQL database";
     test::TempDir dir;
     std::string file = dir.Path("old.db");
     ASSERT_TRUE(test::ImportSampleBank(file));
@@ -48,7 +51,8 @@ TEST(Migration, CopiesEverythingOnceAndAgainNothing) {
         ASSERT_TRUE(db.Open(target));
         ASSERT_TRUE(RecordReport(db, "新的报告", "答案", "203.0.113.1", 2000));
     }
-    std::string second = test::RunCommand({"migrate", "--from", file, "--database", target}, dir.Path("m2.out"), status);
+    std::string second =
+        test::RunCommand({"migrate", "--from", file, "--database", target}, dir.Path("m2.out"), status);
     ASSERT_EQ(WEXITSTATUS(status), 0) << second;
     EXPECT_NE(second.find("questions: 0 added, 0 updated, 72 unchanged"), std::string::npos) << second;
     EXPECT_NE(second.find("reports copied: 0"), std::string::npos) << second;
@@ -72,5 +76,5 @@ TEST(Migration, CopiesEverythingOnceAndAgainNothing) {
     EXPECT_EQ(WEXITSTATUS(status), 1);
 }
 
-}  // namespace
-}  // namespace kelvora
+} // namespace
+} // namespace kelvora

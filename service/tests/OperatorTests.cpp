@@ -27,40 +27,47 @@ using test::ReadFile;
 using test::RunCommand;
 using test::ServiceProcess;
 
-bool Exists(const std::string& path) {
+bool Exists(const std::string& path)
+{
     struct stat info {};
     return stat(path.c_str(), &info) == 0;
 }
 
-int ExitCode(int status) {
+int ExitCode(int status)
+{
     return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int64_t QuestionCount(const std::string& path) {
+int64_t QuestionCount(const std::string& path)
+{
     Connection db;
     std::string error;
     return db.OpenExisting(path, error) ? CountQuestions(db) : -1;
 }
 
 // The answer a typed question finds in the database at path, or "<none>".
-std::string AnswerFor(const std::string& path, std::string_view typed) {
+std::string AnswerFor(const std::string& path, std::string_view typed)
+{
     Connection db;
     std::string error;
-    if (!db.OpenExisting(path, error)) return "<no database>";
+    if (!db.OpenExisting(path, error))
+        return "<no database>";
     BankMatch match = FindBestMatch(db, typed);
     return match.found ? match.entry.answer : "<none>";
 }
 
 class OperatorTest : public ::testing::Test {
 protected:
-    std::string Write(const std::string& name, const std::string& content) {
+    std::string Write(const std::string& name, const std::string& content)
+    {
         std::string path = dir.Path(name);
         std::ofstream(path, std::ios::binary) << content;
         return path;
     }
 
     // Runs the program and keeps its exit code; its output is returned.
-    std::string Run(const std::vector<std::string>& arguments) {
+    std::string Run(const std::vector<std::string>& arguments)
+    {
         int status = 0;
         std::string output = RunCommand(arguments, dir.Path("command.out"), status);
         exitCode = ExitCode(status);
@@ -72,15 +79,18 @@ protected:
     int exitCode = -1;
 };
 
-TEST_F(OperatorTest, DeeplyNestedJsonIsRefusedWithAReason) {
+TEST_F(OperatorTest, DeeplyNestedJsonIsRefusedWithAReason)
+{
     std::string arrays = std::string(10000, '[') + "\"x\"" + std::string(10000, ']');
     std::string objects;
-    for (int i = 0; i < 10000; ++i) objects += "{\"a\":";
+    for (int i = 0; i < 10000; ++i)
+        objects += "{\"a\":";
     objects += '1';
     objects.append(10000, '}');
     for (const std::string& answer : {arrays, objects}) {
         std::string path = Write("deep.json", "[{\"question\":\"水的化学式是什么\",\"answer\":\"H2O\"},"
-                                              "{\"question\":\"很深的问题\",\"answer\":" + answer + "}]");
+                                              "{\"question\":\"很深的问题\",\"answer\":" +
+                                                  answer + "}]");
         std::string output = Run({"import", "--db", db, path});
         EXPECT_EQ(exitCode, 1) << output;
         EXPECT_NE(output.find("nested deeper than"), std::string::npos) << output;
@@ -89,7 +99,8 @@ TEST_F(OperatorTest, DeeplyNestedJsonIsRefusedWithAReason) {
     }
 }
 
-TEST_F(OperatorTest, OverlongRowsAreSkippedByLineWithMemoryBounded) {
+TEST_F(OperatorTest, OverlongRowsAreSkippedByLineWithMemoryBounded)
+{
     // 64 MB in one field: the old reader held the file and its rows several
     // times over. Written in pieces, so the test itself stays small (a forked
     // child's peak counts what it shared with the test).
@@ -98,7 +109,8 @@ TEST_F(OperatorTest, OverlongRowsAreSkippedByLineWithMemoryBounded) {
     {
         std::ofstream out(csv, std::ios::binary);
         out << "question,answer\n水的化学式是什么,H2O\n\"很长的问题\",\"";
-        for (int i = 0; i < 64; ++i) out << piece;
+        for (int i = 0; i < 64; ++i)
+            out << piece;
         out << "\"\n一年有多少个月,12个月\n";
     }
     ServiceProcess import({"import", "--db", db, csv}, dir.Path("csv.out"));
@@ -114,7 +126,8 @@ TEST_F(OperatorTest, OverlongRowsAreSkippedByLineWithMemoryBounded) {
     {
         std::ofstream out(json, std::ios::binary);
         out << "[{\"question\":\"很长的答案\",\"answer\":\"";
-        for (int i = 0; i < 64; ++i) out << piece;
+        for (int i = 0; i < 64; ++i)
+            out << piece;
         out << "\"},{\"question\":\"钢琴有多少个琴键\",\"answer\":\"88个\"}]";
     }
     ServiceProcess jsonImport({"import", "--db", db, json}, dir.Path("json.out"));
@@ -129,8 +142,10 @@ TEST_F(OperatorTest, OverlongRowsAreSkippedByLineWithMemoryBounded) {
 
 // Interrupts an import of a bank big enough to take a while, as soon as its
 // first questions are committed, then checks that the next import completes it.
-TEST_F(OperatorTest, ImportStoppedBySigtermIsCompletedByImportingAgain) {
-    if (test::OnPostgres()) GTEST_SKIP() << "SQLite trigram counts";
+TEST_F(OperatorTest, ImportStoppedBySigtermIsCompletedByImportingAgain)
+{
+    if (test::OnPostgres())
+        GTEST_SKIP() << "SQLite trigram counts";
     std::string csv = "question,answer\n";
     for (int i = 0; i < 30000; ++i) {
         csv += "第" + std::to_string(i) + "号城市的市花是哪一种花卉植物,花" + std::to_string(i) + "\n";
@@ -149,7 +164,8 @@ TEST_F(OperatorTest, ImportStoppedBySigtermIsCompletedByImportingAgain) {
                 interrupted = import.Signal(SIGTERM);
                 break;
             }
-            if (import.WaitForExit(0ms) != -1) break;  // done before it could be caught
+            if (import.WaitForExit(0ms) != -1)
+                break; // done before it could be caught
             std::this_thread::sleep_for(2ms);
         }
         int status = import.WaitForExit(30s);
@@ -158,7 +174,8 @@ TEST_F(OperatorTest, ImportStoppedBySigtermIsCompletedByImportingAgain) {
             EXPECT_TRUE(WIFSIGNALED(status)) << status;
         }
     }
-    if (!interrupted) GTEST_SKIP() << "the import finished before it could be interrupted";
+    if (!interrupted)
+        GTEST_SKIP() << "the import finished before it could be interrupted";
     EXPECT_LT(QuestionCount(db), 30001);
 
     std::string output = Run({"stats", "--db", db});
@@ -185,19 +202,22 @@ TEST_F(OperatorTest, ImportStoppedBySigtermIsCompletedByImportingAgain) {
 // An import stopped in its last moments: every question committed, the
 // counts not yet rebuilt. Importing again finds everything unchanged and
 // must still rebuild them.
-TEST_F(OperatorTest, ImportingAgainRebuildsCountsEvenWhenAllIsUnchanged) {
-    if (test::OnPostgres()) GTEST_SKIP() << "SQLite trigram counts";
+TEST_F(OperatorTest, ImportingAgainRebuildsCountsEvenWhenAllIsUnchanged)
+{
+    if (test::OnPostgres())
+        GTEST_SKIP() << "SQLite trigram counts";
     std::string output = Run({"import", "--db", db, KELVORA_SAMPLE_BANK});
     ASSERT_EQ(exitCode, 0) << output;
     pid_t gone = fork();
-    if (gone == 0) _exit(0);
+    if (gone == 0)
+        _exit(0);
     waitpid(gone, nullptr, 0);
     {
         Connection writer;
         ASSERT_TRUE(writer.Open(db));
-        ASSERT_TRUE(writer.Exec("DELETE FROM trigram_counts") &&
-                    writer.Exec("INSERT INTO bank_state VALUES ('trigram_counts_stale', " + std::to_string(gone) +
-                                ")"));
+        ASSERT_TRUE(
+            writer.Exec("DELETE FROM trigram_counts") &&
+            writer.Exec("INSERT INTO bank_state VALUES ('trigram_counts_stale', " + std::to_string(gone) + ")"));
     }
     ASSERT_EQ(AnswerFor(db, "中国的首都是那座城市"), "<none>");
 
@@ -207,29 +227,31 @@ TEST_F(OperatorTest, ImportingAgainRebuildsCountsEvenWhenAllIsUnchanged) {
     EXPECT_EQ(AnswerFor(db, "中国的首都是那座城市"), "北京");
 }
 
-TEST_F(OperatorTest, ServerRebuildsCountsAnImportLeftBehind) {
-    if (test::OnPostgres()) GTEST_SKIP() << "SQLite trigram counts";
+TEST_F(OperatorTest, ServerRebuildsCountsAnImportLeftBehind)
+{
+    if (test::OnPostgres())
+        GTEST_SKIP() << "SQLite trigram counts";
     ASSERT_TRUE(test::ImportSampleBank(db));
     // What an import killed between its last batch and the rebuild leaves:
     // a new question, the counts without it, and the mark of a process now gone.
     pid_t gone = fork();
-    if (gone == 0) _exit(0);
+    if (gone == 0)
+        _exit(0);
     waitpid(gone, nullptr, 0);
     {
         Connection writer;
         ASSERT_TRUE(writer.Open(db));
         ASSERT_TRUE(writer.Exec("BEGIN IMMEDIATE"));
         ASSERT_EQ(UpsertQuestion(writer, {"澳大利亚的国宝动物是什么？", "考拉", "", ""}, 1), UpsertOutcome::Added);
-        ASSERT_TRUE(writer.Exec("DELETE FROM trigram_counts") &&
-                    writer.Exec("INSERT INTO bank_state VALUES ('trigram_counts_stale', " + std::to_string(gone) +
-                                ")") &&
-                    writer.Exec("COMMIT"));
+        ASSERT_TRUE(
+            writer.Exec("DELETE FROM trigram_counts") &&
+            writer.Exec("INSERT INTO bank_state VALUES ('trigram_counts_stale', " + std::to_string(gone) + ")") &&
+            writer.Exec("COMMIT"));
     }
     ASSERT_EQ(AnswerFor(db, "澳大利亚国宝动物是什么"), "<none>");
 
     int port = test::FreePort();
-    ServiceProcess serve({"serve", "--listen", "127.0.0.1:" + std::to_string(port), "--db", db},
-                         dir.Path("serve.out"));
+    ServiceProcess serve({"serve", "--listen", "127.0.0.1:" + std::to_string(port), "--db", db}, dir.Path("serve.out"));
     ASSERT_TRUE(test::WaitUntilHealthy(port, 10s)) << ReadFile(dir.Path("serve.out"));
     auto deadline = std::chrono::steady_clock::now() + 10s;
     while (AnswerFor(db, "澳大利亚国宝动物是什么") != "考拉" && std::chrono::steady_clock::now() < deadline) {
@@ -239,8 +261,10 @@ TEST_F(OperatorTest, ServerRebuildsCountsAnImportLeftBehind) {
     EXPECT_EQ(AnswerFor(db, "中国的首都是那座城市"), "北京");
 }
 
-TEST_F(OperatorTest, MarkOfALiveProcessIsAbandonedOnlyWhenOld) {
-    if (test::OnPostgres()) GTEST_SKIP() << "SQLite trigram counts";
+TEST_F(OperatorTest, MarkOfALiveProcessIsAbandonedOnlyWhenOld)
+{
+    if (test::OnPostgres())
+        GTEST_SKIP() << "SQLite trigram counts";
     Connection writer;
     ASSERT_TRUE(writer.Open(db));
     const int64_t now = std::time(nullptr);
@@ -255,7 +279,8 @@ TEST_F(OperatorTest, MarkOfALiveProcessIsAbandonedOnlyWhenOld) {
     EXPECT_FALSE(TrigramCountsAbandoned(writer, now + 7200));
 }
 
-TEST_F(OperatorTest, ImportThatStoresNothingFails) {
+TEST_F(OperatorTest, ImportThatStoresNothingFails)
+{
     std::string skipped = Write("skipped.csv", "question,answer\n,没有题目\n空答案,\n加群的问题,加微信\n");
     std::string output = Run({"import", "--db", db, skipped});
     EXPECT_EQ(exitCode, 1) << output;
@@ -274,7 +299,8 @@ TEST_F(OperatorTest, ImportThatStoresNothingFails) {
     EXPECT_EQ(exitCode, 0);
 }
 
-TEST_F(OperatorTest, UnansweredEscapesWhatStudentsTyped) {
+TEST_F(OperatorTest, UnansweredEscapesWhatStudentsTyped)
+{
     ASSERT_TRUE(test::ImportSampleBank(db));
     {
         Connection writer;
@@ -293,14 +319,15 @@ TEST_F(OperatorTest, UnansweredEscapesWhatStudentsTyped) {
     }
     std::string output = Run({"unanswered", "--db", db});
     EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(output,
-              "9\t1970-01-01 00:00:02Z\t\\x1B]0;owned\\x07\\x1B[2J红色\\x1B[31m\n"
-              "8\t1970-01-01 00:00:02Z\t第一行\\n9\\t1970-01-01 00:00:02Z\\t伪造的一行\n"
-              "7\t1970-01-01 00:00:02Z\t回车\\r覆盖 \\u202E倒序\\u009B 反斜杠\\\\\n");
+    EXPECT_EQ(output, "9\t1970-01-01 00:00:02Z\t\\x1B]0;owned\\x07\\x1B[2J红色\\x1B[31m\n"
+                      "8\t1970-01-01 00:00:02Z\t第一行\\n9\\t1970-01-01 00:00:02Z\\t伪造的一行\n"
+                      "7\t1970-01-01 00:00:02Z\t回车\\r覆盖 \\u202E倒序\\u009B 反斜杠\\\\\n");
 }
 
-TEST_F(OperatorTest, ReadOnlyCommandsOnAMissingDatabaseCreateNothing) {
-    if (test::OnPostgres()) GTEST_SKIP() << "database files";
+TEST_F(OperatorTest, ReadOnlyCommandsOnAMissingDatabaseCreateNothing)
+{
+    if (test::OnPostgres())
+        GTEST_SKIP() << "database files";
     std::string typo = dir.Path("typo.db");
     for (const char* command : {"stats", "unanswered"}) {
         std::string output = Run({command, "--db", typo});
@@ -326,7 +353,8 @@ TEST_F(OperatorTest, ReadOnlyCommandsOnAMissingDatabaseCreateNothing) {
 
 // --database names either store; anything else is a usage error, and a
 // password in a PostgreSQL URI is not printed.
-TEST_F(OperatorTest, DatabaseOptionTakesAFileOrAPostgresUri) {
+TEST_F(OperatorTest, DatabaseOptionTakesAFileOrAPostgresUri)
+{
     ASSERT_TRUE(test::ImportSampleBank(db));
     std::string location = test::OnPostgres() ? db : "sqlite:" + db;
     std::string output = Run({"stats", "--database", location});
@@ -341,10 +369,10 @@ TEST_F(OperatorTest, DatabaseOptionTakesAFileOrAPostgresUri) {
     EXPECT_EQ(output.find("hunter2secret"), std::string::npos) << output;
     output = Run({"serve", "--database", "postgresql://kelvora@127.0.0.1:1/nowhere"});
     if (std::getenv("KELVORA_SERVICE_SECRET") == nullptr) {
-        EXPECT_EQ(exitCode, 2) << output;  // the instances' shared secret is not made up by one of them
+        EXPECT_EQ(exitCode, 2) << output; // the instances' shared secret is not made up by one of them
         EXPECT_NE(output.find("shared secret"), std::string::npos) << output;
     }
 }
 
-}  // namespace
-}  // namespace kelvora
+} // namespace
+} // namespace kelvora

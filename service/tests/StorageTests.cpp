@@ -35,7 +35,8 @@ protected:
     void SetUp() override { ASSERT_TRUE(test::ImportSampleBank(db)); }
 
     // The shipped server on the test's database, with extra options.
-    void Serve(std::vector<std::string> options = {}) {
+    void Serve(std::vector<std::string> options = {})
+    {
         port = test::FreePort();
         std::vector<std::string> arguments = {"serve", "--listen", "127.0.0.1:" + std::to_string(port), "--db", db};
         arguments.insert(arguments.end(), options.begin(), options.end());
@@ -43,29 +44,36 @@ protected:
         ASSERT_TRUE(WaitUntilServing()) << ReadFile(dir.Path("serve.out"));
     }
 
-    bool WaitUntilServing() {
+    bool WaitUntilServing()
+    {
         auto deadline = std::chrono::steady_clock::now() + 10s;
         while (std::chrono::steady_clock::now() < deadline) {
-            if (HttpGet(port, "/healthz", 500).status != 0) return true;
+            if (HttpGet(port, "/healthz", 500).status != 0)
+                return true;
             std::this_thread::sleep_for(20ms);
         }
         return false;
     }
 
-    test::HttpReply Report(std::string_view question, std::string_view answer, int timeoutMs = 5000) {
+    test::HttpReply Report(std::string_view question, std::string_view answer, int timeoutMs = 5000)
+    {
         return HttpGet(port, "/upmy/up.php?t=" + PercentEncodeAll(question) + "&d=" + PercentEncodeAll(answer),
                        timeoutMs);
     }
 
-    test::HttpReply Lookup(std::string_view question, int timeoutMs = 5000) {
-        std::string key = test::BodyText(HttpGet(port, "/get_cha_url.php?t=" + PercentEncodeAll(question), timeoutMs).body);
+    test::HttpReply Lookup(std::string_view question, int timeoutMs = 5000)
+    {
+        std::string key =
+            test::BodyText(HttpGet(port, "/get_cha_url.php?t=" + PercentEncodeAll(question), timeoutMs).body);
         return HttpGet(port, "/api/answer?q=" + PercentEncodeAll(question) + "&k=" + key, timeoutMs);
     }
 
-    int64_t Count(const std::string& sql) {
+    int64_t Count(const std::string& sql)
+    {
         Connection reader;
         std::string error;
-        if (!reader.OpenExisting(db, error)) return -1;
+        if (!reader.OpenExisting(db, error))
+            return -1;
         Statement& statement = reader.Cached(sql.c_str());
         int64_t value = statement.Step() ? statement.Int(0) : -1;
         statement.Reset();
@@ -82,11 +90,14 @@ protected:
 
 constexpr const char* Water = "水的化学式是什么？";
 
-TEST_F(StorageTest, DeletedDatabaseGetsNoAcknowledgedReports) {
-    if (test::OnPostgres()) GTEST_SKIP() << "database files and their write lock";
+TEST_F(StorageTest, DeletedDatabaseGetsNoAcknowledgedReports)
+{
+    if (test::OnPostgres())
+        GTEST_SKIP() << "database files and their write lock";
     Serve();
     ASSERT_EQ(Report(Water, "H2O").body, "ok");
-    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((db + suffix).c_str());
+    for (const char* suffix : {"", "-wal", "-shm"})
+        std::remove((db + suffix).c_str());
 
     test::HttpReply report = Report(Water, "H2O");
     EXPECT_EQ(report.status, 503) << report.body;
@@ -97,8 +108,10 @@ TEST_F(StorageTest, DeletedDatabaseGetsNoAcknowledgedReports) {
     EXPECT_EQ(Lookup(Water).status, 200);
 }
 
-TEST_F(StorageTest, ReplacedDatabaseGetsNoAcknowledgedReports) {
-    if (test::OnPostgres()) GTEST_SKIP() << "database files and their write lock";
+TEST_F(StorageTest, ReplacedDatabaseGetsNoAcknowledgedReports)
+{
+    if (test::OnPostgres())
+        GTEST_SKIP() << "database files and their write lock";
     Serve();
     std::string other = dir.Path("restored.db");
     ASSERT_TRUE(test::ImportSampleBank(other));
@@ -107,11 +120,13 @@ TEST_F(StorageTest, ReplacedDatabaseGetsNoAcknowledgedReports) {
     EXPECT_EQ(Report(Water, "H2O").status, 503);
     EXPECT_EQ(HttpGet(port, "/healthz").status, 503);
     EXPECT_NE(Log().find("was replaced"), std::string::npos) << Log();
-    EXPECT_EQ(Count("SELECT count(*) FROM reports"), 0);  // the new file got nothing either
+    EXPECT_EQ(Count("SELECT count(*) FROM reports"), 0); // the new file got nothing either
 }
 
-TEST_F(StorageTest, ReadOnlyDatabaseIsUnhealthyUntilWritableAgain) {
-    if (test::OnPostgres()) GTEST_SKIP() << "database files and their write lock";
+TEST_F(StorageTest, ReadOnlyDatabaseIsUnhealthyUntilWritableAgain)
+{
+    if (test::OnPostgres())
+        GTEST_SKIP() << "database files and their write lock";
     Serve();
     ASSERT_EQ(chmod(db.c_str(), 0444), 0);
     EXPECT_EQ(HttpGet(port, "/healthz").status, 503);
@@ -123,8 +138,10 @@ TEST_F(StorageTest, ReadOnlyDatabaseIsUnhealthyUntilWritableAgain) {
     EXPECT_EQ(Report(Water, "H2O").body, "ok");
 }
 
-TEST_F(StorageTest, FullDiskIsUnhealthyAndRecordsNothingButLookupsGoOn) {
-    if (test::OnPostgres()) GTEST_SKIP() << "database files and their write lock";
+TEST_F(StorageTest, FullDiskIsUnhealthyAndRecordsNothingButLookupsGoOn)
+{
+    if (test::OnPostgres())
+        GTEST_SKIP() << "database files and their write lock";
     // A reserve larger than any test machine's free space is a full disk to the server.
     Serve({"--disk-reserve-mb", "1000000"});
     EXPECT_EQ(HttpGet(port, "/healthz").status, 503);
@@ -136,8 +153,10 @@ TEST_F(StorageTest, FullDiskIsUnhealthyAndRecordsNothingButLookupsGoOn) {
     EXPECT_EQ(Count("SELECT count(*) FROM reports"), 0);
 }
 
-TEST_F(StorageTest, WriterHoldingTheDatabaseCostsReportsA503NotLookups) {
-    if (test::OnPostgres()) GTEST_SKIP() << "database files and their write lock";
+TEST_F(StorageTest, WriterHoldingTheDatabaseCostsReportsA503NotLookups)
+{
+    if (test::OnPostgres())
+        GTEST_SKIP() << "database files and their write lock";
     Serve({"--threads", "8", "--lookup-rate", "0"});
     Connection writer;
     ASSERT_TRUE(writer.Open(db));
@@ -151,28 +170,33 @@ TEST_F(StorageTest, WriterHoldingTheDatabaseCostsReportsA503NotLookups) {
             for (int i = 0; i < 2; ++i) {
                 auto start = std::chrono::steady_clock::now();
                 test::HttpReply reply = Report("报告" + std::to_string(t), "答案", 8000);
-                int took = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                std::chrono::steady_clock::now() - start)
-                                                .count());
-                if (took > slowest) slowest = took;
-                if (reply.status == 503) ++refused;
-                if (reply.body == "ok") ++acknowledged;
+                int took = static_cast<int>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                        .count());
+                if (took > slowest)
+                    slowest = took;
+                if (reply.status == 503)
+                    ++refused;
+                if (reply.body == "ok")
+                    ++acknowledged;
             }
         });
     }
     // Meanwhile every lookup is answered, each well within a second.
     int lookups = 0, answered = 0;
     std::chrono::steady_clock::duration longestLookup{};
-    std::this_thread::sleep_for(300ms);  // the reports are waiting by now
+    std::this_thread::sleep_for(300ms); // the reports are waiting by now
     auto until = std::chrono::steady_clock::now() + 2500ms;
     while (std::chrono::steady_clock::now() < until) {
         auto start = std::chrono::steady_clock::now();
         test::HttpReply reply = Lookup(Water, 1500);
         longestLookup = std::max(longestLookup, std::chrono::steady_clock::now() - start);
         ++lookups;
-        if (reply.status == 200 && reply.body.find("H2O") != std::string::npos) ++answered;
+        if (reply.status == 200 && reply.body.find("H2O") != std::string::npos)
+            ++answered;
     }
-    for (std::thread& reporter : reporters) reporter.join();
+    for (std::thread& reporter : reporters)
+        reporter.join();
     EXPECT_EQ(answered, lookups);
     EXPECT_GT(lookups, 3);
     EXPECT_EQ(refused.load(), 24);
@@ -186,13 +210,17 @@ TEST_F(StorageTest, WriterHoldingTheDatabaseCostsReportsA503NotLookups) {
     EXPECT_EQ(Report(Water, "H2O").body, "ok");
 }
 
-TEST_F(StorageTest, ReportsAreCutToTheirLimitAndTheNewestKept) {
+TEST_F(StorageTest, ReportsAreCutToTheirLimitAndTheNewestKept)
+{
     Serve({"--report-bytes", "256", "--max-reports", "10"});
-    for (int i = 0; i < 24; ++i) ASSERT_EQ(Report("报告" + std::to_string(i), "答案").body, "ok");
+    for (int i = 0; i < 24; ++i)
+        ASSERT_EQ(Report("报告" + std::to_string(i), "答案").body, "ok");
     // 900 and 1,500 bytes of three-byte characters: cut to 256 bytes together, on character boundaries.
     std::string question, answer;
-    for (int i = 0; i < 300; ++i) question += "题";
-    for (int i = 0; i < 500; ++i) answer += "答";
+    for (int i = 0; i < 300; ++i)
+        question += "题";
+    for (int i = 0; i < 500; ++i)
+        answer += "答";
     ASSERT_EQ(Report(question, answer).body, "ok");
 
     Connection reader;
@@ -200,7 +228,8 @@ TEST_F(StorageTest, ReportsAreCutToTheirLimitAndTheNewestKept) {
     ASSERT_TRUE(reader.OpenExisting(db, error));
     Statement& rows = reader.Cached("SELECT question, answer FROM reports ORDER BY id");
     std::vector<std::pair<std::string, std::string>> kept;
-    while (rows.Step()) kept.emplace_back(rows.Text(0), rows.Text(1));
+    while (rows.Step())
+        kept.emplace_back(rows.Text(0), rows.Text(1));
     rows.Reset();
     ASSERT_EQ(kept.size(), 10u);
     EXPECT_EQ(kept.front().first, "报告15");
@@ -212,7 +241,8 @@ TEST_F(StorageTest, ReportsAreCutToTheirLimitAndTheNewestKept) {
     EXPECT_EQ(storedAnswer.substr(0, 30), answer.substr(0, 30));
 }
 
-TEST_F(StorageTest, SqlMetacharactersAreKeptVerbatim) {
+TEST_F(StorageTest, SqlMetacharactersAreKeptVerbatim)
+{
     Serve();
     const std::string question = "x'); DROP TABLE reports; -- 题";
     const std::string answer = "\" OR 1=1 -- %_\\ ;";
@@ -235,11 +265,14 @@ TEST_F(StorageTest, SqlMetacharactersAreKeptVerbatim) {
     EXPECT_EQ(list[0].question, unknown);
 }
 
-TEST_F(StorageTest, UnansweredQuestionsAreCappedKeepingTheMostAsked) {
+TEST_F(StorageTest, UnansweredQuestionsAreCappedKeepingTheMostAsked)
+{
     Serve({"--max-unanswered", "5"});
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(Lookup("澳大利亚的国宝动物是什么").status, 200);
-    for (int i = 0; i < 12; ++i) ASSERT_EQ(Lookup("没有收录的第" + std::to_string(i) + "个问题").status, 200);
-    ASSERT_TRUE(server->Signal(SIGTERM));  // writes what is queued on the way out
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(Lookup("澳大利亚的国宝动物是什么").status, 200);
+    for (int i = 0; i < 12; ++i)
+        ASSERT_EQ(Lookup("没有收录的第" + std::to_string(i) + "个问题").status, 200);
+    ASSERT_TRUE(server->Signal(SIGTERM)); // writes what is queued on the way out
     ASSERT_NE(server->WaitForExit(10s), -1);
 
     Connection reader;
@@ -252,17 +285,21 @@ TEST_F(StorageTest, UnansweredQuestionsAreCappedKeepingTheMostAsked) {
     EXPECT_EQ(list[0].asked, 3);
 }
 
-TEST_F(StorageTest, OldRecordsArePrunedInBatchesAndRecentOnesKept) {
+TEST_F(StorageTest, OldRecordsArePrunedInBatchesAndRecentOnesKept)
+{
     const int64_t now = std::time(nullptr);
     const int64_t old = now - 100 * 86400;
     {
         Connection writer;
         ASSERT_TRUE(writer.Open(db));
         ASSERT_TRUE(writer.Exec("BEGIN"));
-        Statement& report = writer.Cached("INSERT INTO reports(asked_at, client, question, answer) VALUES (?1, 'c', ?2, 'a')");
+        Statement& report =
+            writer.Cached("INSERT INTO reports(asked_at, client, question, answer) VALUES (?1, 'c', ?2, 'a')");
         // More than two batches of old reports, then recent ones.
-        for (int i = 0; i < 1203; ++i) ASSERT_TRUE(report.Bind(1, old + i).Bind(2, "旧" + std::to_string(i)).Run());
-        for (int i = 0; i < 3; ++i) ASSERT_TRUE(report.Bind(1, now - i).Bind(2, "新" + std::to_string(i)).Run());
+        for (int i = 0; i < 1203; ++i)
+            ASSERT_TRUE(report.Bind(1, old + i).Bind(2, "旧" + std::to_string(i)).Run());
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(report.Bind(1, now - i).Bind(2, "新" + std::to_string(i)).Run());
         Statement& miss = writer.Cached("INSERT INTO misses VALUES (?1, ?1, 50, ?2, ?2)");
         ASSERT_TRUE(miss.Bind(1, "很久以前问的").Bind(2, old).Run());
         ASSERT_TRUE(miss.Bind(1, "昨天问的").Bind(2, now - 86400).Run());
@@ -285,16 +322,20 @@ TEST_F(StorageTest, OldRecordsArePrunedInBatchesAndRecentOnesKept) {
     EXPECT_EQ(Report(Water, "H2O").body, "ok");
 }
 
-TEST_F(StorageTest, LoweredLimitsAreReachedInBatches) {
+TEST_F(StorageTest, LoweredLimitsAreReachedInBatches)
+{
     const int64_t now = std::time(nullptr);
     {
         Connection writer;
         ASSERT_TRUE(writer.Open(db));
         ASSERT_TRUE(writer.Exec("BEGIN"));
-        Statement& report = writer.Cached("INSERT INTO reports(asked_at, client, question, answer) VALUES (?1, 'c', ?2, 'a')");
-        for (int i = 0; i < 1203; ++i) ASSERT_TRUE(report.Bind(1, now).Bind(2, "报告" + std::to_string(i)).Run());
+        Statement& report =
+            writer.Cached("INSERT INTO reports(asked_at, client, question, answer) VALUES (?1, 'c', ?2, 'a')");
+        for (int i = 0; i < 1203; ++i)
+            ASSERT_TRUE(report.Bind(1, now).Bind(2, "报告" + std::to_string(i)).Run());
         Statement& miss = writer.Cached("INSERT INTO misses VALUES (?1, ?1, ?2, ?3, ?3)");
-        for (int i = 0; i < 30; ++i) ASSERT_TRUE(miss.Bind(1, "问题" + std::to_string(i)).Bind(2, i + 1).Bind(3, now).Run());
+        for (int i = 0; i < 30; ++i)
+            ASSERT_TRUE(miss.Bind(1, "问题" + std::to_string(i)).Bind(2, i + 1).Bind(3, now).Run());
         ASSERT_TRUE(writer.Exec("COMMIT"));
     }
     Serve({"--max-reports", "100", "--max-unanswered", "10"});
@@ -304,10 +345,10 @@ TEST_F(StorageTest, LoweredLimitsAreReachedInBatches) {
         std::this_thread::sleep_for(20ms);
     }
     EXPECT_EQ(Count("SELECT count(*) FROM reports"), 100);
-    EXPECT_EQ(Count("SELECT count(*) FROM reports WHERE question = '报告1103'"), 1);  // the newest hundred
+    EXPECT_EQ(Count("SELECT count(*) FROM reports WHERE question = '报告1103'"), 1); // the newest hundred
     EXPECT_EQ(Count("SELECT count(*) FROM misses"), 10);
-    EXPECT_EQ(Count("SELECT min(asked) FROM misses"), 21);  // the most asked ten
+    EXPECT_EQ(Count("SELECT min(asked) FROM misses"), 21); // the most asked ten
 }
 
-}  // namespace
-}  // namespace kelvora
+} // namespace
+} // namespace kelvora

@@ -26,25 +26,31 @@
 
 namespace kelvora::test {
 
-TempDir::TempDir() {
+TempDir::TempDir()
+{
     char pattern[] = "/tmp/kelvora-service-test-XXXXXX";
     char* made = mkdtemp(pattern);
     path_ = made ? made : "/tmp";
 }
 
-TempDir::~TempDir() {
+TempDir::~TempDir()
+{
     std::error_code ignored;
-    if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
+    if (path_ != "/tmp")
+        std::filesystem::remove_all(path_, ignored);
 }
 
-std::string TestDatabaseBase() {
+std::string TestDatabaseBase()
+{
     const char* base = std::getenv("KELVORA_TEST_DATABASE");
     return base && IsPostgresLocation(base) ? std::string(base) : std::string();
 }
 
-std::string TempDir::Database(std::string_view name) {
+std::string TempDir::Database(std::string_view name)
+{
     auto known = databases_.find(name);
-    if (known != databases_.end()) return known->second;
+    if (known != databases_.end())
+        return known->second;
     std::string base = TestDatabaseBase();
     std::string location = Path(name);
     if (!base.empty()) {
@@ -53,7 +59,8 @@ std::string TempDir::Database(std::string_view name) {
                              std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000);
         PGconn* admin = PQconnectdb(base.c_str());
         PGresult* result = PQexec(admin, ("CREATE SCHEMA " + schema).c_str());
-        if (PQresultStatus(result) != PGRES_COMMAND_OK) std::cerr << "cannot make a test schema: " << PQerrorMessage(admin);
+        if (PQresultStatus(result) != PGRES_COMMAND_OK)
+            std::cerr << "cannot make a test schema: " << PQerrorMessage(admin);
         PQclear(result);
         PQfinish(admin);
         location = base + (base.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" + schema;
@@ -62,7 +69,8 @@ std::string TempDir::Database(std::string_view name) {
     return location;
 }
 
-std::string PercentEncodeAll(std::string_view text) {
+std::string PercentEncodeAll(std::string_view text)
+{
     std::string out;
     char piece[4];
     for (unsigned char c : text) {
@@ -75,20 +83,25 @@ std::string PercentEncodeAll(std::string_view text) {
 namespace {
 
 // A reply is complete at its Content-Length; without one, at the close.
-bool ReplyComplete(const std::string& received) {
+bool ReplyComplete(const std::string& received)
+{
     size_t headerEnd = received.find("\r\n\r\n");
-    if (headerEnd == std::string::npos) return false;
+    if (headerEnd == std::string::npos)
+        return false;
     std::string headers = received.substr(0, headerEnd);
-    for (char& c : headers) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : headers)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     size_t field = headers.find("\r\ncontent-length:");
-    if (field == std::string::npos) return false;
+    if (field == std::string::npos)
+        return false;
     size_t length = std::strtoul(headers.c_str() + field + 17, nullptr, 10);
     return received.size() - headerEnd - 4 >= length;
 }
 
-}  // namespace
+} // namespace
 
-HttpReply HttpGet(int port, std::string_view target, int timeoutMs) {
+HttpReply HttpGet(int port, std::string_view target, int timeoutMs)
+{
     std::string request = "GET " + std::string(target) +
                           " HTTP/1.0\r\nAccept: */*\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT "
                           "5.0)\r\nHost: 127.0.0.1:" +
@@ -96,10 +109,12 @@ HttpReply HttpGet(int port, std::string_view target, int timeoutMs) {
     return HttpExchange(port, request, timeoutMs);
 }
 
-HttpReply HttpExchange(int port, std::string_view request, int timeoutMs, bool untilClose) {
+HttpReply HttpExchange(int port, std::string_view request, int timeoutMs, bool untilClose)
+{
     HttpReply reply;
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return reply;
+    if (fd < 0)
+        return reply;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -110,35 +125,45 @@ HttpReply HttpExchange(int port, std::string_view request, int timeoutMs, bool u
         send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
         char buffer[16384];
         for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) break;
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
             pollfd wait{fd, POLLIN, 0};
-            if (poll(&wait, 1, static_cast<int>(left.count())) <= 0) break;
+            if (poll(&wait, 1, static_cast<int>(left.count())) <= 0)
+                break;
             ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-            if (got <= 0) break;
+            if (got <= 0)
+                break;
             received.append(buffer, static_cast<size_t>(got));
-            if (!untilClose && ReplyComplete(received)) break;
+            if (!untilClose && ReplyComplete(received))
+                break;
         }
     }
     close(fd);
     size_t headerEnd = received.find("\r\n\r\n");
-    if (received.rfind("HTTP/1.", 0) != 0 || headerEnd == std::string::npos || received.size() < 12) return reply;
+    if (received.rfind("HTTP/1.", 0) != 0 || headerEnd == std::string::npos || received.size() < 12)
+        return reply;
     reply.status = std::atoi(received.substr(9, 3).c_str());
     reply.headers = received.substr(0, headerEnd);
     reply.body = received.substr(headerEnd + 4);
     return reply;
 }
 
-std::string BodyText(std::string_view page) {
+std::string BodyText(std::string_view page)
+{
     size_t open = page.find("<body>");
-    if (open == std::string_view::npos) return {};
+    if (open == std::string_view::npos)
+        return {};
     open += 6;
     size_t close = page.find("</body>", open);
-    if (close == std::string_view::npos) return {};
+    if (close == std::string_view::npos)
+        return {};
     return std::string(page.substr(open, close - open));
 }
 
-std::string AnswerTarget(std::string_view templateUrl, std::string_view question, std::string_view key) {
+std::string AnswerTarget(std::string_view templateUrl, std::string_view question, std::string_view key)
+{
     std::string url(templateUrl);
     auto replaceAll = [&url](std::string_view from, std::string_view to) {
         for (size_t at = url.find(from); at != std::string::npos; at = url.find(from, at + to.size())) {
@@ -152,7 +177,8 @@ std::string AnswerTarget(std::string_view templateUrl, std::string_view question
     return path == std::string::npos ? url : url.substr(path);
 }
 
-RunningServer::RunningServer(const std::string& databasePath, int64_t keyLifetime) {
+RunningServer::RunningServer(const std::string& databasePath, int64_t keyLifetime)
+{
     ServerOptions options;
     options.host = "127.0.0.1";
     options.port = 0;
@@ -164,7 +190,8 @@ RunningServer::RunningServer(const std::string& databasePath, int64_t keyLifetim
     options.rejectNotice = "rejected notice";
     server_ = std::make_unique<AnswerServer>(options);
     std::string error;
-    if (!server_->Start(error)) return;
+    if (!server_->Start(error))
+        return;
     port_ = server_->BoundPort();
     thread_ = std::thread([this] {
         server_->Run();
@@ -172,8 +199,10 @@ RunningServer::RunningServer(const std::string& databasePath, int64_t keyLifetim
     });
 }
 
-RunningServer::~RunningServer() {
-    if (!thread_.joinable()) return;
+RunningServer::~RunningServer()
+{
+    if (!thread_.joinable())
+        return;
     // Stop is lost if it comes before the listener loop runs, so it is repeated.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!finished_ && std::chrono::steady_clock::now() < deadline) {
@@ -183,14 +212,17 @@ RunningServer::~RunningServer() {
     thread_.join();
 }
 
-bool ImportSampleBank(const std::string& databasePath) {
+bool ImportSampleBank(const std::string& databasePath)
+{
     Connection db;
-    if (!db.Open(databasePath)) return false;
+    if (!db.Open(databasePath))
+        return false;
     ImportSummary summary = ImportBank(db, ReadBankFile(KELVORA_SAMPLE_BANK), std::time(nullptr));
     return summary.ok && summary.skipped == 0;
 }
 
-int FreePort() {
+int FreePort()
+{
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -206,15 +238,19 @@ int FreePort() {
 }
 
 ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, const std::string& outputPath)
-    : ServiceProcess(KELVORA_SERVICE_EXE, arguments, outputPath) {}
+    : ServiceProcess(KELVORA_SERVICE_EXE, arguments, outputPath)
+{
+}
 
 ServiceProcess::ServiceProcess(const std::string& program, const std::vector<std::string>& arguments,
-                               const std::string& outputPath) {
+                               const std::string& outputPath)
+{
     std::vector<char*> argv;
     std::string exe = program;
     argv.push_back(exe.data());
     std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies) argv.push_back(argument.data());
+    for (std::string& argument : copies)
+        argv.push_back(argument.data());
     argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
@@ -226,18 +262,21 @@ ServiceProcess::ServiceProcess(const std::string& program, const std::vector<std
     }
 }
 
-ServiceProcess::~ServiceProcess() {
+ServiceProcess::~ServiceProcess()
+{
     if (pid_ > 0 && !exited_) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
 }
 
-bool ServiceProcess::Signal(int signal) {
+bool ServiceProcess::Signal(int signal)
+{
     return pid_ > 0 && !exited_ && kill(pid_, signal) == 0;
 }
 
-int ServiceProcess::WaitForExit(std::chrono::milliseconds limit) {
+int ServiceProcess::WaitForExit(std::chrono::milliseconds limit)
+{
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (pid_ > 0) {
         int status = 0;
@@ -248,32 +287,37 @@ int ServiceProcess::WaitForExit(std::chrono::milliseconds limit) {
             peakKilobytes_ = usage.ru_maxrss;
             return status;
         }
-        if (std::chrono::steady_clock::now() > deadline) break;
+        if (std::chrono::steady_clock::now() > deadline)
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return -1;
 }
 
-bool WaitUntilHealthy(int port, std::chrono::milliseconds limit) {
+bool WaitUntilHealthy(int port, std::chrono::milliseconds limit)
+{
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (HttpGet(port, "/healthz", 500).status == 200) return true;
+        if (HttpGet(port, "/healthz", 500).status == 200)
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
 }
 
-std::string ReadFile(const std::string& path) {
+std::string ReadFile(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
 }
 
-std::string RunCommand(const std::vector<std::string>& arguments, const std::string& outputPath, int& status) {
+std::string RunCommand(const std::vector<std::string>& arguments, const std::string& outputPath, int& status)
+{
     ServiceProcess process(arguments, outputPath);
     status = process.WaitForExit(std::chrono::seconds(30));
     return ReadFile(outputPath);
 }
 
-}  // namespace kelvora::test
+} // namespace kelvora::test

@@ -35,13 +35,16 @@ private:
 
 // The PostgreSQL database the tests run on (a connection URI), or empty for SQLite files.
 std::string TestDatabaseBase();
-inline bool OnPostgres() { return !TestDatabaseBase().empty(); }
+inline bool OnPostgres()
+{
+    return !TestDatabaseBase().empty();
+}
 
 // Every byte as "%" and two upper-case hex digits, letters and digits included.
 std::string PercentEncodeAll(std::string_view text);
 
 struct HttpReply {
-    int status = 0;  // 0: no reply (connection failed or timed out)
+    int status = 0; // 0: no reply (connection failed or timed out)
     std::string headers;
     std::string body;
 };
@@ -116,4 +119,4 @@ std::string ReadFile(const std::string& path);
 // Runs a command of the program to its end (30 s at most) and gives its output.
 std::string RunCommand(const std::vector<std::string>& arguments, const std::string& outputPath, int& status);
 
-}  // namespace kelvora::test
+} // namespace kelvora::test
