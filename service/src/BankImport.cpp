@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "AnswerDisplay.h"
+#include "BankColumns.h"
 #include "CsvReader.h"
 #include "IndexState.h"
 #include "JsonBankReader.h"
@@ -23,46 +24,6 @@ constexpr size_t EntriesPerTransaction = 2000;
 constexpr size_t MostCsvFields = 1000;
 constexpr int64_t RowsPerProgress = 500;
 
-enum class Column { Question, Answer, Kind, Options, Other };
-
-std::string Trimmed(std::string_view text)
-{
-    size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos)
-        return {};
-    size_t last = text.find_last_not_of(" \t\r\n");
-    return std::string(text.substr(first, last - first + 1));
-}
-
-Column ColumnNamed(std::string_view name)
-{
-    std::string key = Trimmed(name);
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + ('a' - 'A'));
-    }
-    if (key == "question" || key == "题目" || key == "问题" || key == "title")
-        return Column::Question;
-    if (key == "answer" || key == "答案")
-        return Column::Answer;
-    if (key == "type" || key == "kind" || key == "题型" || key == "类型")
-        return Column::Kind;
-    if (key == "options" || key == "选项")
-        return Column::Options;
-    return Column::Other;
-}
-
-void Assign(BankEntry& entry, Column column, std::string value)
-{
-    switch (column) {
-    case Column::Question: entry.question = Trimmed(value); break;
-    case Column::Answer: entry.answer = Trimmed(value); break;
-    case Column::Kind: entry.kind = Trimmed(value); break;
-    case Column::Options: entry.options = Trimmed(value); break;
-    case Column::Other: break;
-    }
-}
-
 std::string TooLong()
 {
     return "the row is longer than " + std::to_string(LongestBankRow) + " bytes or has more than " +
@@ -77,12 +38,12 @@ std::string ReadCsvStream(std::istream& in, const std::function<bool(BankFileEnt
         return rows.Error().empty() ? "the file is empty" : rows.Error();
     if (row.tooLong)
         return "line " + std::to_string(row.line) + ": the header row is too long";
-    std::vector<Column> columns;
+    std::vector<BankColumn> columns;
     bool hasQuestion = false, hasAnswer = false;
     for (const std::string& name : row.fields) {
-        columns.push_back(ColumnNamed(name));
-        hasQuestion |= columns.back() == Column::Question;
-        hasAnswer |= columns.back() == Column::Answer;
+        columns.push_back(BankColumnNamed(name));
+        hasQuestion |= columns.back() == BankColumn::Question;
+        hasAnswer |= columns.back() == BankColumn::Answer;
     }
     if (!hasQuestion || !hasAnswer)
         return "the header row must name a question column and an answer column";
@@ -92,7 +53,7 @@ std::string ReadCsvStream(std::istream& in, const std::function<bool(BankFileEnt
         if (row.tooLong)
             item.problem = TooLong();
         for (size_t c = 0; c < row.fields.size() && c < columns.size(); ++c) {
-            Assign(item.entry, columns[c], std::move(row.fields[c]));
+            AssignColumn(item.entry, columns[c], row.fields[c]);
         }
         if (!take(std::move(item)))
             return {};
@@ -288,10 +249,12 @@ std::string ReadBankStream(std::istream& in, BankFormat format, const std::funct
     });
 }
 
-BankFile ReadBankText(std::string_view text, BankFormat format)
+namespace {
+
+// Every entry of a bank in memory; none when the stream turns out broken.
+BankFile ReadWholeBank(std::istream& in, BankFormat format)
 {
     BankFile file;
-    std::istringstream in{std::string(WithoutByteOrderMark(text))};
     file.error = ReadBankStream(in, format, [&](BankFileEntry&& item) {
         file.entries.push_back(std::move(item));
         return true;
@@ -302,24 +265,25 @@ BankFile ReadBankText(std::string_view text, BankFormat format)
     return file;
 }
 
+} // namespace
+
+BankFile ReadBankText(std::string_view text, BankFormat format)
+{
+    std::istringstream in{std::string(WithoutByteOrderMark(text))};
+    return ReadWholeBank(in, format);
+}
+
 BankFile ReadBankFile(const std::string& path)
 {
-    BankFile file;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
+        BankFile file;
         file.error = "cannot read " + path;
         return file;
     }
     BankFormat format = FormatOf(path, in);
     SkipByteOrderMark(in);
-    file.error = ReadBankStream(in, format, [&](BankFileEntry&& item) {
-        file.entries.push_back(std::move(item));
-        return true;
-    });
-    file.ok = file.error.empty();
-    if (!file.ok)
-        file.entries.clear();
-    return file;
+    return ReadWholeBank(in, format);
 }
 
 std::string CheckEntry(const BankEntry& entry)

@@ -5,6 +5,8 @@
 #include <streambuf>
 #include <vector>
 
+#include "BankColumns.h"
+
 namespace kelvora {
 
 namespace {
@@ -162,17 +164,6 @@ private:
     std::deque<size_t> cut_;
 };
 
-enum class Column { Question, Answer, Kind, Options, Other };
-
-std::string Trimmed(std::string_view text)
-{
-    size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos)
-        return {};
-    size_t last = text.find_last_not_of(" \t\r\n");
-    return std::string(text.substr(first, last - first + 1));
-}
-
 // The parser's events turned into entries; nothing is built beyond the entry being read.
 class BankEvents {
 public:
@@ -217,8 +208,6 @@ public:
 private:
     enum class Role { TopObject, List, Entry, FieldList, Ignored };
 
-    static Column ColumnNamed(std::string_view name);
-
     void NoteCut()
     {
         if (guard_.WasCut(texts_++) && inEntry_) {
@@ -238,16 +227,7 @@ private:
         item_.position = ++position_;
     }
 
-    void Assign(std::string value)
-    {
-        switch (column_) {
-        case Column::Question: item_.entry.question = Trimmed(value); break;
-        case Column::Answer: item_.entry.answer = Trimmed(value); break;
-        case Column::Kind: item_.entry.kind = Trimmed(value); break;
-        case Column::Options: item_.entry.options = Trimmed(value); break;
-        case Column::Other: break;
-        }
-    }
+    void Assign(std::string_view value) { AssignColumn(item_.entry, column_, value); }
 
     bool Scalar(std::string value)
     {
@@ -258,7 +238,7 @@ private:
             StartItem(); // not an object: an entry without texts
             return take_(std::move(item_));
         case Role::Entry:
-            column_ = ColumnNamed(key_);
+            column_ = BankColumnNamed(key_);
             Assign(std::move(value));
             return true;
         case Role::FieldList:
@@ -291,7 +271,7 @@ private:
                 }
                 break;
             case Role::Entry:
-                column_ = ColumnNamed(key_);
+                column_ = BankColumnNamed(key_);
                 if (object) {
                     Assign(std::string());
                 } else {
@@ -331,7 +311,7 @@ private:
     std::vector<Role> roles_; // as deep as the guard allows at most
     std::string key_;
     std::string joined_;
-    Column column_ = Column::Other;
+    BankColumn column_ = BankColumn::Other;
     JsonBankItem item_;
     size_t position_ = 0;
     size_t texts_ = 0;
@@ -339,24 +319,6 @@ private:
     bool sawList_ = false;
     std::string error_;
 };
-
-Column BankEvents::ColumnNamed(std::string_view name)
-{
-    std::string key = Trimmed(name);
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + ('a' - 'A'));
-    }
-    if (key == "question" || key == "题目" || key == "问题" || key == "title")
-        return Column::Question;
-    if (key == "answer" || key == "答案")
-        return Column::Answer;
-    if (key == "type" || key == "kind" || key == "题型" || key == "类型")
-        return Column::Kind;
-    if (key == "options" || key == "选项")
-        return Column::Options;
-    return Column::Other;
-}
 
 } // namespace
 
