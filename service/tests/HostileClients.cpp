@@ -49,22 +49,6 @@ double MsSince(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-int FreePort()
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
 // One run of the program; killed on every way out.
 class Process {
 public:
@@ -503,7 +487,7 @@ public:
             if (import.WaitForExit(30s) != 0)
                 return false;
         }
-        port_ = FreePort();
+        port_ = test::FreePort();
         server_ = std::make_unique<Process>(
             std::vector<std::string>{"serve", "--listen", "127.0.0.1:" + std::to_string(port_), "--db", database_,
                                      "--head-timeout", std::to_string(HeadTimeoutSeconds), "--access-log", "refused"},
@@ -960,7 +944,7 @@ int Main()
 
     // A second server with room for 100 connections: full, then stopped.
     {
-        int fullPort = FreePort();
+        int fullPort = test::FreePort();
         Process full({"serve", "--listen", "127.0.0.1:" + std::to_string(fullPort), "--db", dir.Path("full.db"),
                       "--max-connections", "100"},
                      dir.Path("full.out"));
