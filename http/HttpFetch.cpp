@@ -9,6 +9,8 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "http/HttpSession.h"
@@ -96,23 +98,38 @@ bool CrackUrl(const std::string& canonical, CrackedUrl& out)
     return true;
 }
 
-DWORD ChooseReadSize(HINTERNET request)
+// The Content-Length header's text, or none when it cannot be read.
+std::optional<std::string> ContentLengthText(HINTERNET request)
 {
     char text[ContentLengthBufferSize] = {};
     DWORD size = sizeof text;
     if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
-        return DefaultReadSize;
-    return ReadSizeForContentLength(std::string_view(text, std::min<size_t>(size, sizeof text)));
+        return std::nullopt;
+    return std::string(text, std::min<size_t>(size, sizeof text));
+}
+
+bool HasTransferEncoding(HINTERNET request)
+{
+    char text[ContentLengthBufferSize] = {};
+    DWORD size = sizeof text;
+    return HttpQueryInfoA(request, HTTP_QUERY_TRANSFER_ENCODING, text, &size, nullptr) ||
+           GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }
 
 // The whole body, or empty when it outlasts the limits (time counted from
 // `start`). A read that fails part-way ends the body with what arrived. A
 // read waits until its buffer is full, so a trickling reply is noticed here
-// only late; FetchOnceWithin bounds the caller's wait.
+// only late; FetchOnceWithin bounds the caller's wait. The body ends at the
+// announced Content-Length: what a server sends past it is not the reply
+// (Wine's platform hands it over on a closing connection, Windows does not).
 ByteBuffer ReadBody(HINTERNET request, const FetchLimits& limits, ULONGLONG start)
 {
     ByteBuffer body;
-    const DWORD readSize = ChooseReadSize(request);
+    const std::optional<std::string> contentLength = ContentLengthText(request);
+    const DWORD readSize = ReadSizeForContentLength(contentLength);
+    // 0: no length to end at.
+    const uint64_t announced =
+        HasTransferEncoding(request) ? 0 : AnnouncedBodyLength(contentLength).value_or(0);
     ByteBuffer buffer;
     try {
         buffer.resize(readSize);
@@ -129,6 +146,10 @@ ByteBuffer ReadBody(HINTERNET request, const FetchLimits& limits, ULONGLONG star
             body.insert(body.end(), buffer.begin(), buffer.begin() + got);
         } catch (const std::bad_alloc&) {
             return {};
+        }
+        if (announced != 0 && body.size() >= announced) {
+            body.resize(static_cast<size_t>(announced));
+            break;
         }
     }
     return body;

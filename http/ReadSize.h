@@ -11,3 +11,7 @@ inline constexpr uint32_t DefaultReadSize = 10240;
 inline constexpr uint32_t MaxReadSize = 102400;
 
 uint32_t ReadSizeForContentLength(std::optional<std::string_view> contentLength);
+
+// The body length that the Content-Length text announces, when it announces
+// a positive one (read the same way); bytes past it are not part of the reply.
+std::optional<uint64_t> AnnouncedBodyLength(std::optional<std::string_view> contentLength);

@@ -172,6 +172,13 @@ TEST_F(HttpFetchTest, ShortAndCutRepliesKeepWhatArrived)
     EXPECT_EQ("0123", Text(HttpFetch(server.Url("/early"))));
 }
 
+TEST_F(HttpFetchTest, BodyEndsAtTheAnnouncedLength)
+{
+    // Bytes sent past the announced length are not part of the reply.
+    server.AddRoute("/shorter", Reply::WrongLength("0123456789", 4));
+    EXPECT_EQ("0123", Text(HttpFetch(server.Url("/shorter"))));
+}
+
 TEST_F(HttpFetchTest, ServiceThatStopsSendingDoesNotHoldTheCaller)
 {
     // The head and part of the body, then silence with the connection open.

@@ -45,3 +45,15 @@ TEST(ReadSize, ReadsLeadingDigitsAfterBlanks)
                                        4),
                       8}});
 }
+
+TEST(ReadSize, AnnouncedBodyLengthIsThePositiveLeadingNumber)
+{
+    EXPECT_EQ(std::nullopt, AnnouncedBodyLength(std::nullopt));
+    for (std::string_view none : {"", "0", "-5", "abc", "   "})
+        EXPECT_EQ(std::nullopt, AnnouncedBodyLength(none)) << "Content-Length \"" << none << "\"";
+    EXPECT_EQ(10u, AnnouncedBodyLength("10"));
+    EXPECT_EQ(42u, AnnouncedBodyLength("  42abc"));
+    EXPECT_EQ(500000u, AnnouncedBodyLength("500000"));
+    // Larger than any reply that fits the limits, but never wrapped round.
+    EXPECT_LT(uint64_t{1} << 40, *AnnouncedBodyLength("99999999999999999999999999999"));
+}
