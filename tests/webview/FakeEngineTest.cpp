@@ -351,6 +351,15 @@ TEST_F(FakeEngine, PropertiesReadAndWriteByIndex)
     std::string calls = Calls().substr(mark);
     EXPECT_NE(std::string::npos, calls.find("wkeSetUserAgent KelvoraTest/1.0\n"));
     EXPECT_NE(std::string::npos, calls.find("wkeLoadURL http://127.0.0.1/by-property\n"));
+
+    // CookiesEnabled and DesignPreview are kept and read back, and reach the engine in no way.
+    mark = Calls().size();
+    EXPECT_TRUE(set(3, int32_t{1}));
+    EXPECT_TRUE(set(7, int32_t{1}));
+    EXPECT_FALSE(set(3, AnsiText("1")));
+    EXPECT_EQ(WebViewPropertyValue(int32_t{1}), get(3));
+    EXPECT_EQ(WebViewPropertyValue(int32_t{1}), get(7));
+    EXPECT_EQ("", Calls().substr(mark));
 }
 
 TEST(FakeEngineInForm, TheWindowFrameworkForgetsADestroyedHost)
