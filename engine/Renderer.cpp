@@ -77,15 +77,7 @@ bool Renderer::Resize(int width, int height)
         return false;
     if (bitmap_ && width == width_ && height == height_)
         return true;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height; // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    GdiObject bitmap(CreateDIBSection(dc_.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    GdiObject bitmap = NewTopDownBitmap(dc_.Get(), width, height);
     if (!bitmap)
         return false;
     HGDIOBJ previous = SelectObject(dc_.Get(), bitmap.Get());

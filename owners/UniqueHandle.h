@@ -81,3 +81,18 @@ inline WindowDc OwnWindowDc(HWND window)
     HDC dc = GetDC(window);
     return dc ? WindowDc({window, dc}) : WindowDc();
 }
+
+// A 32-bit top-down DIB section of the given size for `dc`, as the view
+// paints it; empty when the system refused it.
+inline GdiObject NewTopDownBitmap(HDC dc, int width, int height)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    return GdiObject(CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+}

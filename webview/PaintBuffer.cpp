@@ -1,21 +1,12 @@
 #include "webview/PaintBuffer.h"
 
-#include "owners/UniqueHandle.h"
-
-PaintBuffer::~PaintBuffer()
-{
-    DropBitmap();
-    if (memoryDc_)
-        DeleteDC(memoryDc_);
-}
-
 bool PaintBuffer::Create(int width, int height)
 {
     if (!memoryDc_)
-        memoryDc_ = CreateCompatibleDC(nullptr);
+        memoryDc_.Reset(CreateCompatibleDC(nullptr));
     width_ = width;
     height_ = height;
-    return memoryDc_ != nullptr;
+    return static_cast<bool>(memoryDc_);
 }
 
 void PaintBuffer::Resize(int width, int height)
@@ -31,9 +22,8 @@ void PaintBuffer::DropBitmap()
 {
     if (!bitmap_)
         return;
-    SelectObject(memoryDc_, originalBitmap_);
-    DeleteObject(bitmap_);
-    bitmap_ = nullptr;
+    SelectObject(memoryDc_.Get(), originalBitmap_);
+    bitmap_.Reset();
     originalBitmap_ = nullptr;
 }
 
@@ -45,21 +35,13 @@ void PaintBuffer::Paint(HWND host, HDC engineDc, int x, int y, int cx, int cy)
         // Only an update of the whole view can fill a fresh bitmap.
         if (cx != width_ || cy != height_ || width_ <= 0 || height_ <= 0)
             return;
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width_;
-        info.bmiHeader.biHeight = -height_; // top-down
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        bitmap_ = CreateDIBSection(memoryDc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        bitmap_ = NewTopDownBitmap(memoryDc_.Get(), width_, height_);
         if (!bitmap_)
             return;
-        originalBitmap_ = SelectObject(memoryDc_, bitmap_);
+        originalBitmap_ = SelectObject(memoryDc_.Get(), bitmap_.Get());
     }
-    BitBlt(memoryDc_, x, y, width_, height_, engineDc, x, y, SRCCOPY);
+    BitBlt(memoryDc_.Get(), x, y, width_, height_, engineDc, x, y, SRCCOPY);
     const WindowDc hostDc = OwnWindowDc(host);
     if (hostDc)
-        BitBlt(hostDc.Get().dc, x, y, width_, height_, memoryDc_, x, y, SRCCOPY);
+        BitBlt(hostDc.Get().dc, x, y, width_, height_, memoryDc_.Get(), x, y, SRCCOPY);
 }

@@ -1,15 +1,15 @@
 #pragma once
 #include <windows.h>
 
+#include "owners/UniqueHandle.h"
+
 // The view's off-screen copy: a memory context with one 32-bit top-down DIB
 // section of the host's client size, made on the first paint that covers the
 // whole view and reused for every later one.
 class PaintBuffer {
 public:
-    PaintBuffer() = default;
-    ~PaintBuffer();
-    PaintBuffer(const PaintBuffer&) = delete;
-    PaintBuffer& operator=(const PaintBuffer&) = delete;
+    // Puts the context's own bitmap back, so that both owners can delete theirs.
+    ~PaintBuffer() { DropBitmap(); }
 
     // Makes the memory context and takes the size the bitmap will have.
     bool Create(int width, int height);
@@ -21,8 +21,8 @@ public:
 private:
     void DropBitmap();
 
-    HDC memoryDc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
+    MemoryDc memoryDc_;
+    GdiObject bitmap_;
     HGDIOBJ originalBitmap_ = nullptr;
     int width_ = 0;
     int height_ = 0;

@@ -8,19 +8,9 @@
 #include <vector>
 
 #include "form/WindowText.h"
+#include "tests/support/MessagePump.h"
 
 namespace {
-
-constexpr DWORD PollIntervalMs = 10;
-
-void PumpOwnMessages()
-{
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
 
 struct TopLevelSearch {
     DWORD processId = 0;
@@ -110,7 +100,7 @@ bool AppDriver::Start(const std::wstring& exePath, const std::wstring& workingDi
                         workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &info))
         return false;
     CloseHandle(info.hThread);
-    process_ = info.hProcess;
+    process_.Reset(info.hProcess);
     processId_ = info.dwProcessId;
     return true;
 }
@@ -166,14 +156,14 @@ RECT AppDriver::ControlRect(HWND control) const
 
 bool AppDriver::IsRunning() const
 {
-    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+    return process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
 }
 
 DWORD AppDriver::ExitCode() const
 {
     DWORD exitCode = STILL_ACTIVE;
     if (process_)
-        GetExitCodeProcess(process_, &exitCode);
+        GetExitCodeProcess(process_.Get(), &exitCode);
     return exitCode;
 }
 
@@ -192,11 +182,10 @@ void AppDriver::Terminate()
     if (!process_)
         return;
     if (IsRunning()) {
-        TerminateProcess(process_, 1);
-        WaitForSingleObject(process_, 10000);
+        TerminateProcess(process_.Get(), 1);
+        WaitForSingleObject(process_.Get(), 10000);
     }
-    CloseHandle(process_);
-    process_ = nullptr;
+    process_.Reset();
     processId_ = 0;
     mainWindow_ = nullptr;
 }
@@ -371,7 +360,7 @@ bool AppDriver::WaitForText(HWND window, const AnsiText& text, DWORD timeoutMs) 
 void AppDriver::WaitUntilIdle(DWORD timeoutMs) const
 {
     if (process_)
-        WaitForInputIdle(process_, timeoutMs);
+        WaitForInputIdle(process_.Get(), timeoutMs);
     DWORD_PTR ignored = 0;
     if (mainWindow_)
         SendMessageTimeoutW(mainWindow_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &ignored);
@@ -379,13 +368,5 @@ void AppDriver::WaitUntilIdle(DWORD timeoutMs) const
 
 bool AppDriver::WaitFor(const std::function<bool()>& condition, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        PumpOwnMessages();
-        if (condition())
-            return true;
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, PollIntervalMs, QS_ALLINPUT);
-    }
+    return PumpMessagesUntil(condition, timeoutMs);
 }

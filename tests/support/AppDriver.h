@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "owners/UniqueHandle.h"
 #include "text/AnsiText.h"
 
 // Drives the real Kelvora.exe from a test process: starts it, finds its main
@@ -36,8 +37,6 @@ class AppDriver {
 public:
     AppDriver() = default;
     ~AppDriver();
-    AppDriver(const AppDriver&) = delete;
-    AppDriver& operator=(const AppDriver&) = delete;
 
     // The Windows path of Kelvora.exe (from KELVORA_EXE) and of the built
     // engine (from KELVORA_ENGINE); a Linux path /x/y becomes Z:\x\y.
@@ -60,7 +59,7 @@ public:
     // of `className` when it is given ("#32770" for message boxes).
     static std::vector<HWND> VisibleTopLevelWindows(DWORD processId, const wchar_t* className = nullptr);
     DWORD ProcessId() const { return processId_; }
-    HANDLE Process() const { return process_; }
+    HANDLE Process() const { return process_.Get(); }
     // A control of the main window by its id; nullptr when it does not exist.
     HWND Control(uint32_t controlId) const;
     // The control's rectangle in client coordinates of the main window.
@@ -120,8 +119,7 @@ public:
     static bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = DefaultWaitMs);
 
 private:
-    HANDLE process_ = nullptr;
-    HANDLE thread_ = nullptr;
+    KernelHandle process_;
     DWORD processId_ = 0;
     HWND mainWindow_ = nullptr;
 };

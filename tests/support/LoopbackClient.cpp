@@ -47,25 +47,18 @@ std::string ReplyBody(std::string_view reply)
     return end == std::string_view::npos ? std::string() : std::string(reply.substr(end + 4));
 }
 
-ClosedPort::ClosedPort() : socket_(INVALID_SOCKET)
+struct ClosedPort::BoundSocket {
+    WinsockUser winsock;
+    Socket socket{winsock.Started() ? ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET};
+};
+
+ClosedPort::ClosedPort() : bound_(std::make_unique<BoundSocket>())
 {
-    WSADATA data;
-    winsock_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    if (!winsock_)
-        return;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s != INVALID_SOCKET)
-        port_ = BindLoopback(s);
-    socket_ = s;
+    if (bound_->socket.Valid())
+        port_ = BindLoopback(bound_->socket.Get());
 }
 
-ClosedPort::~ClosedPort()
-{
-    if (socket_ != INVALID_SOCKET)
-        closesocket(socket_);
-    if (winsock_)
-        WSACleanup();
-}
+ClosedPort::~ClosedPort() = default;
 
 std::string ClosedPort::Url(std::string_view target) const
 {

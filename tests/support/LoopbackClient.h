@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -30,13 +31,11 @@ class ClosedPort {
 public:
     ClosedPort();
     ~ClosedPort();
-    ClosedPort(const ClosedPort&) = delete;
-    ClosedPort& operator=(const ClosedPort&) = delete;
     uint16_t Port() const { return port_; }
     std::string Url(std::string_view target) const; // http://127.0.0.1:port + target
 
 private:
-    uintptr_t socket_;
+    struct BoundSocket; // Winsock's types stay out of this header
+    std::unique_ptr<BoundSocket> bound_;
     uint16_t port_ = 0;
-    bool winsock_ = false;
 };

@@ -6,6 +6,7 @@
 
 #include "form/ControlIds.h"
 #include "form/EventTable.h"
+#include "tests/support/MessagePump.h"
 
 namespace {
 
@@ -77,19 +78,7 @@ std::string Utf8(const std::wstring& text)
 
 bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
 {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (condition())
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
+    return PumpMessagesUntil(condition, static_cast<DWORD>(timeout.count()));
 }
 
 void PumpFor(std::chrono::milliseconds duration)
@@ -112,26 +101,14 @@ TestForm::TestForm()
     static HWND topLevel =
         CreateWindowExW(0, FormClassName, L"web view test", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, 0, 0,
                         820, 640, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-    window_ = CreateWindowExW(0, FormClassName, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 800, 600,
-                              topLevel, nullptr, GetModuleHandleW(nullptr), nullptr);
-}
-
-TestForm::~TestForm()
-{
-    Destroy();
-}
-
-void TestForm::Destroy()
-{
-    if (window_)
-        DestroyWindow(window_);
-    window_ = nullptr;
+    window_.Reset(CreateWindowExW(0, FormClassName, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 800, 600,
+                                  topLevel, nullptr, GetModuleHandleW(nullptr), nullptr));
 }
 
 HWND TestForm::AddWebView(uint32_t unitId, int x, int y, int width, int height, const void* block, size_t cbBlock)
 {
     WebViewCreateParams params;
-    params.parent = window_;
+    params.parent = window_.Get();
     params.style = WS_TABSTOP;
     params.controlId = unitId & 0xffff;
     params.x = x;

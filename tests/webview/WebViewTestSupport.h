@@ -15,6 +15,7 @@
 
 #include "tests/support/ScratchDirectory.h"
 #include "form/EventTable.h"
+#include "owners/UniqueHandle.h"
 #include "text/AnsiText.h"
 #include "webview/WebViewControl.h"
 
@@ -45,18 +46,15 @@ void PumpFor(std::chrono::milliseconds duration);
 class TestForm {
 public:
     TestForm();
-    ~TestForm();
-    TestForm(const TestForm&) = delete;
-    TestForm& operator=(const TestForm&) = delete;
 
-    HWND Handle() const { return window_; }
+    HWND Handle() const { return window_.Get(); }
     // Creates a web view control in the form; nullptr when creation failed.
     HWND AddWebView(uint32_t unitId, int x = 10, int y = 10, int width = 320, int height = 240,
                     const void* block = nullptr, size_t cbBlock = 0);
-    void Destroy();
+    void Destroy() { window_.Reset(); }
 
 private:
-    HWND window_ = nullptr;
+    OwnedWindow window_;
 };
 
 // Gives an engine window the keyboard focus, its top-level window in front;
