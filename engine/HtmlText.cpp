@@ -28,20 +28,22 @@ bool IsOneOf(std::string_view name, const std::array<const char*, N>& names)
     return std::any_of(names.begin(), names.end(), [name](const char* n) { return name == n; });
 }
 
+// Appends `c`, a run of HTML spaces becoming one blank; `lastWasSpace`
+// carries the run from one character to the next.
+void AppendCollapsingSpaces(std::string& out, char c, bool& lastWasSpace)
+{
+    const bool space = IsHtmlSpace(c);
+    if (!space || !lastWasSpace)
+        out += space ? ' ' : c;
+    lastWasSpace = space;
+}
+
 std::string CollapseSpaces(std::string_view text)
 {
     std::string out;
     bool space = true;
-    for (char c : text) {
-        if (IsHtmlSpace(c)) {
-            if (!space)
-                out += ' ';
-            space = true;
-        } else {
-            out += c;
-            space = false;
-        }
-    }
+    for (char c : text)
+        AppendCollapsingSpaces(out, c, space);
     if (!out.empty() && out.back() == ' ')
         out.pop_back();
     return out;
@@ -109,13 +111,8 @@ public:
                 Break(TextItem::Kind::LineBreak);
             } else if (pre_ > 0 && c != '\r') {
                 pending_ += c == '\t' ? ' ' : c;
-            } else if (IsHtmlSpace(c)) {
-                if (!lastWasSpace_)
-                    pending_ += ' ';
-                lastWasSpace_ = true;
             } else {
-                pending_ += c;
-                lastWasSpace_ = false;
+                AppendCollapsingSpaces(pending_, c, lastWasSpace_);
             }
         }
         shownBytes_ += text.size();

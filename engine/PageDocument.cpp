@@ -16,28 +16,22 @@ constexpr size_t MaxMissingIds = 1000;
 void ScriptContext::AddDocumentMembers()
 {
     DispatchObject& d = *document.Get();
-    d.AddProperty(L"title", [this](ScriptCall& call) {
-        if (call.IsPut()) {
-            const std::wstring title = call.Text(0);
-            OnView([&] { host->ScriptSetTitle(title); });
+    // A text of the host's, read and written on the view's thread.
+    const auto hostText = [this](std::wstring (PageHost::*read)(), void (PageHost::*write)(const std::wstring&)) {
+        return [this, read, write](ScriptCall& call) {
+            if (call.IsPut()) {
+                const std::wstring text = call.Text(0);
+                OnView([&] { (host->*write)(text); });
+                return S_OK;
+            }
+            std::wstring text;
+            OnView([&] { text = (host->*read)(); });
+            call.ReturnText(text);
             return S_OK;
-        }
-        std::wstring title;
-        OnView([&] { title = host->ScriptTitle(); });
-        call.ReturnText(title);
-        return S_OK;
-    });
-    d.AddProperty(L"cookie", [this](ScriptCall& call) {
-        if (call.IsPut()) {
-            const std::wstring cookie = call.Text(0);
-            OnView([&] { host->ScriptSetCookie(cookie); });
-            return S_OK;
-        }
-        std::wstring cookies;
-        OnView([&] { cookies = host->ScriptCookie(); });
-        call.ReturnText(cookies);
-        return S_OK;
-    });
+        };
+    };
+    d.AddProperty(L"title", hostText(&PageHost::ScriptTitle, &PageHost::ScriptSetTitle));
+    d.AddProperty(L"cookie", hostText(&PageHost::ScriptCookie, &PageHost::ScriptSetCookie));
     const auto url = [this](ScriptCall& call) {
         std::wstring href;
         OnView([&] { href = host->ScriptLocation(); });

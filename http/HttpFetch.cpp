@@ -19,11 +19,6 @@
 
 namespace {
 
-constexpr DWORD CanonicalUrlBufferSize = 2084;
-constexpr DWORD HostNameSize = 256;
-constexpr DWORD UrlPathSize = 2048;
-constexpr DWORD UserNameSize = 128;
-constexpr DWORD PasswordSize = 128;
 constexpr DWORD ContentLengthBufferSize = 32;
 constexpr DWORD ReceiveTimeoutMs = 30000;
 constexpr int MaxRedirects = 20;
@@ -51,8 +46,8 @@ bool HasControlByte(std::string_view text)
 // The URL with dot segments resolved and nothing escaped; empty on failure.
 std::string CanonicalizeUrl(const AnsiText& url)
 {
-    std::string canonical(CanonicalUrlBufferSize, '\0');
-    DWORD length = CanonicalUrlBufferSize;
+    std::string canonical(INTERNET_MAX_URL_LENGTH, '\0');
+    DWORD length = static_cast<DWORD>(canonical.size());
     if (!InternetCanonicalizeUrlA(url.c_str(), canonical.data(), &length, ICU_NO_ENCODE)) {
         // Too small: the platform has written the size it needs.
         if (length <= canonical.size())
@@ -69,10 +64,10 @@ std::string CanonicalizeUrl(const AnsiText& url)
 struct CrackedUrl {
     INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
     INTERNET_PORT port = 0;
-    char host[HostNameSize] = {};
-    char path[UrlPathSize] = {}; // with the query and the fragment
-    char userName[UserNameSize] = {};
-    char password[PasswordSize] = {};
+    char host[INTERNET_MAX_HOST_NAME_LENGTH] = {};
+    char path[INTERNET_MAX_PATH_LENGTH] = {}; // with the query and the fragment
+    char userName[INTERNET_MAX_USER_NAME_LENGTH] = {};
+    char password[INTERNET_MAX_PASSWORD_LENGTH] = {};
 };
 
 bool CrackUrl(const std::string& canonical, CrackedUrl& out)
@@ -80,18 +75,18 @@ bool CrackUrl(const std::string& canonical, CrackedUrl& out)
     URL_COMPONENTSA parts{};
     parts.dwStructSize = sizeof parts;
     parts.lpszHostName = out.host;
-    parts.dwHostNameLength = HostNameSize;
+    parts.dwHostNameLength = sizeof out.host;
     parts.lpszUrlPath = out.path;
-    parts.dwUrlPathLength = UrlPathSize;
+    parts.dwUrlPathLength = sizeof out.path;
     parts.lpszUserName = out.userName;
-    parts.dwUserNameLength = UserNameSize;
+    parts.dwUserNameLength = sizeof out.userName;
     parts.lpszPassword = out.password;
-    parts.dwPasswordLength = PasswordSize;
+    parts.dwPasswordLength = sizeof out.password;
     if (!InternetCrackUrlA(canonical.c_str(), 0, 0, &parts))
         return false;
     // A component that filled its whole buffer was cut short.
-    if (parts.dwHostNameLength >= HostNameSize || parts.dwUrlPathLength >= UrlPathSize ||
-        parts.dwUserNameLength >= UserNameSize || parts.dwPasswordLength >= PasswordSize)
+    if (parts.dwHostNameLength >= sizeof out.host || parts.dwUrlPathLength >= sizeof out.path ||
+        parts.dwUserNameLength >= sizeof out.userName || parts.dwPasswordLength >= sizeof out.password)
         return false;
     out.scheme = parts.nScheme;
     out.port = parts.nPort;
@@ -128,8 +123,7 @@ ByteBuffer ReadBody(HINTERNET request, const FetchLimits& limits, ULONGLONG star
     const std::optional<std::string> contentLength = ContentLengthText(request);
     const DWORD readSize = ReadSizeForContentLength(contentLength);
     // 0: no length to end at.
-    const uint64_t announced =
-        HasTransferEncoding(request) ? 0 : AnnouncedBodyLength(contentLength).value_or(0);
+    const uint64_t announced = HasTransferEncoding(request) ? 0 : AnnouncedBodyLength(contentLength).value_or(0);
     ByteBuffer buffer;
     try {
         buffer.resize(readSize);
@@ -165,12 +159,12 @@ std::string RedirectTarget(HINTERNET request, const std::string& requestUrl)
         return {};
     if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308)
         return {};
-    std::string location(UrlPathSize, '\0');
+    std::string location(INTERNET_MAX_PATH_LENGTH, '\0');
     size = static_cast<DWORD>(location.size());
     if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location.data(), &size, nullptr))
         return {};
     location.resize(std::min<size_t>(size, location.size()));
-    std::string target(CanonicalUrlBufferSize, '\0');
+    std::string target(INTERNET_MAX_URL_LENGTH, '\0');
     DWORD length = static_cast<DWORD>(target.size());
     if (!InternetCombineUrlA(requestUrl.c_str(), location.c_str(), target.data(), &length, ICU_NO_ENCODE))
         return {};

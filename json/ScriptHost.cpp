@@ -150,6 +150,8 @@ bool ScriptHost::CreateObject(const AnsiText& progId)
 
 bool ScriptHost::Write(const AnsiText& name, VARIANT& value)
 {
+    if (!object_)
+        return false;
     Dispatch target = BindMember(object_.Get(), name, {INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF, INVOKE_FUNC});
     if (!target.member.found)
         return false;
@@ -159,33 +161,27 @@ bool ScriptHost::Write(const AnsiText& name, VARIANT& value)
 
 bool ScriptHost::WriteProperty(const AnsiText& name, const AnsiText& value)
 {
-    if (!object_)
-        return false;
     Variant argument;
-    Bstr text(WideFromAnsi(value));
     argument.Put()->vt = VT_BSTR;
-    argument.Get()->bstrVal = text.Detach();
+    argument.Get()->bstrVal = Bstr(WideFromAnsi(value)).Detach();
     return Write(name, *argument.Get());
 }
 
+// Numbers and booleans hold nothing to free.
 bool ScriptHost::WriteProperty(const AnsiText& name, bool value)
 {
-    if (!object_)
-        return false;
-    Variant argument;
-    argument.Put()->vt = VT_BOOL;
-    argument.Get()->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return Write(name, *argument.Get());
+    VARIANT argument{};
+    argument.vt = VT_BOOL;
+    argument.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return Write(name, argument);
 }
 
 bool ScriptHost::WriteProperty(const AnsiText& name, long value)
 {
-    if (!object_)
-        return false;
-    Variant argument;
-    argument.Put()->vt = VT_I4;
-    argument.Get()->lVal = value;
-    return Write(name, *argument.Get());
+    VARIANT argument{};
+    argument.vt = VT_I4;
+    argument.lVal = value;
+    return Write(name, argument);
 }
 
 ScriptResult ScriptHost::CallMethod(const AnsiText& name, const AnsiText& argument, ResultKind kind)

@@ -10,58 +10,44 @@
 
 namespace {
 
-enum class PropertyKind { Text, Number, Computed, Unknown };
+// The properties a control keeps, each in one member of the control (the
+// title is read from the view instead).
+struct StoredProperty {
+    int index;
+    AnsiText WebViewControl::*text;
+    int32_t WebViewControl::*number;
+};
 
-PropertyKind KindOf(int index)
-{
-    switch (index) {
-    case UrlProperty:
-    case LocalStorageDirProperty:
-    case CookieDirProperty:
-    case UserAgentProperty: return PropertyKind::Text;
-    case RefreshKeyDisabledProperty:
-    case CookiesEnabledProperty:
-    case DesignPreviewProperty:
-    case NewWindowEnabledProperty: return PropertyKind::Number;
-    case TitleProperty: return PropertyKind::Computed;
-    default: return PropertyKind::Unknown;
-    }
-}
+constexpr StoredProperty StoredProperties[] = {
+    {UrlProperty, &WebViewControl::url, nullptr},
+    {LocalStorageDirProperty, &WebViewControl::localStorageDir, nullptr},
+    {CookieDirProperty, &WebViewControl::cookieDir, nullptr},
+    {UserAgentProperty, &WebViewControl::userAgent, nullptr},
+    {RefreshKeyDisabledProperty, nullptr, &WebViewControl::refreshKeyDisabled},
+    {CookiesEnabledProperty, nullptr, &WebViewControl::cookiesEnabled},
+    {DesignPreviewProperty, nullptr, &WebViewControl::designPreview},
+    {NewWindowEnabledProperty, nullptr, &WebViewControl::newWindowEnabled},
+};
 
-AnsiText* TextField(WebViewControl& control, int index)
+// nullptr for the title and for an index no property has.
+const StoredProperty* Stored(int index)
 {
-    switch (index) {
-    case UrlProperty: return &control.url;
-    case LocalStorageDirProperty: return &control.localStorageDir;
-    case CookieDirProperty: return &control.cookieDir;
-    case UserAgentProperty: return &control.userAgent;
-    default: return nullptr;
+    for (const StoredProperty& property : StoredProperties) {
+        if (property.index == index)
+            return &property;
     }
-}
-
-int32_t* NumberField(WebViewControl& control, int index)
-{
-    switch (index) {
-    case RefreshKeyDisabledProperty: return &control.refreshKeyDisabled;
-    case CookiesEnabledProperty: return &control.cookiesEnabled;
-    case DesignPreviewProperty: return &control.designPreview;
-    case NewWindowEnabledProperty: return &control.newWindowEnabled;
-    default: return nullptr;
-    }
+    return nullptr;
 }
 
 bool StoreProperty(WebViewControl& control, int index, const WebViewPropertyValue& value)
 {
-    if (AnsiText* text = TextField(control, index)) {
-        if (!std::holds_alternative<AnsiText>(value))
-            return false;
-        *text = std::get<AnsiText>(value);
+    const StoredProperty* property = Stored(index);
+    if (property && property->text && std::holds_alternative<AnsiText>(value)) {
+        control.*property->text = std::get<AnsiText>(value);
         return true;
     }
-    if (int32_t* number = NumberField(control, index)) {
-        if (!std::holds_alternative<int32_t>(value))
-            return false;
-        *number = std::get<int32_t>(value);
+    if (property && property->number && std::holds_alternative<int32_t>(value)) {
+        control.*property->number = std::get<int32_t>(value);
         return true;
     }
     return false;
@@ -124,11 +110,12 @@ WebViewPropertyValue WebViewGetProperty(uint32_t windowId, uint32_t controlId, u
         const char* title = Engine().wkeGetTitle(control->view);
         return EngineUtf8ToCp936(title);
     }
-    if (AnsiText* text = TextField(*control, index))
-        return *text;
-    if (int32_t* number = NumberField(*control, index))
-        return *number;
-    return {};
+    const StoredProperty* property = Stored(index);
+    if (!property)
+        return {};
+    if (property->text)
+        return control->*property->text;
+    return control->*property->number;
 }
 
 bool WebViewSetProperty(uint32_t windowId, uint32_t controlId, uint32_t kindCode, int index,
@@ -159,9 +146,10 @@ bool ReadPropertyBlock(WebViewControl& control, const void* block, size_t cbBloc
         uint32_t word = 0;
         if (!ReadUint32(at, end, word))
             return false;
-        if (kind == 0 && KindOf(index) == PropertyKind::Number) {
+        const StoredProperty* property = Stored(index);
+        if (kind == 0 && property && property->number) {
             StoreProperty(control, index, static_cast<int32_t>(word));
-        } else if (kind == 1 && KindOf(index) == PropertyKind::Text) {
+        } else if (kind == 1 && property && property->text) {
             if (static_cast<size_t>(end - at) < word)
                 return false;
             AnsiText text(reinterpret_cast<const char*>(at), word);
