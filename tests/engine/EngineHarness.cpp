@@ -1,4 +1,5 @@
 #include "tests/engine/EngineHarness.h"
+#include "tests/support/MessagePump.h"
 
 #include <cstdlib>
 
@@ -20,33 +21,41 @@ EngineApi LoadEngine()
     api.module = LoadLibraryW(WindowsPathOf(path).c_str());
     if (!api.module)
         return api;
-    const bool all =
-        Bind(api.module, "wkeInitializeEx", api.initializeEx) &&
-        Bind(api.module, "wkeIsInitialize", api.isInitialize) &&
-        Bind(api.module, "wkeCreateWebWindow", api.createWebWindow) &&
-        Bind(api.module, "wkeGetWindowHandle", api.getWindowHandle) &&
-        Bind(api.module, "wkeShowWindow", api.showWindow) && Bind(api.module, "wkeResize", api.resize) &&
-        Bind(api.module, "wkeLoadURL", api.loadUrl) && Bind(api.module, "wkeLoadHTML", api.loadHtml) &&
-        Bind(api.module, "wkeReload", api.reload) && Bind(api.module, "wkeGetSource", api.getSource) &&
-        Bind(api.module, "wkeGetTitle", api.getTitle) && Bind(api.module, "wkeGetStringW", api.getStringW) &&
-        Bind(api.module, "wkeSetUserAgent", api.setUserAgent) &&
-        Bind(api.module, "wkeSetCookieJarPath", api.setCookieJarPath) &&
-        Bind(api.module, "wkeSetLocalStorageFullPath", api.setLocalStorageFullPath) &&
-        Bind(api.module, "wkeOnLoadingFinish", api.onLoadingFinish) &&
-        Bind(api.module, "wkeOnTitleChanged", api.onTitleChanged) &&
-        Bind(api.module, "wkeOnPaintUpdated", api.onPaintUpdated) &&
-        Bind(api.module, "wkeOnNavigation", api.onNavigation) && Bind(api.module, "wkeOnDownload", api.onDownload) &&
-        Bind(api.module, "wkeOnURLChanged2", api.onUrlChanged) &&
-        Bind(api.module, "wkeOnDocumentReady2", api.onDocumentReady) &&
-        Bind(api.module, "wkeOnLoadUrlBegin", api.onLoadUrlBegin) &&
-        Bind(api.module, "wkeOnLoadUrlEnd", api.onLoadUrlEnd) &&
-        Bind(api.module, "wkeSetWindowTitleW", api.setWindowTitleW) &&
-        Bind(api.module, "wkeOnWindowClosing", api.onWindowClosing) &&
-        Bind(api.module, "wkeOnWindowDestroy", api.onWindowDestroy) &&
-        Bind(api.module, "wkeOnAlertBox", api.onAlertBox) && Bind(api.module, "wkeOnConfirmBox", api.onConfirmBox) &&
-        Bind(api.module, "wkeOnPromptBox", api.onPromptBox) && Bind(api.module, "wkeOnConsole", api.onConsole) &&
-        Bind(api.module, "wkeOnCreateView", api.onCreateView) &&
-        Bind(api.module, "wkeOnMouseOverUrlChanged", api.onMouseOverUrlChanged);
+    bool all = true;
+    const auto bind = [&](const char* name, auto& slot) { all = Bind(api.module, name, slot) && all; };
+    bind("wkeInitializeEx", api.initializeEx);
+    bind("wkeIsInitialize", api.isInitialize);
+    bind("wkeCreateWebWindow", api.createWebWindow);
+    bind("wkeGetWindowHandle", api.getWindowHandle);
+    bind("wkeShowWindow", api.showWindow);
+    bind("wkeResize", api.resize);
+    bind("wkeLoadURL", api.loadUrl);
+    bind("wkeLoadHTML", api.loadHtml);
+    bind("wkeReload", api.reload);
+    bind("wkeGetSource", api.getSource);
+    bind("wkeGetTitle", api.getTitle);
+    bind("wkeGetStringW", api.getStringW);
+    bind("wkeSetUserAgent", api.setUserAgent);
+    bind("wkeSetCookieJarPath", api.setCookieJarPath);
+    bind("wkeSetLocalStorageFullPath", api.setLocalStorageFullPath);
+    bind("wkeOnLoadingFinish", api.onLoadingFinish);
+    bind("wkeOnTitleChanged", api.onTitleChanged);
+    bind("wkeOnPaintUpdated", api.onPaintUpdated);
+    bind("wkeOnNavigation", api.onNavigation);
+    bind("wkeOnDownload", api.onDownload);
+    bind("wkeOnURLChanged2", api.onUrlChanged);
+    bind("wkeOnDocumentReady2", api.onDocumentReady);
+    bind("wkeOnLoadUrlBegin", api.onLoadUrlBegin);
+    bind("wkeOnLoadUrlEnd", api.onLoadUrlEnd);
+    bind("wkeSetWindowTitleW", api.setWindowTitleW);
+    bind("wkeOnWindowClosing", api.onWindowClosing);
+    bind("wkeOnWindowDestroy", api.onWindowDestroy);
+    bind("wkeOnAlertBox", api.onAlertBox);
+    bind("wkeOnConfirmBox", api.onConfirmBox);
+    bind("wkeOnPromptBox", api.onPromptBox);
+    bind("wkeOnConsole", api.onConsole);
+    bind("wkeOnCreateView", api.onCreateView);
+    bind("wkeOnMouseOverUrlChanged", api.onMouseOverUrlChanged);
     if (!all) {
         api.module = nullptr;
         return api;
@@ -103,18 +112,12 @@ ViewHarness::ViewHarness(int width, int height) : api_(EngineApi::Get()), thread
         this);
     api_->onTitleChanged(
         view_,
-        [](wkeWebView, void* param, const wkeString title) {
-            auto* self = static_cast<ViewHarness*>(param);
-            self->OnCallback("title");
-            self->titles.push_back(Utf8(*self->api_, title));
-        },
+        [](wkeWebView, void* param, const wkeString title) { NoteText(param, "title", &ViewHarness::titles, title); },
         this);
     api_->onUrlChanged(
         view_,
         [](wkeWebView, void* param, wkeWebFrameHandle, const wkeString url) {
-            auto* self = static_cast<ViewHarness*>(param);
-            self->OnCallback("url");
-            self->urlChanges.push_back(Utf8(*self->api_, url));
+            NoteText(param, "url", &ViewHarness::urlChanges, url);
         },
         this);
     api_->onDocumentReady(
@@ -215,19 +218,7 @@ void ViewHarness::OnCallback(const char* name)
 
 bool ViewHarness::PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (done())
-            return true;
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
+    return PumpMessagesUntil(done, timeoutMs);
 }
 
 void ViewHarness::PumpFor(DWORD ms)

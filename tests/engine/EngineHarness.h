@@ -98,6 +98,15 @@ public:
     // UTF-8 of an engine string; "<null>" for none.
     static std::string Utf8(const EngineApi& api, wkeString s);
     void OnCallback(const char* name);
+    // Notes a callback that hands over a text, which goes to `into` of the
+    // harness that `param` points at.
+    template <typename Harness>
+    static void NoteText(void* param, const char* name, std::vector<std::string> Harness::*into, wkeString text)
+    {
+        Harness& self = *static_cast<Harness*>(param);
+        self.OnCallback(name);
+        (self.*into).push_back(Utf8(self.Api(), text));
+    }
 
 private:
     const EngineApi* api_;

@@ -25,20 +25,13 @@ public:
     {
         const EngineApi& api = Api();
         api.onAlertBox(
-            View(),
-            [](wkeWebView, void* p, const wkeString msg) {
-                auto* self = static_cast<ScriptedView*>(p);
-                self->OnCallback("alert");
-                self->alerts.push_back(Utf8(self->Api(), msg));
-            },
+            View(), [](wkeWebView, void* p, const wkeString msg) { NoteText(p, "alert", &ScriptedView::alerts, msg); },
             this);
         api.onConfirmBox(
             View(),
             [](wkeWebView, void* p, const wkeString msg) {
-                auto* self = static_cast<ScriptedView*>(p);
-                self->OnCallback("confirm");
-                self->confirms.push_back(Utf8(self->Api(), msg));
-                return self->confirmAnswer;
+                NoteText(p, "confirm", &ScriptedView::confirms, msg);
+                return static_cast<ScriptedView*>(p)->confirmAnswer;
             },
             this);
         api.onPromptBox(
@@ -109,6 +102,21 @@ protected:
     std::string Page(const std::string& body)
     {
         return "<html><head><title>T</title></head><body>" + body + "</body></html>";
+    }
+    // Serves the page at `path`, loads it in a fresh view and gives the title
+    // its scripts left; each script error is a failure of the test.
+    std::string TitleOfScriptedPage(const std::string& path, const std::string& page)
+    {
+        server.AddRoute(path, Reply::Ok(page));
+        ScriptedView view;
+        view.Load(server.Url(path));
+        if (!view.WaitForFinishes(1)) {
+            ADD_FAILURE() << path << " did not finish loading";
+            return {};
+        }
+        for (const ConsoleRecord& record : view.console)
+            ADD_FAILURE() << path << " line " << record.line << ": " << record.message;
+        return view.Title();
     }
 
     LoopbackServer server;
@@ -391,35 +399,24 @@ TEST_F(EngineScripts, BlocksWrappedInHtmlCommentsRun)
         "<script><!-- hide from old browsers\norder += 'b';\n// --></script>\n"
         "<script language=\"JavaScript\">\n<!--\norder += 'c'; document.title = order;\n-->\n</script>\n"
         "</head><body>x</body></html>";
-    server.AddRoute("/old", Reply::Ok(page));
-    ScriptedView view;
-    view.Load(server.Url("/old"));
-    ASSERT_TRUE(view.WaitForFinishes(1));
-    EXPECT_EQ("abc", view.Title());
-    for (const ConsoleRecord& record : view.console)
-        ADD_FAILURE() << "line " << record.line << ": " << record.message;
+    EXPECT_EQ("abc", TitleOfScriptedPage("/old", page));
 }
 
 TEST_F(EngineScripts, WindowIsTheGlobalObject)
 {
-    server.AddRoute("/g", Reply::Ok(Page("<script>var r = [];\n"
-                                         "window.a = 1; r.push(a);\n"
-                                         "var g = 2; r.push(window.g);\n"
-                                         "this.y = 3; r.push(window.y);\n"
-                                         "function f() { return 4 } r.push(window.f());\n"
-                                         "window.h = function () { return 5 }; r.push(h());\n"
-                                         "a = 6; window.g = 7; r.push(window.a, g);\n"
-                                         "r.push(typeof window.nothing, typeof nothing);\n"
-                                         "</script>\n"
-                                         "<script>r.push(a + g + y, self.y, window.window.g, top.f());\n"
-                                         "try { undefinedName; r.push('no error') } catch (e) { r.push('error') }\n"
-                                         "window.document.title = r.join(',');</script>")));
-    ScriptedView view;
-    view.Load(server.Url("/g"));
-    ASSERT_TRUE(view.WaitForFinishes(1));
-    EXPECT_EQ("1,2,3,4,5,6,7,undefined,undefined,16,3,7,4,error", view.Title());
-    for (const ConsoleRecord& record : view.console)
-        ADD_FAILURE() << "line " << record.line << ": " << record.message;
+    const std::string page = Page("<script>var r = [];\n"
+                                  "window.a = 1; r.push(a);\n"
+                                  "var g = 2; r.push(window.g);\n"
+                                  "this.y = 3; r.push(window.y);\n"
+                                  "function f() { return 4 } r.push(window.f());\n"
+                                  "window.h = function () { return 5 }; r.push(h());\n"
+                                  "a = 6; window.g = 7; r.push(window.a, g);\n"
+                                  "r.push(typeof window.nothing, typeof nothing);\n"
+                                  "</script>\n"
+                                  "<script>r.push(a + g + y, self.y, window.window.g, top.f());\n"
+                                  "try { undefinedName; r.push('no error') } catch (e) { r.push('error') }\n"
+                                  "window.document.title = r.join(',');</script>");
+    EXPECT_EQ("1,2,3,4,5,6,7,undefined,undefined,16,3,7,4,error", TitleOfScriptedPage("/g", page));
 }
 
 TEST_F(EngineScripts, ScriptsAfterALongTextStillRun)
@@ -427,11 +424,9 @@ TEST_F(EngineScripts, ScriptsAfterALongTextStillRun)
     std::string text;
     while (text.size() < 300 * 1024)
         text += "a line of visible text on a long documentation page ";
-    server.AddRoute("/long", Reply::Ok(Page("<p>" + text + "</p><script>document.title = 'ran at the end'</script>")));
-    ScriptedView view;
-    view.Load(server.Url("/long"));
-    ASSERT_TRUE(view.WaitForFinishes(1));
-    EXPECT_EQ("ran at the end", view.Title());
+    EXPECT_EQ(
+        "ran at the end",
+        TitleOfScriptedPage("/long", Page("<p>" + text + "</p><script>document.title = 'ran at the end'</script>")));
 }
 
 TEST_F(EngineScripts, LookupPageReadsTheDocument)
@@ -520,19 +515,15 @@ TEST_F(EngineScripts, ActiveXAndGetObjectMakeNothing)
     std::string escaped;
     for (char c : marker)
         escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    server.AddRoute(
-        "/x", Reply::Ok(Page(
-                  "<script>var r = '';"
-                  "try { var f = new ActiveXObject('Scripting.FileSystemObject'); f.CreateTextFile('" +
-                  escaped +
-                  "'); r += 'fso '; } catch (e) { r += 'nofso '; }"
-                  "try { new ActiveXObject('WScript.Shell').Run('cmd'); r += 'shell '; } catch (e) { r += 'noshell '; }"
-                  "try { GetObject('winmgmts:'); r += 'get'; } catch (e) { r += 'noget'; }"
-                  "document.title = r</script>")));
-    ScriptedView view;
-    view.Load(server.Url("/x"));
-    ASSERT_TRUE(view.WaitForFinishes(1));
-    EXPECT_EQ("nofso noshell noget", view.Title());
+    const std::string page =
+        Page("<script>var r = '';"
+             "try { var f = new ActiveXObject('Scripting.FileSystemObject'); f.CreateTextFile('" +
+             escaped +
+             "'); r += 'fso '; } catch (e) { r += 'nofso '; }"
+             "try { new ActiveXObject('WScript.Shell').Run('cmd'); r += 'shell '; } catch (e) { r += 'noshell '; }"
+             "try { GetObject('winmgmts:'); r += 'get'; } catch (e) { r += 'noget'; }"
+             "document.title = r</script>");
+    EXPECT_EQ("nofso noshell noget", TitleOfScriptedPage("/x", page));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(marker.c_str())) << "the page made a file";
 }
 

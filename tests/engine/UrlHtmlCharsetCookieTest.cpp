@@ -120,12 +120,21 @@ TEST(EngineHtml, BrokenMarkupEndsQuietly)
 
 TEST(EngineCharset, FindsTheDeclaredCharset)
 {
-    EXPECT_EQ("gbk", DeclaredCharset("text/html; charset=GBK", ""));
-    EXPECT_EQ("gb2312", DeclaredCharset("text/html;charset=\"gb2312\"", "<meta charset=utf-8>"));
-    EXPECT_EQ("utf-8", DeclaredCharset("text/html", "<html><head><META CHARSET='UTF-8'>"));
-    EXPECT_EQ("gbk", DeclaredCharset("", "<meta http-equiv=Content-Type content=\"text/html; charset=gbk\">"));
-    EXPECT_EQ("", DeclaredCharset("text/html", "<p>charset=gbk is only text here</p>"));
-    EXPECT_EQ("utf-8", DeclaredCharset("", "\xEF\xBB\xBF<meta charset=gbk>"));
+    // The Content-Type header first, then the page's meta tags; a byte order mark over both.
+    const struct {
+        const char* contentType;
+        const char* page;
+        const char* charset;
+    } cases[] = {
+        {"text/html; charset=GBK", "", "gbk"},
+        {"text/html;charset=\"gb2312\"", "<meta charset=utf-8>", "gb2312"},
+        {"text/html", "<html><head><META CHARSET='UTF-8'>", "utf-8"},
+        {"", "<meta http-equiv=Content-Type content=\"text/html; charset=gbk\">", "gbk"},
+        {"text/html", "<p>charset=gbk is only text here</p>", ""},
+        {"", "\xEF\xBB\xBF<meta charset=gbk>", "utf-8"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.charset, DeclaredCharset(c.contentType, c.page)) << c.contentType << " " << c.page;
 }
 
 TEST(EngineCharset, ConvertsOnlyWhatIsNotUtf8)

@@ -41,42 +41,41 @@ TEST(SupportScriptText, IsOneAsciiLineStartingWithTheCounter)
     }
 }
 
-// Our own JSON is what documents use: the engine has none in this mode.
-TEST_F(SupportScriptTest, ProvidesJsonAndCounter)
+// Our own JSON and counter are what documents use (the engine has none in
+// this mode), and what JSON.stringify (and toJSONString) gives for a value.
+TEST_F(SupportScriptTest, ProvidesJsonAndCounterAndStringifies)
 {
-    EXPECT_EQ("function", Text("typeof JSON.stringify"));
-    EXPECT_EQ("function", Text("typeof JSON.parse"));
-    EXPECT_EQ("3", Text("get__count({a:1,b:2,c:3})"));
-    EXPECT_EQ("2", Text("get__count([7,8])"));
-    EXPECT_EQ("a,b,toJSONString,parseJSON,", Text("var s=''; for (var k in {a:1,b:2}) {s=s+k+',';}"));
-}
-
-TEST_F(SupportScriptTest, StringifiesCompactly)
-{
-    EXPECT_EQ("{\"a\":1,\"b\":[true,false,null],\"c\":{\"d\":\"x\"},\"e\":[]}",
-              Text("JSON.stringify({a:1,b:[true,false,null],c:{d:'x'},e:[]})"));
-    EXPECT_EQ("[1.5,-2,0,null,null,null]", Text("JSON.stringify([1.5,-2,-0,NaN,1/0,-1/0])"));
-    // Functions and undefined are left out of objects and become null in arrays.
-    EXPECT_EQ("{\"k\":1}", Text("JSON.stringify({f:function(){},u:undefined,k:1})"));
-    EXPECT_EQ("[null,null]", Text("JSON.stringify([function(){},undefined])"));
-    EXPECT_EQ("", Text("JSON.stringify(undefined)"));
-    EXPECT_EQ("\"s\"", Text("JSON.stringify('s')"));
-}
-
-TEST_F(SupportScriptTest, EscapesStrings)
-{
-    EXPECT_EQ("\"q\\\"b\\\\n\\nt\\tc\\u0001\\u001f\\b\\f\\r\\u2028\"",
-              Text("JSON.stringify('q\"b\\\\n\\nt\\tc\\x01\\x1f\\b\\f\\r\\u2028')"));
-    EXPECT_EQ("{\"a\\\"b\":1}", Text("var o={}; o['a\"b']=1; JSON.stringify(o)"));
-    EXPECT_EQ("\"'\\u007f\"", Text("JSON.stringify(\"'\\x7f\")"));
-}
-
-TEST_F(SupportScriptTest, UsesToJson)
-{
-    EXPECT_EQ("\"2001-02-03T04:05:06.007Z\"", Text("JSON.stringify(new Date(Date.UTC(2001,1,3,4,5,6,7)))"));
-    EXPECT_EQ("[\"s\",3,true]", Text("JSON.stringify([new String('s'),new Number(3),new Boolean(true)])"));
-    EXPECT_EQ("{\"v\":\"own\"}", Text("JSON.stringify({v:{toJSON:function(){return 'own'}}})"));
-    EXPECT_EQ("{\"a\":[1]}", Text("({a:[1]}).toJSONString()"));
+    const struct {
+        const char* expected;
+        const char* script;
+    } cases[] = {
+        {"function", "typeof JSON.stringify"},
+        {"function", "typeof JSON.parse"},
+        {"3", "get__count({a:1,b:2,c:3})"},
+        {"2", "get__count([7,8])"},
+        {"a,b,toJSONString,parseJSON,", "var s=''; for (var k in {a:1,b:2}) {s=s+k+',';}"},
+        // Compact, with no spaces.
+        {"{\"a\":1,\"b\":[true,false,null],\"c\":{\"d\":\"x\"},\"e\":[]}",
+         "JSON.stringify({a:1,b:[true,false,null],c:{d:'x'},e:[]})"},
+        {"[1.5,-2,0,null,null,null]", "JSON.stringify([1.5,-2,-0,NaN,1/0,-1/0])"},
+        // Functions and undefined are left out of objects and become null in arrays.
+        {"{\"k\":1}", "JSON.stringify({f:function(){},u:undefined,k:1})"},
+        {"[null,null]", "JSON.stringify([function(){},undefined])"},
+        {"", "JSON.stringify(undefined)"},
+        {"\"s\"", "JSON.stringify('s')"},
+        // Escapes in strings and names.
+        {"\"q\\\"b\\\\n\\nt\\tc\\u0001\\u001f\\b\\f\\r\\u2028\"",
+         "JSON.stringify('q\"b\\\\n\\nt\\tc\\x01\\x1f\\b\\f\\r\\u2028')"},
+        {"{\"a\\\"b\":1}", "var o={}; o['a\"b']=1; JSON.stringify(o)"},
+        {"\"'\\u007f\"", "JSON.stringify(\"'\\x7f\")"},
+        // toJSON of dates, wrappers and objects; toJSONString.
+        {"\"2001-02-03T04:05:06.007Z\"", "JSON.stringify(new Date(Date.UTC(2001,1,3,4,5,6,7)))"},
+        {"[\"s\",3,true]", "JSON.stringify([new String('s'),new Number(3),new Boolean(true)])"},
+        {"{\"v\":\"own\"}", "JSON.stringify({v:{toJSON:function(){return 'own'}}})"},
+        {"{\"a\":[1]}", "({a:[1]}).toJSONString()"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, Text(c.script)) << c.script;
 }
 
 TEST_F(SupportScriptTest, RefusesCyclesWithAnError)

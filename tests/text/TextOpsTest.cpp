@@ -95,24 +95,34 @@ TEST(CompareText, OrdersUnsignedBytes)
     EXPECT_EQ(0, CompareText(std::string("a\0b", 3), "a"));
 }
 
+namespace {
+
+// The text between a page's first body tags.
+std::string BodyOf(const std::string& page)
+{
+    return TextBetween(page, "<body>", "</body>");
+}
+
+} // namespace
+
 TEST(TextBetween, FirstLeftThenFirstRightAfterIt)
 {
-    EXPECT_EQ("abc", TextBetween("<html><body>abc</body></html>", "<body>", "</body>"));
-    EXPECT_EQ("a", TextBetween("<body>a</body><body>b</body>", "<body>", "</body>"));
+    EXPECT_EQ("abc", BodyOf("<html><body>abc</body></html>"));
+    EXPECT_EQ("a", BodyOf("<body>a</body><body>b</body>"));
     // A right delimiter before the left one is ignored.
-    EXPECT_EQ("x", TextBetween("</body><body>x</body>", "<body>", "</body>"));
-    EXPECT_EQ("", TextBetween("</body><body>x", "<body>", "</body>"));
-    EXPECT_EQ("", TextBetween("<body></body>", "<body>", "</body>"));
-    EXPECT_EQ("", TextBetween("<body>abc", "<body>", "</body>"));
-    EXPECT_EQ("", TextBetween("abc</body>", "<body>", "</body>"));
-    EXPECT_EQ("", TextBetween("", "<body>", "</body>"));
-    EXPECT_EQ(Answer, TextBetween("<body>" + Answer + "</body>", "<body>", "</body>"));
+    EXPECT_EQ("x", BodyOf("</body><body>x</body>"));
+    EXPECT_EQ("", BodyOf("</body><body>x"));
+    EXPECT_EQ("", BodyOf("<body></body>"));
+    EXPECT_EQ("", BodyOf("<body>abc"));
+    EXPECT_EQ("", BodyOf("abc</body>"));
+    EXPECT_EQ("", BodyOf(""));
+    EXPECT_EQ(Answer, BodyOf("<body>" + Answer + "</body>"));
 }
 
 TEST(TextBetween, DelimitersAreCaseSensitive)
 {
-    EXPECT_EQ("", TextBetween("<BODY>abc</BODY>", "<body>", "</body>"));
-    EXPECT_EQ("", TextBetween("<body>abc</BODY>", "<body>", "</body>"));
+    EXPECT_EQ("", BodyOf("<BODY>abc</BODY>"));
+    EXPECT_EQ("", BodyOf("<body>abc</BODY>"));
 }
 
 TEST(TextBetween, MarkerStandsForADoubleQuote)
