@@ -28,6 +28,15 @@ protected:
         ASSERT_TRUE(form.AddWebView(TestUnitId));
     }
 
+    // Waits for `count` loads, then a little longer: true when exactly that many came.
+    bool ExactlyLoads(size_t count)
+    {
+        if (!loads.WaitFor(count, LoadTimeout))
+            return false;
+        PumpFor(300ms);
+        return loads.Records().size() == count;
+    }
+
     const std::string pageBody = Utf8(L"<html><head><title>页面标题</title></head><body>中文页面</body></html>");
     LoopbackServer server;
     TestForm form;
@@ -45,9 +54,7 @@ TEST_F(RealEngine, TheViewIsBlankUntilTheFirstNavigate)
 TEST_F(RealEngine, ANavigateRaisesOneLoadingFinishedWithTheUtf8Source)
 {
     Navigate(TestUnitId, server.Url("/page"));
-    ASSERT_TRUE(loads.WaitFor(1, LoadTimeout));
-    PumpFor(300ms);
-    ASSERT_EQ(1u, loads.Records().size());
+    ASSERT_TRUE(ExactlyLoads(1)) << loads.Records().size() << " loads";
     const LoadRecord& load = loads.Records()[0];
     EXPECT_EQ(server.Url("/page"), load.url);
     EXPECT_EQ(0, load.result);
@@ -75,9 +82,7 @@ TEST_F(RealEngine, AClosedPortGivesOneFailedLoadWithAReason)
 {
     ClosedPort closed;
     Navigate(TestUnitId, closed.Url("/nothing"));
-    ASSERT_TRUE(loads.WaitFor(1, LoadTimeout));
-    PumpFor(300ms);
-    ASSERT_EQ(1u, loads.Records().size());
+    ASSERT_TRUE(ExactlyLoads(1)) << loads.Records().size() << " loads";
     EXPECT_EQ(closed.Url("/nothing"), loads.Records()[0].url);
     EXPECT_EQ(1, loads.Records()[0].result);
     EXPECT_NE("", loads.Records()[0].reason);
@@ -89,9 +94,7 @@ TEST_F(RealEngine, ASecondNavigateCancelsASlowLoad)
     Navigate(TestUnitId, server.Url("/slow"));
     ASSERT_TRUE(PumpUntil([&] { return server.RequestCount() >= 1; }, LoadTimeout));
     Navigate(TestUnitId, server.Url("/page"));
-    ASSERT_TRUE(loads.WaitFor(2, LoadTimeout));
-    PumpFor(300ms);
-    ASSERT_EQ(2u, loads.Records().size());
+    ASSERT_TRUE(ExactlyLoads(2)) << loads.Records().size() << " loads";
     EXPECT_EQ(server.Url("/slow"), loads.Records()[0].url);
     EXPECT_EQ(2, loads.Records()[0].result);
     EXPECT_EQ(server.Url("/page"), loads.Records()[1].url);
@@ -104,9 +107,7 @@ TEST_F(RealEngine, AMetaRefreshGivesTwoLoads)
         "/refresh",
         Reply::Ok("<html><head><meta http-equiv=\"refresh\" content=\"0;url=/page\"></head><body>wait</body></html>"));
     Navigate(TestUnitId, server.Url("/refresh"));
-    ASSERT_TRUE(loads.WaitFor(2, LoadTimeout));
-    PumpFor(300ms);
-    ASSERT_EQ(2u, loads.Records().size());
+    ASSERT_TRUE(ExactlyLoads(2)) << loads.Records().size() << " loads";
     EXPECT_EQ(server.Url("/refresh"), loads.Records()[0].url);
     EXPECT_EQ(server.Url("/page"), loads.Records()[1].url);
     EXPECT_EQ(0, loads.Records()[1].result);
