@@ -25,8 +25,8 @@ namespace kelvora {
 
 namespace {
 
-// Longer questions are not questions; the tool's own URL limit is far below this.
-constexpr size_t MaxQuestionBytes = 4000;
+// A longer question than MaxQuestionBytes is not a question (the tool's own URL
+// limit is far below it); a reported answer may be as long as a bank's.
 constexpr size_t MaxReportAnswerBytes = 20000;
 // Reports wait for the write lock in turn; a few threads are enough to keep it busy.
 constexpr int WriteThreads = 4;

@@ -18,8 +18,6 @@ namespace kelvora {
 
 namespace {
 
-constexpr size_t MaxQuestionBytes = 4000;
-constexpr size_t MaxAnswerBytes = 20000;
 constexpr size_t EntriesPerTransaction = 2000;
 constexpr size_t MostCsvFields = 1000;
 constexpr int64_t RowsPerProgress = 500;

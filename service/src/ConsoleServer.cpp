@@ -33,8 +33,6 @@ constexpr const char* Html = "text/html; charset=utf-8";
 constexpr const char* Text = "text/plain; charset=utf-8";
 constexpr int64_t PageSize = 50;
 constexpr int64_t TopUnanswered = 10;
-constexpr size_t MaxQuestionBytes = 4000;
-constexpr size_t MaxAnswerBytes = 20000;
 constexpr size_t MaxKindChars = 20;
 constexpr size_t MaxFilterBytes = 500;
 // Connections the console holds on PostgreSQL: operators are few, and the

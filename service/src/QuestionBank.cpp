@@ -21,7 +21,6 @@ namespace {
 // Rare trigrams find a question's neighbours with short posting lists.
 constexpr size_t TrigramsSampled = 32;
 constexpr size_t HitsRequired = 3;
-constexpr int64_t ShortQuestionLength = 6;
 constexpr size_t LongestFuzzyQuestion = 500;
 // A typed question that is the beginning of a bank question: at least this
 // long, and missing at most a third of it (or MostMissingCharacters).
@@ -32,14 +31,10 @@ constexpr size_t MostMissingCharacters = 4;
 // entries read, candidates fetched and compared, and edit-distance cells.
 // A question made of the bank's most common phrases would otherwise read
 // most of the index. A normal typed question stays far inside these.
-constexpr int64_t MostPostingsRead = 1500;
-constexpr size_t MostCandidatesCompared = 60;
-constexpr size_t MostCellsCompared = 60000;
-
 struct WorkBudget {
-    int64_t postings = MostPostingsRead;
-    size_t candidates = MostCandidatesCompared;
-    size_t cells = MostCellsCompared;
+    int64_t postings = 1500;
+    size_t candidates = 60;
+    size_t cells = 60000;
 };
 
 // The version of the normal form questions are stored under; raised when
