@@ -1,5 +1,6 @@
 #include "AnswerDisplay.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -10,19 +11,13 @@ namespace {
 std::vector<std::string> SplitOptions(std::string_view options)
 {
     std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= options.size()) {
-        size_t end = options.find_first_of("|\n", start);
-        if (end == std::string_view::npos)
-            end = options.size();
-        std::string_view part = options.substr(start, end - start);
+    for (std::string_view part : OptionParts(options)) {
         while (!part.empty() && (part.front() == ' ' || part.front() == '\t'))
             part.remove_prefix(1);
         while (!part.empty() && (part.back() == ' ' || part.back() == '\r' || part.back() == '\t'))
             part.remove_suffix(1);
         if (!part.empty())
             parts.emplace_back(part);
-        start = end + 1;
     }
     return parts;
 }
@@ -45,6 +40,17 @@ std::string OptionText(const std::string& option, char letter)
 }
 
 } // namespace
+
+std::vector<std::string_view> OptionParts(std::string_view options)
+{
+    std::vector<std::string_view> parts;
+    for (size_t start = 0; start <= options.size();) {
+        size_t end = std::min(options.find_first_of("|\n", start), options.size());
+        parts.push_back(options.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
 
 std::string DisplayAnswer(const BankEntry& entry)
 {

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "AnswerDisplay.h"
 #include "BankCopy.h"
 #include "ContrastList.h"
 #include "QuestionText.h"
@@ -216,15 +217,10 @@ std::vector<std::u32string> StoredOptions(BankSource& db, int64_t id)
 {
     std::string text = db.OptionsById(id);
     std::vector<std::u32string> result;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find_first_of("|\n", start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::u32string option = NormalizeOption(std::string_view(text).substr(start, end - start));
+    for (std::string_view part : OptionParts(text)) {
+        std::u32string option = NormalizeOption(part);
         if (!option.empty())
             result.push_back(std::move(option));
-        start = end + 1;
     }
     return result;
 }
