@@ -384,16 +384,6 @@ int Import(const Arguments& args)
     return status;
 }
 
-std::string TimeText(int64_t seconds)
-{
-    std::time_t time = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-    gmtime_r(&time, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%SZ", &parts);
-    return text;
-}
-
 // The commands that only look open the database read-only and never create it.
 int Unanswered(const Arguments& args)
 {
@@ -403,8 +393,8 @@ int Unanswered(const Arguments& args)
         return Failure(EscapeForTerminal(error));
     // Students' wordings may hold anything: escape sequences, line breaks, tabs.
     for (const UnansweredQuestion& item : ListUnanswered(db, args.limit)) {
-        std::cout << item.asked << "\t" << TimeText(item.lastAskedAt) << "\t" << EscapeForTerminal(item.question)
-                  << "\n";
+        std::cout << item.asked << "\t" << TimeText(item.lastAskedAt, "%Y-%m-%d %H:%M:%SZ", false) << "\t"
+                  << EscapeForTerminal(item.question) << "\n";
     }
     return 0;
 }
