@@ -1,8 +1,9 @@
 #include "AnswerDisplay.h"
 
-#include <algorithm>
 #include <string_view>
 #include <vector>
+
+#include "TextPieces.h"
 
 namespace kelvora {
 
@@ -11,7 +12,7 @@ namespace {
 std::vector<std::string> SplitOptions(std::string_view options)
 {
     std::vector<std::string> parts;
-    for (std::string_view part : OptionParts(options)) {
+    for (std::string_view part : SplitAt(options, OptionSeparators)) {
         while (!part.empty() && (part.front() == ' ' || part.front() == '\t'))
             part.remove_prefix(1);
         while (!part.empty() && (part.back() == ' ' || part.back() == '\r' || part.back() == '\t'))
@@ -40,17 +41,6 @@ std::string OptionText(const std::string& option, char letter)
 }
 
 } // namespace
-
-std::vector<std::string_view> OptionParts(std::string_view options)
-{
-    std::vector<std::string_view> parts;
-    for (size_t start = 0; start <= options.size();) {
-        size_t end = std::min(options.find_first_of("|\n", start), options.size());
-        parts.push_back(options.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
 
 std::string DisplayAnswer(const BankEntry& entry)
 {

@@ -15,8 +15,10 @@ struct BankEntry {
     std::string question; // as the bank words it; the tool shows it as the title
     std::string answer;
     std::string kind;    // question type, free text (单选, 判断, ...)
-    std::string options; // choices separated by "|" or line breaks, may be empty
+    std::string options; // choices separated by OptionSeparators, may be empty
 };
+
+inline constexpr std::string_view OptionSeparators = "|\n";
 
 // The longest question, and answer with its options, an entry may have, in bytes.
 inline constexpr size_t MaxQuestionBytes = 4000;

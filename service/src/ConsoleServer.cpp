@@ -1,5 +1,6 @@
 #include "ConsoleServer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include "ConsoleSessions.h"
 #include "QueryString.h"
 #include "QuestionText.h"
+#include "TextPieces.h"
 #include "Utf8Text.h"
 
 namespace kelvora {
@@ -47,18 +49,10 @@ int64_t Now()
 
 std::string CookieValue(const std::string& header, const std::string& name)
 {
-    size_t at = 0;
-    while (at < header.size()) {
-        size_t end = header.find(';', at);
-        if (end == std::string::npos)
-            end = header.size();
-        std::string_view part(header.data() + at, end - at);
-        while (!part.empty() && part.front() == ' ')
-            part.remove_prefix(1);
-        if (part.size() > name.size() && part.substr(0, name.size()) == name && part[name.size()] == '=') {
+    for (std::string_view part : SplitAt(header, ";")) {
+        part = part.substr(std::min(part.find_first_not_of(' '), part.size()));
+        if (part.size() > name.size() && part.substr(0, name.size()) == name && part[name.size()] == '=')
             return std::string(part.substr(name.size() + 1));
-        }
-        at = end + 1;
     }
     return {};
 }
@@ -156,14 +150,6 @@ std::string WithoutCarriageReturns(std::string text)
     return out;
 }
 
-std::string Trim(const std::string& text)
-{
-    size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 bool HasLineBreak(const std::string& text)
 {
     return text.find_first_of("\r\n") != std::string::npos;
@@ -174,10 +160,10 @@ EntryForm ReadEntryForm(const QueryParams& form)
 {
     EntryForm result;
     BankEntry& entry = result.entry;
-    entry.question = Trim(WithoutCarriageReturns(Field(form, "question")));
-    entry.answer = Trim(WithoutCarriageReturns(Field(form, "answer")));
-    entry.kind = Trim(Field(form, "kind"));
-    entry.options = Trim(WithoutCarriageReturns(Field(form, "options")));
+    entry.question = Trimmed(WithoutCarriageReturns(Field(form, "question")));
+    entry.answer = Trimmed(WithoutCarriageReturns(Field(form, "answer")));
+    entry.kind = Trimmed(Field(form, "kind"));
+    entry.options = Trimmed(WithoutCarriageReturns(Field(form, "options")));
     auto& errors = result.errors;
     for (auto [name, text] : {std::pair<const char*, std::string*>{"question", &entry.question},
                               {"answer", &entry.answer},

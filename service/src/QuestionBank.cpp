@@ -8,11 +8,11 @@
 #include <tuple>
 #include <vector>
 
-#include "AnswerDisplay.h"
 #include "BankCopy.h"
 #include "ContrastList.h"
 #include "QuestionText.h"
 #include "Similarity.h"
+#include "TextPieces.h"
 #include "Utf8Text.h"
 
 namespace kelvora {
@@ -217,7 +217,7 @@ std::vector<std::u32string> StoredOptions(BankSource& db, int64_t id)
 {
     std::string text = db.OptionsById(id);
     std::vector<std::u32string> result;
-    for (std::string_view part : OptionParts(text)) {
+    for (std::string_view part : SplitAt(text, OptionSeparators)) {
         std::u32string option = NormalizeOption(part);
         if (!option.empty())
             result.push_back(std::move(option));
