@@ -410,6 +410,11 @@ int Migrate(const Arguments& args)
     return 0;
 }
 
+int Operator(const Arguments& args)
+{
+    return RunOperatorCommand(args.database, args.files);
+}
+
 } // namespace
 
 int RunCommandLine(int argc, char** argv)
@@ -418,18 +423,13 @@ int RunCommandLine(int argc, char** argv)
     std::string problem = ParseArguments(argc, argv, args);
     if (!problem.empty())
         return UsageError(problem);
-    if (args.command == "serve")
-        return Serve(args);
-    if (args.command == "import")
-        return Import(args);
-    if (args.command == "unanswered")
-        return Unanswered(args);
-    if (args.command == "stats")
-        return Stats(args);
-    if (args.command == "migrate")
-        return Migrate(args);
-    if (args.command == "operator")
-        return RunOperatorCommand(args.database, args.files);
+    const std::pair<const char*, int (*)(const Arguments&)> commands[] = {
+        {"serve", Serve}, {"import", Import},   {"unanswered", Unanswered},
+        {"stats", Stats}, {"migrate", Migrate}, {"operator", Operator}};
+    for (const auto& [name, run] : commands) {
+        if (args.command == name)
+            return run(args);
+    }
     if (args.command == "--help" || args.command == "help") {
         std::cout << Usage;
         return 0;
