@@ -19,14 +19,9 @@ namespace kelvora {
 
 namespace {
 
-// Rare trigrams find a question's neighbours with short posting lists.
-constexpr size_t TrigramsSampled = 32;
-constexpr size_t HitsRequired = 3;
-constexpr size_t LongestFuzzyQuestion = 500;
 // A typed question that is the beginning of a bank question: at least this
-// long, and missing at most a third of it (or MostMissingCharacters).
+// long, and missing at most a third of it (see MostMissingFor).
 constexpr size_t ShortestPrefix = 6;
-constexpr size_t MostMissingCharacters = 4;
 
 // The work one fuzzy lookup may do, whatever the question: posting-list
 // entries read, candidates fetched and compared, and edit-distance cells.
@@ -44,6 +39,7 @@ constexpr int64_t NormalFormVersion = 2; // 2: markers, options, script, formula
 
 size_t MostMissingFor(size_t bankLength)
 {
+    constexpr size_t MostMissingCharacters = 4;
     return std::max(MostMissingCharacters, bankLength / 3);
 }
 
@@ -250,6 +246,7 @@ int64_t ConfirmedByOptions(BankSource& db, const std::vector<int64_t>& undecided
 
 std::vector<std::u32string> DistinctTrigrams(std::u32string_view norm)
 {
+    constexpr size_t TrigramsSampled = 32;
     std::vector<std::u32string> grams;
     for (size_t i = 0; i + 3 <= norm.size(); ++i)
         grams.emplace_back(norm.substr(i, 3));
@@ -342,7 +339,10 @@ void AddTrigramCandidates(BankSource& db, std::u32string_view norm, Candidates& 
             counted.emplace_back(docs, std::move(text));
     }
     std::sort(counted.begin(), counted.end());
+    // Rare trigrams find a question's neighbours with short posting lists: as
+    // many rarest ones as edits can destroy, and HitsRequired more.
     // A blank that stood for a question word destroys trigrams as an edit does.
+    constexpr size_t HitsRequired = 3;
     size_t destroyed = 3 * (MostEditsFor(norm.size()) + candidates.blanks);
     if (counted.size() > destroyed + HitsRequired)
         counted.resize(destroyed + HitsRequired);
@@ -570,6 +570,7 @@ BankMatch FindBestMatch(BankSource& db, std::string_view question)
     }
 
     // Beyond any real question's length only the exact form is looked for.
+    constexpr size_t LongestFuzzyQuestion = 500;
     if (norm.size() > LongestFuzzyQuestion)
         return match;
     WorkBudget budget;
