@@ -11,6 +11,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include "ContentTypes.h"
 #include "TextPieces.h"
 
 namespace kelvora {
@@ -162,7 +163,7 @@ private:
     void Refuse(int status, const char* reason)
     {
         keepAlive_ = false;
-        Send(status, "text/plain; charset=utf-8", reason, {}, false);
+        Send(status, TextContent, reason, {}, false);
     }
 
     void Send(int status, const std::string& type, std::string body,

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "ContentTypes.h"
+
 namespace kelvora {
 
 struct ConsoleRequest {
@@ -27,7 +29,7 @@ struct ConsoleRequest {
 
 struct ConsoleResponse {
     int status = 200;
-    std::string contentType = "text/html; charset=utf-8";
+    std::string contentType = HtmlContent;
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
 };

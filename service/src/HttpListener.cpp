@@ -23,6 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ContentTypes.h"
 #include "RateLimiter.h"
 #include "RequestHeadParser.h"
 #include "TextPieces.h"
@@ -74,7 +75,7 @@ const char* Reason(int status)
 
 HttpResponse Plain(int status)
 {
-    return {status, "text/plain; charset=utf-8", std::to_string(status) + " " + Reason(status) + "\n"};
+    return {status, TextContent, std::to_string(status) + " " + Reason(status) + "\n"};
 }
 
 void RunHandler(const RouteHandler& handler, const HttpRequest& request, HttpResponse& response)
