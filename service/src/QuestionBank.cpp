@@ -509,6 +509,16 @@ private:
 
 } // namespace
 
+void UpsertCounts::Count(UpsertOutcome outcome)
+{
+    switch (outcome) {
+    case UpsertOutcome::Added: ++added; break;
+    case UpsertOutcome::Updated: ++updated; break;
+    case UpsertOutcome::Unchanged: ++unchanged; break;
+    case UpsertOutcome::Failed: break;
+    }
+}
+
 UpsertOutcome UpsertQuestion(Connection& db, const BankEntry& entry, int64_t now)
 {
     std::u32string norm = NormalizeQuestionUtf8(entry.question);
