@@ -8,11 +8,7 @@
 # Usage: service/bench-cluster.sh [seconds per run, default 10] [connections, default 16]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-build="${KELVORA_SERVICE_BUILD_DIR:-$here/../build-service}"
-seconds="${1:-10}"
-connections="${2:-16}"
-port="${KELVORA_BENCH_PORT:-18787}"
-work="$(mktemp -d /tmp/kelvora-bench-XXXXXX)"
+source "$here/bench-common.sh" "$@"
 cluster="$(mktemp -d /tmp/kelvora-bench-pg-XXXXXX)"
 pids=()
 cleanup() {
@@ -22,10 +18,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)" --target kelvora-service >/dev/null
-service="$build/kelvora-service"
-"$here/tests/make-bench-bank.sh" "$work"
+build_service_and_bank
 head -c 32 /dev/urandom >"$work/secret" && chmod 600 "$work/secret"
 
 clock() { date +%s.%N; }
@@ -49,34 +42,6 @@ cpu_of() {
 }
 database_pids() { echo "$postmaster" $(ps --ppid "$postmaster" -o pid= || true); }
 hz=$(getconf CLK_TCK)
-
-encode() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n' | sed 's/../%&/g' | tr 'a-f' 'A-F'; }
-make_paths() {
-    while IFS= read -r question; do
-        q="$(encode "$question")"
-        key="$(curl -fs "http://127.0.0.1:$port/get_cha_url.php?t=$q" | sed 's/.*<body>\(.*\)<\/body>.*/\1/')"
-        echo "/api/answer?q=$q&k=$key"
-    done <"$1" >"$2"
-}
-
-cat >"$work/paths.lua" <<'LUA'
-local paths = {}
-local n = 0
-init = function(args)
-    for line in io.lines(args[1]) do n = n + 1; paths[n] = line end
-end
-local i = 0
-request = function()
-    i = i % n + 1
-    return wrk.format("GET", paths[i])
-end
-done = function(summary, latency, requests)
-    local rps = summary.requests / (summary.duration / 1e6)
-    local errors = summary.errors.connect + summary.errors.read + summary.errors.write + summary.errors.status + summary.errors.timeout
-    io.write(string.format("%d %.0f %.2f %.2f %d\n", summary.requests, rps, latency:percentile(50) / 1000,
-        latency:percentile(99) / 1000, errors))
-end
-LUA
 
 wait_healthy() {
     for _ in $(seq 200); do

@@ -8,11 +8,7 @@
 # measured too, right after this one on the same bank, and the ratio printed.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-build="${KELVORA_SERVICE_BUILD_DIR:-$here/../build-service}"
-seconds="${1:-10}"
-connections="${2:-16}"
-port="${KELVORA_BENCH_PORT:-18787}"
-work="$(mktemp -d /tmp/kelvora-bench-XXXXXX)"
+source "$here/bench-common.sh" "$@"
 server=""
 baseline="${KELVORA_BENCH_BASELINE:-}"
 cleanup() {
@@ -21,11 +17,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)" --target kelvora-service >/dev/null
-service="$build/kelvora-service"
-
-"$here/tests/make-bench-bank.sh" "$work"
+build_service_and_bank
 
 rm -f "$work/bench.db"
 start=$(date +%s.%N)
@@ -33,40 +25,10 @@ start=$(date +%s.%N)
 end=$(date +%s.%N)
 awk -v s="$start" -v e="$end" 'BEGIN { printf "import of 100,000 questions: %.1f s\n", e - s }'
 
-encode() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n' | sed 's/../%&/g' | tr 'a-f' 'A-F'; }
-
-# One answer request path per question, with a key from the lookup page.
-make_paths() {
-    while IFS= read -r question; do
-        q="$(encode "$question")"
-        key="$(curl -fs "http://127.0.0.1:$port/get_cha_url.php?t=$q" | sed 's/.*<body>\(.*\)<\/body>.*/\1/')"
-        echo "/api/answer?q=$q&k=$key"
-    done < "$1" > "$2"
-}
-
-cat > "$work/paths.lua" <<'LUA'
-local paths = {}
-local n = 0
-init = function(args)
-    for line in io.lines(args[1]) do n = n + 1; paths[n] = line end
-    if args[2] == "close" then wrk.headers["Connection"] = "close" end
-end
-local i = 0
-request = function()
-    i = i % n + 1
-    return wrk.format("GET", paths[i])
-end
-done = function(summary, latency, requests)
-    local rps = summary.requests / (summary.duration / 1e6)
-    local errors = summary.errors.connect + summary.errors.read + summary.errors.write + summary.errors.status + summary.errors.timeout
-    io.write(string.format("%8.0f req/s   p50 %6.2f ms   p99 %6.2f ms   (%d requests, %d errors)\n",
-        rps, latency:percentile(50) / 1000, latency:percentile(99) / 1000, summary.requests, errors))
-end
-LUA
-
 run() {
     printf '%-34s' "$1"
     wrk -t2 -c"$connections" -d"${seconds}s" -s "$work/paths.lua" "http://127.0.0.1:$port" -- "$2" "${3:-}" | tail -1 |
+        awk '{ printf "%8.0f req/s   p50 %6.2f ms   p99 %6.2f ms   (%d requests, %d errors)\n", $2, $3, $4, $1, $5 }' |
         tee -a "$work/figures.$4"
 }
 

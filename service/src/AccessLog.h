@@ -2,6 +2,7 @@
 // One line per request on standard error, written by a thread of its own so
 // that a slow log reader never holds up the network threads. When lines come
 // faster than they are written, the excess is counted and dropped.
+#include <boost/noncopyable.hpp>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -19,12 +20,10 @@ enum class AccessLogMode {
 // "off", "refused" or "all"; false for anything else.
 bool ParseAccessLogMode(const std::string& text, AccessLogMode& mode);
 
-class AccessLog {
+class AccessLog : boost::noncopyable {
 public:
     explicit AccessLog(AccessLogMode mode);
     ~AccessLog();
-    AccessLog(const AccessLog&) = delete;
-    AccessLog& operator=(const AccessLog&) = delete;
 
     bool Wants(int status) const
     {

@@ -3,6 +3,8 @@
 #include <string_view>
 #include <vector>
 
+#include "TextPieces.h"
+
 namespace kelvora {
 
 namespace {
@@ -10,19 +12,13 @@ namespace {
 std::vector<std::string> SplitOptions(std::string_view options)
 {
     std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= options.size()) {
-        size_t end = options.find_first_of("|\n", start);
-        if (end == std::string_view::npos)
-            end = options.size();
-        std::string_view part = options.substr(start, end - start);
+    for (std::string_view part : SplitAt(options, OptionSeparators)) {
         while (!part.empty() && (part.front() == ' ' || part.front() == '\t'))
             part.remove_prefix(1);
         while (!part.empty() && (part.back() == ' ' || part.back() == '\r' || part.back() == '\t'))
             part.remove_suffix(1);
         if (!part.empty())
             parts.emplace_back(part);
-        start = end + 1;
     }
     return parts;
 }

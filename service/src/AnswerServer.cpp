@@ -6,6 +6,7 @@
 #include "AnswerDisplay.h"
 #include "BankCopy.h"
 #include "ConnectionPool.h"
+#include "ContentTypes.h"
 #include "Database.h"
 #include "DatabaseHealth.h"
 #include "FailureLog.h"
@@ -25,8 +26,8 @@ namespace kelvora {
 
 namespace {
 
-// Longer questions are not questions; the tool's own URL limit is far below this.
-constexpr size_t MaxQuestionBytes = 4000;
+// A longer question than MaxQuestionBytes is not a question (the tool's own URL
+// limit is far below it); a reported answer may be as long as a bank's.
 constexpr size_t MaxReportAnswerBytes = 20000;
 // Reports wait for the write lock in turn; a few threads are enough to keep it busy.
 constexpr int WriteThreads = 4;
@@ -35,10 +36,6 @@ constexpr int WriteThreads = 4;
 constexpr int PostgresWriteThreads = 12;
 // On PostgreSQL, how often a server looks whether the bank has changed.
 constexpr std::chrono::milliseconds BankCheck{1000};
-
-constexpr const char* Json = "application/json; charset=utf-8";
-constexpr const char* Html = "text/html; charset=utf-8";
-constexpr const char* Text = "text/plain; charset=utf-8";
 
 int64_t Now()
 {
@@ -137,14 +134,14 @@ struct AnswerServer::Impl {
         std::string question;
         std::string problem = ReadParam(ParseQuery(req.target), "t", true, MaxQuestionBytes, question);
         if (!problem.empty())
-            return Reply(res, 400, "bad request: " + problem + "\n", Text);
+            return Reply(res, 400, "bad request: " + problem + "\n", TextContent);
         std::string key = IssueLookupKey(options.secret, question, Now() + options.keyLifetime);
         if (key.empty())
-            return Reply(res, 500, "cannot issue a key\n", Text);
-        Reply(res, 200, LookupPageHtml(key), Html);
+            return Reply(res, 500, "cannot issue a key\n", TextContent);
+        Reply(res, 200, LookupPageHtml(key), HtmlContent);
     }
 
-    void Config(const HttpRequest&, HttpResponse& res) { Reply(res, 200, configReply, Json); }
+    void Config(const HttpRequest&, HttpResponse& res) { Reply(res, 200, configReply, JsonContent); }
 
     void Answer(const HttpRequest& req, HttpResponse& res)
     {
@@ -154,21 +151,21 @@ struct AnswerServer::Impl {
         if (problem.empty())
             problem = ReadParam(query, "k", false, 256, key);
         if (!problem.empty())
-            return Reply(res, 400, AnswerJson(BadRequestAnswer, ""), Json);
+            return Reply(res, 400, AnswerJson(BadRequestAnswer, ""), JsonContent);
 
         if (CheckLookupKey(options.secret, question, key, Now()) != KeyCheck::Valid) {
-            return Reply(res, 403, AnswerJson(BadKeyAnswer, ""), Json);
+            return Reply(res, 403, AnswerJson(BadKeyAnswer, ""), JsonContent);
         }
         bool available = false;
         BankMatch match = Match(question, available);
         if (!available)
-            return Reply(res, 503, AnswerJson(UnavailableAnswer, ""), Json);
+            return Reply(res, 503, AnswerJson(UnavailableAnswer, ""), JsonContent);
         if (!match.found) {
             if (!req.head)
                 misses.Add(question, Now());
-            return Reply(res, 200, AnswerJson(NoMatchAnswer, question), Json);
+            return Reply(res, 200, AnswerJson(NoMatchAnswer, question), JsonContent);
         }
-        Reply(res, 200, AnswerJson(DisplayAnswer(match.entry), match.entry.question), Json);
+        Reply(res, 200, AnswerJson(DisplayAnswer(match.entry), match.entry.question), JsonContent);
     }
 
     void Report(const HttpRequest& req, HttpResponse& res)
@@ -179,11 +176,11 @@ struct AnswerServer::Impl {
         if (problem.empty())
             problem = ReadParam(query, "d", false, MaxReportAnswerBytes, answer);
         if (!problem.empty())
-            return Reply(res, 400, "bad request: " + problem + "\n", Text);
+            return Reply(res, 400, "bad request: " + problem + "\n", TextContent);
         if (reports.Record(question, answer, ClientAddress(req), Now()) != ReportOutcome::Recorded) {
-            return Reply(res, 503, "not recorded\n", Text);
+            return Reply(res, 503, "not recorded\n", TextContent);
         }
-        Reply(res, 200, "ok", Text);
+        Reply(res, 200, "ok", TextContent);
     }
 
     void Health(const HttpRequest&, HttpResponse& res)
@@ -191,7 +188,7 @@ struct AnswerServer::Impl {
         std::string problem = health.WriteProblem();
         if (!problem.empty()) {
             LogFailure("health check failed", problem);
-            return Reply(res, 503, "database unavailable\n", Text);
+            return Reply(res, 503, "database unavailable\n", TextContent);
         }
         // On PostgreSQL the count is a query over the connection: a lost
         // database makes the check fail, and the balancer sends no lookups
@@ -200,19 +197,19 @@ struct AnswerServer::Impl {
         for (int attempt = 1; attempt <= 2; ++attempt) {
             ConnectionPool::Lease db = pool.Acquire();
             if (!db)
-                return Reply(res, 503, "database unavailable\n", Text);
+                return Reply(res, 503, "database unavailable\n", TextContent);
             Statement& count = db->Cached("SELECT count(*) FROM questions");
             bool counted = count.Step();
             int64_t questions = counted ? count.Int(0) : 0;
             count.Reset();
             if (counted)
-                return Reply(res, 200, "ok " + std::to_string(questions) + " questions\n", Text);
+                return Reply(res, 200, "ok " + std::to_string(questions) + " questions\n", TextContent);
             if (!db->Broken() || attempt == 2) {
                 LogFailure("health check failed", db->Error());
                 break;
             }
         }
-        Reply(res, 503, "database unavailable\n", Text);
+        Reply(res, 503, "database unavailable\n", TextContent);
     }
 
     void Route()
@@ -229,7 +226,7 @@ struct AnswerServer::Impl {
         http.Route(
             "/api/answer", RouteWork::Read, [this](const auto& req, auto& res) { Answer(req, res); }, &lookupLimit,
             [] {
-                return HttpResponse{429, Json, AnswerJson(TooManyAnswer, "")};
+                return HttpResponse{429, JsonContent, AnswerJson(TooManyAnswer, "")};
             });
         http.Route(
             "/upmy/up.php", RouteWork::Write, [this](const auto& req, auto& res) { Report(req, res); }, &reportLimit);

@@ -1,6 +1,7 @@
 #pragma once
 // The answer service over HTTP: the lookup page that hands out keys, the
 // configuration reply, the answer request, the report and a health check.
+#include <boost/noncopyable.hpp>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,12 +36,10 @@ struct ServerOptions {
 
 class BankMirror;
 
-class AnswerServer {
+class AnswerServer : boost::noncopyable {
 public:
     explicit AnswerServer(ServerOptions options);
     ~AnswerServer();
-    AnswerServer(const AnswerServer&) = delete;
-    AnswerServer& operator=(const AnswerServer&) = delete;
 
     // Opens the database and binds the listening socket; false with a reason.
     bool Start(std::string& error);

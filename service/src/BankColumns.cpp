@@ -1,23 +1,12 @@
 #include "BankColumns.h"
 
+#include "TextPieces.h"
+
 namespace kelvora {
-
-namespace {
-
-std::string Trimmed(std::string_view text)
-{
-    size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos)
-        return {};
-    size_t last = text.find_last_not_of(" \t\r\n");
-    return std::string(text.substr(first, last - first + 1));
-}
-
-} // namespace
 
 BankColumn BankColumnNamed(std::string_view name)
 {
-    std::string key = Trimmed(name);
+    std::string key(Trimmed(name));
     for (char& c : key) {
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c + ('a' - 'A'));

@@ -8,12 +8,6 @@
 
 namespace kelvora {
 
-namespace {
-
-constexpr int64_t ShortQuestionLength = 6;
-
-} // namespace
-
 bool BankCopy::Load(Connection& db, std::string& error)
 {
     Statement& all = db.Cached("SELECT id, norm, question, answer, kind, options FROM questions ORDER BY id");

@@ -5,6 +5,7 @@
 // copy gives what matching on a SQLite file gives. BankMirror keeps the copy
 // current: it reads the bank again whenever its version number has changed.
 #include <atomic>
+#include <boost/noncopyable.hpp>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -20,13 +21,9 @@
 
 namespace kelvora {
 
-class BankCopy : public BankSource {
+// Not copied: the lookup by normal form points into the rows, and a copy's would point into another's.
+class BankCopy : public BankSource, boost::noncopyable {
 public:
-    BankCopy() = default;
-    // The lookup by normal form points into the rows: a copy would point into another's.
-    BankCopy(const BankCopy&) = delete;
-    BankCopy& operator=(const BankCopy&) = delete;
-
     // Reads every question; false with the reason when the read fails.
     bool Load(Connection& db, std::string& error);
     size_t Size() const { return rows_.size(); }
@@ -56,13 +53,11 @@ private:
     std::vector<std::pair<int64_t, size_t>> short_;                  // (length, row) of questions of at most 6
 };
 
-class BankMirror {
+class BankMirror : boost::noncopyable {
 public:
     // location: the database; checkEvery: how often the version is looked at.
     BankMirror(std::string location, std::chrono::milliseconds checkEvery);
     ~BankMirror();
-    BankMirror(const BankMirror&) = delete;
-    BankMirror& operator=(const BankMirror&) = delete;
 
     // The first copy, then a thread that keeps it current.
     bool Start(std::string& error);

@@ -18,8 +18,6 @@ namespace kelvora {
 
 namespace {
 
-constexpr size_t MaxQuestionBytes = 4000;
-constexpr size_t MaxAnswerBytes = 20000;
 constexpr size_t EntriesPerTransaction = 2000;
 constexpr size_t MostCsvFields = 1000;
 constexpr int64_t RowsPerProgress = 500;
@@ -105,10 +103,8 @@ public:
         UpsertOutcome outcome = UpsertQuestion(db_, entry, now_);
         if (outcome == UpsertOutcome::Failed)
             return Fail("cannot write the database: ");
-        if (outcome == UpsertOutcome::Unchanged) {
-            ++summary_.unchanged;
-        } else {
-            ++(outcome == UpsertOutcome::Added ? summary_.added : summary_.updated);
+        summary_.Count(outcome);
+        if (outcome != UpsertOutcome::Unchanged) {
             if (!marked_ && !MarkTrigramCountsStale(db_))
                 return Fail("cannot write the database: ");
             marked_ = true;

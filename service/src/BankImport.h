@@ -45,12 +45,9 @@ std::string ReadBankStream(std::istream& in, BankFormat format, const std::funct
 // show the answer as a service notice.
 std::string CheckEntry(const BankEntry& entry);
 
-struct ImportSummary {
+struct ImportSummary : UpsertCounts {
     bool ok = false;
     std::string error;
-    int64_t added = 0;
-    int64_t updated = 0;
-    int64_t unchanged = 0;
     int64_t skipped = 0;
     std::vector<std::string> warnings; // unless given to a callback instead
 };

@@ -15,8 +15,16 @@ struct BankEntry {
     std::string question; // as the bank words it; the tool shows it as the title
     std::string answer;
     std::string kind;    // question type, free text (单选, 判断, ...)
-    std::string options; // choices separated by "|" or line breaks, may be empty
+    std::string options; // choices separated by OptionSeparators, may be empty
 };
+
+inline constexpr std::string_view OptionSeparators = "|\n";
+
+// The longest question, and answer with its options, an entry may have, in bytes.
+inline constexpr size_t MaxQuestionBytes = 4000;
+inline constexpr size_t MaxAnswerBytes = 20000;
+// Questions of at most this many characters are matched by length, not by trigrams.
+inline constexpr int64_t ShortQuestionLength = 6;
 
 class BankSource {
 public:
@@ -29,7 +37,7 @@ public:
     virtual int64_t TrigramDocs(const std::string& gram) = 0;
     // Appends the ids of the questions that hold it.
     virtual void ReadPostings(const std::string& gram, std::vector<int64_t>& ids) = 0;
-    // Questions of low to high characters (at most 6), by length, then id,
+    // Questions of low to high characters (at most ShortQuestionLength), by length, then id,
     // while take returns true.
     virtual void ShortQuestions(int64_t low, int64_t high,
                                 const std::function<bool(int64_t, std::string_view)>& take) = 0;

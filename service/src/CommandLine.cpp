@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
@@ -7,10 +8,14 @@
 #include <optional>
 #include <ctime>
 #include <iostream>
+#include <iterator>
 #include <pthread.h>
 #include <unistd.h>
 #include <string>
 #include <thread>
+#include <type_traits>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "AnswerServer.h"
@@ -58,27 +63,21 @@ struct Arguments {
     std::string command;
     std::string listen = "127.0.0.1:8787";
     std::string consoleListen; // empty: the default address, given up quietly when it is taken
-    std::string publicUrl;
     std::string database = "kelvora.db";
     std::string secretFile;
     std::string from; // migrate: the SQLite file
-    int64_t poolSize = 0;
-    std::string notice = std::string(DefaultNotice);
-    std::string rejectNotice = std::string(DefaultRejectNotice);
-    int64_t keyLifetime = 600;
-    int64_t threads = 16;
-    int64_t ioThreads = 2;
-    int64_t maxConnections = 4096;
-    int64_t maxConnectionsPerAddress = 256;
-    int64_t headTimeout = 10;
-    int64_t keepAliveTimeout = 5;
-    int64_t lookupRate = 100;
-    int64_t reportRate = 20;
-    AccessLogMode accessLog = AccessLogMode::Off;
     int64_t limit = 50;
-    bool trustForwardedFor = false;
-    RecordLimits limits;
+    // serve: the options given; its address, database and secret come from the fields above.
+    ServerOptions server{.notice = std::string(DefaultNotice), .rejectNotice = std::string(DefaultRejectNotice)};
     std::vector<std::string> files;
+};
+
+// An option that takes a whole number from low to high.
+struct NumberOption {
+    const char* name;
+    int64_t low;
+    int64_t high;
+    std::variant<int*, int64_t*> target;
 };
 
 int UsageError(const std::string& problem)
@@ -107,6 +106,29 @@ std::string ParseArguments(int argc, char** argv, Arguments& args)
     if (argc < 2)
         return "no command given";
     args.command = argv[1];
+    ServerOptions& server = args.server;
+    const std::pair<const char*, std::string*> texts[] = {{"--listen", &args.listen},
+                                                          {"--console-listen", &args.consoleListen},
+                                                          {"--public-url", &server.publicUrl},
+                                                          {"--db", &args.database},
+                                                          {"--from", &args.from},
+                                                          {"--secret-file", &args.secretFile}};
+    const NumberOption numbers[] = {{"--pool-size", 1, 1000, &server.poolSize},
+                                    {"--key-lifetime", 10, 7 * 86400, &server.keyLifetime},
+                                    {"--threads", 1, 1024, &server.threads},
+                                    {"--io-threads", 1, 64, &server.ioThreads},
+                                    {"--max-connections", 16, 1000000, &server.maxConnections},
+                                    {"--max-connections-per-address", 1, 1000000, &server.maxConnectionsPerAddress},
+                                    {"--head-timeout", 1, 600, &server.headTimeout},
+                                    {"--keep-alive-timeout", 1, 600, &server.keepAliveTimeout},
+                                    {"--lookup-rate", 0, 1000000, &server.lookupRate},
+                                    {"--report-rate", 0, 1000000, &server.reportRate},
+                                    {"--limit", 1, 1000000, &args.limit},
+                                    {"--report-bytes", 256, 65536, &server.limits.reportBytes},
+                                    {"--max-reports", 1, 1000000000, &server.limits.mostReports},
+                                    {"--report-days", 0, 36500, &server.limits.reportDays},
+                                    {"--max-unanswered", 1, 100000000, &server.limits.mostUnanswered},
+                                    {"--unanswered-days", 0, 36500, &server.limits.unansweredDays}};
     for (int i = 2; i < argc; ++i) {
         std::string option = argv[i];
         auto value = [&](std::string& target) {
@@ -119,69 +141,35 @@ std::string ParseArguments(int argc, char** argv, Arguments& args)
             std::string text;
             return value(text) && ReadNumber(text, low, high, target);
         };
+        auto text = std::find_if(std::begin(texts), std::end(texts), [&](auto& o) { return option == o.first; });
+        auto numeric = std::find_if(std::begin(numbers), std::end(numbers), [&](auto& o) { return option == o.name; });
         bool ok = true;
-        if (option == "--listen")
-            ok = value(args.listen);
-        else if (option == "--console-listen")
-            ok = value(args.consoleListen);
-        else if (option == "--public-url")
-            ok = value(args.publicUrl);
-        else if (option == "--db")
-            ok = value(args.database);
-        else if (option == "--database") {
+        if (text != std::end(texts)) {
+            ok = value(*text->second);
+        } else if (numeric != std::end(numbers)) {
+            int64_t given = 0;
+            ok = number(numeric->low, numeric->high, given);
+            if (ok)
+                std::visit([&](auto* target) { *target = static_cast<std::remove_pointer_t<decltype(target)>>(given); },
+                           numeric->target);
+        } else if (option == "--database") {
             ok = value(args.database) && (IsPostgresLocation(args.database) || args.database.rfind("sqlite:", 0) == 0);
             if (ok)
                 args.database = IsPostgresLocation(args.database) ? args.database : SqliteFileOf(args.database);
             ok = ok && !args.database.empty();
-        } else if (option == "--from")
-            ok = value(args.from);
-        else if (option == "--pool-size")
-            ok = number(1, 1000, args.poolSize);
-        else if (option == "--secret-file")
-            ok = value(args.secretFile);
-        else if (option == "--notice")
-            ok = value(args.notice) && IsValidUtf8(args.notice);
+        } else if (option == "--notice")
+            ok = value(server.notice) && IsValidUtf8(server.notice);
         else if (option == "--reject-notice")
-            ok = value(args.rejectNotice) && IsValidUtf8(args.rejectNotice);
-        else if (option == "--key-lifetime")
-            ok = number(10, 7 * 86400, args.keyLifetime);
-        else if (option == "--threads")
-            ok = number(1, 1024, args.threads);
-        else if (option == "--io-threads")
-            ok = number(1, 64, args.ioThreads);
-        else if (option == "--max-connections")
-            ok = number(16, 1000000, args.maxConnections);
-        else if (option == "--max-connections-per-address")
-            ok = number(1, 1000000, args.maxConnectionsPerAddress);
-        else if (option == "--head-timeout")
-            ok = number(1, 600, args.headTimeout);
-        else if (option == "--keep-alive-timeout")
-            ok = number(1, 600, args.keepAliveTimeout);
-        else if (option == "--lookup-rate")
-            ok = number(0, 1000000, args.lookupRate);
-        else if (option == "--report-rate")
-            ok = number(0, 1000000, args.reportRate);
+            ok = value(server.rejectNotice) && IsValidUtf8(server.rejectNotice);
         else if (option == "--access-log") {
             std::string mode;
-            ok = value(mode) && ParseAccessLogMode(mode, args.accessLog);
-        } else if (option == "--limit")
-            ok = number(1, 1000000, args.limit);
-        else if (option == "--trust-forwarded-for")
-            args.trustForwardedFor = true;
-        else if (option == "--report-bytes")
-            ok = number(256, 65536, args.limits.reportBytes);
-        else if (option == "--max-reports")
-            ok = number(1, 1000000000, args.limits.mostReports);
-        else if (option == "--report-days")
-            ok = number(0, 36500, args.limits.reportDays);
-        else if (option == "--max-unanswered")
-            ok = number(1, 100000000, args.limits.mostUnanswered);
-        else if (option == "--unanswered-days")
-            ok = number(0, 36500, args.limits.unansweredDays);
+            ok = value(mode) && ParseAccessLogMode(mode, server.accessLog);
+        } else if (option == "--trust-forwarded-for")
+            server.trustForwardedFor = true;
         else if (option == "--disk-reserve-mb") {
             int64_t megabytes = 0;
             ok = number(0, 1000000, megabytes);
-            args.limits.diskReserveBytes = megabytes * 1024 * 1024;
+            server.limits.diskReserveBytes = megabytes * 1024 * 1024;
         } else if (option.rfind("--", 0) == 0)
             return "unknown option " + option;
         else
@@ -226,10 +214,10 @@ bool IsUsablePublicUrl(const std::string& url)
 
 int Serve(const Arguments& args)
 {
-    ServerOptions options;
+    ServerOptions options = args.server;
     if (!SplitListen(args.listen, options.host, options.port))
         return UsageError("--listen needs HOST:PORT");
-    if (!args.publicUrl.empty() && !IsUsablePublicUrl(args.publicUrl)) {
+    if (!options.publicUrl.empty() && !IsUsablePublicUrl(options.publicUrl)) {
         return UsageError("--public-url needs an http:// or https:// URL without query");
     }
     SecretResult secret;
@@ -249,24 +237,8 @@ int Serve(const Arguments& args)
         if (!secret.ok)
             return Failure(secret.error);
     }
-    options.publicUrl = args.publicUrl;
     options.databasePath = args.database;
     options.secret = secret.secret;
-    options.keyLifetime = args.keyLifetime;
-    options.threads = static_cast<int>(args.threads);
-    options.notice = args.notice;
-    options.rejectNotice = args.rejectNotice;
-    options.trustForwardedFor = args.trustForwardedFor;
-    options.limits = args.limits;
-    options.ioThreads = static_cast<int>(args.ioThreads);
-    options.maxConnections = static_cast<int>(args.maxConnections);
-    options.maxConnectionsPerAddress = static_cast<int>(args.maxConnectionsPerAddress);
-    options.headTimeout = static_cast<int>(args.headTimeout);
-    options.keepAliveTimeout = static_cast<int>(args.keepAliveTimeout);
-    options.lookupRate = static_cast<int>(args.lookupRate);
-    options.reportRate = static_cast<int>(args.reportRate);
-    options.accessLog = args.accessLog;
-    options.poolSize = static_cast<int>(args.poolSize);
     if (options.poolSize == 0 && IsPostgresLocation(args.database))
         options.poolSize = DefaultPostgresPool;
 
@@ -290,7 +262,7 @@ int Serve(const Arguments& args)
             return UsageError("--console-listen needs HOST:PORT or off");
         }
         consoleOptions.databasePath = args.database;
-        consoleOptions.trustForwardedFor = args.trustForwardedFor;
+        consoleOptions.trustForwardedFor = options.trustForwardedFor;
         consoleOptions.chartScriptPath = KELVORA_CHART_SCRIPT;
         consoleOptions.bank = server.Bank();
         console = std::make_unique<ConsoleServer>(consoleOptions);
@@ -384,16 +356,6 @@ int Import(const Arguments& args)
     return status;
 }
 
-std::string TimeText(int64_t seconds)
-{
-    std::time_t time = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-    gmtime_r(&time, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%SZ", &parts);
-    return text;
-}
-
 // The commands that only look open the database read-only and never create it.
 int Unanswered(const Arguments& args)
 {
@@ -403,8 +365,8 @@ int Unanswered(const Arguments& args)
         return Failure(EscapeForTerminal(error));
     // Students' wordings may hold anything: escape sequences, line breaks, tabs.
     for (const UnansweredQuestion& item : ListUnanswered(db, args.limit)) {
-        std::cout << item.asked << "\t" << TimeText(item.lastAskedAt) << "\t" << EscapeForTerminal(item.question)
-                  << "\n";
+        std::cout << item.asked << "\t" << TimeText(item.lastAskedAt, "%Y-%m-%d %H:%M:%SZ", false) << "\t"
+                  << EscapeForTerminal(item.question) << "\n";
     }
     return 0;
 }
@@ -448,6 +410,11 @@ int Migrate(const Arguments& args)
     return 0;
 }
 
+int Operator(const Arguments& args)
+{
+    return RunOperatorCommand(args.database, args.files);
+}
+
 } // namespace
 
 int RunCommandLine(int argc, char** argv)
@@ -456,18 +423,13 @@ int RunCommandLine(int argc, char** argv)
     std::string problem = ParseArguments(argc, argv, args);
     if (!problem.empty())
         return UsageError(problem);
-    if (args.command == "serve")
-        return Serve(args);
-    if (args.command == "import")
-        return Import(args);
-    if (args.command == "unanswered")
-        return Unanswered(args);
-    if (args.command == "stats")
-        return Stats(args);
-    if (args.command == "migrate")
-        return Migrate(args);
-    if (args.command == "operator")
-        return RunOperatorCommand(args.database, args.files);
+    const std::pair<const char*, int (*)(const Arguments&)> commands[] = {
+        {"serve", Serve}, {"import", Import},   {"unanswered", Unanswered},
+        {"stats", Stats}, {"migrate", Migrate}, {"operator", Operator}};
+    for (const auto& [name, run] : commands) {
+        if (args.command == name)
+            return run(args);
+    }
     if (args.command == "--help" || args.command == "help") {
         std::cout << Usage;
         return 0;

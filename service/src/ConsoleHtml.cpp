@@ -1,39 +1,48 @@
 #include "ConsoleHtml.h"
 
+#include <algorithm>
 #include <ctime>
+
+#include "Records.h"
 
 namespace kelvora {
 
-std::string HtmlEscape(std::string_view text)
+namespace {
+
+struct Replacement {
+    char c;
+    std::string_view with;
+};
+
+// The text with every character the table names replaced by its text.
+template <size_t N>
+std::string ReplaceEach(std::string_view text, const Replacement (&table)[N])
 {
     std::string out;
     out.reserve(text.size() + text.size() / 8);
     for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out.push_back(c);
-        }
+        auto hit = std::find_if(table, table + N, [&](const Replacement& r) { return r.c == c; });
+        if (hit == table + N)
+            out.push_back(c);
+        else
+            out.append(hit->with);
     }
     return out;
 }
 
+} // namespace
+
+std::string HtmlEscape(std::string_view text)
+{
+    static constexpr Replacement table[] = {
+        {'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#39;"}};
+    return ReplaceEach(text, table);
+}
+
 std::string JsonForScript(std::string_view json)
 {
-    std::string out;
-    out.reserve(json.size());
-    for (char c : json) {
-        switch (c) {
-        case '<': out += "\\u003c"; break;
-        case '>': out += "\\u003e"; break;
-        case '&': out += "\\u0026"; break;
-        default: out.push_back(c);
-        }
-    }
-    return out;
+    static constexpr Replacement table[] = {{'<', "\\u003c"}, {'>', "\\u003e"}, {'&', "\\u0026"}};
+    return ReplaceEach(json, table);
 }
 
 std::string UrlEncode(std::string_view text)
@@ -55,12 +64,7 @@ std::string UrlEncode(std::string_view text)
 
 std::string LocalTimeText(int64_t seconds)
 {
-    std::time_t time = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-    localtime_r(&time, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &parts);
-    return text;
+    return TimeText(seconds, "%Y-%m-%d %H:%M", true);
 }
 
 int64_t LocalDayStart(int64_t now)

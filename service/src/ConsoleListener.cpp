@@ -11,6 +11,9 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include "ContentTypes.h"
+#include "TextPieces.h"
+
 namespace kelvora {
 
 namespace asio = boost::asio;
@@ -28,17 +31,6 @@ constexpr auto IdleTime = std::chrono::seconds(30);
 constexpr size_t HeadLimit = 16 * 1024;
 constexpr int RequestsPerConnection = 1000;
 constexpr auto StopGrace = std::chrono::seconds(3);
-
-std::string LastListEntry(std::string_view chain)
-{
-    size_t comma = chain.rfind(',');
-    std::string_view last = comma == std::string_view::npos ? chain : chain.substr(comma + 1);
-    size_t first = last.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    size_t end = last.find_last_not_of(" \t");
-    return std::string(last.substr(first, end - first + 1));
-}
 
 } // namespace
 
@@ -171,7 +163,7 @@ private:
     void Refuse(int status, const char* reason)
     {
         keepAlive_ = false;
-        Send(status, "text/plain; charset=utf-8", reason, {}, false);
+        Send(status, TextContent, reason, {}, false);
     }
 
     void Send(int status, const std::string& type, std::string body,

@@ -3,12 +3,15 @@
 // one: it takes request bodies (forms, and a bank upload), which the students'
 // side refuses outright. Each connection's head and body are bounded in size
 // and time; handlers run on the listener's few threads.
+#include <boost/noncopyable.hpp>
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "ContentTypes.h"
 
 namespace kelvora {
 
@@ -26,7 +29,7 @@ struct ConsoleRequest {
 
 struct ConsoleResponse {
     int status = 200;
-    std::string contentType = "text/html; charset=utf-8";
+    std::string contentType = HtmlContent;
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
 };
@@ -43,15 +46,13 @@ struct ConsoleListenerOptions {
 
 using ConsoleHandler = std::function<void(const ConsoleRequest&, ConsoleResponse&)>;
 
-class ConsoleListener {
+class ConsoleListener : boost::noncopyable {
 public:
     // largeBody tells, from the method and path, whether a request may carry
     // up to largeBodyLimit bytes; every other body is held to smallBodyLimit.
     ConsoleListener(ConsoleListenerOptions options, ConsoleHandler handler,
                     std::function<bool(const std::string& method, const std::string& path)> largeBody);
     ~ConsoleListener();
-    ConsoleListener(const ConsoleListener&) = delete;
-    ConsoleListener& operator=(const ConsoleListener&) = delete;
 
     bool Bind(std::string& error);
     int BoundPort() const;

@@ -1,5 +1,6 @@
 #include "ConsoleServer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -19,8 +20,10 @@
 #include "ConsoleQueries.h"
 #include "ConsoleSecrets.h"
 #include "ConsoleSessions.h"
+#include "ContentTypes.h"
 #include "QueryString.h"
 #include "QuestionText.h"
+#include "TextPieces.h"
 #include "Utf8Text.h"
 
 namespace kelvora {
@@ -29,18 +32,11 @@ namespace {
 
 constexpr const char* SessionCookie = "kelvora_console";
 constexpr const char* LoginCookie = "kelvora_login";
-constexpr const char* Html = "text/html; charset=utf-8";
-constexpr const char* Text = "text/plain; charset=utf-8";
 constexpr int64_t PageSize = 50;
-constexpr int64_t TopUnanswered = 10;
-constexpr size_t MaxQuestionBytes = 4000;
-constexpr size_t MaxAnswerBytes = 20000;
-constexpr size_t MaxKindChars = 20;
 constexpr size_t MaxFilterBytes = 500;
 // Connections the console holds on PostgreSQL: operators are few, and the
 // server's own pool is the one that has to be sized for students.
 constexpr int PostgresPool = 4;
-constexpr size_t MostWarningsShown = 1000;
 
 int64_t Now()
 {
@@ -49,18 +45,10 @@ int64_t Now()
 
 std::string CookieValue(const std::string& header, const std::string& name)
 {
-    size_t at = 0;
-    while (at < header.size()) {
-        size_t end = header.find(';', at);
-        if (end == std::string::npos)
-            end = header.size();
-        std::string_view part(header.data() + at, end - at);
-        while (!part.empty() && part.front() == ' ')
-            part.remove_prefix(1);
-        if (part.size() > name.size() && part.substr(0, name.size()) == name && part[name.size()] == '=') {
+    for (std::string_view part : SplitAt(header, ";")) {
+        part = part.substr(std::min(part.find_first_not_of(' '), part.size()));
+        if (part.size() > name.size() && part.substr(0, name.size()) == name && part[name.size()] == '=')
             return std::string(part.substr(name.size() + 1));
-        }
-        at = end + 1;
     }
     return {};
 }
@@ -114,7 +102,7 @@ std::string CookieFlags(bool https)
 void Redirect(ConsoleResponse& res, const std::string& location)
 {
     res.status = 303;
-    res.contentType = Text;
+    res.contentType = TextContent;
     res.body = "see " + location + "\n";
     res.headers.emplace_back("Location", location);
 }
@@ -158,14 +146,6 @@ std::string WithoutCarriageReturns(std::string text)
     return out;
 }
 
-std::string Trim(const std::string& text)
-{
-    size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 bool HasLineBreak(const std::string& text)
 {
     return text.find_first_of("\r\n") != std::string::npos;
@@ -176,10 +156,10 @@ EntryForm ReadEntryForm(const QueryParams& form)
 {
     EntryForm result;
     BankEntry& entry = result.entry;
-    entry.question = Trim(WithoutCarriageReturns(Field(form, "question")));
-    entry.answer = Trim(WithoutCarriageReturns(Field(form, "answer")));
-    entry.kind = Trim(Field(form, "kind"));
-    entry.options = Trim(WithoutCarriageReturns(Field(form, "options")));
+    entry.question = Trimmed(WithoutCarriageReturns(Field(form, "question")));
+    entry.answer = Trimmed(WithoutCarriageReturns(Field(form, "answer")));
+    entry.kind = Trimmed(Field(form, "kind"));
+    entry.options = Trimmed(WithoutCarriageReturns(Field(form, "options")));
     auto& errors = result.errors;
     for (auto [name, text] : {std::pair<const char*, std::string*>{"question", &entry.question},
                               {"answer", &entry.answer},
@@ -206,6 +186,7 @@ EntryForm ReadEntryForm(const QueryParams& form)
         }
     }
     if (!errors.count("kind")) {
+        constexpr size_t MaxKindChars = 20;
         auto chars = DecodeUtf8(entry.kind);
         if (chars && chars->size() > MaxKindChars)
             errors["kind"] = "题型最多 20 个字。";
@@ -345,7 +326,7 @@ struct ConsoleServer::Impl {
               const ConsoleSession* session, const std::string& body) const
     {
         res.status = status;
-        res.contentType = Html;
+        res.contentType = HtmlContent;
         res.body = Layout(title, current, session, body);
     }
 
@@ -368,7 +349,7 @@ struct ConsoleServer::Impl {
         const bool get = req.method == "GET" || req.method == "HEAD";
         if (!get && req.method != "POST") {
             res.status = 405;
-            res.contentType = Text;
+            res.contentType = TextContent;
             res.body = "method not allowed\n";
             res.headers.emplace_back("Allow", "GET, HEAD, POST");
             return;
@@ -388,7 +369,7 @@ struct ConsoleServer::Impl {
             if (get)
                 return Redirect(res, "/login");
             res.status = 403;
-            res.contentType = Text;
+            res.contentType = TextContent;
             res.body = "not logged in\n";
             return;
         }
@@ -467,7 +448,7 @@ struct ConsoleServer::Impl {
             res.body = chartScript;
         } else {
             res.status = 404;
-            res.contentType = Text;
+            res.contentType = TextContent;
             res.body = "not found\n";
         }
     }
@@ -556,6 +537,7 @@ struct ConsoleServer::Impl {
             return Page(res, 503, "概览", "/", &session, ErrorMessage("数据库暂时无法打开。"));
         int64_t now = Now();
         ConsoleOverview overview = ReadOverview(*db, now, LocalDayStart(now));
+        constexpr int64_t TopUnanswered = 10;
         std::vector<UnansweredItem> top = ListUnansweredItems(*db, TopUnanswered, 0);
         nlohmann::json figures = {{"firstHour", overview.firstHour},
                                   {"answered", overview.answeredPerHour},
@@ -677,7 +659,7 @@ struct ConsoleServer::Impl {
         ConnectionPool::Lease db = pool.Acquire();
         if (!db || !DismissUnanswered(*db, Field(form, "key"))) {
             res.status = 503;
-            res.contentType = Text;
+            res.contentType = TextContent;
             res.body = "database unavailable\n";
             return;
         }
@@ -873,7 +855,7 @@ struct ConsoleServer::Impl {
 
     void Import(const ConsoleRequest& req, ConsoleResponse& res, const QueryParams& query)
     {
-        res.contentType = "application/json; charset=utf-8";
+        res.contentType = JsonContent;
         auto fail = [&](int status, const std::string& why) {
             res.status = status;
             res.body = nlohmann::json{{"ok", false}, {"error", why}}.dump();
@@ -915,6 +897,7 @@ struct ConsoleServer::Impl {
         ConnectionPool::Lease db = pool.Acquire();
         if (!db)
             return fail(503, "数据库暂时无法打开。");
+        constexpr size_t MostWarningsShown = 1000;
         std::vector<std::string> warnings;
         int64_t omitted = 0;
         ImportSummary summary = ImportBankFile(*db, path.data(), Now(), [&](const std::string& warning) {
@@ -944,7 +927,7 @@ struct ConsoleServer::Impl {
         ConnectionPool::Lease db = pool.Acquire();
         if (!db) {
             res.status = 503;
-            res.contentType = Text;
+            res.contentType = TextContent;
             res.body = "database unavailable\n";
             return;
         }

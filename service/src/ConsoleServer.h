@@ -2,6 +2,7 @@
 // The operators' web console: pages to watch lookups, answer what students
 // asked and the bank did not know, and keep the bank, on a listener of its
 // own. Operators log in with accounts made on the command line.
+#include <boost/noncopyable.hpp>
 #include <memory>
 #include <string>
 
@@ -20,12 +21,10 @@ struct ConsoleOptions {
     BankMirror* bank = nullptr;
 };
 
-class ConsoleServer {
+class ConsoleServer : boost::noncopyable {
 public:
     explicit ConsoleServer(ConsoleOptions options);
     ~ConsoleServer();
-    ConsoleServer(const ConsoleServer&) = delete;
-    ConsoleServer& operator=(const ConsoleServer&) = delete;
 
     bool Start(std::string& error);
     int BoundPort() const;

@@ -9,20 +9,12 @@
 #include "BuiltinData.h"
 #include "ChineseScript.h"
 #include "QuestionText.h"
+#include "TextPieces.h"
 #include "Utf8Text.h"
 
 namespace kelvora {
 
 namespace {
-
-std::string_view Trimmed(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
-}
 
 // Words separated by spaces, tabs, commas or slashes, normalised as questions are.
 std::vector<std::u32string> ReadWords(std::string_view list)
@@ -78,7 +70,7 @@ ContrastList ContrastList::Parse(std::string_view text, std::vector<std::string>
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         if (size_t hash = line.find('#'); hash != std::string_view::npos)
             line = line.substr(0, hash);
-        line = Trimmed(line);
+        line = Trimmed(line, " \t\r");
         if (line.empty())
             continue;
         size_t colon = line.find(':');
@@ -86,7 +78,7 @@ ContrastList ContrastList::Parse(std::string_view text, std::vector<std::string>
             warn("no \"pair:\", \"negation:\" or \"class NAME:\" before the words");
             continue;
         }
-        std::string_view head = Trimmed(line.substr(0, colon));
+        std::string_view head = Trimmed(line.substr(0, colon), " \t\r");
         std::vector<std::u32string> words = ReadWords(line.substr(colon + 1));
         if (head == "negation") {
             if (words.empty())

@@ -3,6 +3,7 @@
 // two stores the service runs on: a SQLite file (the default, one machine) or
 // a PostgreSQL database shared by several server instances. SQL is written
 // once, with ?N parameters; the PostgreSQL side sends them as $N.
+#include <boost/noncopyable.hpp>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -75,12 +76,10 @@ public:
     virtual bool IsPostgres() const = 0;
 };
 
-class Connection {
+class Connection : boost::noncopyable {
 public:
     Connection() = default;
     ~Connection();
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
 
     // Opens (creating when missing) the database and brings its schema up.
     bool Open(const std::string& location);
@@ -111,12 +110,10 @@ private:
 };
 
 // A connection's lock wait changed for one write, and set back after it.
-class BusyWait {
+class BusyWait : boost::noncopyable {
 public:
     BusyWait(Connection& connection, int milliseconds);
     ~BusyWait();
-    BusyWait(const BusyWait&) = delete;
-    BusyWait& operator=(const BusyWait&) = delete;
 
 private:
     Connection& connection_;
@@ -124,12 +121,10 @@ private:
 
 // Groups statements into one transaction, rolled back unless committed.
 // On SQLite it takes the write lock at once (BEGIN IMMEDIATE).
-class Transaction {
+class Transaction : boost::noncopyable {
 public:
     explicit Transaction(Connection& connection);
     ~Transaction();
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
     bool Begun() const { return begun_; }
     bool Commit();
 
@@ -141,12 +136,10 @@ private:
 
 // Runs a series of reads on one snapshot: one lock and one look at the
 // write-ahead log instead of one per statement. Nested in a transaction it does nothing.
-class ReadSnapshot {
+class ReadSnapshot : boost::noncopyable {
 public:
     explicit ReadSnapshot(Connection& connection);
     ~ReadSnapshot();
-    ReadSnapshot(const ReadSnapshot&) = delete;
-    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
 
 private:
     Connection& connection_;

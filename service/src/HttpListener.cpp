@@ -23,8 +23,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ContentTypes.h"
 #include "RateLimiter.h"
 #include "RequestHeadParser.h"
+#include "TextPieces.h"
 
 namespace kelvora {
 
@@ -73,7 +75,7 @@ const char* Reason(int status)
 
 HttpResponse Plain(int status)
 {
-    return {status, "text/plain; charset=utf-8", std::to_string(status) + " " + Reason(status) + "\n"};
+    return {status, TextContent, std::to_string(status) + " " + Reason(status) + "\n"};
 }
 
 void RunHandler(const RouteHandler& handler, const HttpRequest& request, HttpResponse& response)
@@ -341,12 +343,9 @@ private:
         const std::string& chain = parser_->ForwardedFor();
         if (server_.options.trustForwardedFor && !chain.empty()) {
             // The proxy appends the address it saw, so the last entry is the trusted one.
-            size_t comma = chain.rfind(',');
-            std::string last = comma == std::string::npos ? chain : chain.substr(comma + 1);
-            size_t first = last.find_first_not_of(" \t");
-            size_t end = last.find_last_not_of(" \t");
-            if (first != std::string::npos)
-                return last.substr(first, end - first + 1);
+            std::string last = LastListEntry(chain);
+            if (!last.empty())
+                return last;
         }
         return peer_;
     }

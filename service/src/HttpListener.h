@@ -4,6 +4,7 @@
 // idle connection costs memory, not a thread. Limits are enforced while
 // reading; routes that touch the database run on worker pools and their
 // replies are written back by the I/O threads, in request order.
+#include <boost/noncopyable.hpp>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -61,12 +62,10 @@ struct ListenerOptions {
     AccessLogMode accessLog = AccessLogMode::Off;
 };
 
-class HttpListener {
+class HttpListener : boost::noncopyable {
 public:
     explicit HttpListener(ListenerOptions options);
     ~HttpListener();
-    HttpListener(const HttpListener&) = delete;
-    HttpListener& operator=(const HttpListener&) = delete;
 
     // Before Bind. A path is matched exactly; limiter, when given, is asked
     // once per request by client address and refuses with 429, with the

@@ -1,6 +1,7 @@
 #pragma once
 // The command line's import progress on a terminal: one line redrawn in
 // place, a bar once the number of rows is known, and rows per second.
+#include <boost/noncopyable.hpp>
 #include <chrono>
 #include <cstdint>
 #include <ostream>
@@ -10,12 +11,10 @@
 
 namespace kelvora {
 
-class ImportProgressBar {
+class ImportProgressBar : boost::noncopyable {
 public:
     explicit ImportProgressBar(std::ostream& out) : out_(out) {}
     ~ImportProgressBar() { Clear(); }
-    ImportProgressBar(const ImportProgressBar&) = delete;
-    ImportProgressBar& operator=(const ImportProgressBar&) = delete;
 
     void Start(const std::string& name);
     // Redraws at most ten times a second, and at the end of each pass.

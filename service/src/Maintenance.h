@@ -3,6 +3,7 @@
 // past their age or number limit, a small batch per transaction so reports get the
 // write lock in between, and rebuilds the fuzzy index's counts when an
 // import stopped before it could.
+#include <boost/noncopyable.hpp>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -16,15 +17,13 @@ namespace kelvora {
 class ConnectionPool;
 class DatabaseHealth;
 
-class Maintenance {
+class Maintenance : boost::noncopyable {
 public:
     Maintenance(ConnectionPool& pool, const DatabaseHealth& health, RecordLimits limits)
         : pool_(pool), health_(health), limits_(limits)
     {
     }
     ~Maintenance();
-    Maintenance(const Maintenance&) = delete;
-    Maintenance& operator=(const Maintenance&) = delete;
 
     // A first pass at once, then one a minute until destroyed.
     void Start();

@@ -39,18 +39,13 @@ bool CopyQuestions(Connection& from, Connection& to, MigrationSummary& summary)
         while (rows.Step()) {
             // Stored again under the current normal form, as an import would.
             BankEntry entry{rows.Text(0), rows.Text(1), rows.Text(2), rows.Text(3)};
-            switch (UpsertQuestion(to, entry, rows.Int(4))) {
-            case UpsertOutcome::Added:
-                ++summary.added;
-                changed = true;
-                break;
-            case UpsertOutcome::Updated:
-                ++summary.updated;
-                changed = true;
-                break;
-            case UpsertOutcome::Unchanged: ++summary.unchanged; break;
-            case UpsertOutcome::Failed: rows.Reset(); return Fail(summary, "cannot store a question", to);
+            UpsertOutcome outcome = UpsertQuestion(to, entry, rows.Int(4));
+            if (outcome == UpsertOutcome::Failed) {
+                rows.Reset();
+                return Fail(summary, "cannot store a question", to);
             }
+            summary.Count(outcome);
+            changed |= outcome != UpsertOutcome::Unchanged;
         }
         bool read = rows.Done();
         rows.Reset();

@@ -7,15 +7,14 @@
 #include <string>
 
 #include "Database.h"
+#include "QuestionBank.h"
 
 namespace kelvora {
 
-struct MigrationSummary {
+// The questions copied, counted as an import counts them, and what else was copied.
+struct MigrationSummary : UpsertCounts {
     bool ok = false;
     std::string error;
-    int64_t added = 0;
-    int64_t updated = 0;
-    int64_t unchanged = 0;
     int64_t reports = 0;    // copied by this run
     int64_t unanswered = 0; // merged by this run
 };

@@ -2,6 +2,7 @@
 // Records unanswered questions off the request path: misses are counted for
 // the operator, so a reply need not wait for their write. They are written in
 // batches, one transaction each, by a thread of their own.
+#include <boost/noncopyable.hpp>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -16,14 +17,12 @@ namespace kelvora {
 class ConnectionPool;
 class DatabaseHealth;
 
-class MissRecorder {
+class MissRecorder : boost::noncopyable {
 public:
     // With health, nothing is written while the database cannot keep it.
     explicit MissRecorder(ConnectionPool& pool, RecordLimits limits = {}, const DatabaseHealth* health = nullptr);
     // Writes what is still queued, then ends the thread.
     ~MissRecorder();
-    MissRecorder(const MissRecorder&) = delete;
-    MissRecorder& operator=(const MissRecorder&) = delete;
 
     void Add(std::string question, int64_t at);
     // Waits until everything added so far is written.

@@ -1,21 +1,8 @@
 #include "QueryString.h"
 
+#include <charconv>
+
 namespace kelvora {
-
-namespace {
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
 
 std::optional<std::string> PercentDecode(std::string_view text)
 {
@@ -28,11 +15,12 @@ std::optional<std::string> PercentDecode(std::string_view text)
         } else if (c == '%') {
             if (text.size() - i < 3)
                 return std::nullopt;
-            int high = HexValue(text[i + 1]);
-            int low = HexValue(text[i + 2]);
-            if (high < 0 || low < 0)
+            // Exactly two hex digits, of either case.
+            unsigned char byte = 0;
+            const char* end = text.data() + i + 3;
+            if (std::from_chars(text.data() + i + 1, end, byte, 16).ptr != end)
                 return std::nullopt;
-            out.push_back(static_cast<char>(high * 16 + low));
+            out.push_back(static_cast<char>(byte));
             i += 2;
         } else {
             out.push_back(c);

@@ -12,34 +12,25 @@
 #include "ContrastList.h"
 #include "QuestionText.h"
 #include "Similarity.h"
+#include "TextPieces.h"
 #include "Utf8Text.h"
 
 namespace kelvora {
 
 namespace {
 
-// Rare trigrams find a question's neighbours with short posting lists.
-constexpr size_t TrigramsSampled = 32;
-constexpr size_t HitsRequired = 3;
-constexpr int64_t ShortQuestionLength = 6;
-constexpr size_t LongestFuzzyQuestion = 500;
 // A typed question that is the beginning of a bank question: at least this
-// long, and missing at most a third of it (or MostMissingCharacters).
+// long, and missing at most a third of it (see MostMissingFor).
 constexpr size_t ShortestPrefix = 6;
-constexpr size_t MostMissingCharacters = 4;
 
 // The work one fuzzy lookup may do, whatever the question: posting-list
 // entries read, candidates fetched and compared, and edit-distance cells.
 // A question made of the bank's most common phrases would otherwise read
 // most of the index. A normal typed question stays far inside these.
-constexpr int64_t MostPostingsRead = 1500;
-constexpr size_t MostCandidatesCompared = 60;
-constexpr size_t MostCellsCompared = 60000;
-
 struct WorkBudget {
-    int64_t postings = MostPostingsRead;
-    size_t candidates = MostCandidatesCompared;
-    size_t cells = MostCellsCompared;
+    int64_t postings = 1500;
+    size_t candidates = 60;
+    size_t cells = 60000;
 };
 
 // The version of the normal form questions are stored under; raised when
@@ -48,6 +39,7 @@ constexpr int64_t NormalFormVersion = 2; // 2: markers, options, script, formula
 
 size_t MostMissingFor(size_t bankLength)
 {
+    constexpr size_t MostMissingCharacters = 4;
     return std::max(MostMissingCharacters, bankLength / 3);
 }
 
@@ -221,15 +213,10 @@ std::vector<std::u32string> StoredOptions(BankSource& db, int64_t id)
 {
     std::string text = db.OptionsById(id);
     std::vector<std::u32string> result;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find_first_of("|\n", start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::u32string option = NormalizeOption(std::string_view(text).substr(start, end - start));
+    for (std::string_view part : SplitAt(text, OptionSeparators)) {
+        std::u32string option = NormalizeOption(part);
         if (!option.empty())
             result.push_back(std::move(option));
-        start = end + 1;
     }
     return result;
 }
@@ -259,6 +246,7 @@ int64_t ConfirmedByOptions(BankSource& db, const std::vector<int64_t>& undecided
 
 std::vector<std::u32string> DistinctTrigrams(std::u32string_view norm)
 {
+    constexpr size_t TrigramsSampled = 32;
     std::vector<std::u32string> grams;
     for (size_t i = 0; i + 3 <= norm.size(); ++i)
         grams.emplace_back(norm.substr(i, 3));
@@ -351,7 +339,10 @@ void AddTrigramCandidates(BankSource& db, std::u32string_view norm, Candidates& 
             counted.emplace_back(docs, std::move(text));
     }
     std::sort(counted.begin(), counted.end());
+    // Rare trigrams find a question's neighbours with short posting lists: as
+    // many rarest ones as edits can destroy, and HitsRequired more.
     // A blank that stood for a question word destroys trigrams as an edit does.
+    constexpr size_t HitsRequired = 3;
     size_t destroyed = 3 * (MostEditsFor(norm.size()) + candidates.blanks);
     if (counted.size() > destroyed + HitsRequired)
         counted.resize(destroyed + HitsRequired);
@@ -518,6 +509,16 @@ private:
 
 } // namespace
 
+void UpsertCounts::Count(UpsertOutcome outcome)
+{
+    switch (outcome) {
+    case UpsertOutcome::Added: ++added; break;
+    case UpsertOutcome::Updated: ++updated; break;
+    case UpsertOutcome::Unchanged: ++unchanged; break;
+    case UpsertOutcome::Failed: break;
+    }
+}
+
 UpsertOutcome UpsertQuestion(Connection& db, const BankEntry& entry, int64_t now)
 {
     std::u32string norm = NormalizeQuestionUtf8(entry.question);
@@ -579,6 +580,7 @@ BankMatch FindBestMatch(BankSource& db, std::string_view question)
     }
 
     // Beyond any real question's length only the exact form is looked for.
+    constexpr size_t LongestFuzzyQuestion = 500;
     if (norm.size() > LongestFuzzyQuestion)
         return match;
     WorkBudget budget;

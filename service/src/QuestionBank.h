@@ -16,6 +16,14 @@ enum class UpsertOutcome { Added, Updated, Unchanged, Failed };
 // updated, so importing the same bank twice changes nothing.
 UpsertOutcome UpsertQuestion(Connection& db, const BankEntry& entry, int64_t now);
 
+// How many entries a run of upserts stored new, changed, or found as they were.
+struct UpsertCounts {
+    int64_t added = 0;
+    int64_t updated = 0;
+    int64_t unchanged = 0;
+    void Count(UpsertOutcome outcome); // a failure is not counted
+};
+
 // Compacts the trigram index and recounts how many questions hold each
 // trigram; run after changing questions.
 bool RefreshTrigramCounts(Connection& db);

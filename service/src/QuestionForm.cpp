@@ -1,6 +1,8 @@
 #include "QuestionForm.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 namespace kelvora {
 
@@ -40,30 +42,20 @@ bool IsChineseNumeral(char32_t c)
     return std::u32string_view(U"一二三四五六七八九十百零〇两").find(c) != std::u32string_view::npos;
 }
 
+// The brackets told apart in a question: each opening one with its closing one.
+constexpr std::pair<char32_t, char32_t> Brackets[] = {{'(', ')'},     {'[', ']'},     {U'【', U'】'},
+                                                      {U'〔', U'〕'}, {U'〖', U'〗'}, {U'「', U'」'}};
+
 char32_t ClosingBracket(char32_t open)
 {
-    switch (open) {
-    case '(': return ')';
-    case '[': return ']';
-    case U'【': return U'】';
-    case U'〔': return U'〕';
-    case U'〖': return U'〗';
-    case U'「': return U'」';
-    default: return 0;
-    }
+    auto pair = std::find_if(std::begin(Brackets), std::end(Brackets), [&](auto& b) { return b.first == open; });
+    return pair == std::end(Brackets) ? 0 : pair->second;
 }
 
 char32_t OpeningBracket(char32_t close)
 {
-    switch (close) {
-    case ')': return '(';
-    case ']': return '[';
-    case U'】': return U'【';
-    case U'〕': return U'〔';
-    case U'〗': return U'〖';
-    case U'」': return U'「';
-    default: return 0;
-    }
+    auto pair = std::find_if(std::begin(Brackets), std::end(Brackets), [&](auto& b) { return b.second == close; });
+    return pair == std::end(Brackets) ? 0 : pair->first;
 }
 
 // What may follow a type word or a number that labels a question.

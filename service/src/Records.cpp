@@ -1,5 +1,7 @@
 #include "Records.h"
 
+#include <ctime>
+
 #include "QuestionBank.h"
 #include "QuestionText.h"
 #include "Utf8Text.h"
@@ -74,6 +76,16 @@ ServiceStats ReadStats(Connection& db, int64_t now)
     stats.unansweredLookups = SingleNumber(db, "SELECT coalesce(sum(asked), 0) FROM misses m "
                                                "WHERE NOT EXISTS (SELECT 1 FROM questions q WHERE q.norm = m.norm)");
     return stats;
+}
+
+std::string TimeText(int64_t seconds, const char* format, bool local)
+{
+    std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    local ? localtime_r(&time, &parts) : gmtime_r(&time, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, format, &parts);
+    return text;
 }
 
 } // namespace kelvora

@@ -36,4 +36,8 @@ struct ServiceStats {
 
 ServiceStats ReadStats(Connection& db, int64_t now);
 
+// A record's time (seconds since the epoch) in strftime's format, in UTC or
+// in the server's local time.
+std::string TimeText(int64_t seconds, const char* format, bool local);
+
 } // namespace kelvora

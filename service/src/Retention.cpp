@@ -56,30 +56,34 @@ int64_t TrimUnanswered(Connection& db, int64_t mostUnanswered, int64_t most)
     return trim.Run() ? db.Changes() : -1;
 }
 
+namespace {
+
+// One batch of rows older than cutoff (0: no age limit) deleted by the statement
+// given (?1 the cutoff, ?2 the batch); the rows deleted, or -1.
+int64_t PruneBatch(Connection& db, const char* sql, int64_t cutoff, int64_t batch)
+{
+    if (cutoff <= 0)
+        return 0;
+    Statement& prune = db.Cached(sql);
+    prune.Bind(1, cutoff).Bind(2, batch);
+    return prune.Run() ? db.Changes() : -1;
+}
+
+} // namespace
+
 int64_t PruneOldReports(Connection& db, int64_t reportCutoff, int64_t batch)
 {
-    if (reportCutoff <= 0)
-        return 0;
     // Reports come in time order, so the oldest rows by id are looked at
     // only: a batch never scans the table.
-    Statement& prune =
-        db.Cached("DELETE FROM reports WHERE id IN (SELECT id FROM reports ORDER BY id LIMIT ?2) AND asked_at < ?1");
-    prune.Bind(1, reportCutoff).Bind(2, batch);
-    if (!prune.Run())
-        return -1;
-    return db.Changes();
+    return PruneBatch(db,
+                      "DELETE FROM reports WHERE id IN (SELECT id FROM reports ORDER BY id LIMIT ?2) AND asked_at < ?1",
+                      reportCutoff, batch);
 }
 
 int64_t PruneOldUnanswered(Connection& db, int64_t unansweredCutoff, int64_t batch)
 {
-    if (unansweredCutoff <= 0)
-        return 0;
-    Statement& prune =
-        db.Cached("DELETE FROM misses WHERE norm IN (SELECT norm FROM misses WHERE last_at < ?1 LIMIT ?2)");
-    prune.Bind(1, unansweredCutoff).Bind(2, batch);
-    if (!prune.Run())
-        return -1;
-    return db.Changes();
+    return PruneBatch(db, "DELETE FROM misses WHERE norm IN (SELECT norm FROM misses WHERE last_at < ?1 LIMIT ?2)",
+                      unansweredCutoff, batch);
 }
 
 int64_t PruneExcessReports(Connection& db, int64_t mostReports, int64_t batch)

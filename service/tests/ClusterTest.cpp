@@ -40,11 +40,7 @@ constexpr auto RestartAt = 9s;
 constexpr int MostLookupsPerClient = 20000;
 constexpr int MissesPerClient = 50;
 
-struct Known {
-    const char* question;
-    const char* title;
-};
-constexpr Known KnownQuestions[] = {
+constexpr test::TypedVariant KnownQuestions[] = {
     {"中国的首都是哪座城市", "中国的首都是哪座城市？"},
     {"水的化学式是什么 ?", "水的化学式是什么？"},
     {"一年有多少个月", "一年有多少个月？"},
@@ -134,9 +130,9 @@ std::string TemplateOf(const test::HttpReply& reply)
 }
 
 // One lookup as the tool makes it, each request on a new connection; true when answered right.
-bool Lookup(int port, const Known& known, int& status)
+bool Lookup(int port, const test::TypedVariant& known, int& status)
 {
-    test::HttpReply page = test::HttpGet(port, "/get_cha_url.php?t=" + test::PercentEncodeAll(known.question));
+    test::HttpReply page = test::HttpGet(port, "/get_cha_url.php?t=" + test::PercentEncodeAll(known.typed));
     status = page.status;
     if (page.status != 200)
         return false;
@@ -145,10 +141,23 @@ bool Lookup(int port, const Known& known, int& status)
     std::string api = TemplateOf(config);
     if (api.empty())
         return false;
-    test::HttpReply answer = test::HttpGet(port, test::AnswerTarget(api, known.question, test::BodyText(page.body)));
+    test::HttpReply answer = test::HttpGet(port, test::AnswerTarget(api, known.typed, test::BodyText(page.body)));
     status = answer.status;
     auto json = nlohmann::json::parse(answer.body, nullptr, false);
-    return answer.status == 200 && json.is_object() && json.value("title", "") == known.title;
+    return answer.status == 200 && json.is_object() && json.value("title", "") == known.bankQuestion;
+}
+
+// Sends a report and counts it; true when acknowledged (kept in the tally).
+bool SendReport(int port, const std::string& report, Tally& tally)
+{
+    ++tally.reportsSent;
+    test::HttpReply ack =
+        test::HttpGet(port, "/upmy/up.php?t=" + test::PercentEncodeAll(report) + "&d=" + test::PercentEncodeAll("x"));
+    if (ack.status != 200 || ack.body != "ok")
+        return false;
+    std::lock_guard<std::mutex> lock(tally.mutex);
+    tally.acknowledged.push_back(report);
+    return true;
 }
 
 int64_t Single(Connection& db, const std::string& sql)
@@ -206,7 +215,7 @@ int Run()
 
     // Keys made by one instance open answers on each of the others.
     {
-        std::string question = KnownQuestions[1].question;
+        std::string question = KnownQuestions[1].typed;
         std::string key =
             test::BodyText(test::HttpGet(ports[0], "/get_cha_url.php?t=" + test::PercentEncodeAll(question)).body);
         bool all = !key.empty();
@@ -225,7 +234,7 @@ int Run()
     for (int c = 0; c < Clients; ++c) {
         clients.emplace_back([&, c] {
             for (int i = 0; i < MostLookupsPerClient && Clock::now() - runStart < RunDuration; ++i) {
-                const Known& known = KnownQuestions[(c + i) % std::size(KnownQuestions)];
+                const test::TypedVariant& known = KnownQuestions[(c + i) % std::size(KnownQuestions)];
                 int failedWith = 0;
                 ++tally.lookups;
                 if (Lookup(proxyPort, known, failedWith)) {
@@ -234,14 +243,7 @@ int Run()
                     std::lock_guard<std::mutex> lock(tally.mutex);
                     ++tally.failedStatus[failedWith];
                 }
-                std::string report = "cluster report " + std::to_string(c) + "-" + std::to_string(i);
-                ++tally.reportsSent;
-                test::HttpReply ack = test::HttpGet(proxyPort, "/upmy/up.php?t=" + test::PercentEncodeAll(report) +
-                                                                   "&d=" + test::PercentEncodeAll("x"));
-                if (ack.status == 200 && ack.body == "ok") {
-                    std::lock_guard<std::mutex> lock(tally.mutex);
-                    tally.acknowledged.push_back(report);
-                }
+                SendReport(proxyPort, "cluster report " + std::to_string(c) + "-" + std::to_string(i), tally);
             }
         });
     }
@@ -268,7 +270,7 @@ int Run()
 
     // Keys made before the restart still open answers on the restarted instance.
     {
-        std::string question = KnownQuestions[0].question;
+        std::string question = KnownQuestions[0].typed;
         std::string key =
             test::BodyText(test::HttpGet(ports[2], "/get_cha_url.php?t=" + test::PercentEncodeAll(question)).body);
         test::HttpReply reply =
@@ -286,16 +288,9 @@ int Run()
         for (int c = 0; c < Clients; ++c) {
             reporters.emplace_back([&, c] {
                 for (int i = 0; i < MostLookupsPerClient && !stop; ++i) {
-                    std::string report = "cluster report restart " + std::to_string(c) + "-" + std::to_string(i);
-                    ++tally.reportsSent;
-                    test::HttpReply ack = test::HttpGet(proxyPort, "/upmy/up.php?t=" + test::PercentEncodeAll(report) +
-                                                                       "&d=" + test::PercentEncodeAll("x"));
-                    if (ack.status == 200 && ack.body == "ok") {
-                        std::lock_guard<std::mutex> lock(tally.mutex);
-                        tally.acknowledged.push_back(report);
-                    } else {
+                    if (!SendReport(proxyPort, "cluster report restart " + std::to_string(c) + "-" + std::to_string(i),
+                                    tally))
                         ++refused;
-                    }
                 }
             });
         }

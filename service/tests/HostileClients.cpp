@@ -368,6 +368,21 @@ public:
         else if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             peer.closed = true;
     }
+    void PushToAll(std::string_view data)
+    {
+        for (Peer& peer : peers)
+            Push(peer, data);
+    }
+    // When the first reply came, in ms after Open, to each peer answered with status.
+    std::vector<double> ReplyTimes(int status) const
+    {
+        std::vector<double> at;
+        for (const Peer& peer : peers) {
+            if (StatusOf(peer.received) == status)
+                at.push_back(peer.firstReplyMs);
+        }
+        return at;
+    }
     int WithStatus(int status) const
     {
         return static_cast<int>(
@@ -591,11 +606,7 @@ bool SlowHeads(int port, std::string& outcome)
         Crowd::Push(peer, std::string_view(head).substr(peer.sent, 1));
         peer.nextSend = now + 1s;
     });
-    std::vector<double> at;
-    for (const Peer& peer : crowd.peers) {
-        if (StatusOf(peer.received) == 408)
-            at.push_back(peer.firstReplyMs);
-    }
+    std::vector<double> at = crowd.ReplyTimes(408);
     outcome = Format("%.0f of %.0f open; 408 to %.0f after %.1f s", opened, 1000, static_cast<double>(at.size()),
                      Percentile(at, 0.5) / 1000);
     return opened == 1000 && static_cast<int>(at.size()) == opened;
@@ -648,14 +659,9 @@ bool ConnectionBurst(int port, std::string& outcome)
 {
     Crowd crowd;
     int opened = crowd.Open(port, 500, 4, 25);
-    for (Peer& peer : crowd.peers)
-        Crowd::Push(peer, "GET /healthz HTTP/1.0\r\n\r\n");
+    crowd.PushToAll("GET /healthz HTTP/1.0\r\n\r\n");
     crowd.Run(5000ms);
-    std::vector<double> at;
-    for (const Peer& peer : crowd.peers) {
-        if (StatusOf(peer.received) == 200)
-            at.push_back(peer.firstReplyMs);
-    }
+    std::vector<double> at = crowd.ReplyTimes(200);
     outcome = Format("%.0f new connections at once: %.0f answered 200, p99 %.0f ms", opened,
                      static_cast<double>(at.size()), Percentile(at, 0.99));
     return opened == 500 && static_cast<int>(at.size()) == opened;
@@ -678,8 +684,7 @@ bool EndlessSender(int port, int subnet, const std::string& head, const std::str
 {
     Crowd crowd;
     int opened = crowd.Open(port, 50, subnet, 10);
-    for (Peer& peer : crowd.peers)
-        Crowd::Push(peer, head);
+    crowd.PushToAll(head);
     std::string chunk;
     while (chunk.size() < 16384)
         chunk += filler;
@@ -957,14 +962,9 @@ int Main()
             idle.Run(300ms);
             Crowd late;
             int opened = late.Open(fullPort, 50, 28, 10);
-            for (Peer& peer : late.peers)
-                Crowd::Push(peer, "GET /healthz HTTP/1.0\r\n\r\n");
+            late.PushToAll("GET /healthz HTTP/1.0\r\n\r\n");
             late.Run(3000ms);
-            std::vector<double> at;
-            for (const Peer& peer : late.peers) {
-                if (StatusOf(peer.received) == 503)
-                    at.push_back(peer.firstReplyMs);
-            }
+            std::vector<double> at = late.ReplyTimes(503);
             row.outcome = Format("100 held; %.0f of %.0f new got 503, p99 %.0f ms", static_cast<double>(at.size()),
                                  opened, Percentile(at, 0.99));
             row.ok = static_cast<int>(at.size()) == opened && opened == 50;

@@ -16,10 +16,7 @@
 namespace kelvora {
 namespace {
 
-struct TypedVariant {
-    const char* typed;
-    const char* bankQuestion;
-};
+using test::TypedVariant;
 
 // Held out: none of these wordings is in the bank. Missing or different
 // punctuation, full-width characters, extra or missing spaces, a changed,
@@ -184,6 +181,12 @@ void ExpectFinds(Connection& db, std::initializer_list<TypedVariant> variants)
     }
 }
 
+// Opens a new database and imports the CSV text into it.
+bool OpenWithCsvBank(Connection& db, const std::string& location, const std::string& csv)
+{
+    return db.Open(location) && ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok;
+}
+
 void ExpectNothing(Connection& db, std::initializer_list<const char*> questions)
 {
     for (const char* question : questions) {
@@ -244,9 +247,8 @@ TEST(BlankBank, ABlankMayStandForACharacterMore)
 {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Database("blank.db")));
-    std::string csv = "question,answer\n紫色石蕊溶液遇酸变成什么颜色？,红色\n";
-    ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
+    ASSERT_TRUE(
+        OpenWithCsvBank(db, dir.Database("blank.db"), "question,answer\n紫色石蕊溶液遇酸变成什么颜色？,红色\n"));
     EXPECT_EQ(FindBestMatch(db, "紫色石蕊溶液遇酸变成（ ）色").entry.answer, "红色");
     EXPECT_FALSE(FindBestMatch(db, "紫色石蕊溶液遇碱变成（ ）色").found);
     EXPECT_FALSE(FindBestMatch(db, "紫色石蕊溶液遇酸变成色").found); // without a blank, a character is missing
@@ -256,11 +258,10 @@ TEST(CutShortBank, ABeginningSharedByTwoQuestionsFindsNeither)
 {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Database("prefix.db")));
-    std::string csv =
+    ASSERT_TRUE(OpenWithCsvBank(
+        db, dir.Database("prefix.db"),
         "question,answer\n等比数列的通项公式是什么？,an=a1*q^(n-1)\n等比数列的通项公式如何推导？,错位相减\n"
-        "电解水时，正极产生的气体是什么？,氧气\n电解水时，负极产生的气体是什么？,氢气\n";
-    ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
+        "电解水时，正极产生的气体是什么？,氧气\n电解水时，负极产生的气体是什么？,氢气\n"));
     EXPECT_FALSE(FindBestMatch(db, "等比数列的通项公式").found);
     EXPECT_EQ(FindBestMatch(db, "等比数列的通项公式是").entry.answer, "an=a1*q^(n-1)");
     EXPECT_EQ(FindBestMatch(db, "电解水时负极产生的气体是").entry.answer, "氢气");
@@ -356,10 +357,9 @@ TEST(TwinBank, ATypoInTheWordThatTellsTwoQuestionsApartFindsNeither)
 {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Database("twins.db")));
-    std::string csv = "question,answer\n中国最大的淡水湖是哪个？,鄱阳湖\n中国最大的咸水湖是哪个？,青海湖\n"
-                      "河北省的省会是哪座城市？,石家庄\n河南省的省会是哪座城市？,郑州\n";
-    ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
+    ASSERT_TRUE(OpenWithCsvBank(db, dir.Database("twins.db"),
+                                "question,answer\n中国最大的淡水湖是哪个？,鄱阳湖\n中国最大的咸水湖是哪个？,青海湖\n"
+                                "河北省的省会是哪座城市？,石家庄\n河南省的省会是哪座城市？,郑州\n"));
     // As close to either twin: a guess would be wrong half the time.
     ExpectNothing(db,
                   {"中国最大的水湖是哪个", "中国最大的谈水湖是哪个", "河省的省会是哪座城市", "河明省的省会是哪座城市"});
@@ -373,11 +373,10 @@ TEST(TwinBank, TypedOptionsSettleWhatTheWordsCannot)
 {
     test::TempDir dir;
     Connection db;
-    ASSERT_TRUE(db.Open(dir.Database("options.db")));
-    std::string csv = "question,answer,type,options\n"
-                      "中国最大的淡水湖是（ ）,A,单选,A. 鄱阳湖|B. 洞庭湖|C. 太湖|D. 洪泽湖\n"
-                      "中国最大的咸水湖是（ ）,A,单选,A. 青海湖|B. 纳木错|C. 色林错|D. 羊卓雍错\n";
-    ASSERT_TRUE(ImportBank(db, ReadBankText(csv, BankFormat::Csv), 1).ok);
+    ASSERT_TRUE(OpenWithCsvBank(db, dir.Database("options.db"),
+                                "question,answer,type,options\n"
+                                "中国最大的淡水湖是（ ）,A,单选,A. 鄱阳湖|B. 洞庭湖|C. 太湖|D. 洪泽湖\n"
+                                "中国最大的咸水湖是（ ）,A,单选,A. 青海湖|B. 纳木错|C. 色林错|D. 羊卓雍错\n"));
     ExpectFinds(db, {
                         {"中国最大的水湖是（ ） A. 青海湖 B. 纳木错 C. 色林错 D. 羊卓雍错", "中国最大的咸水湖是（ ）"},
                         {"中国最大的水湖是 A、太湖 B、鄱阳湖 C、洪泽湖 D、洞庭湖", "中国最大的淡水湖是（ ）"},

@@ -56,6 +56,17 @@ std::string AnswerFor(const std::string& path, std::string_view typed)
     return match.found ? match.entry.answer : "<none>";
 }
 
+// What an import leaves while it rebuilds the trigram counts: its process
+// id; here the id of a process that has ended, as an import killed mid-way.
+std::string StaleCountsMarkOfAnEndedProcess()
+{
+    pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    waitpid(gone, nullptr, 0);
+    return "INSERT INTO bank_state VALUES ('trigram_counts_stale', " + std::to_string(gone) + ")";
+}
+
 class OperatorTest : public ::testing::Test {
 protected:
     std::string Write(const std::string& name, const std::string& content)
@@ -104,39 +115,40 @@ TEST_F(OperatorTest, OverlongRowsAreSkippedByLineWithMemoryBounded)
     // 64 MB in one field: the old reader held the file and its rows several
     // times over. Written in pieces, so the test itself stays small (a forked
     // child's peak counts what it shared with the test).
+    struct HugeFile {
+        const char* name;
+        const char* before; // the text before the 64 MB field
+        const char* after;
+        const char* skipped;
+        const char* summary;
+    };
+    const HugeFile files[] = {
+        {"huge.csv", "question,answer\n水的化学式是什么,H2O\n\"很长的问题\",\"", "\"\n一年有多少个月,12个月\n",
+         "line 3: skipped, the row is longer than 1048576 bytes", "2 added, 0 updated, 0 unchanged, 1 skipped"},
+        {"huge.json", "[{\"question\":\"很长的答案\",\"answer\":\"",
+         "\"},{\"question\":\"钢琴有多少个琴键\",\"answer\":\"88个\"}]",
+         "line 1: skipped, a text is longer than 1048576 bytes", "1 added, 0 updated, 0 unchanged, 1 skipped"},
+    };
     const std::string piece(1024 * 1024, 'x');
-    std::string csv = dir.Path("huge.csv");
-    {
-        std::ofstream out(csv, std::ios::binary);
-        out << "question,answer\n水的化学式是什么,H2O\n\"很长的问题\",\"";
-        for (int i = 0; i < 64; ++i)
-            out << piece;
-        out << "\"\n一年有多少个月,12个月\n";
+    for (const HugeFile& file : files) {
+        std::string path = dir.Path(file.name);
+        {
+            std::ofstream out(path, std::ios::binary);
+            out << file.before;
+            for (int i = 0; i < 64; ++i)
+                out << piece;
+            out << file.after;
+        }
+        ServiceProcess import({"import", "--db", db, path}, path + ".out");
+        int status = import.WaitForExit(60s);
+        std::string output = ReadFile(path + ".out");
+        EXPECT_EQ(ExitCode(status), 0) << output;
+        EXPECT_NE(output.find(file.skipped), std::string::npos) << output;
+        EXPECT_NE(output.find(file.summary), std::string::npos) << output;
+        EXPECT_LT(import.PeakKilobytes(), 40 * 1024) << "peak memory of the import, KB";
+        std::cout << "[ info     ] import of " << file.name << " with a 64 MB field: peak " << import.PeakKilobytes()
+                  << " KB\n";
     }
-    ServiceProcess import({"import", "--db", db, csv}, dir.Path("csv.out"));
-    int status = import.WaitForExit(60s);
-    std::string output = ReadFile(dir.Path("csv.out"));
-    EXPECT_EQ(ExitCode(status), 0) << output;
-    EXPECT_NE(output.find("line 3: skipped, the row is longer than 1048576 bytes"), std::string::npos) << output;
-    EXPECT_NE(output.find("2 added, 0 updated, 0 unchanged, 1 skipped"), std::string::npos) << output;
-    EXPECT_LT(import.PeakKilobytes(), 40 * 1024) << "peak memory of the import, KB";
-    std::cout << "[ info     ] import of a 64 MB CSV row: peak " << import.PeakKilobytes() << " KB\n";
-
-    std::string json = dir.Path("huge.json");
-    {
-        std::ofstream out(json, std::ios::binary);
-        out << "[{\"question\":\"很长的答案\",\"answer\":\"";
-        for (int i = 0; i < 64; ++i)
-            out << piece;
-        out << "\"},{\"question\":\"钢琴有多少个琴键\",\"answer\":\"88个\"}]";
-    }
-    ServiceProcess jsonImport({"import", "--db", db, json}, dir.Path("json.out"));
-    status = jsonImport.WaitForExit(60s);
-    output = ReadFile(dir.Path("json.out"));
-    EXPECT_EQ(ExitCode(status), 0) << output;
-    EXPECT_NE(output.find("line 1: skipped, a text is longer than 1048576 bytes"), std::string::npos) << output;
-    EXPECT_NE(output.find("1 added, 0 updated, 0 unchanged, 1 skipped"), std::string::npos) << output;
-    EXPECT_LT(jsonImport.PeakKilobytes(), 40 * 1024) << "peak memory of the import, KB";
     EXPECT_EQ(QuestionCount(db), 3);
 }
 
@@ -208,16 +220,11 @@ TEST_F(OperatorTest, ImportingAgainRebuildsCountsEvenWhenAllIsUnchanged)
         GTEST_SKIP() << "SQLite trigram counts";
     std::string output = Run({"import", "--db", db, KELVORA_SAMPLE_BANK});
     ASSERT_EQ(exitCode, 0) << output;
-    pid_t gone = fork();
-    if (gone == 0)
-        _exit(0);
-    waitpid(gone, nullptr, 0);
+    std::string staleMark = StaleCountsMarkOfAnEndedProcess();
     {
         Connection writer;
         ASSERT_TRUE(writer.Open(db));
-        ASSERT_TRUE(
-            writer.Exec("DELETE FROM trigram_counts") &&
-            writer.Exec("INSERT INTO bank_state VALUES ('trigram_counts_stale', " + std::to_string(gone) + ")"));
+        ASSERT_TRUE(writer.Exec("DELETE FROM trigram_counts") && writer.Exec(staleMark));
     }
     ASSERT_EQ(AnswerFor(db, "中国的首都是那座城市"), "<none>");
 
@@ -234,19 +241,13 @@ TEST_F(OperatorTest, ServerRebuildsCountsAnImportLeftBehind)
     ASSERT_TRUE(test::ImportSampleBank(db));
     // What an import killed between its last batch and the rebuild leaves:
     // a new question, the counts without it, and the mark of a process now gone.
-    pid_t gone = fork();
-    if (gone == 0)
-        _exit(0);
-    waitpid(gone, nullptr, 0);
+    std::string staleMark = StaleCountsMarkOfAnEndedProcess();
     {
         Connection writer;
         ASSERT_TRUE(writer.Open(db));
         ASSERT_TRUE(writer.Exec("BEGIN IMMEDIATE"));
         ASSERT_EQ(UpsertQuestion(writer, {"澳大利亚的国宝动物是什么？", "考拉", "", ""}, 1), UpsertOutcome::Added);
-        ASSERT_TRUE(
-            writer.Exec("DELETE FROM trigram_counts") &&
-            writer.Exec("INSERT INTO bank_state VALUES ('trigram_counts_stale', " + std::to_string(gone) + ")") &&
-            writer.Exec("COMMIT"));
+        ASSERT_TRUE(writer.Exec("DELETE FROM trigram_counts") && writer.Exec(staleMark) && writer.Exec("COMMIT"));
     }
     ASSERT_EQ(AnswerFor(db, "澳大利亚国宝动物是什么"), "<none>");
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -66,6 +67,27 @@ protected:
         std::string key =
             test::BodyText(HttpGet(port, "/get_cha_url.php?t=" + PercentEncodeAll(question), timeoutMs).body);
         return HttpGet(port, "/api/answer?q=" + PercentEncodeAll(question) + "&k=" + key, timeoutMs);
+    }
+
+    // Rows written straight into the test's database in one transaction, as
+    // a server that ran for long would have left them.
+    void WriteRows(const std::function<void(Connection& writer)>& write)
+    {
+        Connection writer;
+        ASSERT_TRUE(writer.Open(db));
+        ASSERT_TRUE(writer.Exec("BEGIN"));
+        write(writer);
+        ASSERT_TRUE(writer.Exec("COMMIT"));
+    }
+    static constexpr const char* InsertReport =
+        "INSERT INTO reports(asked_at, client, question, answer) VALUES (?1, 'c', ?2, 'a')";
+
+    // Waits up to 10 s for the server's housekeeping to make done true.
+    static void WaitUntil(const std::function<bool()>& done)
+    {
+        auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(20ms);
     }
 
     int64_t Count(const std::string& sql)
@@ -289,12 +311,8 @@ TEST_F(StorageTest, OldRecordsArePrunedInBatchesAndRecentOnesKept)
 {
     const int64_t now = std::time(nullptr);
     const int64_t old = now - 100 * 86400;
-    {
-        Connection writer;
-        ASSERT_TRUE(writer.Open(db));
-        ASSERT_TRUE(writer.Exec("BEGIN"));
-        Statement& report =
-            writer.Cached("INSERT INTO reports(asked_at, client, question, answer) VALUES (?1, 'c', ?2, 'a')");
+    WriteRows([&](Connection& writer) {
+        Statement& report = writer.Cached(InsertReport);
         // More than two batches of old reports, then recent ones.
         for (int i = 0; i < 1203; ++i)
             ASSERT_TRUE(report.Bind(1, old + i).Bind(2, "旧" + std::to_string(i)).Run());
@@ -303,19 +321,13 @@ TEST_F(StorageTest, OldRecordsArePrunedInBatchesAndRecentOnesKept)
         Statement& miss = writer.Cached("INSERT INTO misses VALUES (?1, ?1, 50, ?2, ?2)");
         ASSERT_TRUE(miss.Bind(1, "很久以前问的").Bind(2, old).Run());
         ASSERT_TRUE(miss.Bind(1, "昨天问的").Bind(2, now - 86400).Run());
-        ASSERT_TRUE(writer.Exec("COMMIT"));
-    }
+    });
+    ASSERT_FALSE(HasFatalFailure());
     Serve({"--report-days", "30", "--unanswered-days", "30"});
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (Count("SELECT count(*) FROM reports") != 3 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
+    WaitUntil([&] { return Count("SELECT count(*) FROM reports") == 3; });
     EXPECT_EQ(Count("SELECT count(*) FROM reports"), 3);
     EXPECT_EQ(Count("SELECT count(*) FROM reports WHERE question LIKE '新%'"), 3);
-    deadline = std::chrono::steady_clock::now() + 10s;
-    while (Count("SELECT count(*) FROM misses") != 1 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
+    WaitUntil([&] { return Count("SELECT count(*) FROM misses") == 1; });
     EXPECT_EQ(Count("SELECT count(*) FROM misses WHERE question = '昨天问的'"), 1);
     EXPECT_EQ(Count("SELECT count(*) FROM misses"), 1);
     // Reports keep coming in meanwhile.
@@ -325,25 +337,18 @@ TEST_F(StorageTest, OldRecordsArePrunedInBatchesAndRecentOnesKept)
 TEST_F(StorageTest, LoweredLimitsAreReachedInBatches)
 {
     const int64_t now = std::time(nullptr);
-    {
-        Connection writer;
-        ASSERT_TRUE(writer.Open(db));
-        ASSERT_TRUE(writer.Exec("BEGIN"));
-        Statement& report =
-            writer.Cached("INSERT INTO reports(asked_at, client, question, answer) VALUES (?1, 'c', ?2, 'a')");
+    WriteRows([&](Connection& writer) {
+        Statement& report = writer.Cached(InsertReport);
         for (int i = 0; i < 1203; ++i)
             ASSERT_TRUE(report.Bind(1, now).Bind(2, "报告" + std::to_string(i)).Run());
         Statement& miss = writer.Cached("INSERT INTO misses VALUES (?1, ?1, ?2, ?3, ?3)");
         for (int i = 0; i < 30; ++i)
             ASSERT_TRUE(miss.Bind(1, "问题" + std::to_string(i)).Bind(2, i + 1).Bind(3, now).Run());
-        ASSERT_TRUE(writer.Exec("COMMIT"));
-    }
+    });
+    ASSERT_FALSE(HasFatalFailure());
     Serve({"--max-reports", "100", "--max-unanswered", "10"});
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while ((Count("SELECT count(*) FROM reports") != 100 || Count("SELECT count(*) FROM misses") != 10) &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
+    WaitUntil(
+        [&] { return Count("SELECT count(*) FROM reports") == 100 && Count("SELECT count(*) FROM misses") == 10; });
     EXPECT_EQ(Count("SELECT count(*) FROM reports"), 100);
     EXPECT_EQ(Count("SELECT count(*) FROM reports WHERE question = '报告1103'"), 1); // the newest hundred
     EXPECT_EQ(Count("SELECT count(*) FROM misses"), 10);

@@ -3,6 +3,7 @@
 // client that sends exactly what the desktop tool sends, and a server running
 // inside the test process on a free loopback port.
 #include <atomic>
+#include <boost/noncopyable.hpp>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -16,12 +17,16 @@
 
 namespace kelvora::test {
 
-class TempDir {
+// A question as a student types it, and the bank question it should find.
+struct TypedVariant {
+    const char* typed;
+    const char* bankQuestion;
+};
+
+class TempDir : boost::noncopyable {
 public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     std::string Path(std::string_view name) const { return path_ + "/" + std::string(name); }
     // A database of the test's own under name: a file in the folder, or, when
     // the tests run on PostgreSQL (KELVORA_TEST_DATABASE), a schema of its
@@ -89,15 +94,13 @@ int FreePort();
 
 // One run of the shipped kelvora-service, standard output and error both to
 // outputPath; killed on every path out of the test.
-class ServiceProcess {
+class ServiceProcess : boost::noncopyable {
 public:
     ServiceProcess(const std::vector<std::string>& arguments, const std::string& outputPath);
     // Another program (a load balancer, say), given by its path or name on PATH.
     ServiceProcess(const std::string& program, const std::vector<std::string>& arguments,
                    const std::string& outputPath);
     ~ServiceProcess();
-    ServiceProcess(const ServiceProcess&) = delete;
-    ServiceProcess& operator=(const ServiceProcess&) = delete;
 
     bool Signal(int signal);
     // The exit status when the process ended within the time, else -1.
