@@ -136,13 +136,17 @@ bool Connection::Exec(std::string_view sql)
 Statement& Connection::Cached(const char* sql)
 {
     auto found = cache_.find(sql);
-    if (found != cache_.end()) {
+    if (found != cache_.end() && found->second.Valid()) {
         found->second.Reset();
         return found->second;
     }
-    // A statement that failed to prepare stays empty: it binds and steps to nothing.
-    std::unique_ptr<StatementBackend> prepared = backend_ ? backend_->Prepare(sql) : nullptr;
-    return cache_.emplace(sql, Statement(std::move(prepared))).first->second;
+    // A statement that failed to prepare is empty: it binds and steps to
+    // nothing, and the next use prepares it again (the failure may have been
+    // a lock or statement time-out while the schema was being changed).
+    Statement prepared(backend_ ? backend_->Prepare(sql) : nullptr);
+    if (found != cache_.end())
+        return found->second = std::move(prepared);
+    return cache_.emplace(sql, std::move(prepared)).first->second;
 }
 
 void Connection::ResetStatements()

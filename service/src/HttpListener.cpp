@@ -607,10 +607,8 @@ void HttpListener::Impl::Admit(tcp::socket socket)
         if (refusal == 0)
             session->Start();
         else
-            session->Refuse(refusal);
+            session->Refuse(refusal); // which logs the refusal as every reply is logged
     });
-    if (refusal != 0)
-        Log(peer, "-", refusal, 0, Clock::now());
 }
 
 void HttpListener::Impl::Unregister(HttpConnection* session, const std::string& peer, bool counted)

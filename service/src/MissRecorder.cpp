@@ -118,6 +118,7 @@ void MissRecorder::Write(const std::vector<Miss>& batch)
         ordered.emplace_back(EncodeUtf8(NormalizeQuestionUtf8(miss.question)), &miss);
     std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     constexpr int Tries = 3;
+    std::string error; // read before the transaction's rollback replaces it
     for (int attempt = 1; attempt <= Tries; ++attempt) {
         Transaction transaction(*db);
         // Without the transaction every statement would wait for the lock on its own.
@@ -135,10 +136,11 @@ void MissRecorder::Write(const std::vector<Miss>& batch)
                   transaction.Commit();
         if (written)
             return;
+        error = db->Error();
         if (!db->IsPostgres() || !db->LastFailureWasBusy() || attempt == Tries)
             break;
     }
-    LogFailure(NotRecorded, db->Error());
+    LogFailure(NotRecorded, error);
 }
 
 } // namespace kelvora
