@@ -13,10 +13,7 @@ std::vector<std::string> SplitOptions(std::string_view options)
 {
     std::vector<std::string> parts;
     for (std::string_view part : SplitAt(options, OptionSeparators)) {
-        while (!part.empty() && (part.front() == ' ' || part.front() == '\t'))
-            part.remove_prefix(1);
-        while (!part.empty() && (part.back() == ' ' || part.back() == '\r' || part.back() == '\t'))
-            part.remove_suffix(1);
+        part = Trimmed(part, " \t\r");
         if (!part.empty())
             parts.emplace_back(part);
     }

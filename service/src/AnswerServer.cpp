@@ -17,7 +17,6 @@
 #include "QueryString.h"
 #include "QuestionBank.h"
 #include "RateLimiter.h"
-#include "Records.h"
 #include "Replies.h"
 #include "ReportWriter.h"
 #include "Utf8Text.h"
@@ -127,7 +126,6 @@ struct AnswerServer::Impl {
     }
 
     // The listener has already taken the proxy's entry when it is trusted.
-    std::string ClientAddress(const HttpRequest& req) const { return req.clientAddress; }
 
     void LookupPage(const HttpRequest& req, HttpResponse& res)
     {
@@ -177,7 +175,7 @@ struct AnswerServer::Impl {
             problem = ReadParam(query, "d", false, MaxReportAnswerBytes, answer);
         if (!problem.empty())
             return Reply(res, 400, "bad request: " + problem + "\n", TextContent);
-        if (reports.Record(question, answer, ClientAddress(req), Now()) != ReportOutcome::Recorded) {
+        if (reports.Record(question, answer, req.clientAddress, Now()) != ReportOutcome::Recorded) {
             return Reply(res, 503, "not recorded\n", TextContent);
         }
         Reply(res, 200, "ok", TextContent);

@@ -70,16 +70,6 @@ ConnectionPool::WriteTurn::~WriteTurn()
         pool_->turnTakenAt_ = 0;
 }
 
-ConnectionPool::WriteTurn ConnectionPool::LockForWriting()
-{
-    if (postgres_) {
-        WriteTurn turn;
-        turn.granted_ = true;
-        return turn;
-    }
-    return WriteTurn(*this, std::unique_lock<std::timed_mutex>(writeMutex_));
-}
-
 ConnectionPool::WriteTurn ConnectionPool::TryLockForWriting(std::chrono::milliseconds wait)
 {
     // PostgreSQL locks rows, not the database: writers need no turn here, and

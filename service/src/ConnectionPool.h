@@ -68,8 +68,6 @@ public:
 
     // Writers of this process take turns here rather than in SQLite's busy
     // handler, which sleeps in steps of milliseconds.
-    WriteTurn LockForWriting();
-
     // The write turn within wait, or none: when another writer holds it that
     // long, or when the turn has been held long (a writer elsewhere holds the
     // database) and more writers wait than allowed, so that waiting workers

@@ -75,18 +75,6 @@ int64_t IdNumber(const std::string& text)
     return std::stoll(text);
 }
 
-std::string Figure(int64_t number)
-{
-    std::string digits = std::to_string(number);
-    std::string out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0)
-            out.push_back(',');
-        out.push_back(digits[i]);
-    }
-    return out;
-}
-
 std::string Percent(double share)
 {
     char text[16];
@@ -197,9 +185,9 @@ EntryForm ReadEntryForm(const QueryParams& form)
         std::string problem = CheckEntry(entry);
         if (!problem.empty()) {
             std::string_view word = FindRejectedWord(entry.answer + entry.options + entry.question);
-            errors[word.empty() ? "answer" : "answer"] =
-                word.empty() ? "无法存入题库：" + problem
-                             : "含有“" + std::string(word) + "”，工具会把这样的答案当作服务通知，请改写。";
+            errors["answer"] = word.empty()
+                                   ? "无法存入题库：" + problem
+                                   : "含有“" + std::string(word) + "”，工具会把这样的答案当作服务通知，请改写。";
         }
     }
     return result;
@@ -556,9 +544,9 @@ struct ConsoleServer::Impl {
                    "</div><div class=\"figure\" id=\"" + id + "\">" + figure + "</div></div>";
         };
         std::string body = "<h1>概览</h1><div class=\"cards\">" +
-                           card("figure-questions", "题库中的题目", Figure(overview.questions)) +
-                           card("figure-today", "今天的查询", Figure(overview.lookupsToday)) +
-                           card("figure-day", "最近 24 小时的查询", Figure(overview.lookupsLastDay)) +
+                           card("figure-questions", "题库中的题目", GroupedDigits(overview.questions)) +
+                           card("figure-today", "今天的查询", GroupedDigits(overview.lookupsToday)) +
+                           card("figure-day", "最近 24 小时的查询", GroupedDigits(overview.lookupsLastDay)) +
                            card("figure-share", "最近 24 小时的回答率", share) + "</div>";
         body += "<div class=\"panel\"><h2>最近 7 天每小时的查询</h2><div class=\"chart-box\">"
                 "<canvas id=\"hourly-chart\" aria-label=\"每小时的查询\"></canvas></div></div>";
@@ -583,7 +571,7 @@ struct ConsoleServer::Impl {
         int64_t total = CountUnansweredItems(*db);
         std::vector<UnansweredItem> items = ListUnansweredItems(*db, PageSize, (page - 1) * PageSize);
         std::string body = "<h1>未回答的问题</h1>" + NoticeFor(Field(query, "done")) + message +
-                           "<p class=\"muted\">学生查过、题库里没有的问题，被问最多的在前。共 " + Figure(total) +
+                           "<p class=\"muted\">学生查过、题库里没有的问题，被问最多的在前。共 " + GroupedDigits(total) +
                            " 道。回答后题目进入题库，下次查询即可得到答案。</p>";
         if (items.empty())
             body += "<p>目前没有未回答的问题。</p>";
@@ -605,7 +593,7 @@ struct ConsoleServer::Impl {
                         HtmlEscape(item.key) + "\">" + EntryFields(entry, reopened ? failed->errors : none, prefix) +
                         "<div class=\"actions\"><button type=\"submit\">存入题库</button></div></form></details></td>"
                         "<td class=\"num\">" +
-                        Figure(item.asked) + "</td><td class=\"nowrap\">" + LocalTimeText(item.lastAskedAt) +
+                        GroupedDigits(item.asked) + "</td><td class=\"nowrap\">" + LocalTimeText(item.lastAskedAt) +
                         "</td><td><form method=\"post\" "
                         "action=\"/unanswered/dismiss\" class=\"inline dismiss-form\">" +
                         CsrfField(session.csrfToken) + "<input type=\"hidden\" name=\"key\" value=\"" +
@@ -748,7 +736,7 @@ struct ConsoleServer::Impl {
             }
         } else {
             int64_t total = CountBank(*db);
-            body += "<h2>全部题目（" + Figure(total) + " 道，新的在前）</h2>" + head +
+            body += "<h2>全部题目（" + GroupedDigits(total) + " 道，新的在前）</h2>" + head +
                     "<th>更新</th><th></th></tr></thead><tbody>";
             for (const BankRow& row : ListBank(*db, PageSize, (page - 1) * PageSize)) {
                 body += BankRowHtml(row, session, false);

@@ -2,22 +2,13 @@
 
 #include <cstdio>
 
+#include "TextPieces.h"
+
 namespace kelvora {
 
 namespace {
 
 constexpr int BarWidth = 30;
-
-std::string Grouped(int64_t number)
-{
-    std::string digits = std::to_string(number), out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0)
-            out.push_back(',');
-        out.push_back(digits[i]);
-    }
-    return out;
-}
 
 } // namespace
 
@@ -32,15 +23,15 @@ std::string ImportProgressBar::Line(const std::string& name, const ImportProgres
 {
     std::string line = name + ": ";
     char rate[48];
-    std::snprintf(rate, sizeof rate, "%s rows/s", Grouped(static_cast<int64_t>(rowsPerSecond + 0.5)).c_str());
+    std::snprintf(rate, sizeof rate, "%s rows/s", GroupedDigits(static_cast<int64_t>(rowsPerSecond + 0.5)).c_str());
     if (!progress.storing)
-        return line + "checking " + Grouped(progress.rows) + " rows, " + rate;
+        return line + "checking " + GroupedDigits(progress.rows) + " rows, " + rate;
     int64_t total = progress.total > 0 ? progress.total : 1;
     int64_t rows = progress.rows < total ? progress.rows : total;
     int filled = static_cast<int>(rows * BarWidth / total);
     line += "storing [" + std::string(filled, '#') + std::string(BarWidth - filled, '.') + "] ";
-    line +=
-        std::to_string(rows * 100 / total) + "% " + Grouped(rows) + "/" + Grouped(progress.total) + " rows, " + rate;
+    line += std::to_string(rows * 100 / total) + "% " + GroupedDigits(rows) + "/" + GroupedDigits(progress.total) +
+            " rows, " + rate;
     return line;
 }
 

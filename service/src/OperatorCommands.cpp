@@ -7,6 +7,7 @@
 
 #include "ConsoleQueries.h"
 #include "ConsoleSecrets.h"
+#include "Records.h"
 #include "TerminalText.h"
 #include "Utf8Text.h"
 
@@ -133,12 +134,8 @@ int RunOperatorCommand(const std::string& database, const std::vector<std::strin
         if (!db.OpenExisting(database, error))
             return Fail(EscapeForTerminal(error));
         for (const OperatorAccount& account : ListOperators(db)) {
-            std::time_t at = static_cast<std::time_t>(account.createdAt);
-            std::tm parts{};
-            gmtime_r(&at, &parts);
-            char when[32];
-            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%SZ", &parts);
-            std::cout << EscapeForTerminal(account.name) << "\t" << when << "\n";
+            std::cout << EscapeForTerminal(account.name) << "\t"
+                      << TimeText(account.createdAt, "%Y-%m-%d %H:%M:%SZ", false) << "\n";
         }
         return 0;
     }

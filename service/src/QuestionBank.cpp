@@ -10,6 +10,7 @@
 
 #include "BankCopy.h"
 #include "ContrastList.h"
+#include "IndexState.h"
 #include "QuestionText.h"
 #include "Similarity.h"
 #include "TextPieces.h"
@@ -700,7 +701,7 @@ bool UpdateNormalForms(Connection& db)
 bool RefreshTrigramCounts(Connection& db)
 {
     if (db.IsPostgres())
-        return db.Exec("UPDATE bank_state SET value = value + 1 WHERE name = 'bank_version'");
+        return BumpBankVersion(db); // each server keeps its own index: it reads the bank again
     // Merging the index's segments first makes each later trigram lookup one b-tree descent.
     return db.Exec("INSERT INTO questions_fts(questions_fts) VALUES ('optimize')") &&
            db.Exec("DELETE FROM trigram_counts") &&

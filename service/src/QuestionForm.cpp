@@ -4,6 +4,8 @@
 #include <iterator>
 #include <utility>
 
+#include "QuestionText.h"
+
 namespace kelvora {
 
 namespace {
@@ -25,11 +27,6 @@ constexpr size_t ShortestStem = 4;
 bool IsSpace(char32_t c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0x3000 || c == 0xA0;
-}
-
-bool IsDigit(char32_t c)
-{
-    return c >= '0' && c <= '9';
 }
 
 bool IsAsciiLetterOrDigit(char32_t c)

@@ -8,21 +8,9 @@ namespace kelvora {
 
 namespace {
 
-// Signs of a formula: 2x+3=7 and 2x-3=7 are different questions.
-bool IsOperator(char32_t cp)
-{
-    return cp == '+' || cp == '-' || cp == '*' || cp == '/' || cp == '=' || cp == '<' || cp == '>' || cp == '^' ||
-           cp == '%' || cp == 0xD7 || cp == 0xF7;
-}
-
-bool IsDigit(char32_t cp)
-{
-    return cp >= '0' && cp <= '9';
-}
-
 bool IsDropped(char32_t cp)
 {
-    if (IsOperator(cp))
+    if (IsFormulaSign(cp))
         return false;
     if (cp < 0x80) {
         bool alnum = IsDigit(cp) || (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z');

@@ -7,6 +7,18 @@
 
 namespace kelvora {
 
+// Signs of a formula, kept in the normal form: 2x+3=7 and 2x-3=7 are different questions.
+inline bool IsFormulaSign(char32_t c)
+{
+    return c == '+' || c == '-' || c == '*' || c == '/' || c == '=' || c == '<' || c == '>' || c == '^' || c == '%' ||
+           c == 0xD7 || c == 0xF7;
+}
+
+inline bool IsDigit(char32_t c)
+{
+    return c >= '0' && c <= '9';
+}
+
 // Full-width forms folded to ASCII, ASCII letters lower-cased, white space,
 // control characters and punctuation (ASCII and CJK) dropped. Signs of
 // formulas (+ - * / = < > ^ % × ÷) and decimal points are kept: they change

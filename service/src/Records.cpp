@@ -83,9 +83,8 @@ std::string TimeText(int64_t seconds, const char* format, bool local)
     std::time_t time = static_cast<std::time_t>(seconds);
     std::tm parts{};
     local ? localtime_r(&time, &parts) : gmtime_r(&time, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, format, &parts);
-    return text;
+    char text[64];
+    return std::string(text, std::strftime(text, sizeof text, format, &parts));
 }
 
 } // namespace kelvora

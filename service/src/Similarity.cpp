@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "QuestionText.h"
+
 namespace kelvora {
 
 namespace {
@@ -21,17 +23,6 @@ std::vector<uint64_t> SortedBigrams(std::u32string_view text)
     }
     std::sort(grams.begin(), grams.end());
     return grams;
-}
-
-bool IsDigit(char32_t c)
-{
-    return c >= '0' && c <= '9';
-}
-
-bool IsFormulaSign(char32_t c)
-{
-    return c == '+' || c == '-' || c == '*' || c == '/' || c == '=' || c == '<' || c == '>' || c == '^' || c == '%' ||
-           c == 0xD7 || c == 0xF7;
 }
 
 bool IsLatinLetter(char32_t c)
@@ -112,10 +103,15 @@ size_t EditDistance(std::u32string_view a, std::u32string_view b, size_t limit)
     for (size_t i = 1; i <= a.size(); ++i) {
         size_t low = i > limit ? i - limit : 0;
         size_t high = std::min(b.size(), i + limit);
-        std::fill(current.begin(), current.end(), beyond);
+        // The cells just outside the band are read by this row and the next;
+        // they hold beyond, whatever an earlier row left there.
+        if (low > 0)
+            current[low - 1] = beyond;
+        if (high < b.size())
+            current[high + 1] = beyond;
+        size_t rowBest = beyond;
         if (low == 0)
-            current[0] = i <= limit ? i : beyond;
-        size_t rowBest = current[0];
+            rowBest = current[0] = i <= limit ? i : beyond;
         for (size_t j = std::max<size_t>(low, 1); j <= high; ++j) {
             size_t substitute = previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1);
             current[j] = std::min({previous[j] + 1, current[j - 1] + 1, substitute, beyond});

@@ -29,4 +29,15 @@ std::string LastListEntry(std::string_view list)
     return std::string(Trimmed(comma == std::string_view::npos ? list : list.substr(comma + 1), " \t"));
 }
 
+std::string GroupedDigits(int64_t number)
+{
+    std::string digits = std::to_string(number), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out.push_back(',');
+        out.push_back(digits[i]);
+    }
+    return out;
+}
+
 } // namespace kelvora

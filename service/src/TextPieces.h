@@ -1,6 +1,8 @@
 #pragma once
 // Pieces of text from requests and bank files: parts between separators,
-// without the spaces around them, and the last entry of a header's list.
+// without the spaces around them, and the last entry of a header's list; and
+// numbers as operators read them.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,5 +18,8 @@ std::vector<std::string_view> SplitAt(std::string_view text, std::string_view se
 // The last entry of a comma-separated header value such as X-Forwarded-For,
 // without spaces or tabs around it.
 std::string LastListEntry(std::string_view list);
+
+// A count with its thousands grouped: 1234567 as "1,234,567".
+std::string GroupedDigits(int64_t number);
 
 } // namespace kelvora
