@@ -112,7 +112,6 @@ private:
     MemberHandler value_;
     ComPtr<IDispatchEx> other_;
     std::unordered_map<std::wstring, DISPID> forwardedIds_; // name to our id
-    std::vector<DISPID> otherIds_;
-    bool forwarding_ =
-        false; // inside other's GetDispID                          // our id - ForwardedBase to other's id
+    std::vector<DISPID> otherIds_;                          // our id - ForwardedBase to other's id
+    bool forwarding_ = false;                               // inside other's GetDispID
 };

@@ -1,5 +1,6 @@
 #include "HtmlElements.h"
 
+#include <algorithm>
 #include <functional>
 
 #include "Charset.h"
@@ -122,8 +123,7 @@ std::wstring ElementText(const HtmlElement& element)
     }
     while (!text.empty() && (text.back() == L'\n' || text.back() == L' '))
         text.pop_back();
-    while (!text.empty() && (text.front() == L'\n' || text.front() == L' '))
-        text.erase(0, 1);
+    text.erase(0, std::min(text.find_first_not_of(L"\n "), text.size()));
     return text;
 }
 

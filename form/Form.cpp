@@ -80,10 +80,9 @@ HWND CreateChild(const wchar_t* className, const ControlLayout& layout, DWORD st
                  void* createParam = nullptr)
 {
     HWND child =
-        CreateWindowExW(exStyle, className, WideFromAnsi(layout.text).c_str(),
-                        WS_CHILD | WS_CLIPSIBLINGS | (layout.tabStop ? WS_TABSTOP : 0) | style, layout.left, layout.top,
-                        layout.width, layout.height, parent, reinterpret_cast<HMENU>(static_cast<uintptr_t>(layout.id)),
-                        ProgramInstance(), createParam);
+        CreateWindowExW(exStyle, className, WideFromAnsi(layout.text).c_str(), ChildStyle(layout) | style, layout.left,
+                        layout.top, layout.width, layout.height, parent,
+                        reinterpret_cast<HMENU>(static_cast<uintptr_t>(layout.id)), ProgramInstance(), createParam);
     if (child)
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(GuiFont()), FALSE);
     return child;

@@ -20,6 +20,12 @@ struct ControlLayout {
     UINT alignment = DT_LEFT; // transparent labels only: DT_LEFT or DT_CENTER
 };
 
+// The window styles every control of a layout has, whatever its kind.
+inline DWORD ChildStyle(const ControlLayout& layout)
+{
+    return WS_CHILD | WS_CLIPSIBLINGS | (layout.tabStop ? WS_TABSTOP : 0);
+}
+
 struct FormLayout {
     uint32_t formId = 0;
     uint32_t unitId = 0; // the window seen as a control of its own layout

@@ -5,8 +5,9 @@
 #include <string_view>
 #include <utility>
 
-// Move-only owners for the COM resources of the script bridge: each releases
-// what it holds exactly once, on every path.
+// Owners for the COM resources of the script bridge: each releases what it
+// holds exactly once, on every path. A ComPtr copy shares its object (one
+// more reference); the others are move-only.
 
 template <typename T>
 class ComPtr {

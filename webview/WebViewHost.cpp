@@ -197,7 +197,7 @@ HWND CreateFormWebView(const FormLayout& form, const ControlLayout& layout, HWND
 {
     WebViewCreateParams params;
     params.parent = parent;
-    params.style = WS_CHILD | WS_CLIPSIBLINGS | (layout.tabStop ? WS_TABSTOP : 0);
+    params.style = ChildStyle(layout);
     params.controlId = layout.id;
     params.x = layout.left;
     params.y = layout.top;
